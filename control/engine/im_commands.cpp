@@ -1,0 +1,19 @@
+// Instant messages and the host's markup stripper.
+#include "callbacks.h"
+#include "command_line.h"
+#include "ondrel/ondrel.h"
+#include "ondrel/wire.h"
+
+namespace lantry {
+
+void Ondrel::SendIM(const std::string& strUserName, const std::string& strMessage,
+                    bool AutoResponse) {
+    CommandLine line("toc_send_im");
+    line.quoted(NormalizeName(strUserName)).quoted(EscapeText(strMessage));
+    if (AutoResponse) line.bare("auto");
+    sendLine(line.text());
+}
+
+std::string Ondrel::RemoveHtml(std::string strMessage) { return wire::removeHtml(strMessage); }
+
+}  // namespace lantry

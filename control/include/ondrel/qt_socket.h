@@ -1,0 +1,40 @@
+// The control's real socket: the socket contract over QTcpSocket, driven by the Qt event loop
+// of the thread that creates it.
+//
+// Every Connect uses a fresh QTcpSocket; Close detaches the current one, which still sends what
+// was queued and then goes away on its own, so no notification of an old connection ever
+// reaches the listener. Notifications are delivered from Qt's signals; the listener may
+// destroy this object from inside any of them.
+//
+// State() follows the classic socket control's numbers: 0 closed, 4 resolving the host,
+// 6 connecting, 7 connected, 8 closing.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QTcpSocket>
+
+#include "ondrel/socket.h"
+
+namespace lantry {
+
+class QtSocket final : public QObject, public Socket {
+    Q_OBJECT
+public:
+    explicit QtSocket(QObject* parent = nullptr);
+    ~QtSocket() override;
+
+    int State() const override;
+    void Connect(const std::string& host, std::int32_t port) override;
+    void SendData(std::string_view bytes) override;
+    void GetData(std::string& bytes) override;
+    void Close() override;
+
+private:
+    void onErrorOccurred(QAbstractSocket::SocketError error);
+    void onDisconnected();
+
+    QPointer<QTcpSocket> tcp_;
+};
+
+}  // namespace lantry

@@ -1,0 +1,107 @@
+#include "ondrel/qt_socket.h"
+
+#include <QTimer>
+
+namespace lantry {
+
+namespace {
+
+// A detached connection gets this long to flush what was queued before it is cut.
+constexpr int kLingerMs = 5000;
+
+void detach(QTcpSocket* tcp) {
+    tcp->disconnect();
+    if (tcp->state() == QAbstractSocket::ConnectedState && tcp->bytesToWrite() > 0) {
+        QObject::connect(tcp, &QAbstractSocket::disconnected, tcp, &QObject::deleteLater);
+        QTimer::singleShot(kLingerMs, tcp, [tcp] { tcp->abort(); });
+        tcp->disconnectFromHost();
+    } else {
+        tcp->abort();
+        // Later, not now: we may be inside one of this socket's own signals.
+        tcp->deleteLater();
+    }
+}
+
+}  // namespace
+
+QtSocket::QtSocket(QObject* parent) : QObject(parent) {}
+
+QtSocket::~QtSocket() {
+    if (tcp_) detach(tcp_);
+}
+
+int QtSocket::State() const {
+    if (!tcp_) return 0;
+    switch (tcp_->state()) {
+        case QAbstractSocket::HostLookupState:
+            return 4;
+        case QAbstractSocket::ConnectingState:
+            return 6;
+        case QAbstractSocket::ConnectedState:
+            return StateConnected;
+        case QAbstractSocket::ClosingState:
+            return 8;
+        default:
+            return 0;
+    }
+}
+
+void QtSocket::Connect(const std::string& host, std::int32_t port) {
+    Close();
+    if (port < 1 || port > 65535) {
+        // Reported like any other failure: later, from the event loop.
+        const std::string text = "Invalid port number " + std::to_string(port);
+        QTimer::singleShot(0, this, [this, text] {
+            if (auto* l = listener()) l->socketError(QAbstractSocket::UnknownSocketError, text);
+        });
+        return;
+    }
+    auto* tcp = new QTcpSocket(this);
+    tcp_ = tcp;
+    tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connect(tcp, &QTcpSocket::connected, this, [this] {
+        if (auto* l = listener()) l->socketConnected();
+    });
+    connect(tcp, &QTcpSocket::readyRead, this, [this] {
+        if (auto* l = listener()) l->socketDataArrival();
+    });
+    connect(tcp, &QAbstractSocket::errorOccurred, this, &QtSocket::onErrorOccurred);
+    connect(tcp, &QAbstractSocket::disconnected, this, &QtSocket::onDisconnected);
+    tcp->connectToHost(QString::fromLatin1(host.data(), static_cast<qsizetype>(host.size())),
+                       static_cast<quint16>(port));
+}
+
+void QtSocket::onErrorOccurred(QAbstractSocket::SocketError error) {
+    // An orderly close by the peer is reported once, by onDisconnected.
+    if (error == QAbstractSocket::RemoteHostClosedError) return;
+    const QByteArray text = tcp_ ? tcp_->errorString().toLatin1() : QByteArray("Socket error");
+    if (auto* l = listener()) l->socketError(error, text.toStdString());
+}
+
+void QtSocket::onDisconnected() {
+    if (auto* l = listener()) l->socketClosed();
+}
+
+void QtSocket::SendData(std::string_view bytes) {
+    if (!tcp_ || tcp_->state() != QAbstractSocket::ConnectedState) return;
+    tcp_->write(bytes.data(), static_cast<qint64>(bytes.size()));
+}
+
+void QtSocket::GetData(std::string& bytes) {
+    if (!tcp_) return;
+    const qint64 waiting = tcp_->bytesAvailable();
+    if (waiting <= 0) return;
+    const std::size_t held = bytes.size();
+    bytes.resize(held + static_cast<std::size_t>(waiting));
+    const qint64 got = tcp_->read(bytes.data() + held, waiting);
+    bytes.resize(held + static_cast<std::size_t>(got > 0 ? got : 0));
+}
+
+void QtSocket::Close() {
+    if (!tcp_) return;
+    QTcpSocket* tcp = tcp_;
+    tcp_ = nullptr;
+    detach(tcp);
+}
+
+}  // namespace lantry
