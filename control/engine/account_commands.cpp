@@ -41,8 +41,7 @@ void Ondrel::FormatUserName(const std::string& strFormatted) {
     sendLine(CommandLine("toc_format_nickname").verbatim(strFormatted).text());
 }
 
-void Ondrel::ChangePassword(const std::string& strOldPassword,
-                            const std::string& strNewPassword) {
+void Ondrel::ChangePassword(const std::string& strOldPassword, const std::string& strNewPassword) {
     CommandLine line("toc_change_passwd");
     line.quoted(EscapeText(strOldPassword)).quoted(EscapeText(strNewPassword));
     sendLine(line.text());

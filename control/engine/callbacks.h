@@ -13,7 +13,8 @@ struct Ondrel::CallbackGuard {
         control.guards_ = this;
     }
     ~CallbackGuard() {
-        if (!destroyed) control.guards_ = outer;
+        if (!destroyed)
+            control.guards_ = outer;
     }
     CallbackGuard(const CallbackGuard&) = delete;
     CallbackGuard& operator=(const CallbackGuard&) = delete;
@@ -28,7 +29,8 @@ class Ondrel::NotificationScope {
 public:
     explicit NotificationScope(Ondrel& control) : guard_(control) { ++control.notificationDepth_; }
     ~NotificationScope() {
-        if (!guard_.destroyed) --guard_.control.notificationDepth_;
+        if (!guard_.destroyed)
+            --guard_.control.notificationDepth_;
     }
     NotificationScope(const NotificationScope&) = delete;
     NotificationScope& operator=(const NotificationScope&) = delete;
@@ -40,7 +42,8 @@ private:
 
 template <class Fire>
 bool Ondrel::raise(Fire&& fire) {
-    if (events_ == nullptr) return true;
+    if (events_ == nullptr)
+        return true;
     const auto generation = connectionGeneration_;
     CallbackGuard guard(*this);
     if (notificationDepth_ > 0) {

@@ -29,21 +29,24 @@ void Ondrel::JoinChat(const std::string& strRoomName, std::int16_t intExchange) 
 
 void Ondrel::LeaveChat(const std::string& strChatName, std::int32_t lngChatID) {
     std::int32_t chatId = 0;
-    if (!selectChat(strChatName, lngChatID, chatId)) return;
+    if (!selectChat(strChatName, lngChatID, chatId))
+        return;
     sendLine(CommandLine("toc_chat_leave").quoted(chatId).text());
 }
 
 void Ondrel::SendChat(const std::string& strChatName, const std::string& strMessage,
                       std::int32_t lngChatID) {
     std::int32_t chatId = 0;
-    if (!selectChat(strChatName, lngChatID, chatId)) return;
+    if (!selectChat(strChatName, lngChatID, chatId))
+        return;
     sendLine(CommandLine("toc_chat_send").quoted(chatId).quoted(EscapeText(strMessage)).text());
 }
 
 void Ondrel::InviteUsers(const std::string& strChatName, const std::string& strInviteMessage,
                          const std::string& strUsers, std::int32_t lngChatID) {
     std::int32_t chatId = 0;
-    if (!selectChat(strChatName, lngChatID, chatId)) return;
+    if (!selectChat(strChatName, lngChatID, chatId))
+        return;
     CommandLine line("toc_chat_invite");
     line.quoted(chatId).quoted(EscapeText(strInviteMessage)).quoted(NormalizeName(strUsers));
     sendLine(line.text());
@@ -55,7 +58,8 @@ void Ondrel::AcceptChatInvite(std::int32_t lngChatID) {
 
 std::string Ondrel::GetChatName(std::int32_t lngChatID) const {
     for (const auto& slot : ChatTable) {
-        if (slot.lngChatID == lngChatID) return slot.strChatName;
+        if (slot.lngChatID == lngChatID)
+            return slot.strChatName;
     }
     return "[No Chat Name Found for ID]";
 }

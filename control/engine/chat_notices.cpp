@@ -10,7 +10,8 @@ namespace lantry {
 
 bool Ondrel::handleImInEnc2(std::string_view message) {
     const auto f = wire::cutFields<10>(message);
-    if (!f.has(9)) return true;
+    if (!f.has(9))
+        return true;
     std::string sender(f[1]), text(f[9]), userClass(f[5]);
     bool autoResponse = f[2] != "F";
     return raise(
@@ -19,54 +20,67 @@ bool Ondrel::handleImInEnc2(std::string_view message) {
 
 bool Ondrel::handleChatJoin(std::string_view message) {
     const auto f = wire::cutFields<3>(message);
-    if (!f.has(1)) return true;
+    if (!f.has(1))
+        return true;
     // A join whose ID is not a number cannot be recorded or left again: dropped whole.
     const auto chatId = wire::toInt32(f[1]);
-    if (!chatId) return true;
+    if (!chatId)
+        return true;
     for (auto& slot : ChatTable) {
         if (slot.lngChatID == 0) {
             slot.lngChatID = *chatId;
-            if (f.has(2)) slot.strChatName = f[2];
+            if (f.has(2))
+                slot.strChatName = f[2];
             break;
         }
     }
     lastChatId_ = *chatId;
-    if (!f.has(2)) return true;
+    if (!f.has(2))
+        return true;
     std::string name(f[2]);
     return raise([&](__Ondrel& sink) { sink.JoinedChat(name, lastChatId_); });
 }
 
 bool Ondrel::handleChatUpdateBuddy(std::string_view message) {
     const auto f = wire::cutAllFields(message);
-    if (f.size() < 3) return true;
+    if (f.size() < 3)
+        return true;
     const auto chatId = wire::toInt32(f[1]);
-    if (!chatId) return true;
+    if (!chatId)
+        return true;
     if (f[2] == "T") {
         for (std::size_t i = 3; i < f.size(); ++i) {
-            if (!raise([&](__Ondrel& sink) { sink.ChatUserUpdate(std::string(f[i]), true, *chatId); })) {
+            if (!raise([&](__Ondrel& sink) {
+                    sink.ChatUserUpdate(std::string(f[i]), true, *chatId);
+                })) {
                 return false;
             }
         }
         return true;
     }
-    if (f.size() < 4) return true;
+    if (f.size() < 4)
+        return true;
     return raise([&](__Ondrel& sink) { sink.ChatUserUpdate(std::string(f[3]), false, *chatId); });
 }
 
 bool Ondrel::handleChatInEnc(std::string_view message) {
     const auto f = wire::cutFields<7>(message);
-    if (!f.has(6)) return true;
+    if (!f.has(6))
+        return true;
     auto chatId = wire::toInt32(f[1]);
-    if (!chatId) return true;
+    if (!chatId)
+        return true;
     std::string sender(f[2]), text(f[6]);
     return raise([&](__Ondrel& sink) { sink.ChatMessage(*chatId, sender, text); });
 }
 
 bool Ondrel::handleChatLeft(std::string_view message) {
     const auto f = wire::cutFields<2>(message);
-    if (!f.has(1)) return true;
+    if (!f.has(1))
+        return true;
     auto chatId = wire::toInt32(f[1]);
-    if (!chatId) return true;
+    if (!chatId)
+        return true;
     for (auto& slot : ChatTable) {
         if (slot.lngChatID == *chatId) {
             slot.lngChatID = 0;
@@ -79,9 +93,11 @@ bool Ondrel::handleChatLeft(std::string_view message) {
 
 bool Ondrel::handleChatInvite(std::string_view message) {
     const auto f = wire::cutFields<5>(message);
-    if (!f.has(4)) return true;
+    if (!f.has(4))
+        return true;
     auto chatId = wire::toInt32(f[2]);
-    if (!chatId) return true;
+    if (!chatId)
+        return true;
     std::string room(f[1]), inviter(f[3]), text(f[4]);
     return raise([&](__Ondrel& sink) { sink.ChatInvite(room, *chatId, inviter, text); });
 }

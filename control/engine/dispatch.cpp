@@ -19,41 +19,63 @@ bool startsWith(std::string_view text, std::string_view prefix) {
 }  // namespace
 
 bool Ondrel::dispatchMessage(std::string_view message) {
-    if (message.empty()) return true;
+    if (message.empty())
+        return true;
     const auto keyword = message.substr(0, message.find(':'));
     // Ordered as the protocol lists them; the first equal keyword decides.
-    if (keyword == "SIGN_ON") return true;
-    if (keyword == "NICK") return handleNick(message);
-    if (keyword == "CONFIG2") return handleConfig2(message);
-    if (keyword == "ERROR") return handleError(message);
-    if (keyword == "UPDATE_BUDDY2") return handleUpdateBuddy2(message);
-    if (keyword == "BUDDY_CAPS2") return handleBuddyCaps2(message);
-    if (keyword == "BART2") return handleBart2(message);
-    if (keyword == "CHAT_JOIN") return handleChatJoin(message);
-    if (keyword == "CHAT_UPDATE_BUDDY") return handleChatUpdateBuddy(message);
-    if (keyword == "CHAT_IN_ENC") return handleChatInEnc(message);
-    if (keyword == "CHAT_LEFT") return handleChatLeft(message);
-    if (keyword == "IM_IN_ENC2") return handleImInEnc2(message);
-    if (keyword == "INSERTED2") return handleInserted2(message);
-    if (keyword == "CHAT_INVITE") return handleChatInvite(message);
-    if (keyword == "UPDATED2") return true;
-    if (keyword == "DELETED2") return handleDeleted2(message);
-    if (keyword == "GOTO_URL") return handleGotoUrl(message);
-    if (keyword == "EVILED") return handleEviled(message);
+    if (keyword == "SIGN_ON")
+        return true;
+    if (keyword == "NICK")
+        return handleNick(message);
+    if (keyword == "CONFIG2")
+        return handleConfig2(message);
+    if (keyword == "ERROR")
+        return handleError(message);
+    if (keyword == "UPDATE_BUDDY2")
+        return handleUpdateBuddy2(message);
+    if (keyword == "BUDDY_CAPS2")
+        return handleBuddyCaps2(message);
+    if (keyword == "BART2")
+        return handleBart2(message);
+    if (keyword == "CHAT_JOIN")
+        return handleChatJoin(message);
+    if (keyword == "CHAT_UPDATE_BUDDY")
+        return handleChatUpdateBuddy(message);
+    if (keyword == "CHAT_IN_ENC")
+        return handleChatInEnc(message);
+    if (keyword == "CHAT_LEFT")
+        return handleChatLeft(message);
+    if (keyword == "IM_IN_ENC2")
+        return handleImInEnc2(message);
+    if (keyword == "INSERTED2")
+        return handleInserted2(message);
+    if (keyword == "CHAT_INVITE")
+        return handleChatInvite(message);
+    if (keyword == "UPDATED2")
+        return true;
+    if (keyword == "DELETED2")
+        return handleDeleted2(message);
+    if (keyword == "GOTO_URL")
+        return handleGotoUrl(message);
+    if (keyword == "EVILED")
+        return handleEviled(message);
     if (keyword == "ADMIN_NICK_STATUS") {
         return raise([](__Ondrel& sink) { sink.ScreenNameFormatted(); });
     }
     if (keyword == "ADMIN_PASSWD_STATUS") {
         return raise([](__Ondrel& sink) { sink.PasswordChanged(); });
     }
-    if (keyword == "RVOUS_PROPOSE") return handleRvousPropose(message);
-    if (keyword == "CLIENT_EVENT2") return handleClientEvent2(message);
+    if (keyword == "RVOUS_PROPOSE")
+        return handleRvousPropose(message);
+    if (keyword == "CLIENT_EVENT2")
+        return handleClientEvent2(message);
     return true;
 }
 
 bool Ondrel::handleNick(std::string_view message) {
     const auto fields = wire::cutFields<2>(message);
-    if (!fields.has(1)) return true;
+    if (!fields.has(1))
+        return true;
     return raise([&](__Ondrel& sink) { sink.ScreennameFormat(std::string(fields[1])); });
 }
 
@@ -75,7 +97,8 @@ bool Ondrel::handleConfig2(std::string_view message) {
         strConfigBuffer.append(text);
         return true;
     }
-    if (strConfigBuffer.empty()) return raiseLoggedIn(text);
+    if (strConfigBuffer.empty())
+        return raiseLoggedIn(text);
     std::string whole = std::move(strConfigBuffer);
     strConfigBuffer.clear();
     whole.append(text);

@@ -10,10 +10,14 @@ namespace lantry {
 namespace {
 
 std::string chatJoinReason(std::string_view reason) {
-    if (reason == "-1") return "': Possible Reset";
-    if (reason == "24") return "': Chat Full";
-    if (reason == "48") return "': Rated";
-    if (reason == "74") return "': Ejected";
+    if (reason == "-1")
+        return "': Possible Reset";
+    if (reason == "24")
+        return "': Chat Full";
+    if (reason == "48")
+        return "': Rated";
+    if (reason == "74")
+        return "': Ejected";
     return "': Unknown error";
 }
 
@@ -26,11 +30,12 @@ bool Ondrel::handleError(std::string_view message) {
     std::string sentence;
 
     if (code == "901" || code == "902") {
-        if (!fields.has(2)) return true;
+        if (!fields.has(2))
+            return true;
         number = code == "901" ? 901 : 902;
-        sentence = code == "901" ? std::string(fields[2]) + " is not available"
-                                 : "Warning of " + std::string(fields[2]) +
-                                       " is not currently available";
+        sentence = code == "901"
+                       ? std::string(fields[2]) + " is not available"
+                       : "Warning of " + std::string(fields[2]) + " is not currently available";
     } else if (code == "903") {
         number = 903;
         sentence = "A message has been dropped, you are exceeding the server speed limit";
@@ -39,7 +44,8 @@ bool Ondrel::handleError(std::string_view message) {
         sentence = "Error validating input";
     } else if (code == "951") {
         const auto chat = wire::cutFields<4>(message);
-        if (!chat.has(2)) return true;
+        if (!chat.has(2))
+            return true;
         number = 951;
         sentence = "Could not join chat '" + std::string(chat[2]) +
                    chatJoinReason(chat.has(3) ? chat[3] : std::string_view{});
@@ -50,7 +56,8 @@ bool Ondrel::handleError(std::string_view message) {
         number = 983;
         sentence = "You are attempting to sign on again too soon";
     } else if (code == "989") {
-        if (!fields.has(2)) return true;
+        if (!fields.has(2))
+            return true;
         const auto sub = fields[2];
         if (sub == "7") {
             number = 989;
@@ -60,13 +67,15 @@ bool Ondrel::handleError(std::string_view message) {
             sentence = "Sign on Blocked";
         } else {
             const auto converted = wire::toInt16(sub);
-            if (!converted) return true;
+            if (!converted)
+                return true;
             number = *converted;
             sentence = "Unknown error code 989, sub error: " + std::string(sub);
         }
     } else {
         const auto converted = wire::toInt16(code);
-        if (!converted) return true;
+        if (!converted)
+            return true;
         number = *converted;
         sentence = "Error code: " + std::string(code);
     }

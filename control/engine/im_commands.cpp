@@ -10,10 +10,13 @@ void Ondrel::SendIM(const std::string& strUserName, const std::string& strMessag
                     bool AutoResponse) {
     CommandLine line("toc_send_im");
     line.quoted(NormalizeName(strUserName)).quoted(EscapeText(strMessage));
-    if (AutoResponse) line.bare("auto");
+    if (AutoResponse)
+        line.bare("auto");
     sendLine(line.text());
 }
 
-std::string Ondrel::RemoveHtml(std::string strMessage) { return wire::removeHtml(strMessage); }
+std::string Ondrel::RemoveHtml(std::string strMessage) {
+    return wire::removeHtml(strMessage);
+}
 
 }  // namespace lantry

@@ -10,25 +10,30 @@ namespace lantry {
 
 bool Ondrel::handleGotoUrl(std::string_view message) {
     const auto f = wire::cutFields<3>(message);
-    if (!f.has(2)) return true;
+    if (!f.has(2))
+        return true;
     std::string url(f[2]);
     return raise([&](__Ondrel& sink) { sink.UserProfile(url); });
 }
 
 bool Ondrel::handleEviled(std::string_view message) {
     const auto f = wire::cutFields<3>(message);
-    if (!f.has(2)) return true;
+    if (!f.has(2))
+        return true;
     const auto level = wire::toInt16(f[1]);
-    if (!level) return true;
+    if (!level)
+        return true;
     std::string levelText = std::to_string(*level), warner(f[2]);
     return raise([&](__Ondrel& sink) { sink.Warned(levelText, warner); });
 }
 
 bool Ondrel::handleRvousPropose(std::string_view message) {
     const auto f = wire::cutAllFields(message);
-    if (f.size() < 9) return true;
+    if (f.size() < 9)
+        return true;
     auto port = wire::toInt32(f[8]);
-    if (!port) return true;
+    if (!port)
+        return true;
     std::string user(f[1]), uuid(f[2]), cookie(f[3]), rendezvousIp(f[5]), proposerIp(f[6]),
         verifiedIp(f[7]);
     return raise([&](__Ondrel& sink) {
@@ -38,9 +43,11 @@ bool Ondrel::handleRvousPropose(std::string_view message) {
 
 bool Ondrel::handleClientEvent2(std::string_view message) {
     const auto f = wire::cutFields<3>(message);
-    if (!f.has(2)) return true;
+    if (!f.has(2))
+        return true;
     auto status = wire::toInt16(f[2]);
-    if (!status) return true;
+    if (!status)
+        return true;
     std::string user(f[1]);
     return raise([&](__Ondrel& sink) { sink.TypingStatus(user, *status); });
 }

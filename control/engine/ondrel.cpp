@@ -25,16 +25,24 @@ void Ondrel::clearChatTable() {
     }
 }
 
-std::string Ondrel::EncodeWord(std::int32_t value) { return wire::encodeWord(value); }
+std::string Ondrel::EncodeWord(std::int32_t value) {
+    return wire::encodeWord(value);
+}
 
-std::int32_t Ondrel::DecodeWord(std::string_view text) { return wire::decodeWord(text); }
+std::int32_t Ondrel::DecodeWord(std::string_view text) {
+    return wire::decodeWord(text);
+}
 
 std::string Ondrel::RoastPassword(std::string_view password) {
     return wire::roastPassword(password);
 }
 
-std::string Ondrel::EscapeText(std::string_view text) { return wire::escapeText(text); }
+std::string Ondrel::EscapeText(std::string_view text) {
+    return wire::escapeText(text);
+}
 
-std::string Ondrel::NormalizeName(std::string_view name) { return wire::normalizeName(name); }
+std::string Ondrel::NormalizeName(std::string_view name) {
+    return wire::normalizeName(name);
+}
 
 }  // namespace lantry

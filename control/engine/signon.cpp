@@ -21,7 +21,8 @@ void Ondrel::Login(const std::string& UserName, const std::string& Password,
 void Ondrel::loginImpl(const std::string& UserName, const std::string& Password,
                        const std::string& TOCServer, std::int32_t Port, std::string& AuthServer) {
     clearChatTable();
-    if (wire::trimBlanks(AuthServer).empty()) AuthServer = kDefaultAuthServer;
+    if (wire::trimBlanks(AuthServer).empty())
+        AuthServer = kDefaultAuthServer;
     strLoginName = NormalizeName(UserName);
     strRoastedPassword = RoastPassword(Password);
     strTOCServer = wire::trimBlanks(TOCServer);
@@ -29,7 +30,8 @@ void Ondrel::loginImpl(const std::string& UserName, const std::string& Password,
     strAuthServer = wire::trimBlanks(AuthServer);
     // A new connection starts clean: no stale frame bytes, no half configuration.
     ++connectionGeneration_;
-    if (!receiving_) strRecvBuffer.clear();
+    if (!receiving_)
+        strRecvBuffer.clear();
     strConfigBuffer.clear();
     Sock->Close();
     Sock->Connect(strTOCServer, lngServerPort);
@@ -39,7 +41,8 @@ bool Ondrel::replyToSignOnFrame() {
     std::string signOn("\x00\x00\x00\x01\x00\x01", 6);
     signOn += EncodeWord(static_cast<std::int32_t>(strLoginName.size()));
     signOn += strLoginName;
-    if (!sendPacket(wire::kFrameSignOn, signOn)) return false;
+    if (!sendPacket(wire::kFrameSignOn, signOn))
+        return false;
 
     std::string line = "toc2_login ";
     line += strAuthServer;
@@ -61,7 +64,8 @@ void Ondrel::LogOff() {
     Sock->Close();
     std::string name = strLoginName;
     // A handler that signs on again from LoggedOut keeps the state of its new sign-on.
-    if (!raise([&](__Ondrel& sink) { sink.LoggedOut(std::move(name)); })) return;
+    if (!raise([&](__Ondrel& sink) { sink.LoggedOut(std::move(name)); }))
+        return;
     strLoginName.clear();
     strRoastedPassword.clear();
     strAuthServer.clear();

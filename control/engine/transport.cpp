@@ -13,7 +13,8 @@ void Ondrel::SendPacket(std::int16_t intChannel, std::string strData) {
 }
 
 bool Ondrel::sendPacket(int intChannel, std::string_view strData) {
-    if (Sock->State() != Socket::StateConnected) return true;
+    if (Sock->State() != Socket::StateConnected)
+        return true;
     const std::size_t payloadSize = strData.size() + (intChannel == wire::kFrameData ? 1 : 0);
     if (payloadSize > kMaxPayload) {
         // Such a frame has no valid length field; refusing it keeps the stream in step.
@@ -23,46 +24,57 @@ bool Ondrel::sendPacket(int intChannel, std::string_view strData) {
                            "-byte limit of one frame";
         return raise([&](__Ondrel& sink) { sink.Error(code, text); });
     }
-    if (lngFlapSequence > 0xFFFF) lngFlapSequence = 0;
+    if (lngFlapSequence > 0xFFFF)
+        lngFlapSequence = 0;
     const auto sequence = static_cast<std::uint16_t>(lngFlapSequence);
     ++lngFlapSequence;
-    if (intChannel < 0 || intChannel > 0xFF) return true;  // no byte can carry the type
+    if (intChannel < 0 || intChannel > 0xFF)
+        return true;  // no byte can carry the type
 
     std::string frame;
     frame.reserve(wire::kFrameHeaderSize + payloadSize);
     wire::appendFrameHeader(frame, static_cast<std::uint8_t>(intChannel), sequence,
                             static_cast<std::uint16_t>(payloadSize));
     frame.append(strData);
-    if (intChannel == wire::kFrameData) frame.push_back('\0');
+    if (intChannel == wire::kFrameData)
+        frame.push_back('\0');
     Sock->SendData(frame);
     return true;
 }
 
-void Ondrel::socketConnected() { Sock->SendData(wire::kGreeting); }
+void Ondrel::socketConnected() {
+    Sock->SendData(wire::kGreeting);
+}
 
 void Ondrel::socketDataArrival() {
-    if (Sock->State() != Socket::StateConnected) return;
+    if (Sock->State() != Socket::StateConnected)
+        return;
     // A handler that runs a nested event loop can bring a second arrival; the loop below reads
     // again before it returns, so the bytes are taken in order there.
-    if (receiving_) return;
+    if (receiving_)
+        return;
     NotificationScope scope(*this);
     receiving_ = true;
     const auto generation = connectionGeneration_;
     for (;;) {
         const std::size_t held = strRecvBuffer.size();
         Sock->GetData(strRecvBuffer);
-        if (strRecvBuffer.size() == held) break;
+        if (strRecvBuffer.size() == held)
+            break;
         // Frames are cut in place and the consumed prefix is dropped once per read, so the
         // cost is linear in the bytes received.
         std::size_t offset = 0;
         for (;;) {
             const std::string_view rest(strRecvBuffer.data() + offset,
                                         strRecvBuffer.size() - offset);
-            if (rest.empty()) break;
+            if (rest.empty())
+                break;
             const std::size_t length = wire::frameLength(rest);
-            if (rest.size() < length) break;
+            if (rest.size() < length)
+                break;
             const bool carryOn = ProcessPacket(rest.substr(0, length));
-            if (scope.controlDestroyed()) return;
+            if (scope.controlDestroyed())
+                return;
             if (!carryOn || generation != connectionGeneration_) {
                 // Login ran inside a handler: nothing of the old connection goes further.
                 strRecvBuffer.clear();
@@ -72,13 +84,15 @@ void Ondrel::socketDataArrival() {
             offset += length;
         }
         strRecvBuffer.erase(0, offset);
-        if (Sock->State() != Socket::StateConnected) break;
+        if (Sock->State() != Socket::StateConnected)
+            break;
     }
     receiving_ = false;
 }
 
 bool Ondrel::ProcessPacket(std::string_view frame) {
-    if (!raise([&](__Ondrel& sink) { sink.IncomingPacket(std::string(frame)); })) return false;
+    if (!raise([&](__Ondrel& sink) { sink.IncomingPacket(std::string(frame)); }))
+        return false;
     const auto type = static_cast<unsigned char>(frame[1]);
     switch (type) {
         case wire::kFrameSignOn:
@@ -103,7 +117,8 @@ void Ondrel::socketError(int /*number*/, const std::string& description) {
     NotificationScope scope(*this);
     std::string text = description;
     // A handler that signs on again owns the socket now; closing it would end the new attempt.
-    if (raise([&](__Ondrel& sink) { sink.WinsockError(text); })) Sock->Close();
+    if (raise([&](__Ondrel& sink) { sink.WinsockError(text); }))
+        Sock->Close();
 }
 
 void Ondrel::socketClosed() {

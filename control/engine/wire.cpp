@@ -26,16 +26,20 @@ bool needsEscape(unsigned char c) {
 }
 
 int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
 }  // namespace
 
 std::string encodeWord(std::int32_t v) {
-    if (v < 0 || v > 0xFFFF) return {};
+    if (v < 0 || v > 0xFFFF)
+        return {};
     return {static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)};
 }
 
@@ -87,7 +91,8 @@ std::optional<std::string> unroastPassword(std::string_view roasted) {
     for (std::size_t i = 2; i < roasted.size(); i += 2) {
         const int hi = hexValue(roasted[i]);
         const int lo = hexValue(roasted[i + 1]);
-        if (hi < 0 || lo < 0) return std::nullopt;
+        if (hi < 0 || lo < 0)
+            return std::nullopt;
         const auto key = static_cast<unsigned char>(kRoastKey[out.size() % kRoastKey.size()]);
         out += static_cast<char>((hi * 16 + lo) ^ key);
     }
@@ -96,13 +101,16 @@ std::optional<std::string> unroastPassword(std::string_view roasted) {
 
 std::string escapeText(std::string_view text) {
     std::size_t extra = 0;
-    for (const char c : text) extra += needsEscape(static_cast<unsigned char>(c));
-    if (extra == 0) return std::string(text);
+    for (const char c : text)
+        extra += needsEscape(static_cast<unsigned char>(c));
+    if (extra == 0)
+        return std::string(text);
     std::string out;
     out.resize(text.size() + extra);
     char* p = out.data();
     for (const char c : text) {
-        if (needsEscape(static_cast<unsigned char>(c))) *p++ = '\\';
+        if (needsEscape(static_cast<unsigned char>(c)))
+            *p++ = '\\';
         *p++ = c;
     }
     return out;
@@ -112,7 +120,8 @@ std::string escapeQuoted(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (const char c : text) {
-        if (c == '\\' || c == '"') out += '\\';
+        if (c == '\\' || c == '"')
+            out += '\\';
         out += c;
     }
     return out;
@@ -122,7 +131,8 @@ std::string normalizeName(std::string_view name) {
     std::string out;
     out.reserve(name.size());
     for (const char c : name) {
-        if (c == ' ') continue;
+        if (c == ' ')
+            continue;
         out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
     }
     return out;
@@ -136,9 +146,11 @@ std::string removeHtml(std::string_view text) {
     std::size_t pos = 0;
     while (pos < text.size()) {
         const auto open = text.find('<', pos);
-        if (open == std::string_view::npos) break;
+        if (open == std::string_view::npos)
+            break;
         const auto close = text.find('>', open + 1);
-        if (close == std::string_view::npos) break;
+        if (close == std::string_view::npos)
+            break;
         out.append(text.substr(pos, open - pos));
         pos = close + 1;
     }
@@ -148,7 +160,8 @@ std::string removeHtml(std::string_view text) {
 
 std::string_view trimBlanks(std::string_view text) {
     const auto first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) return {};
+    if (first == std::string_view::npos)
+        return {};
     const auto last = text.find_last_not_of(' ');
     return text.substr(first, last - first + 1);
 }
@@ -160,25 +173,32 @@ std::optional<std::int64_t> toInteger(std::string_view text, std::int64_t min, s
         negative = text[0] == '-';
         text.remove_prefix(1);
     }
-    if (text.empty()) return std::nullopt;
+    if (text.empty())
+        return std::nullopt;
     std::int64_t value = 0;
     constexpr std::int64_t kCeiling = std::int64_t{1} << 40;  // far beyond every width we read
     for (const char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
+        if (c < '0' || c > '9')
+            return std::nullopt;
         value = value * 10 + (c - '0');
-        if (value > kCeiling) return std::nullopt;
+        if (value > kCeiling)
+            return std::nullopt;
     }
-    if (negative) value = -value;
-    if (value < min || value > max) return std::nullopt;
+    if (negative)
+        value = -value;
+    if (value < min || value > max)
+        return std::nullopt;
     return value;
 }
 
 std::vector<std::string_view> cutAllFields(std::string_view text) {
     std::vector<std::string_view> out;
-    if (text.empty()) return out;
+    if (text.empty())
+        return out;
     for (;;) {
         const auto colon = text.find(':');
-        if (colon == std::string_view::npos) break;
+        if (colon == std::string_view::npos)
+            break;
         out.push_back(text.substr(0, colon));
         text.remove_prefix(colon + 1);
     }
@@ -191,8 +211,10 @@ std::optional<std::vector<std::string>> parseArguments(std::string_view line) {
     std::size_t i = 0;
     const std::size_t n = line.size();
     while (true) {
-        while (i < n && line[i] == ' ') ++i;
-        if (i >= n) break;
+        while (i < n && line[i] == ' ')
+            ++i;
+        if (i >= n)
+            break;
         std::string arg;
         if (line[i] == '"') {
             ++i;
@@ -208,7 +230,8 @@ std::optional<std::vector<std::string>> parseArguments(std::string_view line) {
                     arg += c;
                 }
             }
-            if (!closed) return std::nullopt;
+            if (!closed)
+                return std::nullopt;
         } else {
             while (i < n && line[i] != ' ') {
                 const char c = line[i++];

@@ -24,14 +24,17 @@ void detach(QTcpSocket* tcp) {
 
 }  // namespace
 
-QtSocket::QtSocket(QObject* parent) : QObject(parent) {}
+QtSocket::QtSocket(QObject* parent) : QObject(parent) {
+}
 
 QtSocket::~QtSocket() {
-    if (tcp_) detach(tcp_);
+    if (tcp_)
+        detach(tcp_);
 }
 
 int QtSocket::State() const {
-    if (!tcp_) return 0;
+    if (!tcp_)
+        return 0;
     switch (tcp_->state()) {
         case QAbstractSocket::HostLookupState:
             return 4;
@@ -52,7 +55,8 @@ void QtSocket::Connect(const std::string& host, std::int32_t port) {
         // Reported like any other failure: later, from the event loop.
         const std::string text = "Invalid port number " + std::to_string(port);
         QTimer::singleShot(0, this, [this, text] {
-            if (auto* l = listener()) l->socketError(QAbstractSocket::UnknownSocketError, text);
+            if (auto* l = listener())
+                l->socketError(QAbstractSocket::UnknownSocketError, text);
         });
         return;
     }
@@ -60,10 +64,12 @@ void QtSocket::Connect(const std::string& host, std::int32_t port) {
     tcp_ = tcp;
     tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(tcp, &QTcpSocket::connected, this, [this] {
-        if (auto* l = listener()) l->socketConnected();
+        if (auto* l = listener())
+            l->socketConnected();
     });
     connect(tcp, &QTcpSocket::readyRead, this, [this] {
-        if (auto* l = listener()) l->socketDataArrival();
+        if (auto* l = listener())
+            l->socketDataArrival();
     });
     connect(tcp, &QAbstractSocket::errorOccurred, this, &QtSocket::onErrorOccurred);
     connect(tcp, &QAbstractSocket::disconnected, this, &QtSocket::onDisconnected);
@@ -73,24 +79,30 @@ void QtSocket::Connect(const std::string& host, std::int32_t port) {
 
 void QtSocket::onErrorOccurred(QAbstractSocket::SocketError error) {
     // An orderly close by the peer is reported once, by onDisconnected.
-    if (error == QAbstractSocket::RemoteHostClosedError) return;
+    if (error == QAbstractSocket::RemoteHostClosedError)
+        return;
     const QByteArray text = tcp_ ? tcp_->errorString().toLatin1() : QByteArray("Socket error");
-    if (auto* l = listener()) l->socketError(error, text.toStdString());
+    if (auto* l = listener())
+        l->socketError(error, text.toStdString());
 }
 
 void QtSocket::onDisconnected() {
-    if (auto* l = listener()) l->socketClosed();
+    if (auto* l = listener())
+        l->socketClosed();
 }
 
 void QtSocket::SendData(std::string_view bytes) {
-    if (!tcp_ || tcp_->state() != QAbstractSocket::ConnectedState) return;
+    if (!tcp_ || tcp_->state() != QAbstractSocket::ConnectedState)
+        return;
     tcp_->write(bytes.data(), static_cast<qint64>(bytes.size()));
 }
 
 void QtSocket::GetData(std::string& bytes) {
-    if (!tcp_) return;
+    if (!tcp_)
+        return;
     const qint64 waiting = tcp_->bytesAvailable();
-    if (waiting <= 0) return;
+    if (waiting <= 0)
+        return;
     const std::size_t held = bytes.size();
     bytes.resize(held + static_cast<std::size_t>(waiting));
     const qint64 got = tcp_->read(bytes.data() + held, waiting);
@@ -98,7 +110,8 @@ void QtSocket::GetData(std::string& bytes) {
 }
 
 void QtSocket::Close() {
-    if (!tcp_) return;
+    if (!tcp_)
+        return;
     QTcpSocket* tcp = tcp_;
     tcp_ = nullptr;
     detach(tcp);

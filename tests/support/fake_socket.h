@@ -16,8 +16,8 @@ public:
     // Shared view of the socket's activity; it outlives the socket (the control owns that).
     struct Record {
         int state = 0;
-        std::string sent;          // every byte handed to SendData, in order
-        std::string waiting;       // bytes arrived and not yet taken by GetData
+        std::string sent;                   // every byte handed to SendData, in order
+        std::string waiting;                // bytes arrived and not yet taken by GetData
         std::vector<std::string> connects;  // "host:port" of each Connect
         int closes = 0;
         bool alive = true;
@@ -32,7 +32,8 @@ public:
         record_.state = 6;
     }
     void SendData(std::string_view bytes) override {
-        if (record_.state == StateConnected) record_.sent.append(bytes);
+        if (record_.state == StateConnected)
+            record_.sent.append(bytes);
     }
     void GetData(std::string& bytes) override {
         bytes += record_.waiting;
@@ -46,17 +47,21 @@ public:
     // Test side: what the peer and the network do.
     void connectNow() {
         record_.state = StateConnected;
-        if (auto* l = listener()) l->socketConnected();
+        if (auto* l = listener())
+            l->socketConnected();
     }
     void arrive(std::string_view bytes) {
         record_.waiting.append(bytes);
-        if (auto* l = listener()) l->socketDataArrival();
+        if (auto* l = listener())
+            l->socketDataArrival();
     }
     void fail(int number, const std::string& description) {
-        if (auto* l = listener()) l->socketError(number, description);
+        if (auto* l = listener())
+            l->socketError(number, description);
     }
     void peerClose() {
-        if (auto* l = listener()) l->socketClosed();
+        if (auto* l = listener())
+            l->socketClosed();
     }
 
 private:
@@ -94,12 +99,14 @@ inline std::vector<SentFrame> parseFrames(std::string_view stream) {
     while (stream.size() >= 6) {
         const auto length = static_cast<std::size_t>(static_cast<unsigned char>(stream[4]) * 256 +
                                                      static_cast<unsigned char>(stream[5]));
-        if (stream.size() < 6 + length) break;
-        SentFrame f{static_cast<unsigned char>(stream[1]),
-                    static_cast<unsigned char>(stream[2]) * 256 +
-                        static_cast<unsigned char>(stream[3]),
-                    std::string(stream.substr(6, length))};
-        if (f.type == 2 && !f.payload.empty() && f.payload.back() == '\0') f.payload.pop_back();
+        if (stream.size() < 6 + length)
+            break;
+        SentFrame f{
+            static_cast<unsigned char>(stream[1]),
+            static_cast<unsigned char>(stream[2]) * 256 + static_cast<unsigned char>(stream[3]),
+            std::string(stream.substr(6, length))};
+        if (f.type == 2 && !f.payload.empty() && f.payload.back() == '\0')
+            f.payload.pop_back();
         frames.push_back(std::move(f));
         stream.remove_prefix(6 + length);
     }

@@ -50,9 +50,7 @@ public:
         add("BuddyAdded", {strGroup, strBuddy, strAlias});
     }
     void GroupAdded(std::string& strGroup) override { add("GroupAdded", {strGroup}); }
-    void PrivateBuddyAdded(std::string& strBuddy) override {
-        add("PrivateBuddyAdded", {strBuddy});
-    }
+    void PrivateBuddyAdded(std::string& strBuddy) override { add("PrivateBuddyAdded", {strBuddy}); }
     void BuddyBlocked(std::string& strBuddy) override { add("BuddyBlocked", {strBuddy}); }
     void BuddyRemoved(std::string& strGroup, std::string& strBuddy) override {
         add("BuddyRemoved", {strGroup, strBuddy});
@@ -94,7 +92,8 @@ public:
                                  strVerifiedIP, num(lngPort)});
     }
     void IncomingPacket(std::string strPacket) override {
-        if (recordPackets) add("IncomingPacket", {strPacket});
+        if (recordPackets)
+            add("IncomingPacket", {strPacket});
     }
     void PasswordChanged() override { add("PasswordChanged", {}); }
     void ScreenNameFormatted() override { add("ScreenNameFormatted", {}); }
@@ -107,14 +106,19 @@ private:
     static std::string flag(bool v) { return v ? "true" : "false"; }
     static std::string list(const Collection& items) {
         std::string out = "[";
-        for (std::size_t i = 0; i < items.size(); ++i) out += (i ? "|" : "") + items[i];
+        // An empty item shows as '' so that it differs from an empty collection.
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            out += (i ? "|" : "") + (items[i].empty() ? std::string("''") : items[i]);
+        }
         return out + "]";
     }
     void add(const std::string& name, const std::vector<std::string>& args) {
         std::string line = name + "(";
-        for (std::size_t i = 0; i < args.size(); ++i) line += (i ? "," : "") + args[i];
+        for (std::size_t i = 0; i < args.size(); ++i)
+            line += (i ? "," : "") + args[i];
         events.push_back(line + ")");
-        if (after) after(name);
+        if (after)
+            after(name);
     }
 };
 

@@ -82,8 +82,7 @@ public:
     // 4: this user is no longer in a chat room.
     virtual void LeftChat(std::int32_t& lngChatID) {}
     // 5: a user entered (blnInside) or left a chat room.
-    virtual void ChatUserUpdate(std::string strUserName, bool blnInside, std::int32_t lngChatID) {
-    }
+    virtual void ChatUserUpdate(std::string strUserName, bool blnInside, std::int32_t lngChatID) {}
     // 6: a buddy's presence. Times are the server's numbers, unchanged.
     virtual void BuddyUpdate(std::string strBuddy, bool blnOnline, std::int16_t intWarningLevel,
                              std::int32_t lngOnlineTime, std::int32_t lngIdleTime,
@@ -107,8 +106,8 @@ public:
     // markers and buddy entries in text order. "toc_init_done" is sent after this returns, so
     // commands sent from the handler reach the server before it.
     virtual void LoggedIn(std::string strUserName, Collection& BuddyList, Collection& BlockList,
-                          Collection& PrivateList, Collection& MiscData,
-                          std::string strPreferences, std::int16_t PrivacyMode) {}
+                          Collection& PrivateList, Collection& MiscData, std::string strPreferences,
+                          std::int16_t PrivacyMode) {}
     // 19: raised by LogOff, with the name it signed off.
     virtual void LoggedOut(std::string strUserName) {}
     // 20: the screen name as the server formats it (NICK).

@@ -94,10 +94,12 @@ struct Fields {
 template <std::size_t N>
 Fields<N> cutFields(std::string_view text) {
     Fields<N> f;
-    if (text.empty()) return f;
+    if (text.empty())
+        return f;
     while (f.count + 1 < N) {
         const auto colon = text.find(':');
-        if (colon == std::string_view::npos) break;
+        if (colon == std::string_view::npos)
+            break;
         f.piece[f.count++] = text.substr(0, colon);
         text.remove_prefix(colon + 1);
     }

@@ -1,0 +1,112 @@
+// Keyword dispatch, NICK, and the stored configuration of CONFIG2.
+#include "engine_fixture.h"
+
+namespace lantry::testing {
+namespace {
+
+class DispatchTest : public EngineTest {
+protected:
+    void SetUp() override { signOn(); }
+};
+
+const std::string kConfig =
+    "m:1\ng:Buddies\nb:alice\nb:bob:Bobby\ng:Family\nb:mom\np:carol\nd:dave\npref:xyz\ndone:\n";
+const std::string kConfigEvent =
+    "LoggedIn(someone,[[group]Buddies|alice|bob:Bobby|[group]Family|mom],[dave],[carol],[],xyz,1)";
+
+TEST_F(DispatchTest, KeywordsThatRaiseNothing) {
+    sink.recordPackets = true;
+    for (const std::string message : {"SIGN_ON:TOC2.0", "UPDATED2:b:bob:?:Bobby", "NICK", "nick:x",
+                                      "NO_SUCH_THING:1", "", "CONFIG2"}) {
+        serverSays(message);
+        EXPECT_EQ(takeEvents(), (Events{"IncomingPacket(" + dataFrame(message) + ")"})) << message;
+    }
+    EXPECT_TRUE(net.sent.empty());
+}
+
+TEST_F(DispatchTest, NickKeepsEverythingAfterTheKeyword) {
+    serverSays("NICK:Some Name");
+    serverSays("NICK:a:b");
+    serverSays("NICK:");
+    EXPECT_EQ(takeEvents(), (Events{"ScreennameFormat(Some Name)", "ScreennameFormat(a:b)",
+                                    "ScreennameFormat()"}));
+}
+
+TEST_F(DispatchTest, ConfigurationBecomesLoggedInThenInitDone) {
+    serverSays("CONFIG2:" + kConfig);
+    EXPECT_EQ(takeEvents(), (Events{kConfigEvent}));
+    EXPECT_EQ(sentLines(), (std::vector<std::string>{"toc_init_done"}));
+}
+
+TEST_F(DispatchTest, ConfigurationSplitAnywhereBeforeItsEndGivesTheSameResult) {
+    const auto end = kConfig.find("done:\n");
+    for (std::size_t cut = 0; cut <= end; ++cut) {
+        serverSays("CONFIG2:" + kConfig.substr(0, cut));
+        EXPECT_TRUE(sink.events.empty()) << cut;
+        serverSays("CONFIG2:" + kConfig.substr(cut));
+        EXPECT_EQ(takeEvents(), (Events{kConfigEvent})) << cut;
+    }
+}
+
+TEST_F(DispatchTest, EndMarkerSplitAcrossMessagesIsNoEnd) {
+    serverSays("CONFIG2:b:a\ndo");
+    serverSays("CONFIG2:ne:\n");
+    EXPECT_TRUE(takeEvents().empty());
+    EXPECT_TRUE(net.sent.empty());
+    serverSays("CONFIG2:done:\n");
+    EXPECT_EQ(takeEvents(), (Events{"LoggedIn(someone,[a],[],[],[],,0)"}));
+}
+
+TEST_F(DispatchTest, ConfigurationLineRules) {
+    struct Case {
+        std::string text, event;
+    };
+    const Case cases[] = {
+        {"b:joe:::::x\nb:joe::::::x\nb:a::::::::::b\ndone:\n",
+         "LoggedIn(someone,[joe:x|joe::x|a::b],[],[],[],,0)"},
+        {"done:\n", "LoggedIn(someone,[],[],[],[],,0)"},
+        {"x:1\n\nG:upper\ndone:\n", "LoggedIn(someone,[],[],[],[x:1|''|G:upper],,0)"},
+        {"m:3\nm:x\nm:\nm:12\ndone:\nm:4\nb:after\n", "LoggedIn(someone,[],[],[],[],,1)"},
+        {"pref:a\npref:b:c\nb:x\r\ndone:\n", "LoggedIn(someone,[x\r],[],[],[],b:c,0)"},
+        {"p:\nd:\ng:\ndone:\n", "LoggedIn(someone,[[group]],[''],[''],[],,0)"},
+    };
+    for (const auto& c : cases) {
+        serverSays("CONFIG2:" + c.text);
+        EXPECT_EQ(takeEvents(), (Events{c.event})) << c.text;
+    }
+}
+
+TEST_F(DispatchTest, EndMarkerInsideALineStillSendsInitDone) {
+    serverSays("CONFIG2:b:adone:\nb:tail");
+    EXPECT_TRUE(takeEvents().empty());
+    EXPECT_EQ(sentLines(), (std::vector<std::string>{"toc_init_done"}));
+}
+
+TEST_F(DispatchTest, CommandsFromTheLoggedInHandlerGoBeforeInitDone) {
+    sink.after = [&](const std::string& name) {
+        if (name == "LoggedIn")
+            control->SetAwayMessage("");
+    };
+    serverSays("CONFIG2:done:\n");
+    EXPECT_EQ(sentLines(), (std::vector<std::string>{"toc_set_away \"\"", "toc_init_done"}));
+}
+
+TEST_F(DispatchTest, HeldConfigurationIsBounded) {
+    const std::string chunk(60000, 'x');
+    std::size_t held = 0;
+    while (held + chunk.size() <= Ondrel::kConfigBufferLimit) {
+        serverSays("CONFIG2:" + chunk);
+        held += chunk.size();
+    }
+    EXPECT_TRUE(sink.events.empty()) << "a megabyte-sized configuration must fit";
+    serverSays("CONFIG2:" + chunk);
+    const auto events = takeEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_TRUE(startsWith(events[0], "Error(0,Configuration discarded")) << events[0];
+
+    serverSays("CONFIG2:b:fresh\ndone:\n");
+    EXPECT_EQ(takeEvents(), (Events{"LoggedIn(someone,[fresh],[],[],[],,0)"}));
+}
+
+}  // namespace
+}  // namespace lantry::testing

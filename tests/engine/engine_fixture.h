@@ -1,0 +1,105 @@
+// A control on a fake socket with a recording sink: the shared starting point of the engine
+// scenario tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fake_socket.h"
+#include "ondrel/ondrel.h"
+#include "recording_sink.h"
+
+namespace lantry::testing {
+
+class EngineTest : public ::testing::Test {
+protected:
+    EngineTest() {
+        auto socket = std::make_unique<FakeSocket>(net);
+        sock = socket.get();
+        control = std::make_unique<Ondrel>(std::move(socket), &sink);
+    }
+
+    // Login to "toc.example:5190" and an established connection; the greeting is dropped from
+    // the record so that `sent` starts with the first frame.
+    void connect(const std::string& user = "Some One", const std::string& password = "pw") {
+        control->Login(user, password, "toc.example", 5190);
+        sock->connectNow();
+        ASSERT_EQ(net.sent, "FLAPON\n\n");
+        net.sent.clear();
+    }
+
+    // A whole sign-on: the server's sign-on frame, an empty configuration; records cleared.
+    void signOn() {
+        connect();
+        sock->arrive(serverFrame(1, std::string("\0\0\0\1", 4)));
+        sock->arrive(dataFrame("SIGN_ON:TOC2.0"));
+        sock->arrive(dataFrame("CONFIG2:done:\n"));
+        net.sent.clear();
+        sink.events.clear();
+    }
+
+    // Delivers one server data message.
+    void serverSays(const std::string& message) { sock->arrive(dataFrame(message)); }
+
+    // The command lines sent since the record was last cleared (data frames only).
+    std::vector<std::string> sentLines() const {
+        std::vector<std::string> lines;
+        for (auto& frame : parseFrames(net.sent)) {
+            if (frame.type == 2)
+                lines.push_back(frame.payload);
+        }
+        return lines;
+    }
+
+    // The one command line that a call sent (empty when none or several went out).
+    std::string onlyLine() {
+        auto lines = sentLines();
+        net.sent.clear();
+        return lines.size() == 1 ? lines[0] : std::string();
+    }
+
+    std::vector<std::string> takeEvents() {
+        auto events = std::move(sink.events);
+        sink.events.clear();
+        return events;
+    }
+
+    FakeSocket::Record net;
+    FakeSocket* sock = nullptr;
+    RecordingSink sink;
+    std::unique_ptr<Ondrel> control;
+};
+
+using Events = std::vector<std::string>;
+
+inline bool startsWith(const std::string& text, const std::string& prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+}  // namespace lantry::testing
+
+namespace lantry::testing {
+
+// One server message and every event it must raise, in order.
+struct MessageCase {
+    std::string message;
+    Events events;
+};
+
+// Signed on, then each message of a table checked on its own.
+class MessageTableTest : public EngineTest {
+protected:
+    void SetUp() override { signOn(); }
+    void expectEach(const std::vector<MessageCase>& cases) {
+        for (const auto& c : cases) {
+            serverSays(c.message);
+            EXPECT_EQ(takeEvents(), c.events) << c.message;
+        }
+        EXPECT_TRUE(net.sent.empty()) << "server notices are never answered";
+    }
+};
+
+}  // namespace lantry::testing
