@@ -1,0 +1,116 @@
+// Byte strings to JSON and back; see json_text.h.
+#include "json_text.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace lantry::cli {
+
+namespace {
+
+void appendEscaped(std::string& out, char16_t c) {
+    switch (c) {
+        case '"':
+            out += "\\\"";
+            return;
+        case '\\':
+            out += "\\\\";
+            return;
+        case '\n':
+            out += "\\n";
+            return;
+        case '\r':
+            out += "\\r";
+            return;
+        case '\t':
+            out += "\\t";
+            return;
+        default:
+            break;
+    }
+    if (c >= 0x20 && c <= 0x7E) {
+        out += static_cast<char>(c);
+        return;
+    }
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
+    out += buf;
+}
+
+}  // namespace
+
+std::string jsonString(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() + 2);
+    out += '"';
+    for (const char b : bytes)
+        appendEscaped(out, static_cast<unsigned char>(b));
+    out += '"';
+    return out;
+}
+
+std::string jsonString(QStringView text) {
+    std::string out;
+    out.reserve(static_cast<std::size_t>(text.size()) + 2);
+    out += '"';
+    for (const QChar c : text)
+        appendEscaped(out, c.unicode());
+    out += '"';
+    return out;
+}
+
+std::string jsonValue(const Value& value) {
+    struct Writer {
+        std::string operator()(std::monostate) const { return "null"; }
+        std::string operator()(const std::string& s) const { return jsonString(s); }
+        std::string operator()(std::int64_t n) const { return std::to_string(n); }
+        std::string operator()(bool b) const { return b ? "true" : "false"; }
+        std::string operator()(const std::vector<std::string>& items) const {
+            std::string out = "[";
+            for (std::size_t i = 0; i < items.size(); ++i) {
+                if (i)
+                    out += ',';
+                out += jsonString(items[i]);
+            }
+            return out + ']';
+        }
+    };
+    return std::visit(Writer{}, value);
+}
+
+std::string jsonId(const QJsonValue& id) {
+    if (id.isString())
+        return jsonString(QStringView(id.toString()));
+    if (id.isDouble()) {
+        const double d = id.toDouble();
+        // Integral ids come back exactly as sent; others with full precision.
+        if (std::trunc(d) == d && std::fabs(d) < 9007199254740992.0)
+            return std::to_string(static_cast<std::int64_t>(d));
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.17g", d);
+        return buf;
+    }
+    return "null";
+}
+
+std::optional<std::string> bytesFromJson(const QString& text) {
+    std::string out;
+    out.reserve(static_cast<std::size_t>(text.size()));
+    for (const QChar c : text) {
+        if (c.unicode() > 0xFF)
+            return std::nullopt;
+        out += static_cast<char>(c.unicode());
+    }
+    return out;
+}
+
+JsonObjectWriter& JsonObjectWriter::addRaw(std::string_view key, std::string_view json) {
+    if (text_.size() > 1)
+        text_ += ',';
+    text_ += jsonString(key);
+    text_ += ':';
+    text_ += json;
+    return *this;
+}
+
+}  // namespace lantry::cli

@@ -1,0 +1,49 @@
+// JSON text for the bridge: the control's byte strings as JSON strings and back, and writers
+// that keep object members in the order they are added (QJsonObject sorts its keys).
+//
+// A byte string travels as a JSON string in which every character stands for one byte
+// (U+0000 to U+00FF). Output is pure ASCII: bytes outside 0x20-0x7E are written as \u00XX.
+#pragma once
+
+#include <QJsonValue>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace lantry::cli {
+
+// One argument of a member call or one parameter of an event.
+using Value =
+    std::variant<std::monostate, std::string, std::int64_t, bool, std::vector<std::string>>;
+
+// `bytes` as a quoted JSON string.
+std::string jsonString(std::string_view bytes);
+// `text` as a quoted JSON string; characters above U+007E as \uXXXX (UTF-16 units).
+std::string jsonString(QStringView text);
+// A Value as JSON: null, string, integer, true/false or array of strings.
+std::string jsonValue(const Value& value);
+// A request id (string, number or null) written back as JSON.
+std::string jsonId(const QJsonValue& id);
+
+// The bytes a JSON string stands for; nullopt when a character is above U+00FF.
+std::optional<std::string> bytesFromJson(const QString& text);
+
+// Builds one JSON object member by member, in order.
+class JsonObjectWriter {
+public:
+    JsonObjectWriter& addRaw(std::string_view key, std::string_view json);
+    JsonObjectWriter& add(std::string_view key, const Value& value) {
+        return addRaw(key, jsonValue(value));
+    }
+    std::string finish() const { return text_ + '}'; }
+
+private:
+    std::string text_ = "{";
+};
+
+}  // namespace lantry::cli

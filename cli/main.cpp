@@ -1,0 +1,59 @@
+// The `ondrel` command line: subcommands bridge, chat, register and unregister.
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "bridge.h"
+
+namespace {
+
+constexpr const char* kUsage = R"(Usage: ondrel COMMAND [OPTIONS]
+
+The command line of the Ondrel TOC2 client control.
+
+Commands
+  bridge       the control as a JSON-RPC 2.0 service on stdin/stdout, for scripts and bots
+  --help       this text; every command also takes --help
+
+Run "ondrel COMMAND --help" for the details of one command.
+)";
+
+bool wantsHelp(int argc, char** argv, int from) {
+    for (int i = from; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h")
+            return true;
+    }
+    return false;
+}
+
+int runBridge(int argc, char** argv) {
+    if (wantsHelp(argc, argv, 2)) {
+        std::fputs(lantry::cli::bridgeHelp().c_str(), stdout);
+        return 0;
+    }
+    if (argc > 2) {
+        std::fprintf(stderr, "ondrel bridge: unexpected argument \"%s\"\n", argv[2]);
+        return 2;
+    }
+    QCoreApplication app(argc, argv);
+    lantry::cli::Bridge bridge;
+    bridge.start();
+    return app.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string_view command = argc > 1 ? argv[1] : "";
+    if (command.empty() || command == "--help" || command == "-h" || command == "help") {
+        std::fputs(kUsage, command.empty() ? stderr : stdout);
+        return command.empty() ? 2 : 0;
+    }
+    if (command == "bridge")
+        return runBridge(argc, argv);
+    std::fprintf(stderr, "ondrel: unknown command \"%s\"\n\n%s", argv[1], kUsage);
+    return 2;
+}
