@@ -1,5 +1,6 @@
 // FLAP framing over the child socket: the greeting, outgoing frames with their sequence
 // numbers, cutting the incoming stream into frames, keep-alive answers and socket failures.
+#include <algorithm>
 #include <string>
 
 #include "callbacks.h"
@@ -56,34 +57,54 @@ void Ondrel::socketDataArrival() {
     NotificationScope scope(*this);
     receiving_ = true;
     const auto generation = connectionGeneration_;
-    for (;;) {
-        const std::size_t held = strRecvBuffer.size();
-        Sock->GetData(strRecvBuffer);
-        if (strRecvBuffer.size() == held)
-            break;
-        // Frames are cut in place and the consumed prefix is dropped once per read, so the
-        // cost is linear in the bytes received.
-        std::size_t offset = 0;
-        for (;;) {
-            const std::string_view rest(strRecvBuffer.data() + offset,
-                                        strRecvBuffer.size() - offset);
-            if (rest.empty())
-                break;
-            const std::size_t length = wire::frameLength(rest);
-            if (rest.size() < length)
-                break;
-            const bool carryOn = ProcessPacket(rest.substr(0, length));
-            if (scope.controlDestroyed())
-                return;
-            if (!carryOn || generation != connectionGeneration_) {
-                // Login ran inside a handler: nothing of the old connection goes further.
-                strRecvBuffer.clear();
-                receiving_ = false;
-                return;
-            }
-            offset += length;
+    // False when the caller must return at once: the control is gone or a new sign-on began.
+    const auto deliver = [&](std::string_view frame) {
+        const bool carryOn = ProcessPacket(frame);
+        if (scope.controlDestroyed())
+            return false;
+        if (!carryOn || generation != connectionGeneration_) {
+            // Login ran inside a handler: nothing of the old connection goes further.
+            strRecvBuffer.clear();
+            receiving_ = false;
+            return false;
         }
-        strRecvBuffer.erase(0, offset);
+        return true;
+    };
+    // Frames are cut in place from each read; only a frame split across reads is copied, into
+    // strRecvBuffer. So the cost is linear and a burst holds one read plus one frame.
+    std::string read;
+    for (;;) {
+        read.clear();
+        Sock->GetData(read);
+        if (read.empty())
+            break;
+        std::string_view rest(read);
+        while (!strRecvBuffer.empty() && !rest.empty()) {
+            const std::size_t held = strRecvBuffer.size();
+            const std::size_t want = held < wire::kFrameHeaderSize
+                                         ? wire::kFrameHeaderSize - held
+                                         : wire::frameLength(strRecvBuffer) - held;
+            const std::size_t take = std::min(want, rest.size());
+            strRecvBuffer.append(rest.substr(0, take));
+            rest.remove_prefix(take);
+            if (strRecvBuffer.size() < wire::kFrameHeaderSize ||
+                strRecvBuffer.size() < wire::frameLength(strRecvBuffer))
+                continue;
+            const std::string frame = std::move(strRecvBuffer);
+            strRecvBuffer.clear();
+            if (!deliver(frame))
+                return;
+        }
+        while (!rest.empty()) {
+            const std::size_t length = wire::frameLength(rest);
+            if (rest.size() < length) {
+                strRecvBuffer.assign(rest);
+                break;
+            }
+            if (!deliver(rest.substr(0, length)))
+                return;
+            rest.remove_prefix(length);
+        }
         if (Sock->State() != Socket::StateConnected)
             break;
     }
