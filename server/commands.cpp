@@ -1,0 +1,436 @@
+// Client commands after sign-on: dispatch, instant messages, stored lists, privacy, presence
+// settings and account commands.
+#include <QTcpSocket>
+#include <QtDebug>
+
+#include <algorithm>
+
+#include "ondrel/wire.h"
+#include "server.h"
+#include "text.h"
+
+namespace tocd {
+
+namespace wire = lantry::wire;
+
+namespace {
+
+constexpr std::string_view kDefaultGroup = "Buddies";
+constexpr std::size_t kMaxRecentSenders = 32;
+constexpr int kWarnNormal = 10;
+constexpr int kWarnAnonymous = 3;
+constexpr std::size_t kMaxGroups = 100;
+constexpr std::size_t kMaxBuddies = 500;
+constexpr std::size_t kMaxListEntries = 500;
+
+std::size_t buddyCount(const std::vector<StoredGroup>& groups) {
+    std::size_t n = 0;
+    for (const auto& g : groups)
+        n += g.buddies.size();
+    return n;
+}
+
+}  // namespace
+
+bool Server::takeCommandToken(Session& s) {
+    if (options_.rateBurst <= 0)
+        return true;
+    const qint64 now = nowMs();
+    s.tokens = std::min<double>(options_.rateBurst,
+                                s.tokens + (now - s.tokensAt) * options_.ratePerSecond / 1000.0);
+    s.tokensAt = now;
+    if (s.tokens < 1)
+        return false;
+    s.tokens -= 1;
+    return true;
+}
+
+void Server::dispatch(Session& s, std::string_view line) {
+    static const std::unordered_map<std::string_view, Handler> handlers = {
+        {"toc_init_done", &Server::initDone},
+        {"toc_send_im", &Server::sendIm},
+        {"toc2_send_im", &Server::sendIm},
+        {"toc2_send_im_enc", &Server::sendImEnc},
+        {"toc2_new_buddies", &Server::newBuddies},
+        {"toc2_remove_buddy", &Server::removeBuddy},
+        {"toc2_new_group", &Server::newGroup},
+        {"toc2_del_group", &Server::delGroup},
+        {"toc2_add_permit", &Server::addPermit},
+        {"toc2_remove_permit", &Server::removePermit},
+        {"toc2_add_deny", &Server::addDeny},
+        {"toc2_remove_deny", &Server::removeDeny},
+        {"toc2_set_pdmode", &Server::setPdMode},
+        {"toc_set_away", &Server::setAway},
+        {"toc_set_idle", &Server::setIdle},
+        {"toc_set_caps", &Server::setCaps},
+        {"toc_get_status", &Server::getStatus},
+        {"toc_set_info", &Server::setInfo},
+        {"toc_get_info", &Server::getInfo},
+        {"toc_evil", &Server::evil},
+        {"toc_format_nickname", &Server::formatNickname},
+        {"toc_change_passwd", &Server::changePassword},
+        {"toc2_client_event", &Server::clientEvent},
+        {"toc_chat_join", &Server::chatJoin},
+        {"toc_chat_accept", &Server::chatAccept},
+        {"toc_chat_send", &Server::chatSend},
+        {"toc_chat_whisper", &Server::chatWhisper},
+        {"toc_chat_invite", &Server::chatInvite},
+        {"toc_chat_leave", &Server::chatLeave},
+    };
+    if (!takeCommandToken(s)) {
+        send(s, "ERROR:903");
+        return;
+    }
+    const auto keyword = line.substr(0, line.find(' '));
+    const auto handler = handlers.find(keyword);
+    const auto args = wire::parseArguments(line.substr(keyword.size()));
+    if (handler == handlers.end() || !args) {
+        qInfo("session %llu: refused %s", s.id, printable(line.substr(0, 80)).c_str());
+        send(s, "ERROR:911");
+        return;
+    }
+    (this->*handler->second)(s, *args);
+}
+
+void Server::initDone(Session& s, const Args&) {
+    if (s.initDone)
+        return;
+    Account& a = *s.account;
+    s.initDone = true;
+    if (++a.visibleSessions == 1) {
+        a.signOnTime = epochSeconds();
+        announce(a);
+    }
+    sendBuddyPresence(s);
+}
+
+void Server::sendIm(Session& s, const Args& args) {
+    if (args.size() < 2)
+        return send(s, "ERROR:911");
+    deliverIm(s, args[0], args[1], args.size() > 2 && args[2] == "auto");
+}
+
+void Server::sendImEnc(Session& s, const Args& args) {
+    if (args.size() < 5)
+        return send(s, "ERROR:911");
+    deliverIm(s, args[0], args[4], args.size() > 5 && args[5] == "auto");
+}
+
+void Server::deliverIm(Session& s, std::string_view to, std::string_view text, bool autoReply) {
+    Account& from = *s.account;
+    const std::string key = wire::normalizeName(to);
+    Account* target = onlineAccount(key);
+    if (!target || !target->visible() || !mutuallyAllowed(from, *target)) {
+        return send(s, "ERROR:901:" + key);
+    }
+    auto& recent = target->recentSenders;
+    recent.erase(std::remove(recent.begin(), recent.end(), from.name), recent.end());
+    recent.push_back(from.name);
+    if (recent.size() > kMaxRecentSenders)
+        recent.pop_front();
+
+    const std::string userClass = std::string(" O") + (from.away ? "U" : " ");
+    std::string message = "IM_IN_ENC2:" + from.formatted + ":" + (autoReply ? "T" : "F") +
+                          ":F:T:" + userClass + ":F:L:en:";
+    message.append(text);
+    sendToAccount(*target, message);
+    if (target->bot && !autoReply) {
+        sendToAccount(from,
+                      "IM_IN_ENC2:" + target->formatted + ":F:F:T: O :F:L:en:" + std::string(text));
+    }
+}
+
+void Server::newBuddies(Session& s, const Args& args) {
+    if (args.empty())
+        return send(s, "ERROR:911");
+    Account& a = *s.account;
+    const auto before = viewers(a);
+    for (const auto& entry : parseBuddyText(args[0], kDefaultGroup)) {
+        const bool nameOk = entry.name.empty() || isValidScreenName(entry.name);
+        if (!isSafeField(entry.group) || !nameOk ||
+            (!entry.alias.empty() && !isSafeField(entry.alias))) {
+            send(s, "ERROR:911");
+            continue;
+        }
+        auto g = std::find_if(a.groups.begin(), a.groups.end(),
+                              [&](const StoredGroup& x) { return x.name == entry.group; });
+        if (g == a.groups.end()) {
+            if (a.groups.size() >= kMaxGroups || !store_.addGroup(a.name, entry.group)) {
+                send(s, "ERROR:913");
+                continue;
+            }
+            a.groups.push_back({entry.group, {}});
+            sendToAccount(a, "INSERTED2:g:" + entry.group, &s);
+        }
+        if (entry.name.empty())
+            continue;
+        const std::string key = wire::normalizeName(entry.name);
+        const auto& group =
+            std::find_if(a.groups.begin(), a.groups.end(), [&](const StoredGroup& x) {
+                return x.name == entry.group;
+            })->buddies;
+        const bool present = std::any_of(group.begin(), group.end(), [&](const StoredBuddy& b) {
+            return wire::normalizeName(b.name) == key;
+        });
+        if (!present) {
+            if (buddyCount(a.groups) >= kMaxBuddies ||
+                !store_.addBuddy(a.name, entry.group, entry.name, entry.alias)) {
+                send(s, "ERROR:913");
+                continue;
+            }
+            addBuddyEntry(a, entry.group, entry.name, entry.alias);
+            sendToAccount(a, "INSERTED2:b:" + entry.alias + ":" + entry.name + ":" + entry.group,
+                          &s);
+        }
+        send(s, "NEW_BUDDY_REPLY2:" + entry.name + ":added");
+        const Account* buddy = onlineAccount(key);
+        if (!present && buddy && buddy != &a && buddy->visible() && permits(*buddy, a.name)) {
+            sendPresenceOf(a, *buddy);
+        }
+    }
+    announceChange(a, before);
+}
+
+void Server::removeBuddy(Session& s, const Args& args) {
+    if (args.size() < 2)
+        return send(s, "ERROR:911");
+    Account& a = *s.account;
+    const std::string& groupName = args.back();
+    auto g = std::find_if(a.groups.begin(), a.groups.end(),
+                          [&](const StoredGroup& x) { return x.name == groupName; });
+    if (g == a.groups.end())
+        return;
+    const auto before = viewers(a);
+    for (std::size_t i = 0; i + 1 < args.size(); ++i) {
+        const std::string key = wire::normalizeName(args[i]);
+        auto b = std::find_if(g->buddies.begin(), g->buddies.end(), [&](const StoredBuddy& x) {
+            return wire::normalizeName(x.name) == key;
+        });
+        if (b == g->buddies.end() || !store_.removeBuddy(a.name, groupName, key))
+            continue;
+        const std::string name = b->name;
+        g->buddies.erase(b);
+        unwatch(a, key);
+        sendToAccount(a, "DELETED2:b:" + name + ":" + groupName, &s);
+    }
+    announceChange(a, before);
+}
+
+void Server::newGroup(Session& s, const Args& args) {
+    if (args.empty() || !isSafeField(args[0]))
+        return send(s, "ERROR:911");
+    Account& a = *s.account;
+    const bool exists = std::any_of(a.groups.begin(), a.groups.end(),
+                                    [&](const StoredGroup& x) { return x.name == args[0]; });
+    if (exists)
+        return;
+    if (a.groups.size() >= kMaxGroups || !store_.addGroup(a.name, args[0])) {
+        return send(s, "ERROR:913");
+    }
+    a.groups.push_back({args[0], {}});
+    sendToAccount(a, "INSERTED2:g:" + args[0], &s);
+}
+
+void Server::delGroup(Session& s, const Args& args) {
+    if (args.empty())
+        return send(s, "ERROR:911");
+    Account& a = *s.account;
+    auto g = std::find_if(a.groups.begin(), a.groups.end(),
+                          [&](const StoredGroup& x) { return x.name == args[0]; });
+    if (g == a.groups.end() || !store_.removeGroup(a.name, args[0]))
+        return;
+    const auto before = viewers(a);
+    for (const auto& b : g->buddies)
+        unwatch(a, wire::normalizeName(b.name));
+    a.groups.erase(g);
+    sendToAccount(a, "DELETED2:g:" + args[0], &s);
+    announceChange(a, before);
+}
+
+void Server::addPermit(Session& s, const Args& args) {
+    changeList(s, args, ListKind::Permit, true);
+}
+void Server::removePermit(Session& s, const Args& args) {
+    changeList(s, args, ListKind::Permit, false);
+}
+void Server::addDeny(Session& s, const Args& args) {
+    changeList(s, args, ListKind::Deny, true);
+}
+void Server::removeDeny(Session& s, const Args& args) {
+    changeList(s, args, ListKind::Deny, false);
+}
+
+void Server::changeList(Session& s, const Args& args, ListKind kind, bool add) {
+    if (args.empty())
+        return send(s, "ERROR:911");
+    Account& a = *s.account;
+    auto& list = kind == ListKind::Permit ? a.permits : a.denies;
+    const std::string tag = kind == ListKind::Permit ? "p:" : "d:";
+    const auto before = viewers(a);
+    for (const auto& arg : args) {
+        const std::string key = wire::normalizeName(arg);
+        if (!isValidScreenName(key)) {
+            send(s, "ERROR:911");
+            continue;
+        }
+        if (add) {
+            if (list.count(key))
+                continue;
+            if (list.size() >= kMaxListEntries || !store_.addListEntry(a.name, kind, key)) {
+                send(s, "ERROR:913");
+                continue;
+            }
+            list.insert(key);
+        } else {
+            if (!list.count(key) || !store_.removeListEntry(a.name, kind, key))
+                continue;
+            list.erase(key);
+        }
+        sendToAccount(a, (add ? "INSERTED2:" : "DELETED2:") + tag + key, &s);
+    }
+    announceChange(a, before);
+}
+
+void Server::setPdMode(Session& s, const Args& args) {
+    const auto mode = args.empty() ? std::nullopt : wire::toInteger(args[0], 1, 5);
+    if (!mode)
+        return send(s, "ERROR:911");
+    Account& a = *s.account;
+    if (a.pdMode == *mode)
+        return;
+    if (!store_.setPdMode(a.name, static_cast<int>(*mode)))
+        return send(s, "ERROR:913");
+    const auto before = viewers(a);
+    a.pdMode = static_cast<int>(*mode);
+    announceChange(a, before);
+}
+
+void Server::setAway(Session& s, const Args& args) {
+    Account& a = *s.account;
+    a.away = !args.empty() && !args[0].empty();
+    a.awayMessage = a.away ? args[0] : std::string();
+    announce(a);
+}
+
+void Server::setIdle(Session& s, const Args& args) {
+    const auto seconds = args.empty() ? std::nullopt : wire::toInteger(args[0], 0, INT32_MAX);
+    if (!seconds)
+        return send(s, "ERROR:911");
+    Account& a = *s.account;
+    a.idleSince = *seconds == 0 ? 0 : epochSeconds() - *seconds;
+    announce(a);
+}
+
+void Server::setCaps(Session& s, const Args& args) {
+    Account& a = *s.account;
+    a.caps.clear();
+    for (const auto& arg : args) {
+        if (arg.empty())
+            continue;
+        if (!a.caps.empty())
+            a.caps += ',';
+        a.caps += arg;
+    }
+    const std::string line = "BUDDY_CAPS2:" + a.formatted + ":" + a.caps;
+    for (Account* w : viewers(a))
+        sendToAccount(*w, line);
+}
+
+void Server::getStatus(Session& s, const Args& args) {
+    if (args.empty())
+        return send(s, "ERROR:911");
+    const std::string key = wire::normalizeName(args[0]);
+    const Account* target = onlineAccount(key);
+    if (!target || !target->visible() || !permits(*target, s.account->name)) {
+        return send(s, "ERROR:901:" + key);
+    }
+    send(s, presenceLine(*target));
+}
+
+void Server::setInfo(Session& s, const Args& args) {
+    if (args.empty())
+        return send(s, "ERROR:911");
+    Account& a = *s.account;
+    if (!store_.setProfile(a.name, args[0]))
+        return send(s, "ERROR:913");
+    a.profile = args[0];
+}
+
+void Server::getInfo(Session& s, const Args& args) {
+    if (args.empty())
+        return send(s, "ERROR:911");
+    const std::string key = wire::normalizeName(args[0]);
+    const Account* target = onlineAccount(key);
+    if (!target || !target->visible() || !permits(*target, s.account->name)) {
+        return send(s, "ERROR:901:" + key);
+    }
+    // The address the client reached us at is one it can reach again.
+    const QString host = s.socket->localAddress().toString();
+    send(s, "GOTO_URL:profile:http://" + host.toStdString() + ":" +
+                std::to_string(s.socket->localPort()) + "/profile/" + key);
+}
+
+void Server::evil(Session& s, const Args& args) {
+    if (args.empty())
+        return send(s, "ERROR:911");
+    Account& from = *s.account;
+    const std::string key = wire::normalizeName(args[0]);
+    const bool anonymous = args.size() > 1 && args[1] == "anon";
+    Account* target = onlineAccount(key);
+    // One warning for each message received from the target, as the service ruled.
+    auto& recent = from.recentSenders;
+    const auto sent = std::find(recent.begin(), recent.end(), key);
+    if (!target || target == &from || target->bot || !target->visible() || sent == recent.end() ||
+        !mutuallyAllowed(from, *target)) {
+        return send(s, "ERROR:902:" + key);
+    }
+    recent.erase(sent);
+    target->warning = std::min(100, target->warning + (anonymous ? kWarnAnonymous : kWarnNormal));
+    sendToAccount(*target, "EVILED:" + std::to_string(target->warning) + ":" +
+                               (anonymous ? std::string() : from.formatted));
+    announce(*target);
+}
+
+void Server::formatNickname(Session& s, const Args& args) {
+    Account& a = *s.account;
+    if (args.empty() || !isValidScreenName(args[0]) || wire::normalizeName(args[0]) != a.name) {
+        send(s, "ERROR:911");
+        return send(s, "ADMIN_NICK_STATUS:911");
+    }
+    if (!store_.setFormatted(a.name, args[0])) {
+        send(s, "ERROR:913");
+        return send(s, "ADMIN_NICK_STATUS:913");
+    }
+    a.formatted = args[0];
+    send(s, "ADMIN_NICK_STATUS:0");
+    sendToAccount(a, "NICK:" + a.formatted);
+    announce(a);
+}
+
+void Server::changePassword(Session& s, const Args& args) {
+    Account& a = *s.account;
+    const bool valid = args.size() >= 2 && !args[1].empty() && args[1].size() <= 64;
+    if (!valid || store_.checkPassword(a.name, args[0]) != AccountStore::Check::Ok) {
+        send(s, "ERROR:911");
+        return send(s, "ADMIN_PASSWD_STATUS:911");
+    }
+    if (!store_.setPassword(a.name, args[1])) {
+        send(s, "ERROR:913");
+        return send(s, "ADMIN_PASSWD_STATUS:913");
+    }
+    qInfo("%s changed the password", a.name.c_str());
+    send(s, "ADMIN_PASSWD_STATUS:0");
+}
+
+void Server::clientEvent(Session& s, const Args& args) {
+    const auto status = args.size() < 2 ? std::nullopt : wire::toInteger(args[1], 0, 2);
+    if (!status)
+        return send(s, "ERROR:911");
+    Account* target = onlineAccount(wire::normalizeName(args[0]));
+    if (!target || target->bot || !target->visible() || !mutuallyAllowed(*s.account, *target)) {
+        return;
+    }
+    sendToAccount(*target, "CLIENT_EVENT2:" + s.account->formatted + ":" + std::to_string(*status));
+}
+
+}  // namespace tocd

@@ -1,0 +1,150 @@
+// tocd: a local TOC2 server. Prints "tocd listening on ADDR:PORT" once bound; logs to stderr;
+// SIGINT and SIGTERM end it cleanly (sessions closed, database closed).
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <csignal>
+#include <cstdio>
+
+#include "server.h"
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char byte = 1;
+    // Nothing else is safe in a signal handler; the event loop reads the pipe.
+    [[maybe_unused]] const auto n = write(signalPipe[1], &byte, 1);
+}
+
+bool parseCount(const QCommandLineParser& parser, const QString& name, int min, int& out) {
+    if (!parser.isSet(name))
+        return true;
+    bool ok = false;
+    const int v = parser.value(name).toInt(&ok);
+    if (!ok || v < min) {
+        std::fprintf(stderr, "tocd: --%s needs a whole number of at least %d\n", qPrintable(name),
+                     min);
+        return false;
+    }
+    out = v;
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tocd"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "A local TOC2 server: accounts, stored buddy/permit/deny lists, instant messages,\n"
+        "presence, chat rooms and profiles. The built-in account \"echobot\" answers every\n"
+        "message. Profiles are served over HTTP on the same port."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({
+        {QStringLiteral("listen"),
+         QStringLiteral("Address and port to listen on (port 0: any free port)."),
+         QStringLiteral("ADDR:PORT"), QStringLiteral("127.0.0.1:5190")},
+        {QStringLiteral("db"),
+         QStringLiteral("SQLite database file for accounts and lists (default: in memory)."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("closed"),
+         QStringLiteral("Refuse sign-ons to accounts that do not exist yet.")},
+        {QStringLiteral("keepalive"),
+         QStringLiteral("Seconds between keep-alive frames (0: none; default 60)."),
+         QStringLiteral("SECS")},
+        {QStringLiteral("rate-burst"),
+         QStringLiteral("Commands a session may send at once (0: no limit; default 100)."),
+         QStringLiteral("N")},
+        {QStringLiteral("rate-per-second"),
+         QStringLiteral("Commands a session regains per second (default 20)."),
+         QStringLiteral("N")},
+        {QStringLiteral("signon-burst"),
+         QStringLiteral("Sign-ons one address may make at once (0: no limit; default 100)."),
+         QStringLiteral("N")},
+        {QStringLiteral("signon-per-minute"),
+         QStringLiteral("Sign-ons one address regains per minute (default 60)."),
+         QStringLiteral("N")},
+        {QStringLiteral("login-timeout"),
+         QStringLiteral("Seconds a connection has to finish signing on (default 30)."),
+         QStringLiteral("SECS")},
+        {QStringLiteral("verbose"), QStringLiteral("Log every frame (passwords hidden).")},
+    });
+    parser.process(app);
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr, "tocd: unexpected argument %s (see --help)\n",
+                     qPrintable(parser.positionalArguments().first()));
+        return 2;
+    }
+
+    tocd::Options options;
+    const QString listen = parser.value(QStringLiteral("listen"));
+    const auto colon = listen.lastIndexOf(QLatin1Char(':'));
+    bool portOk = false;
+    const uint port = colon > 0 ? listen.mid(colon + 1).toUInt(&portOk) : 0;
+    QString host = colon > 0 ? listen.left(colon) : QString();
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'))) {
+        host = host.mid(1, host.size() - 2);
+    }
+    if (!portOk || port > 65535 || !options.address.setAddress(host)) {
+        std::fprintf(stderr, "tocd: --listen needs ADDR:PORT with a numeric address, not %s\n",
+                     qPrintable(listen));
+        return 2;
+    }
+    options.port = static_cast<quint16>(port);
+    options.database = parser.value(QStringLiteral("db"));
+    options.registrationOpen = !parser.isSet(QStringLiteral("closed"));
+    options.verbose = parser.isSet(QStringLiteral("verbose"));
+    if (!parseCount(parser, QStringLiteral("keepalive"), 0, options.keepAliveSeconds) ||
+        !parseCount(parser, QStringLiteral("rate-burst"), 0, options.rateBurst) ||
+        !parseCount(parser, QStringLiteral("rate-per-second"), 1, options.ratePerSecond) ||
+        !parseCount(parser, QStringLiteral("signon-burst"), 0, options.signOnBurst) ||
+        !parseCount(parser, QStringLiteral("signon-per-minute"), 1, options.signOnPerMinute) ||
+        !parseCount(parser, QStringLiteral("login-timeout"), 1, options.loginTimeoutSeconds)) {
+        return 2;
+    }
+
+    if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::perror("tocd: pipe");
+        return 1;
+    }
+    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [] {
+        char byte;
+        while (read(signalPipe[0], &byte, 1) > 0) {
+        }
+        qInfo("tocd: shutting down");
+        QCoreApplication::quit();
+    });
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    int code = 0;
+    {
+        tocd::Server server(options);
+        QString error;
+        if (!server.start(&error)) {
+            std::fprintf(stderr, "tocd: cannot start: %s\n", qPrintable(error));
+            return 1;
+        }
+        std::printf("tocd listening on %s:%u\n", qPrintable(server.address().toString()),
+                    unsigned(server.port()));
+        std::fflush(stdout);
+        code = app.exec();
+    }
+    close(signalPipe[0]);
+    close(signalPipe[1]);
+    return code;
+}

@@ -1,0 +1,492 @@
+#include "server.h"
+
+#include <QDateTime>
+#include <QTcpSocket>
+#include <QtDebug>
+
+#include <algorithm>
+
+#include "ondrel/wire.h"
+#include "text.h"
+
+namespace tocd {
+
+namespace wire = lantry::wire;
+
+namespace {
+
+constexpr std::string_view kGreetingLf = "FLAPON\n\n";
+constexpr std::string_view kGreetingCrLf = "FLAPON\r\n\r\n";
+constexpr std::size_t kMaxHttpRequest = 8192;
+// CONFIG2 texts are cut well below the longest frame a client must accept.
+constexpr std::size_t kConfigChunk = 1024;
+
+bool isPrefixOf(std::string_view part, std::string_view whole) {
+    return part.size() <= whole.size() && whole.substr(0, part.size()) == part;
+}
+
+bool startsLikeHttp(std::string_view input) {
+    for (std::string_view method : {"GET ", "HEAD ", "POST ", "PUT ", "DELETE ", "OPTIONS "}) {
+        if (isPrefixOf(input, method) || isPrefixOf(method, input))
+            return true;
+    }
+    return false;
+}
+
+// Lines of sign-on commands carry the password: their arguments never reach the log.
+std::string loggable(std::string_view payload) {
+    for (std::string_view secret :
+         {"toc2_login", "toc2_signon", "toc_signon", "toc_change_passwd"}) {
+        if (isPrefixOf(secret, payload))
+            return std::string(secret) + " [arguments hidden]";
+    }
+    return printable(payload);
+}
+
+}  // namespace
+
+Server::Server(Options options) : options_(std::move(options)) {
+    startMs_ = QDateTime::currentMSecsSinceEpoch();
+    auto bot = std::make_unique<Account>();
+    bot->name = kEchoBot;
+    bot->formatted = "EchoBot";
+    bot->profile = "I answer every message with the same text.";
+    bot->bot = true;
+    bot->signOnTime = epochSeconds();
+    accounts_.emplace(bot->name, std::move(bot));
+
+    QObject::connect(&listener_, &QTcpServer::newConnection, &listener_,
+                     [this] { acceptConnections(); });
+    sweepTimer_.setInterval(1000);
+    QObject::connect(&sweepTimer_, &QTimer::timeout, &listener_, [this] { sweep(); });
+    QObject::connect(&keepAliveTimer_, &QTimer::timeout, &listener_, [this] { sendKeepAlives(); });
+    dropTimer_.setSingleShot(true);
+    dropTimer_.setInterval(0);
+    QObject::connect(&dropTimer_, &QTimer::timeout, &listener_, [this] { finishDrops(); });
+}
+
+Server::~Server() {
+    listener_.close();
+    for (auto& [ptr, session] : sessions_) {
+        if (session->socket) {
+            QObject::disconnect(session->socket, nullptr, nullptr, nullptr);
+            session->socket->abort();
+            delete session->socket;
+            session->socket = nullptr;
+        }
+    }
+}
+
+bool Server::start(QString* error) {
+    if (!store_.open(options_.database, error))
+        return false;
+    if (!listener_.listen(options_.address, options_.port)) {
+        if (error)
+            *error = listener_.errorString();
+        return false;
+    }
+    sweepTimer_.start();
+    if (options_.keepAliveSeconds > 0)
+        keepAliveTimer_.start(options_.keepAliveSeconds * 1000);
+    return true;
+}
+
+qint64 Server::nowMs() const {
+    return QDateTime::currentMSecsSinceEpoch() - startMs_;
+}
+
+qint64 Server::epochSeconds() {
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+void Server::acceptConnections() {
+    while (QTcpSocket* socket = listener_.nextPendingConnection()) {
+        auto owned = std::make_unique<Session>();
+        Session* s = owned.get();
+        s->id = nextSessionId_++;
+        s->socket = socket;
+        s->peer = socket->peerAddress().toString().toStdString();
+        s->deadline = nowMs() + options_.loginTimeoutSeconds * 1000LL;
+        s->tokens = options_.rateBurst;
+        s->tokensAt = nowMs();
+        sessions_.emplace(s, std::move(owned));
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, s] { readInput(*s); });
+        QObject::connect(socket, &QTcpSocket::disconnected, socket,
+                         [this, s] { drop(*s, "closed by the client"); });
+        QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [this, s] {
+            if (s->socket->error() != QAbstractSocket::RemoteHostClosedError) {
+                drop(*s, "socket error");
+            }
+        });
+        if (options_.verbose)
+            qInfo("session %llu: connected from %s", s->id, s->peer.c_str());
+        if (socket->bytesAvailable() > 0)
+            readInput(*s);
+    }
+}
+
+void Server::readInput(Session& s) {
+    if (s.closing)
+        return;
+    const QByteArray data = s.socket->readAll();
+    s.input.append(data.constData(), static_cast<std::size_t>(data.size()));
+    if (s.phase == Phase::Greeting && !handleGreeting(s))
+        return;
+    if (s.phase == Phase::Http) {
+        serveHttp(s);
+        return;
+    }
+    std::size_t used = 0;
+    while (!s.closing) {
+        const std::string_view rest = std::string_view(s.input).substr(used);
+        if (rest.size() < wire::kFrameHeaderSize)
+            break;
+        if (rest[0] != wire::kFrameMarker) {
+            drop(s, "bytes outside a frame");
+            return;
+        }
+        const std::size_t total = wire::frameLength(rest);
+        // One byte more than the longest command: its trailing NUL.
+        if (total - wire::kFrameHeaderSize > kMaxCommand + 1) {
+            drop(s, "command longer than 2048 bytes");
+            return;
+        }
+        if (rest.size() < total)
+            break;
+        const auto type = static_cast<std::uint8_t>(rest[1]);
+        used += total;
+        if (!handleFrame(s, type,
+                         rest.substr(wire::kFrameHeaderSize, total - wire::kFrameHeaderSize))) {
+            return;
+        }
+    }
+    if (!s.closing)
+        s.input.erase(0, used);
+}
+
+bool Server::handleGreeting(Session& s) {
+    const std::string_view in = s.input;
+    for (auto greeting : {kGreetingLf, kGreetingCrLf}) {
+        if (isPrefixOf(greeting, in)) {
+            s.input.erase(0, greeting.size());
+            s.phase = Phase::SignOnFrame;
+            sendFrame(s, wire::kFrameSignOn, std::string_view("\0\0\0\1", 4));
+            return true;
+        }
+    }
+    if (isPrefixOf(in, kGreetingLf) || isPrefixOf(in, kGreetingCrLf))
+        return false;
+    if (startsLikeHttp(in)) {
+        s.phase = Phase::Http;
+        return true;
+    }
+    drop(s, "no FLAPON greeting");
+    return false;
+}
+
+bool Server::handleFrame(Session& s, std::uint8_t type, std::string_view payload) {
+    if (options_.verbose) {
+        qInfo("session %llu <- type %u: %s", s.id, type, loggable(payload).c_str());
+    }
+    if (type == wire::kFrameKeepAlive)
+        return true;
+    if (type == wire::kFrameSignOn && s.phase == Phase::SignOnFrame) {
+        handleSignOnFrame(s, payload);
+        return !s.closing;
+    }
+    if (type != wire::kFrameData || s.phase == Phase::SignOnFrame) {
+        drop(s, "unexpected frame type");
+        return false;
+    }
+    if (!payload.empty() && payload.back() == '\0')
+        payload.remove_suffix(1);
+    if (payload.empty()) {
+        drop(s, "empty command");
+        return false;
+    }
+    if (payload.size() > kMaxCommand) {
+        drop(s, "command longer than 2048 bytes");
+        return false;
+    }
+    if (s.phase == Phase::Login) {
+        handleLogin(s, payload);
+    } else {
+        dispatch(s, payload);
+    }
+    return !s.closing;
+}
+
+void Server::handleSignOnFrame(Session& s, std::string_view payload) {
+    // FLAP version 1, then TLV 1 with the name: at least the version and the TLV header.
+    if (payload.size() < 8 || wire::decodeWord(payload.substr(2)) != 1) {
+        drop(s, "malformed sign-on frame");
+        return;
+    }
+    s.phase = Phase::Login;
+}
+
+bool Server::takeSignOnToken(const std::string& peer) {
+    if (options_.signOnBurst <= 0)
+        return true;
+    const qint64 now = nowMs();
+    auto [it, fresh] = signOns_.try_emplace(peer, Bucket{double(options_.signOnBurst), now});
+    Bucket& b = it->second;
+    b.tokens = std::min<double>(options_.signOnBurst,
+                                b.tokens + (now - b.at) * options_.signOnPerMinute / 60000.0);
+    b.at = now;
+    if (b.tokens < 1)
+        return false;
+    b.tokens -= 1;
+    return true;
+}
+
+void Server::handleLogin(Session& s, std::string_view line) {
+    const auto keyword = line.substr(0, line.find(' '));
+    const auto args = wire::parseArguments(line.substr(keyword.size()));
+    if (keyword != "toc2_login" && keyword != "toc2_signon" && keyword != "toc_signon") {
+        send(s, "ERROR:989:0");
+        drop(s, "command before sign-on");
+        return;
+    }
+    if (!takeSignOnToken(s.peer)) {
+        send(s, "ERROR:983");
+        drop(s, "signing on too often");
+        return;
+    }
+    auto refuse = [&](const char* why) {
+        send(s, "ERROR:980");
+        drop(s, why);
+    };
+    if (!args || args->size() < 4)
+        return refuse("malformed sign-on command");
+    const std::string name = wire::normalizeName((*args)[2]);
+    const auto password = wire::unroastPassword((*args)[3]);
+    if (!password || password->empty() || !isValidScreenName(name) || name == kEchoBot) {
+        return refuse("bad name or password");
+    }
+    switch (store_.checkPassword(name, *password)) {
+        case AccountStore::Check::Ok:
+            break;
+        case AccountStore::Check::NoAccount:
+            if (!options_.registrationOpen)
+                return refuse("unknown account");
+            if (!store_.create(name, *password))
+                return refuse("account not created");
+            qInfo("account %s created", name.c_str());
+            break;
+        case AccountStore::Check::WrongPassword:
+            return refuse("wrong password");
+        case AccountStore::Check::Failed:
+            send(s, "ERROR:989:0");
+            drop(s, "store failed");
+            return;
+    }
+    Account* a = loadAccount(name);
+    if (!a) {
+        send(s, "ERROR:989:0");
+        drop(s, "account not loaded");
+        return;
+    }
+    if (a->sessions.size() >= kMaxSessionsPerAccount) {
+        send(s, "ERROR:913");
+        drop(s, "too many sessions for the account");
+        if (a->sessions.empty())
+            unloadAccount(*a);
+        return;
+    }
+    a->sessions.push_back(&s);
+    s.account = a;
+    s.phase = Phase::Online;
+    qInfo("session %llu: %s signed on", s.id, name.c_str());
+
+    send(s, "SIGN_ON:TOC2.0");
+    send(s, "NICK:" + a->formatted);
+    std::vector<std::string> lines;
+    for (const auto& g : a->groups) {
+        lines.push_back("g:" + g.name);
+        for (const auto& b : g.buddies) {
+            lines.push_back("b:" + b.name + (b.alias.empty() ? "" : ":" + b.alias));
+        }
+    }
+    for (const auto& p : a->permits)
+        lines.push_back("p:" + p);
+    for (const auto& d : a->denies)
+        lines.push_back("d:" + d);
+    lines.push_back("m:" + std::to_string(a->pdMode));
+    for (const auto& chunk : configChunks(lines, kConfigChunk))
+        send(s, "CONFIG2:" + chunk);
+}
+
+void Server::serveHttp(Session& s) {
+    const auto end = s.input.find("\r\n\r\n");
+    if (end == std::string::npos && s.input.find("\n\n") == std::string::npos) {
+        if (s.input.size() > kMaxHttpRequest)
+            drop(s, "HTTP request too long");
+        return;
+    }
+    const std::string_view request = std::string_view(s.input).substr(0, s.input.find('\n'));
+    const auto firstBlank = request.find(' ');
+    const auto method = request.substr(0, firstBlank);
+    auto target =
+        firstBlank == std::string_view::npos ? std::string_view{} : request.substr(firstBlank + 1);
+    target = target.substr(0, target.find(' '));
+
+    int status = 200;
+    std::string body;
+    constexpr std::string_view kProfilePath = "/profile/";
+    const std::string name = isPrefixOf(kProfilePath, target)
+                                 ? wire::normalizeName(target.substr(kProfilePath.size()))
+                                 : std::string();
+    if (method != "GET" && method != "HEAD") {
+        status = 405;
+        body = "<html><body><p>Only GET is served here.</p></body></html>\n";
+    } else {
+        std::optional<std::string> profile;
+        std::string shown = name;
+        const Account* online = onlineAccount(name);
+        if (online) {
+            profile = online->profile;
+            shown = online->formatted;
+        } else if (isValidScreenName(name)) {
+            profile = store_.profile(name);
+        }
+        if (!profile) {
+            status = 404;
+            body = "<html><body><p>No such screen name.</p></body></html>\n";
+        } else {
+            body = "<!DOCTYPE html>\n<html><head><meta charset=\"iso-8859-1\"><title>" +
+                   htmlEscape(shown) + "</title></head>\n<body>\n<h1>" + htmlEscape(shown) +
+                   "</h1>\n";
+            if (online && online->away) {
+                body += "<p class=\"away\">Away: " + htmlEscape(online->awayMessage) + "</p>\n";
+            }
+            body += "<div class=\"profile\">" + htmlEscape(*profile) + "</div>\n</body></html>\n";
+        }
+    }
+    const char* reason = status == 200 ? "OK" : status == 404 ? "Not Found" : "Method Not Allowed";
+    std::string response = "HTTP/1.0 " + std::to_string(status) + " " + reason +
+                           "\r\nContent-Type: text/html; charset=iso-8859-1\r\nContent-Length: " +
+                           std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
+    if (method != "HEAD")
+        response += body;
+    s.socket->write(response.data(), static_cast<qint64>(response.size()));
+    if (options_.verbose)
+        qInfo("session %llu: HTTP %d for %s", s.id, status, printable(target).c_str());
+    s.input.clear();
+    s.closing = true;
+    s.socket->disconnectFromHost();
+}
+
+void Server::sendFrame(Session& s, std::uint8_t type, std::string_view payload) {
+    if (s.closing)
+        return;
+    if (s.socket->bytesToWrite() > kMaxPendingOutput) {
+        drop(s, "client does not read");
+        return;
+    }
+    std::string frame;
+    frame.reserve(wire::kFrameHeaderSize + payload.size());
+    wire::appendFrame(frame, type, s.sequence++, payload);
+    s.socket->write(frame.data(), static_cast<qint64>(frame.size()));
+    if (options_.verbose && type != wire::kFrameSignOn) {
+        qInfo("session %llu -> type %u: %s", s.id, type, printable(payload).c_str());
+    }
+}
+
+void Server::send(Session& s, std::string_view message) {
+    // Longer messages cannot be framed; none of ours comes near, but never send a broken frame.
+    if (message.size() > 65535) {
+        qWarning("session %llu: message of %zu bytes not sent", s.id, message.size());
+        return;
+    }
+    sendFrame(s, wire::kFrameData, message);
+}
+
+void Server::sendToAccount(Account& a, std::string_view message, const Session* except) {
+    for (Session* s : a.sessions) {
+        if (s != except)
+            send(*s, message);
+    }
+}
+
+void Server::drop(Session& s, const char* reason) {
+    if (s.queued)
+        return;
+    if (s.account || options_.verbose)
+        qInfo("session %llu: ended (%s)", s.id, reason);
+    s.closing = true;
+    s.queued = true;
+    dropped_.push_back(&s);
+    dropTimer_.start();
+}
+
+void Server::finishDrops() {
+    // Detaching may announce presence, which may drop more sessions: take them in turn.
+    while (!dropped_.empty()) {
+        Session* s = dropped_.back();
+        dropped_.pop_back();
+        detach(*s);
+        QTcpSocket* socket = s->socket;
+        sessions_.erase(s);
+        QObject::disconnect(socket, nullptr, nullptr, nullptr);
+        // The socket goes once its last bytes (an ERROR, say) are out, or after a grace period
+        // when the client does not read them.
+        QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        QTimer::singleShot(5000, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+        socket->disconnectFromHost();
+        if (socket->state() == QAbstractSocket::UnconnectedState)
+            socket->deleteLater();
+    }
+}
+
+void Server::detach(Session& s) {
+    while (!s.rooms.empty()) {
+        auto it = rooms_.find(s.rooms.back());
+        if (it == rooms_.end()) {
+            s.rooms.pop_back();
+        } else {
+            leaveRoom(s, *it->second);
+        }
+    }
+    Account* a = s.account;
+    if (!a)
+        return;
+    s.account = nullptr;
+    const bool wasVisible = a->visible();
+    if (s.initDone)
+        --a->visibleSessions;
+    a->sessions.erase(std::find(a->sessions.begin(), a->sessions.end(), &s));
+    if (wasVisible && !a->visible())
+        announceGone(*a);
+    if (a->sessions.empty()) {
+        qInfo("%s signed off", a->name.c_str());
+        unloadAccount(*a);
+    }
+}
+
+void Server::sweep() {
+    const qint64 now = nowMs();
+    for (auto& [ptr, s] : sessions_) {
+        if (!s->closing && s->phase != Phase::Online && now > s->deadline) {
+            drop(*s, "sign-on not finished in time");
+        }
+    }
+    // A full bucket says nothing that a missing one does not.
+    for (auto it = signOns_.begin(); it != signOns_.end();) {
+        const double refill = (now - it->second.at) * options_.signOnPerMinute / 60000.0;
+        it =
+            it->second.tokens + refill >= options_.signOnBurst ? signOns_.erase(it) : std::next(it);
+    }
+}
+
+void Server::sendKeepAlives() {
+    for (auto& [ptr, s] : sessions_) {
+        if (s->phase == Phase::Online)
+            sendFrame(*s, wire::kFrameKeepAlive, {});
+    }
+}
+
+}  // namespace tocd

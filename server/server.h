@@ -1,0 +1,228 @@
+// tocd's server: one listening socket on which TOC2 clients sign on (FLAPON greeting, FLAP
+// frames) and browsers fetch profile pages (HTTP GET), all on one thread without blocking.
+//
+// State lives in memory only while it is needed: an account is loaded from the store when its
+// first session signs on and dropped when its last one leaves; every lookup (screen name ->
+// account and sessions, screen name -> accounts watching it, room ID or name -> room) is a
+// hash lookup, so the cost of a message does not grow with the number of users online.
+//
+// Failure containment: a malformed frame, an overlong or empty command, an unknown frame type,
+// a client that stops reading or vanishes ends that one connection. Connections are never
+// destroyed while a message is being delivered: a failing connection is marked and cleaned up
+// once the current event is handled, so no delivery loop ever sees a dangling session.
+#pragma once
+
+#include <QHostAddress>
+#include <QString>
+#include <QTcpServer>
+#include <QTimer>
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "store.h"
+
+class QTcpSocket;
+
+namespace tocd {
+
+struct Options {
+    QHostAddress address = QHostAddress(QHostAddress::LocalHost);
+    quint16 port = 5190;
+    QString database;  // empty: in memory
+    bool registrationOpen = true;
+    int keepAliveSeconds = 60;  // 0: none
+    // Per session: commands allowed in a burst, and refilled per second. Burst 0: no limit.
+    int rateBurst = 100;
+    int ratePerSecond = 20;
+    // Per client address: sign-ons allowed in a burst, and refilled per minute. Burst 0: no
+    // limit.
+    int signOnBurst = 100;
+    int signOnPerMinute = 60;
+    int loginTimeoutSeconds = 30;
+    bool verbose = false;
+};
+
+class Server {
+public:
+    // The longest client command, its trailing NUL not counted.
+    static constexpr std::size_t kMaxCommand = 2048;
+    static constexpr std::size_t kMaxSessionsPerAccount = 5;
+    // Bytes queued for a client that does not read; past this its connection ends.
+    static constexpr qint64 kMaxPendingOutput = 1 << 20;
+    static constexpr std::string_view kEchoBot = "echobot";
+
+    explicit Server(Options options);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // Opens the store and starts listening. False with `error` set when either fails.
+    bool start(QString* error);
+    QHostAddress address() const { return listener_.serverAddress(); }
+    quint16 port() const { return listener_.serverPort(); }
+
+private:
+    enum class Phase { Greeting, SignOnFrame, Login, Online, Http };
+
+    struct Account;
+
+    struct Session {
+        unsigned long long id = 0;
+        QTcpSocket* socket = nullptr;
+        std::string peer;  // client address, for the sign-on limit
+        Phase phase = Phase::Greeting;
+        std::string input;  // bytes not yet handled (at most one partial frame)
+        std::uint16_t sequence = 0;
+        Account* account = nullptr;
+        bool initDone = false;
+        bool closing = false;  // no more input is read nor output sent
+        bool queued = false;   // waiting in dropped_ for its cleanup
+        std::vector<std::int32_t> rooms;
+        double tokens = 0;
+        qint64 tokensAt = 0;
+        qint64 deadline = 0;  // ms since start; sign-on must finish by then
+    };
+
+    struct Account {
+        std::string name;  // normalised
+        std::string formatted;
+        std::string profile;
+        int pdMode = 1;
+        std::vector<StoredGroup> groups;
+        std::set<std::string> permits;
+        std::set<std::string> denies;
+        std::unordered_map<std::string, int> buddyKeys;  // normalised buddy -> entries
+        std::vector<Session*> sessions;
+        int visibleSessions = 0;
+        bool bot = false;
+        qint64 signOnTime = 0;  // seconds since the epoch
+        bool away = false;
+        std::string awayMessage;
+        qint64 idleSince = 0;  // seconds since the epoch; 0 not idle
+        std::string caps;
+        int warning = 0;
+        std::deque<std::string> recentSenders;  // who may be warned, newest last
+        bool visible() const { return bot || visibleSessions > 0; }
+    };
+
+    struct Room {
+        std::int32_t id = 0;
+        std::string name;
+        std::string key;
+        std::vector<Session*> members;
+    };
+
+    struct Bucket {
+        double tokens = 0;
+        qint64 at = 0;
+    };
+
+    using Args = std::vector<std::string>;
+    using Handler = void (Server::*)(Session&, const Args&);
+
+    // Connections and framing (server.cpp).
+    void acceptConnections();
+    void readInput(Session& s);
+    bool handleGreeting(Session& s);
+    bool handleFrame(Session& s, std::uint8_t type, std::string_view payload);
+    void handleSignOnFrame(Session& s, std::string_view payload);
+    void handleLogin(Session& s, std::string_view line);
+    bool takeSignOnToken(const std::string& peer);
+    void serveHttp(Session& s);
+    void sendFrame(Session& s, std::uint8_t type, std::string_view payload);
+    void send(Session& s, std::string_view message);
+    void sendToAccount(Account& a, std::string_view message, const Session* except = nullptr);
+    void drop(Session& s, const char* reason);
+    void finishDrops();
+    void detach(Session& s);
+    void sweep();
+    void sendKeepAlives();
+    qint64 nowMs() const;
+    static qint64 epochSeconds();
+
+    // Commands (commands.cpp).
+    void dispatch(Session& s, std::string_view line);
+    bool takeCommandToken(Session& s);
+    void initDone(Session& s, const Args& args);
+    void sendIm(Session& s, const Args& args);
+    void sendImEnc(Session& s, const Args& args);
+    void deliverIm(Session& s, std::string_view to, std::string_view text, bool autoReply);
+    void newBuddies(Session& s, const Args& args);
+    void removeBuddy(Session& s, const Args& args);
+    void newGroup(Session& s, const Args& args);
+    void delGroup(Session& s, const Args& args);
+    void addPermit(Session& s, const Args& args);
+    void removePermit(Session& s, const Args& args);
+    void addDeny(Session& s, const Args& args);
+    void removeDeny(Session& s, const Args& args);
+    void changeList(Session& s, const Args& args, ListKind kind, bool add);
+    void setPdMode(Session& s, const Args& args);
+    void setAway(Session& s, const Args& args);
+    void setIdle(Session& s, const Args& args);
+    void setCaps(Session& s, const Args& args);
+    void getStatus(Session& s, const Args& args);
+    void setInfo(Session& s, const Args& args);
+    void getInfo(Session& s, const Args& args);
+    void evil(Session& s, const Args& args);
+    void formatNickname(Session& s, const Args& args);
+    void changePassword(Session& s, const Args& args);
+    void clientEvent(Session& s, const Args& args);
+
+    // Presence and privacy (presence.cpp).
+    Account* loadAccount(std::string_view name);
+    void unloadAccount(Account& a);
+    Account* onlineAccount(std::string_view name);
+    static bool permits(const Account& owner, std::string_view other);
+    static bool mutuallyAllowed(const Account& a, const Account& b);
+    static std::string presenceLine(const Account& a);
+    static std::string goneLine(const Account& a);
+    void watch(Account& watcher, const std::string& key);
+    void unwatch(Account& watcher, const std::string& key);
+    // Who sees `a` right now, for comparing before and after a change of its privacy.
+    std::vector<Account*> viewers(const Account& a);
+    void announceChange(Account& a, const std::vector<Account*>& before);
+    void announce(Account& a);
+    void announceGone(Account& a);
+    void sendPresenceOf(Account& watcher, const Account& buddy);
+    void sendBuddyPresence(Session& s);
+    void addBuddyEntry(Account& a, std::string_view group, std::string_view name,
+                       std::string_view alias);
+
+    // Chat rooms (chat.cpp).
+    void chatJoin(Session& s, const Args& args);
+    void chatAccept(Session& s, const Args& args);
+    void chatSend(Session& s, const Args& args);
+    void chatWhisper(Session& s, const Args& args);
+    void chatInvite(Session& s, const Args& args);
+    void chatLeave(Session& s, const Args& args);
+    void joinRoom(Session& s, Room& room);
+    void leaveRoom(Session& s, Room& room);
+    Room* memberRoom(Session& s, std::string_view idText);
+
+    Options options_;
+    AccountStore store_;
+    QTcpServer listener_;
+    QTimer sweepTimer_;
+    QTimer keepAliveTimer_;
+    QTimer dropTimer_;
+    qint64 startMs_ = 0;
+    unsigned long long nextSessionId_ = 1;
+    std::unordered_map<Session*, std::unique_ptr<Session>> sessions_;
+    std::vector<Session*> dropped_;
+    std::unordered_map<std::string, std::unique_ptr<Account>> accounts_;
+    std::unordered_map<std::string, std::unordered_set<Account*>> watchers_;
+    std::unordered_map<std::int32_t, std::unique_ptr<Room>> rooms_;
+    std::unordered_map<std::string, Room*> roomsByKey_;
+    std::int32_t nextRoomId_ = 1;
+    std::unordered_map<std::string, Bucket> signOns_;
+};
+
+}  // namespace tocd

@@ -1,0 +1,269 @@
+#include "store.h"
+
+#include <QAtomicInt>
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QPasswordDigestor>
+#include <QRandomGenerator>
+#include <QSqlError>
+#include <QSqlQuery>
+
+#include "ondrel/wire.h"
+
+namespace tocd {
+
+namespace {
+
+// High enough to make a stolen database expensive to search, low enough for hundreds of
+// sign-ons a second on one core.
+constexpr int kHashIterations = 2000;
+constexpr int kHashBytes = 32;
+constexpr int kSaltBytes = 16;
+
+QByteArray bytes(std::string_view text) {
+    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string text(const QVariant& value) {
+    const QByteArray b = value.toByteArray();
+    return std::string(b.constData(), static_cast<std::size_t>(b.size()));
+}
+
+QByteArray derive(std::string_view password, const QByteArray& salt, int iterations) {
+    return QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, bytes(password), salt,
+                                              iterations, kHashBytes);
+}
+
+bool sameBytes(const QByteArray& a, const QByteArray& b) {
+    if (a.size() != b.size())
+        return false;
+    unsigned char diff = 0;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        diff |= static_cast<unsigned char>(a[i] ^ b[i]);
+    }
+    return diff == 0;
+}
+
+QByteArray newSalt() {
+    QByteArray salt(kSaltBytes, '\0');
+    auto* rng = QRandomGenerator::system();
+    for (auto& c : salt)
+        c = static_cast<char>(rng->bounded(256));
+    return salt;
+}
+
+QString listTable(ListKind kind) {
+    return kind == ListKind::Permit ? QStringLiteral("permits") : QStringLiteral("denies");
+}
+
+}  // namespace
+
+AccountStore::AccountStore() {
+    static QAtomicInt counter;
+    connection_ = QStringLiteral("tocd-store-%1").arg(counter.fetchAndAddRelaxed(1));
+}
+
+AccountStore::~AccountStore() {
+    if (db_.isValid()) {
+        db_.close();
+        db_ = QSqlDatabase();
+        QSqlDatabase::removeDatabase(connection_);
+    }
+}
+
+bool AccountStore::open(const QString& file, QString* error) {
+    db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
+    db_.setDatabaseName(file.isEmpty() ? QStringLiteral(":memory:") : file);
+    if (!db_.open()) {
+        if (error)
+            *error = db_.lastError().text();
+        return false;
+    }
+    const char* schema[] = {
+        "PRAGMA journal_mode=WAL",
+        "PRAGMA synchronous=NORMAL",
+        "PRAGMA foreign_keys=ON",
+        "CREATE TABLE IF NOT EXISTS accounts (name BLOB PRIMARY KEY, formatted BLOB NOT NULL,"
+        " salt BLOB NOT NULL, hash BLOB NOT NULL, iterations INTEGER NOT NULL,"
+        " profile BLOB NOT NULL DEFAULT x'', pdmode INTEGER NOT NULL DEFAULT 1)",
+        "CREATE TABLE IF NOT EXISTS groups (account BLOB NOT NULL REFERENCES accounts(name),"
+        " name BLOB NOT NULL, UNIQUE(account, name))",
+        "CREATE TABLE IF NOT EXISTS buddies (account BLOB NOT NULL REFERENCES accounts(name),"
+        " grp BLOB NOT NULL, name BLOB NOT NULL, key BLOB NOT NULL, alias BLOB NOT NULL,"
+        " UNIQUE(account, grp, key))",
+        "CREATE TABLE IF NOT EXISTS permits (account BLOB NOT NULL REFERENCES accounts(name),"
+        " name BLOB NOT NULL, UNIQUE(account, name))",
+        "CREATE TABLE IF NOT EXISTS denies (account BLOB NOT NULL REFERENCES accounts(name),"
+        " name BLOB NOT NULL, UNIQUE(account, name))",
+    };
+    for (const char* sql : schema) {
+        QSqlQuery q(db_);
+        if (!q.exec(QString::fromLatin1(sql))) {
+            if (error)
+                *error = q.lastError().text();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool AccountStore::exec(const QString& sql, std::initializer_list<QVariant> values) {
+    QSqlQuery q(db_);
+    if (!q.prepare(sql))
+        return false;
+    for (const auto& v : values)
+        q.addBindValue(v);
+    return q.exec() && q.numRowsAffected() > 0;
+}
+
+AccountStore::Check AccountStore::checkPassword(std::string_view name, std::string_view password) {
+    QSqlQuery q(db_);
+    q.prepare(QStringLiteral("SELECT salt, hash, iterations FROM accounts WHERE name = ?"));
+    q.addBindValue(bytes(name));
+    if (!q.exec())
+        return Check::Failed;
+    if (!q.next())
+        return Check::NoAccount;
+    const QByteArray hash = derive(password, q.value(0).toByteArray(), q.value(2).toInt());
+    return sameBytes(hash, q.value(1).toByteArray()) ? Check::Ok : Check::WrongPassword;
+}
+
+bool AccountStore::create(std::string_view name, std::string_view password) {
+    const QByteArray salt = newSalt();
+    return exec(
+        QStringLiteral("INSERT OR IGNORE INTO accounts (name, formatted, salt, hash, "
+                       "iterations) VALUES (?, ?, ?, ?, ?)"),
+        {bytes(name), bytes(name), salt, derive(password, salt, kHashIterations), kHashIterations});
+}
+
+bool AccountStore::exists(std::string_view name) {
+    QSqlQuery q(db_);
+    q.prepare(QStringLiteral("SELECT 1 FROM accounts WHERE name = ?"));
+    q.addBindValue(bytes(name));
+    return q.exec() && q.next();
+}
+
+std::optional<std::string> AccountStore::profile(std::string_view name) {
+    QSqlQuery q(db_);
+    q.prepare(QStringLiteral("SELECT profile FROM accounts WHERE name = ?"));
+    q.addBindValue(bytes(name));
+    if (!q.exec() || !q.next())
+        return std::nullopt;
+    return text(q.value(0));
+}
+
+std::optional<StoredAccount> AccountStore::load(std::string_view name) {
+    StoredAccount a;
+    const QByteArray key = bytes(name);
+    QSqlQuery q(db_);
+    q.prepare(QStringLiteral("SELECT formatted, profile, pdmode FROM accounts WHERE name = ?"));
+    q.addBindValue(key);
+    if (!q.exec() || !q.next())
+        return std::nullopt;
+    a.name = name;
+    a.formatted = text(q.value(0));
+    a.profile = text(q.value(1));
+    a.pdMode = q.value(2).toInt();
+
+    q.prepare(QStringLiteral("SELECT name FROM groups WHERE account = ? ORDER BY rowid"));
+    q.addBindValue(key);
+    if (!q.exec())
+        return std::nullopt;
+    while (q.next())
+        a.groups.push_back({text(q.value(0)), {}});
+
+    q.prepare(
+        QStringLiteral("SELECT grp, name, alias FROM buddies WHERE account = ? ORDER BY rowid"));
+    q.addBindValue(key);
+    if (!q.exec())
+        return std::nullopt;
+    while (q.next()) {
+        const std::string group = text(q.value(0));
+        for (auto& g : a.groups) {
+            if (g.name == group) {
+                g.buddies.push_back({text(q.value(1)), text(q.value(2))});
+                break;
+            }
+        }
+    }
+    for (auto kind : {ListKind::Permit, ListKind::Deny}) {
+        q.prepare(QStringLiteral("SELECT name FROM %1 WHERE account = ? ORDER BY rowid")
+                      .arg(listTable(kind)));
+        q.addBindValue(key);
+        if (!q.exec())
+            return std::nullopt;
+        auto& list = kind == ListKind::Permit ? a.permits : a.denies;
+        while (q.next())
+            list.push_back(text(q.value(0)));
+    }
+    return a;
+}
+
+bool AccountStore::setPassword(std::string_view name, std::string_view password) {
+    const QByteArray salt = newSalt();
+    return exec(QStringLiteral("UPDATE accounts SET salt = ?, hash = ?, iterations = ? "
+                               "WHERE name = ?"),
+                {salt, derive(password, salt, kHashIterations), kHashIterations, bytes(name)});
+}
+
+bool AccountStore::setFormatted(std::string_view name, std::string_view formatted) {
+    return exec(QStringLiteral("UPDATE accounts SET formatted = ? WHERE name = ?"),
+                {bytes(formatted), bytes(name)});
+}
+
+bool AccountStore::setProfile(std::string_view name, std::string_view profile) {
+    return exec(QStringLiteral("UPDATE accounts SET profile = ? WHERE name = ?"),
+                {bytes(profile), bytes(name)});
+}
+
+bool AccountStore::setPdMode(std::string_view name, int mode) {
+    return exec(QStringLiteral("UPDATE accounts SET pdmode = ? WHERE name = ?"),
+                {mode, bytes(name)});
+}
+
+bool AccountStore::addGroup(std::string_view name, std::string_view group) {
+    return exec(QStringLiteral("INSERT OR IGNORE INTO groups (account, name) VALUES (?, ?)"),
+                {bytes(name), bytes(group)});
+}
+
+bool AccountStore::removeGroup(std::string_view name, std::string_view group) {
+    if (!db_.transaction())
+        return false;
+    exec(QStringLiteral("DELETE FROM buddies WHERE account = ? AND grp = ?"),
+         {bytes(name), bytes(group)});
+    const bool removed = exec(QStringLiteral("DELETE FROM groups WHERE account = ? AND name = ?"),
+                              {bytes(name), bytes(group)});
+    if (!db_.commit()) {
+        db_.rollback();
+        return false;
+    }
+    return removed;
+}
+
+bool AccountStore::addBuddy(std::string_view name, std::string_view group, std::string_view buddy,
+                            std::string_view alias) {
+    return exec(QStringLiteral("INSERT OR IGNORE INTO buddies (account, grp, name, key, alias) "
+                               "VALUES (?, ?, ?, ?, ?)"),
+                {bytes(name), bytes(group), bytes(buddy), bytes(lantry::wire::normalizeName(buddy)),
+                 bytes(alias)});
+}
+
+bool AccountStore::removeBuddy(std::string_view name, std::string_view group,
+                               std::string_view buddyKey) {
+    return exec(QStringLiteral("DELETE FROM buddies WHERE account = ? AND grp = ? AND key = ?"),
+                {bytes(name), bytes(group), bytes(buddyKey)});
+}
+
+bool AccountStore::addListEntry(std::string_view name, ListKind kind, std::string_view entry) {
+    return exec(QStringLiteral("INSERT OR IGNORE INTO %1 (account, name) VALUES (?, ?)")
+                    .arg(listTable(kind)),
+                {bytes(name), bytes(entry)});
+}
+
+bool AccountStore::removeListEntry(std::string_view name, ListKind kind, std::string_view entry) {
+    return exec(
+        QStringLiteral("DELETE FROM %1 WHERE account = ? AND name = ?").arg(listTable(kind)),
+        {bytes(name), bytes(entry)});
+}
+
+}  // namespace tocd

@@ -1,0 +1,88 @@
+// Persistent accounts of tocd: names, formatted names, password hashes, profiles, privacy mode
+// and the stored buddy, permit and deny lists, in SQLite through Qt SQL.
+//
+// Names are normalised screen names (see wire::normalizeName); every other text is bytes,
+// stored as blobs so that codes 128-255 survive unchanged. Passwords are kept only as salted
+// PBKDF2-SHA256 hashes. Every write goes straight to the database; a failed write returns
+// false and leaves the stored data as it was.
+//
+// Threading: one thread, the one that opened the store.
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+#include <QVariant>
+
+#include <initializer_list>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tocd {
+
+struct StoredBuddy {
+    std::string name;  // as the owner typed it (case and blanks kept)
+    std::string alias;
+};
+
+struct StoredGroup {
+    std::string name;
+    std::vector<StoredBuddy> buddies;
+};
+
+struct StoredAccount {
+    std::string name;
+    std::string formatted;
+    std::string profile;
+    int pdMode = 1;
+    std::vector<StoredGroup> groups;  // in the order they were created
+    std::vector<std::string> permits;
+    std::vector<std::string> denies;
+};
+
+enum class ListKind { Permit, Deny };
+
+class AccountStore {
+public:
+    enum class Check { Ok, WrongPassword, NoAccount, Failed };
+
+    AccountStore();
+    ~AccountStore();
+    AccountStore(const AccountStore&) = delete;
+    AccountStore& operator=(const AccountStore&) = delete;
+
+    // Opens (and creates when needed) the database in `file`; an empty name opens a private
+    // in-memory database. False with `error` set when it cannot be opened or prepared.
+    bool open(const QString& file, QString* error);
+
+    Check checkPassword(std::string_view name, std::string_view password);
+    // A new account whose formatted name is its normalised name; false when it exists.
+    bool create(std::string_view name, std::string_view password);
+    std::optional<StoredAccount> load(std::string_view name);
+    bool exists(std::string_view name);
+    std::optional<std::string> profile(std::string_view name);
+
+    bool setPassword(std::string_view name, std::string_view password);
+    bool setFormatted(std::string_view name, std::string_view formatted);
+    bool setProfile(std::string_view name, std::string_view profile);
+    bool setPdMode(std::string_view name, int mode);
+    bool addGroup(std::string_view name, std::string_view group);
+    // Removes the group with every buddy in it.
+    bool removeGroup(std::string_view name, std::string_view group);
+    bool addBuddy(std::string_view name, std::string_view group, std::string_view buddy,
+                  std::string_view alias);
+    // Removes the buddy whose normalised name is `buddyKey` from the group.
+    bool removeBuddy(std::string_view name, std::string_view group, std::string_view buddyKey);
+    bool addListEntry(std::string_view name, ListKind kind, std::string_view entry);
+    bool removeListEntry(std::string_view name, ListKind kind, std::string_view entry);
+
+private:
+    bool exec(const QString& sql, std::initializer_list<QVariant> values);
+
+    QString connection_;
+    QSqlDatabase db_;
+};
+
+}  // namespace tocd
