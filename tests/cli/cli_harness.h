@@ -1,0 +1,205 @@
+// Test harness for the command line: the `ondrel` binary as a child process with line I/O, a
+// scripted TOC2 peer on 127.0.0.1 that plays the server side byte for byte, and a bounded
+// wait that keeps the test's own event loop running (the peer lives in it).
+#pragma once
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#ifndef ONDREL_CLI_PATH
+#error "ONDREL_CLI_PATH must name the ondrel binary"
+#endif
+
+// Failure messages show byte strings as text.
+inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
+    *os << '"' << bytes.toStdString() << '"';
+}
+
+namespace lantry::testing {
+
+// Runs the event loop until `done` holds or `timeoutMs` passes; returns done().
+inline bool pumpUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.hasExpired(timeoutMs))
+            return done();
+        QEventLoop loop;
+        QTimer::singleShot(5, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+// One FLAP frame as a server sends it (data frames without a trailing NUL).
+inline QByteArray flap(int type, const QByteArray& payload, int sequence = 0) {
+    QByteArray f;
+    f += '*';
+    f += static_cast<char>(type);
+    f += static_cast<char>((sequence >> 8) & 0xFF);
+    f += static_cast<char>(sequence & 0xFF);
+    f += static_cast<char>((payload.size() >> 8) & 0xFF);
+    f += static_cast<char>(payload.size() & 0xFF);
+    return f + payload;
+}
+
+struct ClientFrame {
+    int type = -1;
+    int sequence = -1;
+    QByteArray payload;
+};
+
+// The server side of one TOC2 connection, scripted by the test.
+class ScriptedPeer {
+public:
+    ScriptedPeer() { server_.listen(QHostAddress::LocalHost, 0); }
+    quint16 port() const { return server_.serverPort(); }
+
+    bool accept(int timeoutMs = 5000) {
+        pumpUntil([&] { return server_.hasPendingConnections(); }, timeoutMs);
+        if (!server_.hasPendingConnections())
+            return false;
+        conn_.reset(server_.nextPendingConnection());
+        conn_->setParent(nullptr);
+        buffer_.clear();
+        return true;
+    }
+    // Exactly n bytes, or nullopt when they do not come in time.
+    std::optional<QByteArray> read(int n, int timeoutMs = 5000) {
+        pumpUntil(
+            [&] {
+                buffer_ += conn_->readAll();
+                return buffer_.size() >= n;
+            },
+            timeoutMs);
+        if (buffer_.size() < n)
+            return std::nullopt;
+        QByteArray out = buffer_.left(n);
+        buffer_.remove(0, n);
+        return out;
+    }
+    std::optional<ClientFrame> readFrame(int timeoutMs = 5000) {
+        auto header = read(6, timeoutMs);
+        if (!header || (*header)[0] != '*')
+            return std::nullopt;
+        const auto byte = [&](int i) { return static_cast<unsigned char>((*header)[i]); };
+        auto payload = read(byte(4) * 256 + byte(5), timeoutMs);
+        if (!payload)
+            return std::nullopt;
+        return ClientFrame{byte(1), byte(2) * 256 + byte(3), *payload};
+    }
+    // The command line of the next data frame (its NUL checked and removed), or "" on failure.
+    QByteArray readCommand(int timeoutMs = 5000) {
+        auto f = readFrame(timeoutMs);
+        if (!f || f->type != 2 || !f->payload.endsWith('\0'))
+            return {};
+        return f->payload.chopped(1);
+    }
+    // True when nothing more arrives within ms.
+    bool quietFor(int ms) {
+        pumpUntil([] { return false; }, ms);
+        buffer_ += conn_->readAll();
+        return buffer_.isEmpty();
+    }
+    void send(const QByteArray& bytes) {
+        conn_->write(bytes);
+        conn_->flush();
+    }
+    void sendData(const QByteArray& message) { send(flap(2, message, serverSequence_++)); }
+    void close() {
+        conn_->disconnectFromHost();
+        pumpUntil([&] { return conn_->state() == QAbstractSocket::UnconnectedState; }, 2000);
+    }
+    bool closedByClient(int timeoutMs = 5000) {
+        return pumpUntil(
+            [&] {
+                buffer_ += conn_->readAll();
+                return conn_->state() == QAbstractSocket::UnconnectedState;
+            },
+            timeoutMs);
+    }
+    QTcpSocket* connection() { return conn_.get(); }
+
+private:
+    QTcpServer server_;
+    std::unique_ptr<QTcpSocket> conn_;
+    QByteArray buffer_;
+    int serverSequence_ = 1;
+};
+
+// `ondrel ARGS` with stdin and stdout as pipes; stderr is kept apart for inspection.
+class CliProcess {
+public:
+    explicit CliProcess(const QStringList& args) {
+        process_.start(QStringLiteral(ONDREL_CLI_PATH), args);
+        process_.waitForStarted(10000);
+    }
+    ~CliProcess() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.kill();
+            process_.waitForFinished(5000);
+        }
+    }
+    void write(const QByteArray& line) { process_.write(line + '\n'); }
+    void closeInput() { process_.closeWriteChannel(); }
+    // The next stdout line without its LF, or nullopt when none comes in time.
+    std::optional<QByteArray> nextLine(int timeoutMs = 5000) {
+        pumpUntil(
+            [&] {
+                out_ += process_.readAllStandardOutput();
+                return out_.contains('\n') || process_.state() == QProcess::NotRunning;
+            },
+            timeoutMs);
+        out_ += process_.readAllStandardOutput();
+        const auto end = out_.indexOf('\n');
+        if (end < 0)
+            return std::nullopt;
+        QByteArray line = out_.left(end);
+        out_.remove(0, end + 1);
+        return line;
+    }
+    // The next line that contains `needle`, skipping others; nullopt when none comes in time.
+    std::optional<QByteArray> lineContaining(const QByteArray& needle, int timeoutMs = 5000) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!clock.hasExpired(timeoutMs)) {
+            auto line = nextLine(static_cast<int>(timeoutMs - clock.elapsed()));
+            if (!line)
+                return std::nullopt;
+            if (line->contains(needle))
+                return line;
+        }
+        return std::nullopt;
+    }
+    // Exit code once the process has ended by itself, or nullopt when it is still running.
+    std::optional<int> waitExit(int timeoutMs = 10000) {
+        pumpUntil([&] { return process_.state() == QProcess::NotRunning; }, timeoutMs);
+        if (process_.state() != QProcess::NotRunning)
+            return std::nullopt;
+        out_ += process_.readAllStandardOutput();
+        if (process_.exitStatus() != QProcess::NormalExit)
+            return -1;
+        return process_.exitCode();
+    }
+    QByteArray remainingOutput() { return out_ + process_.readAllStandardOutput(); }
+    QByteArray errorOutput() { return process_.readAllStandardError(); }
+    QProcess& process() { return process_; }
+
+private:
+    QProcess process_;
+    QByteArray out_;
+};
+
+}  // namespace lantry::testing
