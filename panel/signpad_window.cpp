@@ -1,0 +1,196 @@
+#include "signpad_window.h"
+
+#include <QLineEdit>
+#include <QPainter>
+#include <QVariantList>
+
+#include <cstdio>
+
+#include "layout.h"
+#include "ondrel/component.h"
+#include "ondrel/events.h"
+#include "panel_widgets.h"
+#include "window_shape.h"
+
+namespace signpad {
+
+namespace {
+
+QFont arial(double points) {
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSizeF(points);
+    return font;
+}
+
+QLineEdit* makeField(const char* name, const QRect& geometry, bool secret, QWidget* parent) {
+    auto* field = new QLineEdit(parent);
+    field->setObjectName(QLatin1String(name));
+    field->setGeometry(geometry);
+    field->setFont(arial(kFieldPointSize));
+    field->setFrame(false);
+    field->setTextMargins(1, 0, 1, 0);
+    field->setValidator(new Latin1Validator(field));
+    if (secret) {
+        field->setEchoMode(QLineEdit::Password);
+    }
+    return field;
+}
+
+template <class Label>
+Label* makeLabel(const char* name, const QString& caption, const QRect& geometry,
+                 const QColor& color, QWidget* parent) {
+    auto* label = new Label(caption, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(geometry);
+    label->setFont(arial(kLabelPointSize));
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+    return label;
+}
+
+}  // namespace
+
+lantry::ControlObject* createOndrelControl(QString* error) {
+    QString first;
+    if (auto* control = lantry::createObject(QLatin1String(lantry::kOndrelProgId), &first)) {
+        return control;
+    }
+    if (DllRegisterServer() != lantry::kResultOk) {
+        if (error) {
+            *error = first + QStringLiteral("; registering the control in %1 failed too")
+                                 .arg(lantry::registryFile());
+        }
+        return nullptr;
+    }
+    QString second;
+    auto* control = lantry::createObject(QLatin1String(lantry::kOndrelProgId), &second);
+    if (!control && error) {
+        *error = second;
+    }
+    return control;
+}
+
+SignpadWindow::SignpadWindow(lantry::ControlObject* control, ServerSettings server, QWidget* parent)
+    : QWidget(parent), control_(control), server_(std::move(server)) {
+    setObjectName(QStringLiteral("Signpad"));
+    setWindowTitle(QStringLiteral("Signpad"));
+    setWindowIcon(QIcon(QStringLiteral(":/signpad/icon.png")));
+    skin_ = QImage(QStringLiteral(":/signpad/skin.bmp"));
+    hiddenData_ = QImage(QStringLiteral(":/signpad/shape.bmp"));
+
+    // Start-up order: top-most first, then the shape.
+    setWindowFlags(Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    setFixedSize(kClientSize);
+    std::optional<QRegion> shape = shapeFromBitmap(hiddenData_);
+    // A shape that leaves nothing of the window visible would lose the window.
+    shapeDecoded_ = shape && !shape->intersected(rect()).isEmpty();
+    setMask(shapeDecoded_ ? *shape : QRegion(kFallbackShape));
+
+    // Children in stacking order, bottom first: the drag surface lies beneath everything.
+    label1_ = new DragSurface(this);
+    label1_->setObjectName(QStringLiteral("Label1"));
+    label1_->setGeometry(kDragSurface);
+
+    const QColor frame(0x8f, 0xb3, 0xea);
+    shape1_ = new FrameShape(frame, this);
+    shape1_->setObjectName(QStringLiteral("Shape1"));
+    shape1_->setGeometry(kShape1);
+    shape2_ = new FrameShape(frame, this);
+    shape2_->setObjectName(QStringLiteral("Shape2"));
+    shape2_->setGeometry(kShape2);
+
+    text1_ = makeField("Text1", kText1, false, this);
+    text2_ = makeField("Text2", kText2, true, this);
+    text4_ = makeField("Text4", kText4, true, this);
+    text3_ = makeField("Text3", kText3, true, this);
+
+    const QColor action(0xff, 0xff, 0xff);
+    const QColor status(0xff, 0xe0, 0x8a);
+    label4_ = makeLabel<ClickLabel>("Label4", QStringLiteral("Login"), kLabel4, action, this);
+    label5_ = makeLabel<ClickLabel>("Label5", QStringLiteral("Logout"), kLabel5, action, this);
+    label6_ =
+        makeLabel<FittedLabel>("Label6", QStringLiteral("     Idle..."), kLabel6, status, this);
+    label7_ =
+        makeLabel<ClickLabel>("Label7", QStringLiteral("Change Password"), kLabel7, action, this);
+    label8_ = makeLabel<FittedLabel>("Label8", QStringLiteral("  Idle..."), kLabel8, status, this);
+    label2_ = makeLabel<ClickLabel>("Label2", QString(), kCloseSpot, action, this);
+    label3_ = makeLabel<ClickLabel>("Label3", QString(), kMinimiseSpot, action, this);
+    for (ClickLabel* a : {label4_, label5_, label7_, label2_, label3_}) {
+        a->setCursor(Qt::PointingHandCursor);
+    }
+    label2_->setToolTip(QStringLiteral("Close"));
+    label3_->setToolTip(QStringLiteral("Minimise"));
+    // Status texts are read, not clicked: presses on them fall through to the drag surface.
+    label6_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    label8_->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    connect(label4_, &ClickLabel::clicked, this, &SignpadWindow::login);
+    connect(label5_, &ClickLabel::clicked, this, &SignpadWindow::logOff);
+    connect(label7_, &ClickLabel::clicked, this, &SignpadWindow::changePassword);
+    connect(label2_, &ClickLabel::clicked, this, &QWidget::close);
+    connect(label3_, &ClickLabel::clicked, this, &QWidget::showMinimized);
+
+    if (control_) {
+        QWidget* face = control_->widget();
+        face->setParent(this);
+        face->hide();
+        control_->connectEvents([this](int eventNumber, QVariantList&) { onEvent(eventNumber); });
+    }
+}
+
+SignpadWindow::~SignpadWindow() {
+    // The control goes first, so no event can reach a half-destroyed window.
+    if (control_) {
+        delete control_->widget();
+    }
+}
+
+void SignpadWindow::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.drawImage(0, 0, skin_);
+}
+
+// text() hands out copies: the control may write its by-reference arguments, never the fields.
+void SignpadWindow::login() {
+    call(lantry::DispId::Login, {text1_->text(), text2_->text(), server_.host, server_.port});
+}
+
+void SignpadWindow::logOff() {
+    call(lantry::DispId::LogOff, {});
+}
+
+void SignpadWindow::changePassword() {
+    call(lantry::DispId::ChangePassword, {text4_->text(), text3_->text()});
+}
+
+void SignpadWindow::call(int dispatchId, const QVariantList& args) {
+    if (!control_) {
+        std::fprintf(stderr, "signpad: no Ondrel control to call\n");
+        return;
+    }
+    const lantry::DispatchResult result = control_->call(dispatchId, args);
+    if (!result.ok()) {
+        std::fprintf(stderr, "signpad: call 0x%08x failed: %s\n", unsigned(dispatchId),
+                     qPrintable(result.description));
+    }
+}
+
+void SignpadWindow::onEvent(int eventNumber) {
+    switch (static_cast<lantry::EventNumber>(eventNumber)) {
+        case lantry::EventNumber::LoggedIn:
+            label6_->setText(QStringLiteral(" Logged In"));
+            break;
+        case lantry::EventNumber::LoggedOut:
+            label6_->setText(QStringLiteral(" Logged Out"));
+            break;
+        case lantry::EventNumber::PasswordChanged:
+            label8_->setText(QStringLiteral("Success!"));
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace signpad

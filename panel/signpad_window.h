@@ -1,0 +1,92 @@
+// Signpad's one window: a borderless, shaped, always-on-top 161 x 232 panel on a skin, hosting
+// one Ondrel control that it reaches only through the component layer (late-bound calls by
+// dispatch identifier, events by number).
+//
+// Clicks: "Login" calls Login(copy of the name field, copy of the password field, server,
+// port text); "Logout" calls LogOff; "Change Password" calls ChangePassword(copy of the old
+// password field, copy of the new one). The control's LoggedIn and LoggedOut events set the
+// sign-on status to " Logged In" / " Logged Out", PasswordChanged sets the password-change
+// status to "Success!"; every other event is ignored and nothing resets a status. The panel
+// checks no input; failures are the control's to report (through events this panel ignores).
+//
+// Pressing any point not covered by a field or an action label drags the window; the top-left
+// hot spot closes it, the top-right one minimises it.
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+class QLineEdit;
+
+namespace lantry {
+class ControlObject;
+}
+
+namespace signpad {
+
+class ClickLabel;
+class DragSurface;
+class FittedLabel;
+class FrameShape;
+
+// Where Login signs on. The panel's own values; main() may override them from its arguments.
+struct ServerSettings {
+    QString host = QStringLiteral("localhost");
+    QString port = QStringLiteral("5190");
+};
+
+// Creates an Ondrel control by its programmatic identifier. When that fails (the control is
+// not registered, or the record names a library that is gone) it registers the libondrel this
+// program is linked with and tries once more. Null, with `error`, when both attempts fail.
+lantry::ControlObject* createOndrelControl(QString* error);
+
+class SignpadWindow : public QWidget {
+    Q_OBJECT
+public:
+    // Takes ownership of `control` (its face becomes a hidden child of the window); the
+    // control lives as long as the window. `control` may be null: the window then shows but
+    // its actions have nothing to call.
+    explicit SignpadWindow(lantry::ControlObject* control, ServerSettings server = {},
+                           QWidget* parent = nullptr);
+    ~SignpadWindow() override;
+
+    // Whether the shape came from the shape bitmap (false: the fixed fallback rectangle).
+    bool shapeDecoded() const { return shapeDecoded_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void login();
+    void logOff();
+    void changePassword();
+    void onEvent(int eventNumber);
+    void call(int dispatchId, const QVariantList& args);
+
+    lantry::ControlObject* control_;
+    ServerSettings server_;
+    QImage skin_;
+    // PicHiddenData: the shape bitmap, never shown.
+    QImage hiddenData_;
+    bool shapeDecoded_ = false;
+
+    DragSurface* label1_;
+    FrameShape* shape1_;
+    FrameShape* shape2_;
+    QLineEdit* text1_;
+    QLineEdit* text2_;
+    QLineEdit* text4_;
+    QLineEdit* text3_;
+    ClickLabel* label4_;
+    ClickLabel* label5_;
+    FittedLabel* label6_;
+    ClickLabel* label7_;
+    FittedLabel* label8_;
+    ClickLabel* label2_;
+    ClickLabel* label3_;
+};
+
+}  // namespace signpad
