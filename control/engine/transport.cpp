@@ -25,6 +25,16 @@ bool Ondrel::sendPacket(int intChannel, std::string_view strData) {
                            "-byte limit of one frame";
         return raise([&](__Ondrel& sink) { sink.Error(code, text); });
     }
+    if (intChannel == wire::kFrameData) {
+        // The NUL that ends a data frame ends the command for the server: one inside would cut
+        // the line there and leave its last argument open.
+        if (const auto nul = strData.find('\0'); nul != std::string_view::npos) {
+            std::int16_t code = 0;
+            std::string text = "Command not sent: it holds a NUL byte at offset " +
+                               std::to_string(nul) + ", which would end it early";
+            return raise([&](__Ondrel& sink) { sink.Error(code, text); });
+        }
+    }
     if (lngFlapSequence > 0xFFFF)
         lngFlapSequence = 0;
     const auto sequence = static_cast<std::uint16_t>(lngFlapSequence);
