@@ -9,11 +9,11 @@
 namespace lantry {
 
 void Ondrel::GetProfile(const std::string& strUserName) {
-    sendLine(CommandLine("toc_get_info").quoted(NormalizeName(strUserName)).text());
+    sendLine(CommandLine("toc_get_info").verbatim(NormalizeName(strUserName)).text());
 }
 
 void Ondrel::GetStatus(const std::string& strUserName) {
-    sendLine(CommandLine("toc_get_status").quoted(NormalizeName(strUserName)).text());
+    sendLine(CommandLine("toc_get_status").verbatim(NormalizeName(strUserName)).text());
 }
 
 void Ondrel::SetProfile(const std::string& strProfile) {
@@ -49,7 +49,7 @@ void Ondrel::ChangePassword(const std::string& strOldPassword, const std::string
 
 void Ondrel::WarnUser(const std::string& strUserName, bool blnAnonymous) {
     CommandLine line("toc_evil");
-    line.quoted(NormalizeName(strUserName)).quoted(blnAnonymous ? "anon" : "norm");
+    line.verbatim(NormalizeName(strUserName)).quoted(blnAnonymous ? "anon" : "norm");
     sendLine(line.text());
 }
 
@@ -73,19 +73,19 @@ void Ondrel::RemoveGroup(const std::string& strGroup) {
 }
 
 void Ondrel::BlockUser(const std::string& strUserName) {
-    sendLine(CommandLine("toc2_add_deny").quoted(NormalizeName(strUserName)).text());
+    sendLine(CommandLine("toc2_add_deny").verbatim(NormalizeName(strUserName)).text());
 }
 
 void Ondrel::UnblockUser(const std::string& strUserName) {
-    sendLine(CommandLine("toc2_remove_deny").quoted(NormalizeName(strUserName)).text());
+    sendLine(CommandLine("toc2_remove_deny").verbatim(NormalizeName(strUserName)).text());
 }
 
 void Ondrel::AddPrivateUser(const std::string& strUserName) {
-    sendLine(CommandLine("toc2_add_permit").quoted(NormalizeName(strUserName)).text());
+    sendLine(CommandLine("toc2_add_permit").verbatim(NormalizeName(strUserName)).text());
 }
 
 void Ondrel::RemovePrivateUser(const std::string& strUserName) {
-    sendLine(CommandLine("toc2_remove_permit").quoted(NormalizeName(strUserName)).text());
+    sendLine(CommandLine("toc2_remove_permit").verbatim(NormalizeName(strUserName)).text());
 }
 
 void Ondrel::SetPrivacy(std::int16_t intMode) {

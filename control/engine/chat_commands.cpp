@@ -48,7 +48,7 @@ void Ondrel::InviteUsers(const std::string& strChatName, const std::string& strI
     if (!selectChat(strChatName, lngChatID, chatId))
         return;
     CommandLine line("toc_chat_invite");
-    line.quoted(chatId).quoted(EscapeText(strInviteMessage)).quoted(NormalizeName(strUsers));
+    line.quoted(chatId).quoted(EscapeText(strInviteMessage)).verbatim(NormalizeName(strUsers));
     sendLine(line.text());
 }
 

@@ -9,7 +9,7 @@ namespace lantry {
 void Ondrel::SendIM(const std::string& strUserName, const std::string& strMessage,
                     bool AutoResponse) {
     CommandLine line("toc_send_im");
-    line.quoted(NormalizeName(strUserName)).quoted(EscapeText(strMessage));
+    line.verbatim(NormalizeName(strUserName)).quoted(EscapeText(strMessage));
     if (AutoResponse)
         line.bare("auto");
     sendLine(line.text());
