@@ -64,9 +64,9 @@ QSize OndrelControl::sizeHint() const {
 }
 
 void OndrelControl::snapToLogo() {
-    // Fixed limits as well, so that layouts and containers never even try another size.
-    setFixedHeight(imgSockLogo_->height());
-    setFixedWidth(imgSockLogo_->width());
+    // Fixed limits, so that layouts never try another size, and an explicit resize, which
+    // the limits alone do not cause from inside a resize event.
+    setFixedSize(imgSockLogo_->size());
 }
 
 void OndrelControl::resizeEvent(QResizeEvent* event) {

@@ -42,7 +42,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    // Size rule: height, then width, to the logo's.
+    // Size rule: exactly the logo's size.
     void snapToLogo();
     // Delivers one event to every handler connected when it was raised. False when a handler
     // destroyed the control.
