@@ -5,8 +5,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpSocket>
-#include <QTimer>
 
 #include <exception>
 
@@ -21,9 +19,6 @@ constexpr int kInvalidRequest = -32600;
 constexpr int kMethodNotFound = -32601;
 constexpr int kInvalidParams = -32602;
 constexpr int kCallFailed = -32000;
-
-// How long the closed connection may take to send what was queued before the bridge exits.
-constexpr int kFlushLimitMs = 6000;
 
 std::string errorLine(const std::string& id, int code, const std::string& message) {
     return JsonObjectWriter()
@@ -180,15 +175,7 @@ std::string Bridge::handleRequest(const std::string& line) {
 
 void Bridge::finish() {
     control_->socket().Close();
-    // The closed connection lingers as a child of the socket until its queue is sent.
-    closing_.start();
-    connect(&drainTimer_, &QTimer::timeout, this, [this] {
-        if (socket_->findChildren<QTcpSocket*>().isEmpty() || closing_.hasExpired(kFlushLimitMs)) {
-            drainTimer_.stop();
-            QCoreApplication::exit(0);
-        }
-    });
-    drainTimer_.start(10);
+    exitWhenFlushed(socket_, 0);
 }
 
 namespace {

@@ -11,9 +11,7 @@
 // what is queued, and quits the event loop with exit code 0.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QObject>
-#include <QTimer>
 
 #include <memory>
 #include <string>
@@ -45,8 +43,6 @@ private:
     QtSocket* socket_ = nullptr;  // owned by control_
     std::unique_ptr<Ondrel> control_;
     LineReader reader_;
-    QElapsedTimer closing_;
-    QTimer drainTimer_;
 };
 
 // The text of `ondrel bridge --help`.

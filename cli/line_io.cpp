@@ -1,10 +1,16 @@
 // stdin lines through the event loop, stdout lines flushed; see line_io.h.
 #include "line_io.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTcpSocket>
+#include <QTimer>
+
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 
 namespace lantry::cli {
 
@@ -78,6 +84,20 @@ void LineReader::deliverLines() {
     buffer_.clear();
     endSignalled_ = true;
     emit endOfInput();
+}
+
+void exitWhenFlushed(QObject* socket, int exitCode) {
+    constexpr int kFlushLimitMs = 6000;
+    auto* timer = new QTimer(socket);
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    QObject::connect(timer, &QTimer::timeout, socket, [socket, timer, clock, exitCode] {
+        if (socket->findChildren<QTcpSocket*>().isEmpty() || clock->hasExpired(kFlushLimitMs)) {
+            timer->stop();
+            QCoreApplication::exit(exitCode);
+        }
+    });
+    timer->start(10);
 }
 
 void writeLine(std::string_view line) {

@@ -47,6 +47,11 @@ private:
     bool endSignalled_ = false;
 };
 
+// Quits the event loop with `exitCode` once the closed connections of `socket` (a QtSocket,
+// whose detached QTcpSocket children linger until their queue is sent) are gone, or after
+// a few seconds at most.
+void exitWhenFlushed(QObject* socket, int exitCode);
+
 // Writes `line` and a LF to stdout and flushes, so a reader at the other end of a pipe sees
 // every line as soon as it is complete.
 void writeLine(std::string_view line);

@@ -4,8 +4,10 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "bridge.h"
+#include "chat_client.h"
 
 namespace {
 
@@ -14,6 +16,7 @@ constexpr const char* kUsage = R"(Usage: ondrel COMMAND [OPTIONS]
 The command line of the Ondrel TOC2 client control.
 
 Commands
+  chat         a terminal client: ondrel chat --server HOST[:PORT] --user NAME
   bridge       the control as a JSON-RPC 2.0 service on stdin/stdout, for scripts and bots
   --help       this text; every command also takes --help
 
@@ -44,6 +47,24 @@ int runBridge(int argc, char** argv) {
     return app.exec();
 }
 
+int runChat(int argc, char** argv) {
+    if (wantsHelp(argc, argv, 2)) {
+        std::fputs(lantry::cli::chatHelp().c_str(), stdout);
+        return 0;
+    }
+    std::string error;
+    auto options =
+        lantry::cli::parseChatOptions(std::vector<std::string>(argv + 2, argv + argc), error);
+    if (!options) {
+        std::fprintf(stderr, "ondrel chat: %s\nTry: ondrel chat --help\n", error.c_str());
+        return 2;
+    }
+    QCoreApplication app(argc, argv);
+    lantry::cli::ChatClient client(std::move(*options));
+    client.start();
+    return app.exec();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -54,6 +75,8 @@ int main(int argc, char** argv) {
     }
     if (command == "bridge")
         return runBridge(argc, argv);
+    if (command == "chat")
+        return runChat(argc, argv);
     std::fprintf(stderr, "ondrel: unknown command \"%s\"\n\n%s", argv[1], kUsage);
     return 2;
 }
