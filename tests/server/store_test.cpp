@@ -1,0 +1,81 @@
+#include "store.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace tocd {
+namespace {
+
+TEST(Store, PasswordsAreCheckedAndNeverStoredInClear) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("a.db"));
+    {
+        AccountStore store;
+        ASSERT_TRUE(store.open(file, nullptr));
+        EXPECT_EQ(store.checkPassword("alice", "pw"), AccountStore::Check::NoAccount);
+        ASSERT_TRUE(store.create("alice", "Sesame42"));
+        EXPECT_FALSE(store.create("alice", "other"));
+        EXPECT_EQ(store.checkPassword("alice", "Sesame42"), AccountStore::Check::Ok);
+        EXPECT_EQ(store.checkPassword("alice", "sesame42"), AccountStore::Check::WrongPassword);
+        ASSERT_TRUE(store.create("bob", "Sesame42"));
+        ASSERT_TRUE(store.setPassword("bob", "Open\xff"));
+        EXPECT_EQ(store.checkPassword("bob", "Open\xff"), AccountStore::Check::Ok);
+        EXPECT_EQ(store.checkPassword("bob", "Sesame42"), AccountStore::Check::WrongPassword);
+    }
+    for (const QString& name : {file, file + QStringLiteral("-wal")}) {
+        QFile f(name);
+        if (f.open(QIODevice::ReadOnly)) {
+            EXPECT_FALSE(f.readAll().contains("Sesame42")) << name.toStdString();
+        }
+    }
+}
+
+TEST(Store, ListsAndSettingsSurviveReopening) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("a.db"));
+    {
+        AccountStore store;
+        ASSERT_TRUE(store.open(file, nullptr));
+        ASSERT_TRUE(store.create("alice", "pw"));
+        ASSERT_TRUE(store.setFormatted("alice", "Al Ice"));
+        ASSERT_TRUE(store.setProfile("alice", "<b>caf\xe9</b>"));
+        ASSERT_TRUE(store.setPdMode("alice", 4));
+        ASSERT_TRUE(store.addGroup("alice", "Work"));
+        ASSERT_TRUE(store.addGroup("alice", "Friends \xe9"));
+        ASSERT_TRUE(store.addBuddy("alice", "Friends \xe9", "Joe Smith", "Joey"));
+        ASSERT_TRUE(store.addBuddy("alice", "Work", "bob", ""));
+        ASSERT_TRUE(store.addBuddy("alice", "Work", "carol", ""));
+        EXPECT_FALSE(store.addBuddy("alice", "Work", "bob", "again"));
+        ASSERT_TRUE(store.removeBuddy("alice", "Work", "bob"));
+        ASSERT_TRUE(store.addListEntry("alice", ListKind::Deny, "mallory"));
+        ASSERT_TRUE(store.addListEntry("alice", ListKind::Permit, "bob"));
+        ASSERT_TRUE(store.addListEntry("alice", ListKind::Permit, "carol"));
+        ASSERT_TRUE(store.removeListEntry("alice", ListKind::Permit, "bob"));
+        ASSERT_TRUE(store.addGroup("alice", "Gone"));
+        ASSERT_TRUE(store.addBuddy("alice", "Gone", "dave", ""));
+        ASSERT_TRUE(store.removeGroup("alice", "Gone"));
+    }
+    AccountStore store;
+    ASSERT_TRUE(store.open(file, nullptr));
+    const auto a = store.load("alice");
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->formatted, "Al Ice");
+    EXPECT_EQ(a->profile, "<b>caf\xe9</b>");
+    EXPECT_EQ(a->pdMode, 4);
+    ASSERT_EQ(a->groups.size(), 2u);
+    EXPECT_EQ(a->groups[0].name, "Work");
+    ASSERT_EQ(a->groups[0].buddies.size(), 1u);
+    EXPECT_EQ(a->groups[0].buddies[0].name, "carol");
+    EXPECT_EQ(a->groups[1].name, "Friends \xe9");
+    ASSERT_EQ(a->groups[1].buddies.size(), 1u);
+    EXPECT_EQ(a->groups[1].buddies[0].name, "Joe Smith");
+    EXPECT_EQ(a->groups[1].buddies[0].alias, "Joey");
+    EXPECT_EQ(a->denies, std::vector<std::string>{"mallory"});
+    EXPECT_EQ(a->permits, std::vector<std::string>{"carol"});
+    EXPECT_FALSE(store.load("nobody"));
+}
+
+}  // namespace
+}  // namespace tocd
