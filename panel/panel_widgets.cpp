@@ -50,6 +50,26 @@ void ClickLabel::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 DragSurface::DragSurface(QWidget* parent) : QWidget(parent) {
+    parent->installEventFilter(this);
+}
+
+bool DragSurface::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == parentWidget()) {
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+                mousePressEvent(static_cast<QMouseEvent*>(event));
+                return true;
+            case QEvent::MouseMove:
+                mouseMoveEvent(static_cast<QMouseEvent*>(event));
+                return true;
+            case QEvent::MouseButtonRelease:
+                mouseReleaseEvent(static_cast<QMouseEvent*>(event));
+                return true;
+            default:
+                break;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void DragSurface::mousePressEvent(QMouseEvent* event) {

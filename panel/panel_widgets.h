@@ -41,13 +41,14 @@ private:
     bool pressed_ = false;
 };
 
-// Moves its window while a mouse button is held on it (any button, any modifier). It hands
+// Moves its window while a mouse button is held on it (any button, any modifier), and likewise
+// on the bare parent around it (the surface need not cover every row of the window). It hands
 // the move to the window system when the platform supports that; otherwise (no window
 // manager, offscreen) it moves the window itself by following the pointer until release.
 class DragSurface : public QWidget {
     Q_OBJECT
 public:
-    explicit DragSurface(QWidget* parent = nullptr);
+    explicit DragSurface(QWidget* parent);
 
     // True while this widget moves the window itself.
     bool followingPointer() const { return following_; }
@@ -60,6 +61,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     bool following_ = false;

@@ -6,8 +6,11 @@
 // port text); "Logout" calls LogOff; "Change Password" calls ChangePassword(copy of the old
 // password field, copy of the new one). The control's LoggedIn and LoggedOut events set the
 // sign-on status to " Logged In" / " Logged Out", PasswordChanged sets the password-change
-// status to "Success!"; every other event is ignored and nothing resets a status. The panel
-// checks no input; failures are the control's to report (through events this panel ignores).
+// status to "Success!"; nothing resets a status. The control raises PasswordChanged for every
+// password-change reply, refusals included, so the panel also looks at IncomingPacket: the
+// reply's frame ("ADMIN_PASSWD_STATUS:<code>") precedes the event, and a code other than 0
+// leaves the status as it was. Every other event is ignored. The panel checks no input;
+// failures are the control's to report (Error, WinsockError: not shown here).
 //
 // Pressing any point not covered by a field or an action label drags the window; the top-left
 // hot spot closes it, the top-right one minimises it.
@@ -63,7 +66,7 @@ private:
     void login();
     void logOff();
     void changePassword();
-    void onEvent(int eventNumber);
+    void onEvent(int eventNumber, const QVariantList& args);
     void call(int dispatchId, const QVariantList& args);
 
     lantry::ControlObject* control_;
@@ -72,6 +75,8 @@ private:
     // PicHiddenData: the shape bitmap, never shown.
     QImage hiddenData_;
     bool shapeDecoded_ = false;
+    // Whether the frame now being handled is the server's refusal of a password change.
+    bool lastPasswordChangeRefused_ = false;
 
     DragSurface* label1_;
     FrameShape* shape1_;

@@ -15,13 +15,13 @@ namespace {
 
 using namespace signpad;
 
-struct Run {
+struct Outcome {
     int exitCode = -1;
     QString errorOutput;
 };
 
-Run runSignpad(const QStringList& args, const QProcessEnvironment& env, const QString& program,
-               int timeoutMs = 60000) {
+Outcome runSignpad(const QStringList& args, const QProcessEnvironment& env, const QString& program,
+                   int timeoutMs = 60000) {
     QProcess p;
     p.setProcessEnvironment(env);
     QStringList all = args;
@@ -31,7 +31,7 @@ Run runSignpad(const QStringList& args, const QProcessEnvironment& env, const QS
         exe = program;
     }
     p.start(exe, all);
-    Run run;
+    Outcome run;
     if (!p.waitForFinished(timeoutMs)) {
         p.kill();
         p.waitForFinished(5000);
@@ -67,7 +67,7 @@ TEST_F(SignpadProgram, RefusesBadArgumentsWithAReason) {
         {{"somehost"}, "somehost"},
     };
     for (const Case& c : cases) {
-        const Run run = runSignpad(c.args, env_, QString());
+        const Outcome run = runSignpad(c.args, env_, QString());
         EXPECT_EQ(run.exitCode, 2) << c.args.join(' ').toStdString();
         EXPECT_TRUE(run.errorOutput.contains(QLatin1String(c.mentions)))
             << run.errorOutput.toStdString();
@@ -83,7 +83,7 @@ TEST_F(SignpadProgram, ScreenshotUnderXvfbShowsTheShapedSkinnedWindow) {
     env_.remove(QStringLiteral("QT_QPA_PLATFORM"));
     env_.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     const QString file = dir_.filePath(QStringLiteral("shot.png"));
-    const Run run = runSignpad(
+    const Outcome run = runSignpad(
         {QStringLiteral("-a"), QStringLiteral("-s"), QStringLiteral("-screen 0 640x480x24"),
          QStringLiteral(SIGNPAD_PATH), QStringLiteral("--screenshot"), file},
         env_, xvfbRun);
