@@ -1,0 +1,71 @@
+// `ondrel chat` against a scripted peer: what a lost connection and /reconnect look like, and
+// the command-line errors that come before any connection.
+#include <gtest/gtest.h>
+
+#include "cli_harness.h"
+
+namespace lantry::testing {
+namespace {
+
+// Plays one whole sign-on on the peer's newest connection.
+void serveSignOn(ScriptedPeer& peer) {
+    ASSERT_TRUE(peer.accept());
+    ASSERT_EQ(peer.read(8), QByteArray("FLAPON\n\n"));
+    peer.send(flap(1, QByteArray("\0\0\0\1", 4)));
+    auto signOnFrame = peer.readFrame();
+    ASSERT_TRUE(signOnFrame);
+    ASSERT_EQ(signOnFrame->type, 1);
+    ASSERT_TRUE(peer.readCommand().startsWith("toc2_login "));
+    peer.sendData("SIGN_ON:TOC2.0");
+    peer.sendData("CONFIG2:g:Friends\nb:bob:Bobby\ndone:\n");
+    ASSERT_EQ(peer.readCommand(), "toc_init_done");
+}
+
+TEST(ChatSessionTest, ReportsALostConnectionAndSignsOnAgain) {
+    ScriptedPeer peer;
+    CliProcess chat(
+        {"chat", "--server", QStringLiteral("127.0.0.1:%1").arg(peer.port()), "--user", "alice"});
+    chat.write("pw");
+    ASSERT_NO_FATAL_FAILURE(serveSignOn(peer));
+    ASSERT_TRUE(chat.lineContaining("Signed on as alice"));
+    peer.sendData("UPDATE_BUDDY2:bob:T:0:1700000000:12: OU:");
+    const auto entry = chat.lineContaining("Bobby (bob)");
+    ASSERT_TRUE(entry);
+    EXPECT_TRUE(entry->contains("away, idle 12 min")) << entry->toStdString();
+
+    peer.close();
+    const auto lost = chat.lineContaining("Connection lost");
+    ASSERT_TRUE(lost);
+    EXPECT_TRUE(lost->contains("/reconnect"));
+    chat.write("/im bob hi");
+    EXPECT_TRUE(chat.lineContaining("Not signed on. Type /reconnect"));
+
+    chat.write("/reconnect");
+    ASSERT_NO_FATAL_FAILURE(serveSignOn(peer));
+    EXPECT_TRUE(chat.lineContaining("Signed on as alice"));
+    chat.write("/im Bob hi (you)");
+    EXPECT_EQ(peer.readCommand(), R"j(toc_send_im "bob" "hi \(you\)")j");
+    chat.closeInput();
+    EXPECT_TRUE(peer.closedByClient());
+    EXPECT_EQ(chat.waitExit(), 0);
+}
+
+TEST(ChatSessionTest, RefusesUnusableArguments) {
+    const QStringList cases[] = {
+        {"chat"},
+        {"chat", "--user", "alice"},
+        {"chat", "--server", "127.0.0.1:99999", "--user", "alice"},
+        {"chat", "--server", "127.0.0.1", "--user", " "},
+        {"chat", "--server", "127.0.0.1", "--user", "alice", "--password-file", "/nonexistent/x"},
+        {"chat", "--server", "127.0.0.1", "--user", "alice", "--colour"},
+        {"frobnicate"},
+    };
+    for (const QStringList& args : cases) {
+        CliProcess cli(args);
+        EXPECT_EQ(cli.waitExit(), 2) << args.join(' ').toStdString();
+        EXPECT_FALSE(cli.errorOutput().isEmpty()) << args.join(' ').toStdString();
+    }
+}
+
+}  // namespace
+}  // namespace lantry::testing
