@@ -7,7 +7,9 @@
 #include <QResizeEvent>
 #include <QStringList>
 #include <algorithm>
+#include <limits>
 
+#include "conversions.h"
 #include "ondrel/qt_socket.h"
 
 namespace lantry {
@@ -119,9 +121,10 @@ void OndrelControl::JoinedChat(std::string& strChatName, std::int32_t& lngChatID
     if (!fire(EventNumber::JoinedChat, args))
         return;
     // lngChatID is LastChatID itself: what the handlers left there becomes the property.
-    bool ok = false;
-    const qlonglong value = args.value(1).toLongLong(&ok);
-    if (ok && value >= INT32_MIN && value <= INT32_MAX)
+    qint64 value = 0;
+    QString why;
+    if (toInteger(args.value(1), std::numeric_limits<std::int32_t>::min(),
+                  std::numeric_limits<std::int32_t>::max(), value, why) == Conversion::Ok)
         lngChatID = static_cast<std::int32_t>(value);
 }
 
