@@ -47,7 +47,8 @@ void Server::unloadAccount(Account& a) {
         if (w->second.empty())
             watchers_.erase(w);
     }
-    accounts_.erase(a.name);
+    const std::string name = a.name;  // the key must outlive the account it names
+    accounts_.erase(name);
 }
 
 void Server::watch(Account& watcher, const std::string& key) {

@@ -290,8 +290,6 @@ void Server::handleLogin(Session& s, std::string_view line) {
     if (a->sessions.size() >= kMaxSessionsPerAccount) {
         send(s, "ERROR:913");
         drop(s, "too many sessions for the account");
-        if (a->sessions.empty())
-            unloadAccount(*a);
         return;
     }
     a->sessions.push_back(&s);

@@ -85,6 +85,10 @@ TEST_F(Session, PresenceFollowsSignOnAwayIdleWarningsAndSignOff) {
     EXPECT_NE(online.find("BuddyUpdate(bob,true,0,"), std::string::npos) << online;
     EXPECT_NE(online.find(",0, O )"), std::string::npos) << online;
     EXPECT_NE(bob.next("BuddyUpdate(alice,true,0,"), "");
+    // A later session of alice hears of every online buddy when it becomes visible.
+    Client alice2;
+    ASSERT_NE(alice2.login("alice", "pw1", tocd.port()), "");
+    EXPECT_NE(alice2.next("BuddyUpdate(bob,true,0,"), "");
 
     bob.control.SetAwayMessage("out to lunch");
     EXPECT_NE(alice.next("BuddyUpdate(bob,true,0,").find(", OU)"), std::string::npos);
