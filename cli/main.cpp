@@ -8,6 +8,7 @@
 
 #include "bridge.h"
 #include "chat_client.h"
+#include "registration.h"
 
 namespace {
 
@@ -18,6 +19,8 @@ The command line of the Ondrel TOC2 client control.
 Commands
   chat         a terminal client: ondrel chat --server HOST[:PORT] --user NAME
   bridge       the control as a JSON-RPC 2.0 service on stdin/stdout, for scripts and bots
+  register     record the control so that hosts can create it by name (Lantry.Ondrel)
+  unregister   remove that record
   --help       this text; every command also takes --help
 
 Run "ondrel COMMAND --help" for the details of one command.
@@ -65,6 +68,16 @@ int runChat(int argc, char** argv) {
     return app.exec();
 }
 
+int runRegistration(bool registering, int argc, char** argv) {
+    if (wantsHelp(argc, argv, 2)) {
+        std::fputs(lantry::cli::registrationHelp().c_str(), stdout);
+        return 0;
+    }
+    QCoreApplication app(argc, argv);
+    return lantry::cli::runRegistration(registering,
+                                        std::vector<std::string>(argv + 2, argv + argc));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -77,6 +90,8 @@ int main(int argc, char** argv) {
         return runBridge(argc, argv);
     if (command == "chat")
         return runChat(argc, argv);
+    if (command == "register" || command == "unregister")
+        return runRegistration(command == "register", argc, argv);
     std::fprintf(stderr, "ondrel: unknown command \"%s\"\n\n%s", argv[1], kUsage);
     return 2;
 }

@@ -142,7 +142,9 @@ private:
 // `ondrel ARGS` with stdin and stdout as pipes; stderr is kept apart for inspection.
 class CliProcess {
 public:
-    explicit CliProcess(const QStringList& args) {
+    explicit CliProcess(const QStringList& args,
+                        const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+        process_.setProcessEnvironment(env);
         process_.start(QStringLiteral(ONDREL_CLI_PATH), args);
         process_.waitForStarted(10000);
     }
