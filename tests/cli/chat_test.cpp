@@ -128,6 +128,22 @@ TEST_F(ChatTest, BadCommandsAreAnsweredWithUsage) {
     EXPECT_TRUE(alice->lineContaining("<EchoBot> still here"));
 }
 
+TEST_F(ChatTest, PasswordChangeAskedForLineByLineTakesEffect) {
+    {
+        auto dora = signOn("dora", "old");
+        ASSERT_TRUE(dora->lineContaining("Signed on as dora"));
+        dora->write("/passwd");
+        dora->write("old");
+        dora->write("new");
+        EXPECT_TRUE(dora->lineContaining("Password change sent."));
+        EXPECT_TRUE(dora->lineContaining("The server answered the password change."));
+        dora->write("/quit");
+        EXPECT_EQ(dora->waitExit(), 0);
+    }
+    auto again = signOn("dora", "new");
+    EXPECT_TRUE(again->lineContaining("Signed on as dora"));
+}
+
 TEST_F(ChatTest, AWrongPasswordIsReportedInWords) {
     {
         auto first = signOn("carol", "right");
