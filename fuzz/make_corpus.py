@@ -126,6 +126,30 @@ def command_seeds():
     yield seed(23, 3, "")
 
 
+def tocd_text_seeds():
+    lines = [
+        'toc2_login login.oscar.aol.com 5190 alice 0x2408105c23001130 English  "Ondrel 2.0" 160 '
+        'US "" "" 3 0 30303 -kentucky -utf8 58203174',
+        'toc_send_im "bob" "hello \\$5 \\{x\\} \\"q\\""',
+        'toc2_send_im_enc bob F U en "hi there" auto',
+        'toc_chat_join "4" "Lobby (main)"',
+        'toc_chat_invite "1234" "come in" "bob"',
+        'toc_set_info "<html>\\[profile\\]</html>"',
+        'toc_set_idle "600"',
+        'toc2_remove_buddy "bob" "Buddies"',
+        'toc_set_caps "09461343-4C7F-11D1-8222-444553540000"',
+        'toc_change_passwd "old" "new',
+    ]
+    for line in lines:
+        yield b"\x00" + line.encode("latin-1")
+    yield b"\x01" + b"{g:Friends\nb:bob:Bobby\nb:carol\r\ng:Work\nb:dave\n}"
+    yield b"\x01" + b"b:orphan\ng:\nb::alias\n"
+    yield b"\x02\x20" + b"m:1\ng:Buddies\nb:bob\np:carol\nd:dave\npref:x\n" + b"b:" + b"y" * 60
+    yield b"\x03" + b"Alice Smith"
+    yield b"\x03" + b"a:b\n"
+    yield b"\x04" + b"<script>\"'&\x00\x1b\\"
+
+
 def write(directory, seeds):
     directory.mkdir(parents=True, exist_ok=True)
     for old in directory.iterdir():
@@ -140,6 +164,7 @@ def main():
     args = parser.parse_args()
     write(HERE / "corpus" / "receive", receive_seeds(args.capture))
     write(HERE / "corpus" / "commands", command_seeds())
+    write(HERE / "corpus" / "tocd_text", tocd_text_seeds())
 
 
 if __name__ == "__main__":
