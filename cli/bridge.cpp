@@ -39,15 +39,15 @@ std::string resultLine(const std::string& id, const std::string& result) {
 
 // The arguments of `member` from positional or named params; nullopt with `error` set when
 // they do not fit its parameter list.
-std::optional<Arguments> convertArguments(const MemberSpec& member, const QJsonValue& params,
+std::optional<Arguments> convertArguments(const MemberInfo& member, const QJsonValue& params,
                                           std::string& error) {
-    const auto& specs = member.params;
-    std::vector<QJsonValue> given(specs.size(), QJsonValue(QJsonValue::Undefined));
+    const auto& declared = member.params;
+    std::vector<QJsonValue> given(declared.size(), QJsonValue(QJsonValue::Undefined));
     if (params.isArray()) {
         const QJsonArray array = params.toArray();
-        if (static_cast<std::size_t>(array.size()) > specs.size()) {
-            error = std::string(member.name) + " takes at most " + std::to_string(specs.size()) +
-                    " parameter" + (specs.size() == 1 ? "" : "s") + ", got " +
+        if (static_cast<std::size_t>(array.size()) > declared.size()) {
+            error = std::string(member.name) + " takes at most " + std::to_string(declared.size()) +
+                    " parameter" + (declared.size() == 1 ? "" : "s") + ", got " +
                     std::to_string(array.size());
             return std::nullopt;
         }
@@ -57,9 +57,9 @@ std::optional<Arguments> convertArguments(const MemberSpec& member, const QJsonV
         const QJsonObject object = params.toObject();
         for (auto it = object.begin(); it != object.end(); ++it) {
             std::size_t i = 0;
-            while (i < specs.size() && it.key() != QLatin1String(specs[i].name))
+            while (i < declared.size() && it.key() != QLatin1String(declared[i].name))
                 ++i;
-            if (i == specs.size()) {
+            if (i == declared.size()) {
                 error = std::string(member.name) + " has no parameter " +
                         jsonString(QStringView(it.key()));
                 return std::nullopt;
@@ -72,20 +72,21 @@ std::optional<Arguments> convertArguments(const MemberSpec& member, const QJsonV
     }
 
     std::vector<Value> values;
-    for (std::size_t i = 0; i < specs.size(); ++i) {
+    for (std::size_t i = 0; i < declared.size(); ++i) {
         const QJsonValue& json = given[i];
         if (json.isUndefined() || json.isNull()) {
-            if (!specs[i].optional) {
-                error = std::string(member.name) + ": parameter " + specs[i].name + " is missing";
+            if (!declared[i].optional) {
+                error =
+                    std::string(member.name) + ": parameter " + declared[i].name + " is missing";
                 return std::nullopt;
             }
             values.emplace_back(std::monostate{});
             continue;
         }
         std::string why;
-        auto value = convertParam(specs[i], json, why);
+        auto value = convertParam(declared[i], json, why);
         if (!value) {
-            error = std::string(member.name) + ": parameter " + specs[i].name + " " + why;
+            error = std::string(member.name) + ": parameter " + declared[i].name + " " + why;
             return std::nullopt;
         }
         values.push_back(std::move(*value));
@@ -154,7 +155,7 @@ std::string Bridge::handleRequest(const std::string& line) {
     if (!method.isString())
         return errorLine(id, kInvalidRequest, "method must be a string");
     const QByteArray name = method.toString().toUtf8();
-    const MemberSpec* member = findMember(std::string_view(name.data(), name.size()));
+    const MemberInfo* member = findMember(std::string_view(name.data(), name.size()));
     if (!member)
         return reply(kMethodNotFound, "no member " + jsonString(QStringView(method.toString())) +
                                           " (see ondrel bridge --help)");
@@ -245,10 +246,10 @@ End of input
 
 Members
 )";
-    for (const MemberSpec& m : memberTable()) {
+    for (const MemberInfo& m : memberTable()) {
         std::string line = std::string("  ") + m.name + "(";
         for (std::size_t i = 0; i < m.params.size(); ++i) {
-            const ParamSpec& p = m.params[i];
+            const ParamInfo& p = m.params[i];
             if (i)
                 line += ", ";
             line += p.optional ? "[" : "";
@@ -258,7 +259,7 @@ Members
         out += line + ")\n";
     }
     out += "\nEvents\n";
-    for (const EventSpec& e : eventTable()) {
+    for (const EventInfo& e : eventTable()) {
         std::string line = "  " + std::to_string(static_cast<int>(e.number)) + " " + e.name + "(";
         for (std::size_t i = 0; i < e.params.size(); ++i)
             line += (i ? ", " : "") + std::string(e.params[i]);

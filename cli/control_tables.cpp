@@ -9,19 +9,19 @@ namespace lantry::cli {
 
 namespace {
 
-constexpr ParamSpec text(const char* name) {
+constexpr ParamInfo text(const char* name) {
     return {name, ParamType::Text, false};
 }
-constexpr ParamSpec int16(const char* name) {
+constexpr ParamInfo int16(const char* name) {
     return {name, ParamType::Int16, false};
 }
-constexpr ParamSpec int32(const char* name) {
+constexpr ParamInfo int32(const char* name) {
     return {name, ParamType::Int32, false};
 }
-constexpr ParamSpec optInt32(const char* name) {
+constexpr ParamInfo optInt32(const char* name) {
     return {name, ParamType::Int32, true};
 }
-constexpr ParamSpec boolean(const char* name) {
+constexpr ParamInfo boolean(const char* name) {
     return {name, ParamType::Boolean, false};
 }
 
@@ -30,7 +30,7 @@ using A = const Arguments&;
 constexpr std::int64_t kExactLimit = std::int64_t{1} << 53;
 const std::string kNull = "null";
 
-std::vector<MemberSpec> buildMembers() {
+std::vector<MemberInfo> buildMembers() {
     return {
         {"Login",
          {text("UserName"),
@@ -140,7 +140,7 @@ std::vector<MemberSpec> buildMembers() {
     };
 }
 
-std::vector<EventSpec> buildEvents() {
+std::vector<EventInfo> buildEvents() {
     using E = EventNumber;
     return {
         {E::JoinedChat, "JoinedChat", {"strChatName", "lngChatID"}},
@@ -204,30 +204,30 @@ std::string rangeText(std::int64_t low, std::int64_t high) {
 
 }  // namespace
 
-const std::vector<MemberSpec>& memberTable() {
-    static const std::vector<MemberSpec> table = buildMembers();
+const std::vector<MemberInfo>& memberTable() {
+    static const std::vector<MemberInfo> table = buildMembers();
     return table;
 }
 
-const MemberSpec* findMember(std::string_view name) {
+const MemberInfo* findMember(std::string_view name) {
     const auto& table = memberTable();
     const auto it = std::find_if(table.begin(), table.end(),
-                                 [&](const MemberSpec& m) { return name == m.name; });
+                                 [&](const MemberInfo& m) { return name == m.name; });
     return it == table.end() ? nullptr : &*it;
 }
 
-const std::vector<EventSpec>& eventTable() {
-    static const std::vector<EventSpec> table = buildEvents();
+const std::vector<EventInfo>& eventTable() {
+    static const std::vector<EventInfo> table = buildEvents();
     return table;
 }
 
-const EventSpec& eventSpec(EventNumber number) {
+const EventInfo& eventInfo(EventNumber number) {
     return eventTable()[static_cast<std::size_t>(number) - 1];
 }
 
-std::optional<Value> convertParam(const ParamSpec& spec, const QJsonValue& json,
+std::optional<Value> convertParam(const ParamInfo& info, const QJsonValue& json,
                                   std::string& error) {
-    switch (spec.type) {
+    switch (info.type) {
         case ParamType::Text:
             if (!json.isString()) {
                 error = "must be a string";
@@ -239,7 +239,7 @@ std::optional<Value> convertParam(const ParamSpec& spec, const QJsonValue& json,
             return std::nullopt;
         case ParamType::Int16:
         case ParamType::Int32: {
-            const bool wide = spec.type == ParamType::Int32;
+            const bool wide = info.type == ParamType::Int32;
             const std::int64_t low = wide ? std::numeric_limits<std::int32_t>::min() : -32768;
             const std::int64_t high = wide ? std::numeric_limits<std::int32_t>::max() : 32767;
             if (auto n = integral(json, low, high))

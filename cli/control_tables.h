@@ -26,7 +26,7 @@ enum class ParamType {
     Variant,  // JSON string or integer, taken as text
 };
 
-struct ParamSpec {
+struct ParamInfo {
     const char* name;
     ParamType type;
     bool optional;
@@ -50,31 +50,31 @@ private:
     std::vector<Value> values_;
 };
 
-struct MemberSpec {
+struct MemberInfo {
     const char* name;
-    std::vector<ParamSpec> params;
+    std::vector<ParamInfo> params;
     // Calls the member and returns its result as JSON text ("null" for none). May throw: the
     // exception's text becomes the error of the call.
     std::function<std::string(Ondrel&, const Arguments&)> call;
 };
 
-struct EventSpec {
+struct EventInfo {
     EventNumber number;
     const char* name;
     std::vector<const char*> params;
 };
 
 // Members in the order of their dispatch identifiers.
-const std::vector<MemberSpec>& memberTable();
-const MemberSpec* findMember(std::string_view name);
+const std::vector<MemberInfo>& memberTable();
+const MemberInfo* findMember(std::string_view name);
 
 // Events in the order of their numbers (index = number - 1).
-const std::vector<EventSpec>& eventTable();
-const EventSpec& eventSpec(EventNumber number);
+const std::vector<EventInfo>& eventTable();
+const EventInfo& eventInfo(EventNumber number);
 
 // One JSON parameter converted to its declared type; nullopt with `error` set when it does
 // not fit. `error` completes the sentence "parameter NAME ...".
-std::optional<Value> convertParam(const ParamSpec& spec, const QJsonValue& json,
+std::optional<Value> convertParam(const ParamInfo& info, const QJsonValue& json,
                                   std::string& error);
 
 }  // namespace lantry::cli

@@ -12,13 +12,13 @@ Value num(std::int64_t n) {
 }  // namespace
 
 void EventRelay::notify(EventNumber number, std::vector<Value> args) {
-    const EventSpec& spec = eventSpec(number);
+    const EventInfo& info = eventInfo(number);
     JsonObjectWriter params;
-    for (std::size_t i = 0; i < spec.params.size() && i < args.size(); ++i)
-        params.add(spec.params[i], args[i]);
+    for (std::size_t i = 0; i < info.params.size() && i < args.size(); ++i)
+        params.add(info.params[i], args[i]);
     writer_(JsonObjectWriter()
                 .add("jsonrpc", std::string("2.0"))
-                .add("method", std::string(spec.name))
+                .add("method", std::string(info.name))
                 .addRaw("params", params.finish())
                 .finish());
 }

@@ -139,7 +139,7 @@ private:
     int serverSequence_ = 1;
 };
 
-// `ondrel ARGS` with stdin and stdout as pipes; stderr is kept apart for inspection.
+// `ondrel ARGS` with stdin and stdout as pipes; stderr is kept apart for the test to read.
 class CliProcess {
 public:
     explicit CliProcess(const QStringList& args,
