@@ -20,17 +20,12 @@ struct Outcome {
     QString errorOutput;
 };
 
+// Runs signpad with `args`, or `program` (a wrapper whose `args` name signpad).
 Outcome runSignpad(const QStringList& args, const QProcessEnvironment& env, const QString& program,
                    int timeoutMs = 60000) {
     QProcess p;
     p.setProcessEnvironment(env);
-    QStringList all = args;
-    QString exe = QStringLiteral(SIGNPAD_PATH);
-    if (!program.isEmpty()) {
-        all.prepend(exe);
-        exe = program;
-    }
-    p.start(exe, all);
+    p.start(program.isEmpty() ? QStringLiteral(SIGNPAD_PATH) : program, args);
     Outcome run;
     if (!p.waitForFinished(timeoutMs)) {
         p.kill();
