@@ -3,7 +3,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QTcpSocket>
 #include <QTimer>
 
 #include <unistd.h>
@@ -86,13 +85,13 @@ void LineReader::deliverLines() {
     emit endOfInput();
 }
 
-void exitWhenFlushed(QObject* socket, int exitCode) {
+void exitWhenFlushed(QtSocket* socket, int exitCode) {
     constexpr int kFlushLimitMs = 6000;
     auto* timer = new QTimer(socket);
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
     QObject::connect(timer, &QTimer::timeout, socket, [socket, timer, clock, exitCode] {
-        if (socket->findChildren<QTcpSocket*>().isEmpty() || clock->hasExpired(kFlushLimitMs)) {
+        if (!socket->isFlushing() || clock->hasExpired(kFlushLimitMs)) {
             timer->stop();
             QCoreApplication::exit(exitCode);
         }

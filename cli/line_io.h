@@ -10,6 +10,8 @@
 #include <QObject>
 #include <QSocketNotifier>
 
+#include "ondrel/qt_socket.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -47,10 +49,9 @@ private:
     bool endSignalled_ = false;
 };
 
-// Quits the event loop with `exitCode` once the closed connections of `socket` (a QtSocket,
-// whose detached QTcpSocket children linger until their queue is sent) are gone, or after
-// a few seconds at most.
-void exitWhenFlushed(QObject* socket, int exitCode);
+// Quits the event loop with `exitCode` once `socket` has sent what its closed connections had
+// queued, or after a few seconds at most.
+void exitWhenFlushed(QtSocket* socket, int exitCode);
 
 // Writes `line` and a LF to stdout and flushes, so a reader at the other end of a pipe sees
 // every line as soon as it is complete.

@@ -1,6 +1,7 @@
 #include "ondrel/qt_socket.h"
 
 #include <QTimer>
+#include <algorithm>
 
 namespace lantry {
 
@@ -28,8 +29,18 @@ QtSocket::QtSocket(QObject* parent) : QObject(parent) {
 }
 
 QtSocket::~QtSocket() {
+    // Our destructor may run inside one of these sockets' own signals; deleting them now, as
+    // a parent does, would pull the ground from under Qt. They finish and go on their own.
+    for (auto* tcp : findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly))
+        tcp->setParent(nullptr);
     if (tcp_)
         detach(tcp_);
+}
+
+bool QtSocket::isFlushing() const {
+    const auto connections = findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly);
+    return std::any_of(connections.begin(), connections.end(),
+                       [this](const QTcpSocket* tcp) { return tcp != tcp_; });
 }
 
 int QtSocket::State() const {

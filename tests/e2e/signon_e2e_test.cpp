@@ -82,5 +82,19 @@ TEST_F(SignOnE2ETest, KeepAliveIsAnsweredOverTheWire) {
     EXPECT_EQ(reply.payload, "");
 }
 
+TEST_F(SignOnE2ETest, HostMayDestroyTheControlInsideARealSocketSignal) {
+    signOn("bob");
+    sink.after = [&](const std::string&) {
+        sink.after = nullptr;
+        control.reset();
+    };
+    peer.say("NICK:one");
+    peer.say("NICK:two");
+    ASSERT_TRUE(eventsReach(1));
+    EXPECT_TRUE(peer.clientGone());
+    QTest::qWait(50);  // the socket's own deferred cleanup runs here
+    EXPECT_EQ(sink.events, (Events{"ScreennameFormat(one)"}));
+}
+
 }  // namespace
 }  // namespace lantry::testing

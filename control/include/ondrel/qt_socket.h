@@ -30,6 +30,10 @@ public:
     void GetData(std::string& bytes) override;
     void Close() override;
 
+    // True while a closed connection is still sending what was queued before Close; a program
+    // that is about to exit waits for this to turn false.
+    bool isFlushing() const;
+
 private:
     void onErrorOccurred(QAbstractSocket::SocketError error);
     void onDisconnected();
