@@ -19,14 +19,18 @@ double FittedLabel::captionScale() const {
     return needed > width() ? width() / needed : 1.0;
 }
 
-void FittedLabel::paintEvent(QPaintEvent*) {
-    if (text().isEmpty()) {
+void FittedLabel::paintEvent(QPaintEvent* event) {
+    const qreal scale = captionScale();
+    if (scale == 1.0) {
+        QLabel::paintEvent(event);
         return;
     }
     QPainter p(this);
-    p.setFont(font());
+    // Condensed glyphs need smoothing to stay legible.
+    QFont condensed = font();
+    condensed.setStyleStrategy(QFont::PreferAntialias);
+    p.setFont(condensed);
     p.setPen(palette().color(foregroundRole()));
-    const qreal scale = captionScale();
     p.scale(scale, 1.0);
     p.drawText(QRectF(0, 0, width() / scale, height()), int(alignment()), text());
 }

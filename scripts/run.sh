@@ -4,18 +4,20 @@
 # terminal client instead, signed on and talking to echobot. The tocd it started stops when
 # the panel (or the terminal client) ends.
 #
-# Environment: ONDREL_USER / ONDREL_PASSWORD choose the terminal client's account on the local
-# server (default newcomer / newcomer1; tocd creates an account at its first sign-on).
+# Environment: ONDREL_BUILD_DIR names the build folder (default build); ONDREL_USER and
+# ONDREL_PASSWORD choose the terminal client's account on the local server (default newcomer /
+# newcomer1; tocd creates an account at its first sign-on).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DONDREL_BUILD_QT=ON \
+build=${ONDREL_BUILD_DIR:-build}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DONDREL_BUILD_QT=ON \
     -DONDREL_BUILD_TESTS=ON >/dev/null
-cmake --build build --target tocd signpad ondrel_cli
+cmake --build "$build" --target tocd signpad ondrel_cli
 
-bin=$root/build/bin
+bin=$root/$build/bin
 port=5190
 
 listening() { (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; }
@@ -36,7 +38,7 @@ trap 'exit 130' INT TERM
 if listening; then
     echo "Something already listens on 127.0.0.1:$port; using it as the TOC2 server."
 else
-    log=$root/build/tocd.log
+    log=$root/$build/tocd.log
     "$bin/tocd" --listen "127.0.0.1:$port" >"$log" 2>&1 &
     tocd_pid=$!
     for _ in $(seq 1 100); do
