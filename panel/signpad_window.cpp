@@ -86,6 +86,8 @@ lantry::ControlObject* createOndrelControl(QString* error) {
         }
         return nullptr;
     }
+    std::fprintf(stderr, "signpad: registered the Ondrel control in %s (%s)\n",
+                 qPrintable(lantry::registryFile()), qPrintable(first));
     QString second;
     auto* control = lantry::createObject(QLatin1String(lantry::kOndrelProgId), &second);
     if (!control && error) {
