@@ -215,8 +215,7 @@ std::string chatHelp() {
 A terminal client for TOC2. The port defaults to 5190. The password is asked for without
 echo on a terminal; with --password-file it is the file's first line; when input is not a
 terminal and no file is given, the first input line is the password. A new name signs up on
-tocd; its built-in buddy "echobot" answers every message:
-  /add Buddies echobot
+tocd and starts with the built-in buddy "echobot", which answers every message:
   /im echobot hello
 
 Type a command, or plain text to talk to the room you are in (or the person you last sent
@@ -360,6 +359,11 @@ void ChatClient::handleLine(const std::string& line) {
     }
     if (line.find_first_not_of(' ') == std::string::npos)
         return;
+    if (connected_ && !signedOn_ && line.rfind("/quit", 0) != 0 && line.rfind("/help", 0) != 0) {
+        // Typed ahead while signing on: carried out, in order, once signed on.
+        typedAhead_.push_back(line);
+        return;
+    }
     if (line[0] != '/') {
         sendText(line);
         return;
@@ -772,6 +776,26 @@ void ChatClient::LoggedIn(std::string strUserName, Collection& BuddyList, Collec
         say("Blocked: " + std::to_string(BlockList.size()) +
             ", permitted: " + std::to_string(PrivateList.size()) + ".");
     buddyListTimer_.start(kBuddyListDelayMs);
+    // After this handler: the server hears "toc_init_done" before the typed-ahead commands.
+    QTimer::singleShot(0, this, &ChatClient::runTypedAhead);
+}
+
+void ChatClient::runTypedAhead() {
+    auto lines = std::move(typedAhead_);
+    typedAhead_.clear();
+    for (const std::string& line : lines) {
+        if (!signedOn_ || quitting_)
+            return;
+        handleLine(line);
+    }
+}
+
+void ChatClient::dropTypedAhead() {
+    if (typedAhead_.empty())
+        return;
+    warn("Dropped " + std::to_string(typedAhead_.size()) +
+         " line(s) typed before the sign-on finished.");
+    typedAhead_.clear();
 }
 
 void ChatClient::LoggedOut(std::string) {
@@ -919,6 +943,7 @@ void ChatClient::WinsockError(std::string& strError) {
     currentRoom_ = 0;
     if (quitting_)
         return;
+    dropTypedAhead();
     warn((wasOn ? "Connection lost: " : "Could not sign on: ") + strError +
          ". Type /reconnect to sign on again.");
 }

@@ -90,6 +90,8 @@ private:
     void showBuddyList();
     std::string presenceText(const std::string& buddy) const;
     bool requireOnline();
+    void runTypedAhead();
+    void dropTypedAhead();
     void sendText(const std::string& text);
 
     // Commands.
@@ -171,6 +173,8 @@ private:
     QTimer buddyListTimer_;
 
     bool signedOn_ = false;
+    // Lines typed while signing on; run once signed on, dropped (with a note) if it fails.
+    std::vector<std::string> typedAhead_;
     bool connected_ = false;  // between Login and the connection's end
     bool quitting_ = false;
     Prompt prompt_ = Prompt::None;

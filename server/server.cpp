@@ -272,6 +272,9 @@ void Server::handleLogin(Session& s, std::string_view line) {
                 return refuse("unknown account");
             if (!store_.create(name, *password))
                 return refuse("account not created");
+            // A newcomer starts with someone online to talk to: the echo account.
+            store_.addGroup(name, kDefaultGroup);
+            store_.addBuddy(name, kDefaultGroup, kEchoBot, "");
             qInfo("account %s created", name.c_str());
             break;
         case AccountStore::Check::WrongPassword:

@@ -58,6 +58,8 @@ public:
     // Bytes queued for a client that does not read; past this its connection ends.
     static constexpr qint64 kMaxPendingOutput = 1 << 20;
     static constexpr std::string_view kEchoBot = "echobot";
+    // The group that new accounts start with, holding kEchoBot.
+    static constexpr std::string_view kDefaultGroup = "Buddies";
 
     explicit Server(Options options);
     ~Server();

@@ -36,13 +36,13 @@ TEST_F(ChatTest, SignsOnSeesEchobotOnlineAndReadsItsEcho) {
     ASSERT_TRUE(signedOn);
     // Time stamps, and no colour codes on a pipe.
     EXPECT_TRUE(QRegularExpression("^\\[\\d\\d:\\d\\d:\\d\\d\\] ").match(*signedOn).hasMatch());
-    EXPECT_TRUE(alice.lineContaining("buddy list is empty"));
-
-    alice.write("/add Buddies echobot");
-    EXPECT_TRUE(alice.lineContaining("Added echobot to Buddies"));
-    const auto online = alice.lineContaining("is online");
+    // A new account starts with echobot on its list, shown by group once signed on.
+    EXPECT_TRUE(alice.lineContaining("Buddy list:"));
+    const auto online = alice.lineContaining("echobot");
     ASSERT_TRUE(online);
-    EXPECT_TRUE(online->toLower().contains("echobot"));
+    EXPECT_TRUE(online->contains("online")) << online->toStdString();
+    alice.write("/add Friends echobot");
+    EXPECT_TRUE(alice.lineContaining("Added echobot to Friends"));
 
     alice.write("/im echobot hello <b>there</b> (1)");
     const auto echo = alice.lineContaining("<EchoBot>");
@@ -155,6 +155,20 @@ TEST_F(ChatTest, AWrongPasswordIsReportedInWords) {
     const auto line = second->lineContaining("Sign-on failed");
     ASSERT_TRUE(line);
     EXPECT_TRUE(line->contains("Invalid account or password")) << line->toStdString();
+}
+
+TEST_F(ChatTest, LinesTypedDuringSignOnRunOnceSignedOnOrAreDroppedWithANote) {
+    auto early = signOn("dora");
+    early->write("/im echobot typed ahead");
+    early->write("and more");
+    EXPECT_TRUE(early->lineContaining("<EchoBot> typed ahead"));
+    EXPECT_TRUE(early->lineContaining("<EchoBot> and more"));
+
+    auto refused = signOn("dora", "not her password");
+    refused->write("/im echobot never");
+    const auto note = refused->lineContaining("Dropped 1 line");
+    ASSERT_TRUE(note);
+    EXPECT_TRUE(note->contains("typed before the sign-on finished")) << note->toStdString();
 }
 
 }  // namespace

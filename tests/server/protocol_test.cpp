@@ -21,7 +21,8 @@ TEST(Protocol, CrLfGreetingSignOnFrameAndSequenceFromZero) {
     c.frame(1, std::string("\0\0\0\1\0\1\0\3bob", 11));
     c.command("toc_signon login.oscar.aol.com 5190 bob " + lantry::wire::roastPassword("pw") +
               " english \"x\"");
-    const char* expected[] = {"SIGN_ON:TOC2.0", "NICK:bob", "CONFIG2:m:1\ndone:\n"};
+    const char* expected[] = {"SIGN_ON:TOC2.0", "NICK:bob",
+                              "CONFIG2:g:Buddies\nb:echobot\nm:1\ndone:\n"};
     for (int i = 0; i < 3; ++i) {
         const auto f = c.read();
         ASSERT_TRUE(f);
