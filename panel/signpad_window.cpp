@@ -53,25 +53,6 @@ Label* makeLabel(const char* name, const QString& caption, const QRect& geometry
     return label;
 }
 
-// True for a data frame "ADMIN_PASSWD_STATUS:<code>" whose code is not 0: the server refused
-// the change. PasswordChanged follows every such frame whatever its code.
-bool passwordChangeRefused(const QString& frame) {
-    // Header: "*", type, sequence (2), length (2); type 2 carries a message.
-    if (frame.size() <= 6 || frame.at(1).unicode() != 2) {
-        return false;
-    }
-    QString message = frame.mid(6);
-    while (message.endsWith(QChar(0))) {
-        message.chop(1);
-    }
-    const QString keyword = QStringLiteral("ADMIN_PASSWD_STATUS");
-    if (!message.startsWith(keyword + QLatin1Char(':'))) {
-        return false;
-    }
-    const QString status = message.mid(keyword.size() + 1).section(QLatin1Char(':'), 0, 0);
-    return !status.isEmpty() && status != QLatin1String("0");
-}
-
 }  // namespace
 
 lantry::ControlObject* createOndrelControl(QString* error) {
@@ -160,8 +141,7 @@ SignpadWindow::SignpadWindow(lantry::ControlObject* control, ServerSettings serv
         QWidget* face = control_->widget();
         face->setParent(this);
         face->hide();
-        control_->connectEvents(
-            [this](int eventNumber, QVariantList& args) { onEvent(eventNumber, args); });
+        control_->connectEvents([this](int eventNumber, QVariantList&) { onEvent(eventNumber); });
     }
 }
 
@@ -202,12 +182,8 @@ void SignpadWindow::call(int dispatchId, const QVariantList& args) {
     }
 }
 
-void SignpadWindow::onEvent(int eventNumber, const QVariantList& args) {
+void SignpadWindow::onEvent(int eventNumber) {
     switch (static_cast<lantry::EventNumber>(eventNumber)) {
-        case lantry::EventNumber::IncomingPacket:
-            lastPasswordChangeRefused_ =
-                !args.isEmpty() && passwordChangeRefused(args.first().toString());
-            break;
         case lantry::EventNumber::LoggedIn:
             label6_->setText(QStringLiteral(" Logged In"));
             break;
@@ -215,9 +191,7 @@ void SignpadWindow::onEvent(int eventNumber, const QVariantList& args) {
             label6_->setText(QStringLiteral(" Logged Out"));
             break;
         case lantry::EventNumber::PasswordChanged:
-            if (!lastPasswordChangeRefused_) {
-                label8_->setText(QStringLiteral("Success!"));
-            }
+            label8_->setText(QStringLiteral("Success!"));
             break;
         default:
             break;

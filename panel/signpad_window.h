@@ -6,10 +6,8 @@
 // port text); "Logout" calls LogOff; "Change Password" calls ChangePassword(copy of the old
 // password field, copy of the new one). The control's LoggedIn and LoggedOut events set the
 // sign-on status to " Logged In" / " Logged Out", PasswordChanged sets the password-change
-// status to "Success!"; nothing resets a status. The control raises PasswordChanged for every
-// password-change reply, refusals included, so the panel also looks at IncomingPacket: the
-// reply's frame ("ADMIN_PASSWD_STATUS:<code>") precedes the event, and a code other than 0
-// leaves the status as it was. Every other event is ignored. The panel checks no input;
+// status to "Success!"; nothing resets a status. Every other event is ignored (a refused
+// password change arrives as Error, so the status stays). The panel checks no input;
 // failures are the control's to report (Error, WinsockError: not shown here).
 //
 // Pressing any point not covered by a field or an action label drags the window; the top-left
@@ -66,7 +64,8 @@ private:
     void login();
     void logOff();
     void changePassword();
-    void onEvent(int eventNumber, const QVariantList& args);
+    // The captions follow LoggedIn, LoggedOut and PasswordChanged; no argument is read.
+    void onEvent(int eventNumber);
     void call(int dispatchId, const QVariantList& args);
 
     lantry::ControlObject* control_;
@@ -76,7 +75,6 @@ private:
     QImage hiddenData_;
     bool shapeDecoded_ = false;
     // Whether the frame now being handled is the server's refusal of a password change.
-    bool lastPasswordChangeRefused_ = false;
 
     DragSurface* label1_;
     FrameShape* shape1_;

@@ -394,12 +394,10 @@ void Server::evil(Session& s, const Args& args) {
 void Server::formatNickname(Session& s, const Args& args) {
     Account& a = *s.account;
     if (args.empty() || !isValidScreenName(args[0]) || wire::normalizeName(args[0]) != a.name) {
-        send(s, "ERROR:911");
-        return send(s, "ADMIN_NICK_STATUS:911");
+        return send(s, "ERROR:911");
     }
     if (!store_.setFormatted(a.name, args[0])) {
-        send(s, "ERROR:913");
-        return send(s, "ADMIN_NICK_STATUS:913");
+        return send(s, "ERROR:913");
     }
     a.formatted = args[0];
     send(s, "ADMIN_NICK_STATUS:0");
@@ -411,12 +409,10 @@ void Server::changePassword(Session& s, const Args& args) {
     Account& a = *s.account;
     const bool valid = args.size() >= 2 && !args[1].empty() && args[1].size() <= 64;
     if (!valid || store_.checkPassword(a.name, args[0]) != AccountStore::Check::Ok) {
-        send(s, "ERROR:911");
-        return send(s, "ADMIN_PASSWD_STATUS:911");
+        return send(s, "ERROR:911");
     }
     if (!store_.setPassword(a.name, args[1])) {
-        send(s, "ERROR:913");
-        return send(s, "ADMIN_PASSWD_STATUS:913");
+        return send(s, "ERROR:913");
     }
     qInfo("%s changed the password", a.name.c_str());
     send(s, "ADMIN_PASSWD_STATUS:0");

@@ -333,7 +333,7 @@ TEST_F(PanelWindow, PasswordChangeShowsSuccessOnlyWhenTheServerAcceptsIt) {
     type("Text4", QStringLiteral("notmine"));
     type("Text3", QStringLiteral("second2"));
     click("Label7");
-    ASSERT_TRUE(waitForEvents(EventNumber::PasswordChanged, 1));
+    ASSERT_TRUE(waitForEvents(EventNumber::Error, 1));
     EXPECT_EQ(caption("Label8"), QLatin1String("  Idle..."));
 
     type("Text4", QStringLiteral("first1"));
@@ -353,7 +353,7 @@ TEST_F(PanelWindow, PasswordChangeShowsSuccessOnlyWhenTheServerAcceptsIt) {
     type("Text4", QStringLiteral("wrong"));
     type("Text3", QStringLiteral("third3"));
     click("Label7");
-    ASSERT_TRUE(waitForEvents(EventNumber::PasswordChanged, 3));
+    ASSERT_TRUE(waitForEvents(EventNumber::Error, 3));
     EXPECT_EQ(caption("Label8"), QLatin1String("Success!"));
 }
 
