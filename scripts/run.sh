@@ -73,9 +73,8 @@ else
     echo "No display (neither DISPLAY nor WAYLAND_DISPLAY is set), so signpad cannot open."
     echo "Starting the terminal client instead, signed on as \"$user\" and greeting echobot,"
     echo "which answers every message. /help lists the commands, /quit ends."
-    # The greeting goes first, once the sign-on (milliseconds on this machine) is through: the
-    # client refuses commands before that. Then everything typed here.
-    exec {feed}< <(sleep 2; printf '/im echobot hello\n'; exec cat)
+    # The greeting goes first (the client runs it once signed on), then everything typed here.
+    exec {feed}< <(printf '/im echobot hello\n'; exec cat)
     feed_pid=$!
     status=0
     "$bin/ondrel" chat --server "127.0.0.1:$port" --user "$user" \
