@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
@@ -77,6 +78,16 @@ public:
     std::int64_t residentBytes() const { return statusField("VmRSS:"); }
     // Peak resident memory in bytes (VmHWM), 0 when unknown.
     std::int64_t peakResidentBytes() const { return statusField("VmHWM:"); }
+
+    // Open file descriptors (sockets included), -1 when unknown.
+    int openDescriptors() const {
+        if (!running())
+            return -1;
+        return static_cast<int>(
+            QDir(QStringLiteral("/proc/%1/fd").arg(process_->processId()))
+                .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System)
+                .size());
+    }
 
 private:
     std::int64_t statusField(const QByteArray& name) const {
