@@ -6,7 +6,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev libqt6sql6-sqlite
     xvfb xauth fonts-liberation
-    clang libclang-rt-14-dev valgrind
+    clang libclang-rt-14-dev valgrind gnuplot-nox
     python3 curl
 )
 missing=()

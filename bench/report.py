@@ -1,0 +1,178 @@
+#!/usr/bin/env python3
+"""Turns the raw results of scripts/bench.sh into bench/results/REPORT.md and scaling.png.
+
+Reads, from the results directory: engine.json (Google Benchmark), memory.txt
+(engine_memory), tocd_load.txt (tocd_load), hostile.txt (tocd_hostile_tests), machine.txt.
+Every figure in the report is copied or computed from those files; nothing is typed in.
+"""
+import json
+import pathlib
+import re
+import subprocess
+import sys
+
+RESULTS = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else "bench/results")
+
+
+def load_benchmarks():
+    data = json.loads((RESULTS / "engine.json").read_text())
+    out = {}
+    for b in data["benchmarks"]:
+        if b.get("aggregate_name") not in (None, "median"):
+            continue
+        name = b.get("run_name", b["name"])
+        out[name] = b
+    return out
+
+
+def ns(b):
+    scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[b["time_unit"]]
+    return b["real_time"] * scale
+
+
+def figures(path, prefix=""):
+    result = {}
+    if not path.exists():
+        return result
+    for line in path.read_text().splitlines():
+        if prefix:
+            if not line.startswith(prefix):
+                continue
+            line = line[len(prefix):]
+        m = re.match(r"(.+?) (-?[0-9.e+]+)(?: .*)?$", line.strip())
+        if m:
+            result[m.group(1)] = float(m.group(2))
+    return result
+
+
+def verdict(ok):
+    return "met" if ok else "**not met**"
+
+
+def main():
+    bm = load_benchmarks()
+    lines = ["# Ondrel performance report", ""]
+    lines += ["Machine:", "", "```", (RESULTS / "machine.txt").read_text().strip(), "```", ""]
+    lines += ["Every figure below was measured in one run of `scripts/bench.sh` (median of the",
+              "repetitions for the engine benchmarks). Baselines ran in the same run.", ""]
+
+    # Receive path.
+    lines += ["## Receive path: 1 MiB of 60-byte IM_IN_ENC2 frames, host does nothing", "",
+              "| reads | control | copy baseline | literal algorithm | control / copy (goal >= 0.25) | control / literal (goal >= 100) |",
+              "|---|---|---|---|---|---|"]
+    for read, label in (("1", "1 byte"), ("1460", "1460 bytes"), ("0", "whole burst")):
+        c = bm.get(f"Receive_Control/{read}/1048576")
+        k = bm.get(f"Receive_CopyBaseline/{read}/1048576")
+        lit = [v for n, v in bm.items() if n.startswith(f"Receive_LiteralBaseline/{read}/1048576")]
+        if not (c and k and lit):
+            continue
+        l = lit[0]
+        r1 = ns(k) / ns(c)
+        r2 = ns(l) / ns(c)
+        lines.append(f"| {label} | {ns(c)/1e6:.3f} ms | {ns(k)/1e6:.3f} ms | {ns(l)/1e6:.3f} ms | "
+                     f"{r1:.3f} ({verdict(r1 >= 0.25)}) | {r2:.1f} ({verdict(r2 >= 100)}) |")
+    lines.append("")
+
+    # Scaling.
+    def curve(prefix):
+        pts = []
+        for n, b in bm.items():
+            m = re.match(re.escape(prefix) + r"/(\d+)", n)
+            if m:
+                pts.append((int(m.group(1)), ns(b)))
+        return sorted(set(pts))
+
+    lines += ["## Linear cost: time when the input doubles (goal: 2.0 within 15 %, 1.70-2.30)", ""]
+    plot = {}
+    for title, prefix, unit, one in (
+            ("Burst through the control", "ScaleBurst_Control", "bytes", "byte"),
+            ("Burst, literal algorithm", "ScaleBurst_Literal", "bytes", "byte"),
+            ("One configuration", "ScaleConfig_Buddies", "buddies", "buddy"),
+            ("RemoveHtml", "ScaleRemoveHtml_Tags", "tags", "tag")):
+        pts = curve(prefix)
+        if not pts:
+            continue
+        plot[title] = pts
+        lines += [f"### {title}", "", f"| {unit} | time | ns per {one} | ratio to half the size |",
+                  "|---|---|---|---|"]
+        by_size = dict(pts)
+        for size, t in pts:
+            half = by_size.get(size // 2) if size % 2 == 0 else None
+            ratio = f"{t / half:.2f}" if half else ""
+            if half and prefix != "ScaleBurst_Literal":
+                ratio += " (" + ("within" if 1.7 <= t / half <= 2.3 else "outside") + ")"
+            lines.append(f"| {size} | {t/1e3:.1f} us | {t/size:.2f} | {ratio} |")
+        lines.append("")
+
+    # Commands.
+    lines += ["## Commands: ns per argument byte (linear when the column stays flat)", ""]
+    sizes = sorted({int(n.rsplit("/", 1)[1]) for n in bm if n.startswith("Command/")})
+    lines += ["| command | " + " | ".join(str(s) for s in sizes) + " |",
+              "|---|" + "---|" * len(sizes)]
+    for name in sorted({n.split("/")[1] for n in bm if n.startswith("Command/")}):
+        row = [f"{ns(bm[f'Command/{name}/{s}'])/s:.2f}" if f"Command/{name}/{s}" in bm else ""
+               for s in sizes]
+        lines.append(f"| {name} | " + " | ".join(row) + " |")
+    lines.append("")
+    lines += ["## EscapeText against a plain copy of the same text (goal: within 3x)", "",
+              "| bytes | plain copy | EscapeText (chat text) | ratio | EscapeText (every byte escaped) | ratio |",
+              "|---|---|---|---|---|---|"]
+    for s in (64, 1024, 16384, 65536):
+        c = bm.get(f"Text_PlainCopy/{s}")
+        e = bm.get(f"Text_EscapeText/{s}")
+        w = bm.get(f"Text_EscapeTextWorst/{s}")
+        if c and e and w:
+            lines.append(f"| {s} | {ns(c):.0f} ns | {ns(e):.0f} ns | {ns(e)/ns(c):.2f} "
+                         f"({verdict(ns(e)/ns(c) <= 3)}) | {ns(w):.0f} ns | {ns(w)/ns(c):.2f} "
+                         f"({verdict(ns(w)/ns(c) <= 3)}) |")
+    lines.append("")
+
+    mem = (RESULTS / "memory.txt").read_text().strip() if (RESULTS / "memory.txt").exists() else ""
+    lines += ["## Memory of the control (engine_memory, counting allocator)", "", "```", mem, "```", ""]
+    own = figures(RESULTS / "memory.txt").get("signed_on_heap_bytes")
+    if own is not None:
+        lines += [f"Signed-on control with 150 buddies: {own:.0f} bytes of heap of its own "
+                  f"(goal < 65536: {verdict(own < 65536)}).", ""]
+
+    load = figures(RESULTS / "tocd_load.txt")
+    if load:
+        lines += ["## tocd under load (tocd_load, the control on real sockets, 127.0.0.1)", "",
+                  "| figure | value |", "|---|---|"]
+        for k, v in load.items():
+            lines.append(f"| {k} | {v:.6g} |")
+        lines.append("")
+        if "sessions_signed_on" in load:
+            lines.append(f"Concurrent signed-on sessions: {load['sessions_signed_on']:.0f} of "
+                         f"{load['sessions_requested']:.0f} (goal 2000: "
+                         f"{verdict(load['sessions_signed_on'] >= 2000)}).")
+        if "im_to_echo_ratio" in load:
+            lines.append(f"IM throughput / TCP echo of the same bytes: {load['im_to_echo_ratio']:.3f} "
+                         f"(goal >= 0.25: {verdict(load['im_to_echo_ratio'] >= 0.25)}).")
+        lines.append("")
+    hostile = figures(RESULTS / "hostile.txt", "figure ")
+    if hostile:
+        lines += ["## tocd against hostile clients (tocd_hostile_tests)", "", "| figure | value |",
+                  "|---|---|"]
+        for k, v in hostile.items():
+            lines.append(f"| {k} | {v:.6g} |")
+        lines.append("")
+
+    lines += ["![scaling](scaling.png)", ""]
+    (RESULTS / "REPORT.md").write_text("\n".join(lines))
+
+    # The scaling plot: time per unit of input against input size; flat means linear.
+    gp = ["set terminal pngcairo size 1000,650", f"set output '{RESULTS / 'scaling.png'}'",
+          "set logscale x 2", "set logscale y 10", "set xlabel 'input size (bytes, buddies or tags)'",
+          "set ylabel 'ns per unit of input'", "set key outside right",
+          "set title 'Cost per unit of input as the input doubles (flat = linear)'"]
+    plots = []
+    for title, pts in plot.items():
+        dat = RESULTS / (re.sub(r"[^a-z]+", "_", title.lower()) + ".dat")
+        dat.write_text("".join(f"{s} {t/s}\n" for s, t in pts))
+        plots.append(f"'{dat}' using 1:2 with linespoints title '{title}'")
+    gp.append("plot " + ", ".join(plots))
+    subprocess.run(["gnuplot"], input="\n".join(gp), text=True, check=True)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Runs every benchmark and writes the report under bench/results/: REPORT.md (tables, goals
+# met or not), scaling.png, and the raw results it was made from.
+#   scripts/bench.sh              full run (about 10 minutes on 2 cores)
+#   SESSIONS=500 scripts/bench.sh a smaller tocd load
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+out=bench/results
+mkdir -p "$out"
+cmake -S . -B build-perf -G Ninja -DCMAKE_BUILD_TYPE=Release -DONDREL_BUILD_QT=ON \
+    -DONDREL_BUILD_TESTS=ON -DONDREL_BUILD_BENCH=ON >/dev/null
+ninja -C build-perf -j2 engine_bench engine_memory tocd_load tocd_hostile_tests
+
+{
+    echo "date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+    echo "commit: $(git rev-parse --short HEAD 2>/dev/null || echo unknown)"
+    lscpu | grep -E '^(Model name|CPU\(s\)|Thread|Core|Socket|CPU max MHz|L2|L3)' || true
+    echo "memory: $(free -h | awk '/^Mem:/ {print $2}')"
+    echo "kernel: $(uname -sr)"
+    echo "compiler: $(c++ --version | head -1)"
+    echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
+} >"$out/machine.txt"
+
+build-perf/bin/engine_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
+    --benchmark_min_time=0.2 --benchmark_out="$out/engine.json" --benchmark_out_format=json
+build-perf/bin/engine_memory | tee "$out/memory.txt" || echo "engine_memory: a bound was exceeded"
+build-perf/bin/tocd_load --sessions "${SESSIONS:-2000}" --pairs 50 --messages 2000 --window 16 \
+    --timeout 180 | tee "$out/tocd_load.txt" || echo "tocd_load: incomplete (see above)"
+build-perf/bin/tocd_hostile_tests | tee "$out/hostile.txt" || echo "hostile-client tests failed"
+python3 bench/report.py "$out"
+echo "report: $out/REPORT.md"
