@@ -14,7 +14,6 @@ seconds=${1:-60}
 shift || true
 targets=("$@")
 ((${#targets[@]})) || targets=(receive commands tocd_text)
-jobs=${FUZZ_JOBS:-1}
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DONDREL_BUILD_QT=OFF -DONDREL_BUILD_TESTS=OFF -DONDREL_BUILD_FUZZ=ON >/dev/null
@@ -30,7 +29,7 @@ for t in "${targets[@]}"; do
     log=build-fuzz/$t.log
     echo "== $t: ${seconds} s"
     if ! build-fuzz/bin/${t}_fuzz -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-        -max_len=8192 -print_final_stats=1 -jobs="$jobs" -workers="$jobs" \
+        -max_len=8192 -print_final_stats=1 \
         -artifact_prefix="$artifacts/" "$corpus" >"$log" 2>&1; then
         status=1
         echo "!! $t failed; the input is in $artifacts:" >&2

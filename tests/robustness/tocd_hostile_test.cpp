@@ -33,8 +33,16 @@ namespace {
 
 using ondrel_bench::ServerProcess;
 
-void figure(const char* name, double value) {
-    std::printf("figure %s %.10g\n", name, value);
+// Names become one word (blanks to underscores, brackets dropped) so that each line parses.
+void figure(const std::string& name, double value) {
+    std::string word;
+    for (const char c : name) {
+        if (c == ' ')
+            word += '_';
+        else if (c != '(' && c != ')')
+            word += c;
+    }
+    std::printf("figure %s %.10g\n", word.c_str(), value);
     std::fflush(stdout);
 }
 
@@ -229,7 +237,7 @@ TEST_F(Hostile, GarbageAndLyingFramesEndOnlyTheirOwnConnection) {
         clock.start();
         EXPECT_TRUE(pumpUntil([&] { return raw.closedByServer(); }, 10000))
             << "tocd kept the connection open";
-        figure((std::string("close_ms ") + c.name).c_str(), static_cast<double>(clock.elapsed()));
+        figure(std::string("close_ms ") + c.name, static_cast<double>(clock.elapsed()));
         expectNothingLost(20, c.name);
     }
     // A frame that promises more than it brings waits only until the sign-on deadline.
