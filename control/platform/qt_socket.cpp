@@ -29,12 +29,29 @@ QtSocket::QtSocket(QObject* parent) : QObject(parent) {
 }
 
 QtSocket::~QtSocket() {
-    // Our destructor may run inside one of these sockets' own signals; deleting them now, as
-    // a parent does, would pull the ground from under Qt. They finish and go on their own.
-    for (auto* tcp : findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly))
-        tcp->setParent(nullptr);
+    // A socket whose signal is being delivered right now must outlive that signal: it leaves
+    // our hands (a parent deletes its children at once) and goes when Qt is done with it.
+    if (signalling_) {
+        signalling_->setParent(nullptr);
+        detach(signalling_);
+        if (signalling_ == tcp_)
+            tcp_ = nullptr;
+    }
     if (tcp_)
         detach(tcp_);
+}
+
+template <class Call>
+void QtSocket::notify(QTcpSocket* from, Call&& call) {
+    SocketListener* l = listener();
+    if (!l)
+        return;
+    const QPointer<QtSocket> alive(this);
+    QTcpSocket* const outer = signalling_;
+    signalling_ = from;
+    call(*l);
+    if (alive)
+        signalling_ = outer;
 }
 
 bool QtSocket::isFlushing() const {
@@ -74,32 +91,22 @@ void QtSocket::Connect(const std::string& host, std::int32_t port) {
     auto* tcp = new QTcpSocket(this);
     tcp_ = tcp;
     tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    connect(tcp, &QTcpSocket::connected, this, [this] {
-        if (auto* l = listener())
-            l->socketConnected();
-    });
-    connect(tcp, &QTcpSocket::readyRead, this, [this] {
-        if (auto* l = listener())
-            l->socketDataArrival();
-    });
-    connect(tcp, &QAbstractSocket::errorOccurred, this, &QtSocket::onErrorOccurred);
-    connect(tcp, &QAbstractSocket::disconnected, this, &QtSocket::onDisconnected);
+    connect(tcp, &QTcpSocket::connected, this,
+            [this, tcp] { notify(tcp, [](SocketListener& l) { l.socketConnected(); }); });
+    connect(tcp, &QTcpSocket::readyRead, this,
+            [this, tcp] { notify(tcp, [](SocketListener& l) { l.socketDataArrival(); }); });
+    connect(tcp, &QAbstractSocket::errorOccurred, this,
+            [this, tcp](QAbstractSocket::SocketError error) {
+                // An orderly close by the peer is reported once, as the disconnection.
+                if (error == QAbstractSocket::RemoteHostClosedError)
+                    return;
+                const std::string text = tcp->errorString().toLatin1().toStdString();
+                notify(tcp, [&](SocketListener& l) { l.socketError(error, text); });
+            });
+    connect(tcp, &QAbstractSocket::disconnected, this,
+            [this, tcp] { notify(tcp, [](SocketListener& l) { l.socketClosed(); }); });
     tcp->connectToHost(QString::fromLatin1(host.data(), static_cast<qsizetype>(host.size())),
                        static_cast<quint16>(port));
-}
-
-void QtSocket::onErrorOccurred(QAbstractSocket::SocketError error) {
-    // An orderly close by the peer is reported once, by onDisconnected.
-    if (error == QAbstractSocket::RemoteHostClosedError)
-        return;
-    const QByteArray text = tcp_ ? tcp_->errorString().toLatin1() : QByteArray("Socket error");
-    if (auto* l = listener())
-        l->socketError(error, text.toStdString());
-}
-
-void QtSocket::onDisconnected() {
-    if (auto* l = listener())
-        l->socketClosed();
 }
 
 void QtSocket::SendData(std::string_view bytes) {

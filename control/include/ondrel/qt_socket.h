@@ -35,10 +35,13 @@ public:
     bool isFlushing() const;
 
 private:
-    void onErrorOccurred(QAbstractSocket::SocketError error);
-    void onDisconnected();
+    // Delivers one notification of `from`; the listener may destroy this object inside it.
+    template <class Call>
+    void notify(QTcpSocket* from, Call&& call);
 
     QPointer<QTcpSocket> tcp_;
+    // The connection whose signal is being delivered, if any.
+    QTcpSocket* signalling_ = nullptr;
 };
 
 }  // namespace lantry
