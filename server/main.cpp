@@ -119,8 +119,12 @@ int main(int argc, char** argv) {
     QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, &app, [] {
         char byte;
-        while (read(signalPipe[0], &byte, 1) > 0) {
-        }
+        bool signalled = false;
+        while (read(signalPipe[0], &byte, 1) > 0)
+            signalled = true;
+        // A wake-up without a byte is no signal: only a byte from the handler ends the server.
+        if (!signalled)
+            return;
         qInfo("tocd: shutting down");
         QCoreApplication::quit();
     });

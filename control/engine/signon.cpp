@@ -62,10 +62,27 @@ bool Ondrel::replyToSignOnFrame() {
 void Ondrel::LogOff() {
     clearChatTable();
     Sock->Close();
-    std::string name = strLoginName;
-    // A handler that signs on again from LoggedOut keeps the state of its new sign-on.
-    if (!raise([&](__Ondrel& sink) { sink.LoggedOut(std::move(name)); }))
-        return;
+    // A LoggedOut handler that calls LogOff again is not told again: the two would otherwise
+    // call each other for ever.
+    if (!raisingLoggedOut_) {
+        std::string name = strLoginName;
+        CallbackGuard guard(*this);
+        raisingLoggedOut_ = true;
+        bool carryOn = false;
+        try {
+            carryOn = raise([&](__Ondrel& sink) { sink.LoggedOut(std::move(name)); });
+        } catch (...) {
+            if (!guard.destroyed)
+                raisingLoggedOut_ = false;
+            throw;
+        }
+        if (guard.destroyed)
+            return;
+        raisingLoggedOut_ = false;
+        // A handler that signs on again keeps the state of its new sign-on.
+        if (!carryOn)
+            return;
+    }
     strLoginName.clear();
     strRoastedPassword.clear();
     strAuthServer.clear();

@@ -111,6 +111,18 @@ TEST_F(SignOnTest, LoggedOutHandlerMaySignOnAgain) {
     EXPECT_TRUE(startsWith(sentLines().at(0), "toc2_login login.oscar.aol.com 7000 second 0x24"));
 }
 
+TEST_F(SignOnTest, LogOffFromTheLoggedOutHandlerIsNotToldAgain) {
+    connect("first");
+    sink.after = [&](const std::string& name) {
+        if (name == "LoggedOut")
+            control->LogOff();
+    };
+    control->LogOff();
+    EXPECT_EQ(takeEvents(), (Events{"LoggedOut(first)"}));
+    control->LogOff();
+    EXPECT_EQ(takeEvents(), (Events{"LoggedOut()"})) << "the next LogOff is told again";
+}
+
 TEST_F(SignOnTest, StaleBytesOfAnOldConnectionNeverReachTheNewOne) {
     connect();
     const std::string frame = dataFrame("NICK:stale");

@@ -21,6 +21,11 @@
 // Exceptions thrown by event handlers while the control is handling socket notifications are
 // caught and dropped, so one failing handler never breaks the receive path.
 //
+// Command arguments: screen names are normalised (lower case, blanks removed), free text is
+// escaped (a backslash before each of \ $ " ( ) [ ] { }), and every value inside double quotes,
+// names and verbatim values included, gets a backslash before \ and " so that no value can end
+// its argument early.
+//
 // Text is bytes: std::string with one character code 0-255 per char, exactly as on the wire.
 #pragma once
 
@@ -85,14 +90,17 @@ public:
                const std::string& TOCServer, std::int32_t Port);
     // Clears ChatTable, closes the socket, raises LoggedOut(the stored name), then forgets the
     // credentials, sets the port to 5190 and LastChatID to 0. Sends nothing. When a LoggedOut
-    // handler calls Login, the new sign-on's state is kept.
+    // handler calls Login, the new sign-on's state is kept; when it calls LogOff, that call
+    // does its work without raising LoggedOut again. Exceptions from the handler reach the
+    // caller.
     void LogOff();
 
     // --- Transport ---
 
     // Sends one frame of type intChannel (0-255) with payload strData; type 2 gets a trailing
-    // NUL. Sends nothing while not connected. A payload over kMaxPayload bytes is not sent:
-    // Error(0, a sentence naming the size) is raised and the sequence number stays.
+    // NUL. Sends nothing while not connected. Not sent, with Error(0, a sentence saying why)
+    // raised and the sequence number kept: a payload over kMaxPayload bytes, and a type-2
+    // command holding a NUL byte (the server would end the command there).
     void SendPacket(std::int16_t intChannel, std::string strData);
 
     // The ID of the chat room joined last (0 at creation and after LogOff).
@@ -217,6 +225,8 @@ private:
 
     // Bumped by Login: frames of an older connection still in hand are dropped.
     std::uint64_t connectionGeneration_ = 0;
+    // True while LoggedOut is being raised; a LogOff from its handler raises it no second time.
+    bool raisingLoggedOut_ = false;
     // True while the data-arrival loop runs; a nested arrival leaves its bytes to that loop.
     bool receiving_ = false;
     // Depth of socket notifications in progress; handler exceptions are contained inside.
