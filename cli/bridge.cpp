@@ -273,11 +273,11 @@ Example session (> to the bridge, < from it; IncomingPacket lines left out)
   < {"jsonrpc":"2.0","method":"LoggedIn","params":{"strUserName":"alice","BuddyList":
      ["[group]Buddies","echobot"],"BlockList":[],"PrivateList":[],"MiscData":[],
      "strPreferences":"","PrivacyMode":1}}
-  < {"jsonrpc":"2.0","method":"BuddyUpdate","params":{"strBuddy":"echobot","blnOnline":true,
+  < {"jsonrpc":"2.0","method":"BuddyUpdate","params":{"strBuddy":"EchoBot","blnOnline":true,
      "intWarningLevel":0,"lngOnlineTime":1700000000,"lngIdleTime":0,"strUserClass":" O "}}
   > {"jsonrpc":"2.0","id":2,"method":"SendIM","params":["echobot","hello",false]}
   < {"jsonrpc":"2.0","id":2,"result":null}
-  < {"jsonrpc":"2.0","method":"InstantMessage","params":{"strUserName":"echobot",
+  < {"jsonrpc":"2.0","method":"InstantMessage","params":{"strUserName":"EchoBot",
      "strMessage":"hello","blnAutoResponse":false,"strUserClass":" O "}}
   > {"jsonrpc":"2.0","id":3,"method":"RemoveHtml","params":["<b>hi</b>"]}
   < {"jsonrpc":"2.0","id":3,"result":"hi"}
