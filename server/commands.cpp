@@ -1,6 +1,6 @@
 // Client commands after sign-on: dispatch, instant messages, stored lists, privacy, presence
 // settings and account commands.
-#include <QTcpSocket>
+#include <QString>
 #include <QtDebug>
 
 #include <algorithm>
@@ -365,9 +365,9 @@ void Server::getInfo(Session& s, const Args& args) {
         return send(s, "ERROR:901:" + key);
     }
     // The address the client reached us at is one it can reach again.
-    const QString host = s.socket->localAddress().toString();
+    const QString host = s.connection->localAddress().toString();
     send(s, "GOTO_URL:profile:http://" + host.toStdString() + ":" +
-                std::to_string(s.socket->localPort()) + "/profile/" + key);
+                std::to_string(s.connection->localPort()) + "/profile/" + key);
 }
 
 void Server::evil(Session& s, const Args& args) {

@@ -5,6 +5,7 @@
 #include <QtDebug>
 
 #include <algorithm>
+#include <utility>
 
 #include "ondrel/wire.h"
 #include "text.h"
@@ -43,6 +44,51 @@ std::string loggable(std::string_view payload) {
     return printable(payload);
 }
 
+// A connection accepted by the listener. Its socket outlives it after close(), until the last
+// bytes are out or a grace period passes.
+class TcpConnection final : public Connection {
+public:
+    explicit TcpConnection(QTcpSocket* socket) : socket_(socket) {}
+    ~TcpConnection() override {
+        if (socket_) {
+            QObject::disconnect(socket_, nullptr, nullptr, nullptr);
+            delete socket_;
+        }
+    }
+    TcpConnection(const TcpConnection&) = delete;
+    TcpConnection& operator=(const TcpConnection&) = delete;
+
+    void write(std::string_view bytes) override {
+        socket_->write(bytes.data(), static_cast<qint64>(bytes.size()));
+    }
+    qint64 bytesToWrite() const override { return socket_->bytesToWrite(); }
+    void close() override {
+        QTcpSocket* socket = std::exchange(socket_, nullptr);
+        QObject::disconnect(socket, nullptr, nullptr, nullptr);
+        // The socket goes once its last bytes (an ERROR, say) are out, or after a grace period
+        // when the client does not read them.
+        QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        QTimer::singleShot(5000, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
+        socket->disconnectFromHost();
+        if (socket->state() == QAbstractSocket::UnconnectedState)
+            socket->deleteLater();
+    }
+    void abort() override {
+        // Its signals would reach a server that is letting go of the session.
+        QObject::disconnect(socket_, nullptr, nullptr, nullptr);
+        socket_->abort();
+    }
+    QHostAddress localAddress() const override { return socket_->localAddress(); }
+    quint16 localPort() const override { return socket_->localPort(); }
+    QHostAddress peerAddress() const override { return socket_->peerAddress(); }
+
+private:
+    QTcpSocket* socket_;
+};
+
 }  // namespace
 
 Server::Server(Options options) : options_(std::move(options)) {
@@ -67,18 +113,17 @@ Server::Server(Options options) : options_(std::move(options)) {
 
 Server::~Server() {
     listener_.close();
-    for (auto& [ptr, session] : sessions_) {
-        if (session->socket) {
-            QObject::disconnect(session->socket, nullptr, nullptr, nullptr);
-            session->socket->abort();
-            delete session->socket;
-            session->socket = nullptr;
-        }
-    }
+    for (auto& [id, session] : sessions_)
+        session->connection->abort();
+    sessions_.clear();
+}
+
+bool Server::openStore(QString* error) {
+    return store_.open(options_.database, error);
 }
 
 bool Server::start(QString* error) {
-    if (!store_.open(options_.database, error))
+    if (!openStore(error))
         return false;
     if (!listener_.listen(options_.address, options_.port)) {
         if (error)
@@ -101,35 +146,58 @@ qint64 Server::epochSeconds() {
 
 void Server::acceptConnections() {
     while (QTcpSocket* socket = listener_.nextPendingConnection()) {
-        auto owned = std::make_unique<Session>();
-        Session* s = owned.get();
-        s->id = nextSessionId_++;
-        s->socket = socket;
-        s->peer = socket->peerAddress().toString().toStdString();
-        s->deadline = nowMs() + options_.loginTimeoutSeconds * 1000LL;
-        s->tokens = options_.rateBurst;
-        s->tokensAt = nowMs();
-        sessions_.emplace(s, std::move(owned));
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, s] { readInput(*s); });
+        const SessionId id = openSession(std::make_unique<TcpConnection>(socket));
+        auto readInput = [this, id, socket] {
+            const Session* s = findSession(id);
+            if (!s || s->closing)
+                return;
+            const QByteArray data = socket->readAll();
+            receive(id, std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
+        };
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, readInput);
         QObject::connect(socket, &QTcpSocket::disconnected, socket,
-                         [this, s] { drop(*s, "closed by the client"); });
-        QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [this, s] {
-            if (s->socket->error() != QAbstractSocket::RemoteHostClosedError) {
+                         [this, id] { closeSession(id); });
+        QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [this, id, socket] {
+            Session* s = findSession(id);
+            if (s && socket->error() != QAbstractSocket::RemoteHostClosedError)
                 drop(*s, "socket error");
-            }
         });
-        if (options_.verbose)
-            qInfo("session %llu: connected from %s", s->id, s->peer.c_str());
         if (socket->bytesAvailable() > 0)
-            readInput(*s);
+            readInput();
     }
 }
 
-void Server::readInput(Session& s) {
-    if (s.closing)
+Server::SessionId Server::openSession(std::unique_ptr<Connection> connection) {
+    auto owned = std::make_unique<Session>();
+    Session* s = owned.get();
+    s->id = nextSessionId_++;
+    s->peer = connection->peerAddress().toString().toStdString();
+    s->connection = std::move(connection);
+    s->deadline = nowMs() + options_.loginTimeoutSeconds * 1000LL;
+    s->tokens = options_.rateBurst;
+    s->tokensAt = nowMs();
+    sessions_.emplace(s->id, std::move(owned));
+    if (options_.verbose)
+        qInfo("session %llu: connected from %s", s->id, s->peer.c_str());
+    return s->id;
+}
+
+Server::Session* Server::findSession(SessionId id) {
+    const auto it = sessions_.find(id);
+    return it == sessions_.end() ? nullptr : it->second.get();
+}
+
+void Server::closeSession(SessionId id) {
+    if (Session* s = findSession(id))
+        drop(*s, "closed by the client");
+}
+
+void Server::receive(SessionId id, std::string_view bytes) {
+    Session* found = findSession(id);
+    if (!found || found->closing)
         return;
-    const QByteArray data = s.socket->readAll();
-    s.input.append(data.constData(), static_cast<std::size_t>(data.size()));
+    Session& s = *found;
+    s.input.append(bytes);
     if (s.phase == Phase::Greeting && !handleGreeting(s))
         return;
     if (s.phase == Phase::Http) {
@@ -370,25 +438,24 @@ void Server::serveHttp(Session& s) {
                            std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
     if (method != "HEAD")
         response += body;
-    s.socket->write(response.data(), static_cast<qint64>(response.size()));
+    s.connection->write(response);
     if (options_.verbose)
         qInfo("session %llu: HTTP %d for %s", s.id, status, printable(target).c_str());
     s.input.clear();
-    s.closing = true;
-    s.socket->disconnectFromHost();
+    drop(s, "HTTP response sent");
 }
 
 void Server::sendFrame(Session& s, std::uint8_t type, std::string_view payload) {
     if (s.closing)
         return;
-    if (s.socket->bytesToWrite() > kMaxPendingOutput) {
+    if (s.connection->bytesToWrite() > kMaxPendingOutput) {
         drop(s, "client does not read");
         return;
     }
     std::string frame;
     frame.reserve(wire::kFrameHeaderSize + payload.size());
     wire::appendFrame(frame, type, s.sequence++, payload);
-    s.socket->write(frame.data(), static_cast<qint64>(frame.size()));
+    s.connection->write(frame);
     if (options_.verbose && type != wire::kFrameSignOn) {
         qInfo("session %llu -> type %u: %s", s.id, type, printable(payload).c_str());
     }
@@ -427,19 +494,9 @@ void Server::finishDrops() {
         Session* s = dropped_.back();
         dropped_.pop_back();
         detach(*s);
-        QTcpSocket* socket = s->socket;
-        sessions_.erase(s);
-        QObject::disconnect(socket, nullptr, nullptr, nullptr);
-        // The socket goes once its last bytes (an ERROR, say) are out, or after a grace period
-        // when the client does not read them.
-        QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        QTimer::singleShot(5000, socket, [socket] {
-            socket->abort();
-            socket->deleteLater();
-        });
-        socket->disconnectFromHost();
-        if (socket->state() == QAbstractSocket::UnconnectedState)
-            socket->deleteLater();
+        s->connection->close();
+        const SessionId id = s->id;
+        sessions_.erase(id);
     }
 }
 
@@ -470,7 +527,7 @@ void Server::detach(Session& s) {
 
 void Server::sweep() {
     const qint64 now = nowMs();
-    for (auto& [ptr, s] : sessions_) {
+    for (auto& [id, s] : sessions_) {
         if (!s->closing && s->phase != Phase::Online && now > s->deadline) {
             drop(*s, "sign-on not finished in time");
         }
@@ -484,7 +541,7 @@ void Server::sweep() {
 }
 
 void Server::sendKeepAlives() {
-    for (auto& [ptr, s] : sessions_) {
+    for (auto& [id, s] : sessions_) {
         if (s->phase == Phase::Online)
             sendFrame(*s, wire::kFrameKeepAlive, {});
     }

@@ -1,5 +1,6 @@
 // tocd's server: one listening socket on which TOC2 clients sign on (FLAPON greeting, FLAP
 // frames) and browsers fetch profile pages (HTTP GET), all on one thread without blocking.
+// Sessions can also be opened on any other Connection, without listening at all.
 //
 // State lives in memory only while it is needed: an account is loaded from the store when its
 // first session signs on and dropped when its last one leaves; every lookup (screen name ->
@@ -27,9 +28,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "connection.h"
 #include "store.h"
-
-class QTcpSocket;
 
 namespace tocd {
 
@@ -61,6 +61,8 @@ public:
     // The group that new accounts start with, holding kEchoBot.
     static constexpr std::string_view kDefaultGroup = "Buddies";
 
+    using SessionId = unsigned long long;
+
     explicit Server(Options options);
     ~Server();
     Server(const Server&) = delete;
@@ -68,8 +70,22 @@ public:
 
     // Opens the store and starts listening. False with `error` set when either fails.
     bool start(QString* error);
+    // Opens the store only, for sessions that come through openSession rather than a
+    // listening socket. False with `error` set when it fails.
+    bool openStore(QString* error);
     QHostAddress address() const { return listener_.serverAddress(); }
     quint16 port() const { return listener_.serverPort(); }
+
+    // Starts a session on a connection that is already open; the server owns the connection
+    // from here on and closes it when the session ends. The ID stays unused once the session
+    // is gone.
+    SessionId openSession(std::unique_ptr<Connection> connection);
+    // Bytes the client sent, in order of arrival. Every answer is written before this returns.
+    // A session that must end stops reading at once and is closed when control next returns to
+    // the event loop; bytes for a session that is ending or gone are ignored.
+    void receive(SessionId id, std::string_view bytes);
+    // The client went away: the session ends as if its connection were lost.
+    void closeSession(SessionId id);
 
 private:
     enum class Phase { Greeting, SignOnFrame, Login, Online, Http };
@@ -77,8 +93,8 @@ private:
     struct Account;
 
     struct Session {
-        unsigned long long id = 0;
-        QTcpSocket* socket = nullptr;
+        SessionId id = 0;
+        std::unique_ptr<Connection> connection;
         std::string peer;  // client address, for the sign-on limit
         Phase phase = Phase::Greeting;
         std::string input;  // bytes not yet handled (at most one partial frame)
@@ -132,7 +148,7 @@ private:
 
     // Connections and framing (server.cpp).
     void acceptConnections();
-    void readInput(Session& s);
+    Session* findSession(SessionId id);
     bool handleGreeting(Session& s);
     bool handleFrame(Session& s, std::uint8_t type, std::string_view payload);
     void handleSignOnFrame(Session& s, std::string_view payload);
@@ -216,8 +232,8 @@ private:
     QTimer keepAliveTimer_;
     QTimer dropTimer_;
     qint64 startMs_ = 0;
-    unsigned long long nextSessionId_ = 1;
-    std::unordered_map<Session*, std::unique_ptr<Session>> sessions_;
+    SessionId nextSessionId_ = 1;
+    std::unordered_map<SessionId, std::unique_ptr<Session>> sessions_;
     std::vector<Session*> dropped_;
     std::unordered_map<std::string, std::unique_ptr<Account>> accounts_;
     std::unordered_map<std::string, std::unordered_set<Account*>> watchers_;
