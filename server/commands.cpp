@@ -15,7 +15,6 @@ namespace wire = lantry::wire;
 
 namespace {
 
-constexpr std::string_view kDefaultGroup = "Buddies";
 constexpr std::size_t kMaxRecentSenders = 32;
 constexpr int kWarnNormal = 10;
 constexpr int kWarnAnonymous = 3;

@@ -266,8 +266,8 @@ bool Server::handleFrame(Session& s, std::uint8_t type, std::string_view payload
         drop(s, "unexpected frame type");
         return false;
     }
-    if (!payload.empty() && payload.back() == '\0')
-        payload.remove_suffix(1);
+    // A command ends at its first NUL, as clients expect; the bytes after it never reach a reply.
+    payload = payload.substr(0, payload.find('\0'));
     if (payload.empty()) {
         drop(s, "empty command");
         return false;

@@ -80,9 +80,10 @@ public:
     // from here on and closes it when the session ends. The ID stays unused once the session
     // is gone.
     SessionId openSession(std::unique_ptr<Connection> connection);
-    // Bytes the client sent, in order of arrival. Every answer is written before this returns.
-    // A session that must end stops reading at once and is closed when control next returns to
-    // the event loop; bytes for a session that is ending or gone are ignored.
+    // Bytes the client sent, in order of arrival; the answers are written before this returns.
+    // A session that must end reads nothing more; its connection is closed, and the others told
+    // it left, when control next returns to the event loop. Bytes for a session that is ending
+    // or gone are ignored.
     void receive(SessionId id, std::string_view bytes);
     // The client went away: the session ends as if its connection were lost.
     void closeSession(SessionId id);

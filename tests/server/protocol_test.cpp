@@ -77,6 +77,21 @@ TEST(Protocol, BadInputEndsOnlyThatConnection) {
     EXPECT_EQ(edge.readMessage("IM_IN_ENC2"), "IM_IN_ENC2:EchoBot:F:F:T: O :F:L:en:still here");
 }
 
+// Bytes after a NUL inside a command never reach a reply, where a client would cut the message
+// short.
+TEST(Protocol, CommandEndsAtItsFirstNul) {
+    lantry::testing::TocdProcess tocd;
+    ASSERT_TRUE(tocd.start());
+    RawClient c;
+    ASSERT_TRUE(c.signOn(tocd.port(), "nulls", "pw"));
+    const std::string_view statusOfGhost("toc_get_status ghost\0\0\0", 23);
+    c.frame(2, std::string(statusOfGhost));
+    EXPECT_EQ(c.readMessage("ERROR"), "ERROR:901:ghost");
+    const std::string_view cutIm("toc2_send_im_enc echobot F U en cut\0off\0", 40);
+    c.frame(2, std::string(cutIm));
+    EXPECT_EQ(c.readMessage("IM_IN_ENC2"), "IM_IN_ENC2:EchoBot:F:F:T: O :F:L:en:cut");
+}
+
 TEST(Protocol, CommandRateLimitDropsTheExcess) {
     lantry::testing::TocdProcess tocd;
     ASSERT_TRUE(tocd.start({"--rate-burst", "5", "--rate-per-second", "1"}));
