@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the fuzz targets: corpus/receive and corpus/commands.
+"""Writes the seed corpora of the fuzz targets: corpus/receive, corpus/commands,
+corpus/tocd_text and corpus/tocd_session.
 
 Receive seeds are the server side of whole sessions (sign-on, configuration, presence, IMs,
 chat, notices, errors, keep-alives), cut into reads of several sizes and paired with host
@@ -150,6 +151,123 @@ def tocd_text_seeds():
     yield b"\x04" + b"<script>\"'&\x00\x1b\\"
 
 
+def roast(password):
+    key = b"Tic/Toc"
+    return "0x" + "".join("%02x" % (c ^ key[i % len(key)]) for i, c in enumerate(password.encode()))
+
+
+class Client:
+    """One client's bytes towards tocd: the greeting, the sign-on frame, then commands."""
+
+    def __init__(self, name, password, greeting=b"FLAPON\r\n\r\n"):
+        self.seq = 0
+        tlv = b"\x00\x01" + struct.pack(">H", len(name)) + name.encode()
+        self.bytes = greeting + self.frame(1, b"\x00\x00\x00\x01" + tlv)
+        self.bytes += self.command(
+            f'toc2_login login.oscar.aol.com 5190 {name} {roast(password)} English '
+            '"TIC:Ondrel" 160 US "" "" 3 0 30303 -kentucky -utf8 58203174')
+
+    def frame(self, kind, payload):
+        self.seq += 1
+        return frame(kind, payload, self.seq - 1)
+
+    def command(self, line):
+        return self.frame(2, line.encode("latin-1") + b"\x00")
+
+
+def session_seed(steps):
+    """Steps are (session, bytes) or (session, None) for a hang-up; bytes go in reads of
+    varying size, at most 127 each."""
+    out = b""
+    sizes = [127, 40, 9, 127, 1, 64]
+    turn = 0
+    for who, data in steps:
+        if data is None:
+            out += bytes([who])
+            continue
+        while data:
+            n = min(len(data), sizes[turn % len(sizes)])
+            turn += 1
+            out += bytes([(n << 1) | who]) + data[:n]
+            data = data[n:]
+    return out
+
+
+def tocd_session_seeds():
+    alice = Client("alice", "secret1")
+    alone = alice.bytes + b"".join(alice.command(c) for c in [
+        "toc_init_done",
+        'toc2_send_im echobot "hello there"',
+        'toc2_send_im_enc echobot F U en "hi \\$5" auto',
+        "toc_get_status echobot",
+        'toc_set_info "<b>about me</b>"',
+        "toc_get_info alice",
+        'toc_set_away "out for lunch"',
+        "toc_set_idle 600",
+        'toc_set_caps "09461343-4C7F-11D1-8222-444553540000"',
+        'toc_format_nickname "Al Ice"',
+        'toc_change_passwd "secret1" "secret2"',
+        'toc_set_away',
+    ]) + alice.frame(2, b"toc_evil ghost\x00\x00\x00")
+    yield session_seed([(0, alone)])
+
+    alice, bob = Client("alice", "secret1"), Client("bob", "hunter2", b"FLAPON\n\n")
+    yield session_seed([
+        (0, alice.bytes), (1, bob.bytes),
+        (0, alice.command("toc_init_done")), (1, bob.command("toc_init_done")),
+        (0, alice.command('toc2_new_buddies "{g:Friends\nb:bob:Bobby\n}"')),
+        (1, bob.command('toc2_new_buddies "{g:Buddies\nb:alice\n}"')),
+        (0, alice.command('toc2_send_im bob "are you there?"')),
+        (1, bob.command('toc2_send_im_enc alice F U en "yes" auto')),
+        (1, bob.command("toc_evil alice norm")),
+        (0, alice.command("toc2_add_deny bob")), (0, alice.command("toc2_set_pdmode 4")),
+        (1, bob.command("toc_get_status alice")), (0, alice.command("toc2_remove_deny bob")),
+        (0, alice.command("toc2_add_permit bob")), (0, alice.command("toc2_set_pdmode 3")),
+        (0, alice.command("toc2_remove_permit bob")),
+        (1, bob.command("toc2_client_event alice 2")),
+        (0, alice.command("toc2_new_group Work")), (0, alice.command("toc2_del_group Work")),
+        (0, alice.command('toc2_remove_buddy "bob" "Friends"')),
+        (1, None),
+    ])
+
+    alice, bob = Client("alice", "secret1"), Client("bob", "hunter2")
+    yield session_seed([
+        (0, alice.bytes), (1, bob.bytes),
+        (0, alice.command("toc_init_done")), (1, bob.command("toc_init_done")),
+        (0, alice.command('toc_chat_join 4 "Lobby (main)"')),
+        (0, alice.command('toc_chat_invite 1 "come in" bob')),
+        (1, bob.command("toc_chat_accept 1")),
+        (1, bob.command('toc_chat_send 1 "hi all"')),
+        (0, alice.command('toc_chat_whisper 1 bob "psst"')),
+        (1, bob.command("toc_chat_leave 1")),
+        (0, alice.command('toc_chat_send 1 "alone now"')),
+        (0, None),
+    ])
+
+    first, second = Client("alice", "secret1"), Client("alice", "secret1")
+    yield session_seed([
+        (0, first.bytes + first.command("toc_init_done")),
+        (1, second.bytes + second.command("toc_init_done")),
+        (1, second.command('toc2_send_im alice "to myself"')),
+        (0, None),
+        (1, second.command("toc_get_status alice")),
+    ])
+
+    alice = Client("alice", "secret1")
+    yield session_seed([
+        (0, alice.bytes + alice.command('toc_set_info "my page & more"')),
+        (1, b"GET /profile/alice HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"),
+    ])
+    yield session_seed([(1, b"HEAD /profile/nobody HTTP/1.0\r\n\r\n")])
+
+    stray = Client("alice", "secret1")
+    yield session_seed([
+        (0, b"FLAPON\r\n\r\n" + stray.frame(1, b"\x00\x00\x00\x01\x00\x01\x00\x01a")
+            + stray.command("toc_init_done")),
+        (1, Client("bob", "wrong").bytes + frame(3, b"", 3)),
+    ])
+
+
 def write(directory, seeds):
     directory.mkdir(parents=True, exist_ok=True)
     for old in directory.iterdir():
@@ -165,6 +283,7 @@ def main():
     write(HERE / "corpus" / "receive", receive_seeds(args.capture))
     write(HERE / "corpus" / "commands", command_seeds())
     write(HERE / "corpus" / "tocd_text", tocd_text_seeds())
+    write(HERE / "corpus" / "tocd_session", tocd_session_seeds())
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang, AddressSanitizer + UndefinedBehaviorSanitizer) in
-# build-fuzz and runs each for a fixed time on a copy of its seed corpus.
+# build-fuzz and runs each for a fixed time on a copy of its seed corpus. Qt is on because
+# tocd_session runs tocd's own sessions.
 #
 #   scripts/fuzz.sh                 every target for 60 s (what CI runs)
 #   scripts/fuzz.sh 3600            every target for an hour
@@ -13,10 +14,10 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(receive commands tocd_text)
+((${#targets[@]})) || targets=(receive commands tocd_text tocd_session)
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DONDREL_BUILD_QT=OFF -DONDREL_BUILD_TESTS=OFF -DONDREL_BUILD_FUZZ=ON >/dev/null
+    -DONDREL_BUILD_QT=ON -DONDREL_BUILD_TESTS=OFF -DONDREL_BUILD_FUZZ=ON >/dev/null
 ninja -C build-fuzz -j2 "${targets[@]/%/_fuzz}"
 
 status=0
