@@ -335,15 +335,23 @@ void Server::setCaps(Session& s, const Args& args) {
         sendToAccount(*w, line);
 }
 
-void Server::getStatus(Session& s, const Args& args) {
-    if (args.empty())
-        return send(s, "ERROR:911");
+const Server::Account* Server::visibleTarget(Session& s, const Args& args) {
+    if (args.empty()) {
+        send(s, "ERROR:911");
+        return nullptr;
+    }
     const std::string key = wire::normalizeName(args[0]);
     const Account* target = onlineAccount(key);
     if (!target || !target->visible() || !permits(*target, s.account->name)) {
-        return send(s, "ERROR:901:" + key);
+        send(s, "ERROR:901:" + key);
+        return nullptr;
     }
-    send(s, presenceLine(*target));
+    return target;
+}
+
+void Server::getStatus(Session& s, const Args& args) {
+    if (const Account* target = visibleTarget(s, args))
+        send(s, presenceLine(*target));
 }
 
 void Server::setInfo(Session& s, const Args& args) {
@@ -356,13 +364,10 @@ void Server::setInfo(Session& s, const Args& args) {
 }
 
 void Server::getInfo(Session& s, const Args& args) {
-    if (args.empty())
-        return send(s, "ERROR:911");
-    const std::string key = wire::normalizeName(args[0]);
-    const Account* target = onlineAccount(key);
-    if (!target || !target->visible() || !permits(*target, s.account->name)) {
-        return send(s, "ERROR:901:" + key);
-    }
+    const Account* target = visibleTarget(s, args);
+    if (!target)
+        return;
+    const std::string& key = target->name;
     // The address the client reached us at is one it can reach again.
     const QString host = s.connection->localAddress().toString();
     send(s, "GOTO_URL:profile:http://" + host.toStdString() + ":" +

@@ -187,6 +187,9 @@ private:
     void setAway(Session& s, const Args& args);
     void setIdle(Session& s, const Args& args);
     void setCaps(Session& s, const Args& args);
+    // The online account args[0] names, if the session may see it; otherwise answers the
+    // error (911 without a name, 901 for someone offline or hidden) and gives null.
+    const Account* visibleTarget(Session& s, const Args& args);
     void getStatus(Session& s, const Args& args);
     void setInfo(Session& s, const Args& args);
     void getInfo(Session& s, const Args& args);
