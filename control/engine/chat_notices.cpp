@@ -8,14 +8,15 @@
 
 namespace lantry {
 
-bool Ondrel::handleImInEnc2(std::string_view message) {
+bool Ondrel::handleImInEnc2(std::string_view message, std::string& textBuffer) {
     const auto f = wire::cutFields<10>(message);
     if (!f.has(9))
         return true;
-    std::string sender(f[1]), text(f[9]), userClass(f[5]);
+    std::string sender(f[1]), userClass(f[5]);
+    textBuffer.assign(f[9]);
     bool autoResponse = f[2] != "F";
     return raise(
-        [&](__Ondrel& sink) { sink.InstantMessage(sender, text, autoResponse, userClass); });
+        [&](__Ondrel& sink) { sink.InstantMessage(sender, textBuffer, autoResponse, userClass); });
 }
 
 bool Ondrel::handleChatJoin(std::string_view message) {
@@ -63,15 +64,16 @@ bool Ondrel::handleChatUpdateBuddy(std::string_view message) {
     return raise([&](__Ondrel& sink) { sink.ChatUserUpdate(std::string(f[3]), false, *chatId); });
 }
 
-bool Ondrel::handleChatInEnc(std::string_view message) {
+bool Ondrel::handleChatInEnc(std::string_view message, std::string& textBuffer) {
     const auto f = wire::cutFields<7>(message);
     if (!f.has(6))
         return true;
     auto chatId = wire::toInt32(f[1]);
     if (!chatId)
         return true;
-    std::string sender(f[2]), text(f[6]);
-    return raise([&](__Ondrel& sink) { sink.ChatMessage(*chatId, sender, text); });
+    std::string sender(f[2]);
+    textBuffer.assign(f[6]);
+    return raise([&](__Ondrel& sink) { sink.ChatMessage(*chatId, sender, textBuffer); });
 }
 
 bool Ondrel::handleChatLeft(std::string_view message) {

@@ -18,7 +18,7 @@ bool startsWith(std::string_view text, std::string_view prefix) {
 
 }  // namespace
 
-bool Ondrel::dispatchMessage(std::string_view message) {
+bool Ondrel::dispatchMessage(std::string_view message, std::string& textBuffer) {
     if (message.empty())
         return true;
     const auto keyword = message.substr(0, message.find(':'));
@@ -42,11 +42,11 @@ bool Ondrel::dispatchMessage(std::string_view message) {
     if (keyword == "CHAT_UPDATE_BUDDY")
         return handleChatUpdateBuddy(message);
     if (keyword == "CHAT_IN_ENC")
-        return handleChatInEnc(message);
+        return handleChatInEnc(message, textBuffer);
     if (keyword == "CHAT_LEFT")
         return handleChatLeft(message);
     if (keyword == "IM_IN_ENC2")
-        return handleImInEnc2(message);
+        return handleImInEnc2(message, textBuffer);
     if (keyword == "INSERTED2")
         return handleInserted2(message);
     if (keyword == "CHAT_INVITE")

@@ -1,6 +1,5 @@
 // FLAP framing over the child socket: the greeting, outgoing frames with their sequence
 // numbers, cutting the incoming stream into frames, keep-alive answers and socket failures.
-#include <algorithm>
 #include <string>
 
 #include "callbacks.h"
@@ -68,8 +67,11 @@ void Ondrel::socketDataArrival() {
     receiving_ = true;
     const auto generation = connectionGeneration_;
     // False when the caller must return at once: the control is gone or a new sign-on began.
+    bool handlersRan = false;
+    std::string textBuffer;
     const auto deliver = [&](std::string_view frame) {
-        const bool carryOn = ProcessPacket(frame);
+        handlersRan = true;
+        const bool carryOn = ProcessPacket(frame, textBuffer);
         if (scope.controlDestroyed())
             return false;
         if (!carryOn || generation != connectionGeneration_) {
@@ -80,31 +82,25 @@ void Ondrel::socketDataArrival() {
         }
         return true;
     };
-    // Frames are cut in place from each read; only a frame split across reads is copied, into
-    // strRecvBuffer. So the cost is linear and a burst holds one read plus one frame.
-    std::string read;
+    // Reads append to strRecvBuffer, which holds at most the start of one frame between reads.
+    // Once it holds a whole frame it moves into a local and its frames are cut in place there;
+    // only the unfinished tail, made of this read's bytes, is copied back. So every byte is
+    // copied at most once, and a burst holds one read plus one frame. Handlers only ever see
+    // the local, which Login or LogOff from a handler cannot free.
+    // GetData takes every waiting byte, so only a handler (a nested event loop) can have let
+    // more arrive: without one, a single read is all there is.
     for (;;) {
-        read.clear();
-        Sock->GetData(read);
-        if (read.empty())
+        handlersRan = false;
+        const std::size_t held = strRecvBuffer.size();
+        Sock->GetData(strRecvBuffer);
+        if (strRecvBuffer.size() == held)
             break;
+        if (strRecvBuffer.size() < wire::kFrameHeaderSize ||
+            strRecvBuffer.size() < wire::frameLength(strRecvBuffer))
+            break;
+        const std::string read = std::move(strRecvBuffer);
+        strRecvBuffer.clear();
         std::string_view rest(read);
-        while (!strRecvBuffer.empty() && !rest.empty()) {
-            const std::size_t held = strRecvBuffer.size();
-            const std::size_t want = held < wire::kFrameHeaderSize
-                                         ? wire::kFrameHeaderSize - held
-                                         : wire::frameLength(strRecvBuffer) - held;
-            const std::size_t take = std::min(want, rest.size());
-            strRecvBuffer.append(rest.substr(0, take));
-            rest.remove_prefix(take);
-            if (strRecvBuffer.size() < wire::kFrameHeaderSize ||
-                strRecvBuffer.size() < wire::frameLength(strRecvBuffer))
-                continue;
-            const std::string frame = std::move(strRecvBuffer);
-            strRecvBuffer.clear();
-            if (!deliver(frame))
-                return;
-        }
         while (!rest.empty()) {
             const std::size_t length = wire::frameLength(rest);
             if (rest.size() < length) {
@@ -115,13 +111,13 @@ void Ondrel::socketDataArrival() {
                 return;
             rest.remove_prefix(length);
         }
-        if (Sock->State() != Socket::StateConnected)
+        if (!handlersRan || Sock->State() != Socket::StateConnected)
             break;
     }
     receiving_ = false;
 }
 
-bool Ondrel::ProcessPacket(std::string_view frame) {
+bool Ondrel::ProcessPacket(std::string_view frame, std::string& textBuffer) {
     if (!raise([&](__Ondrel& sink) { sink.IncomingPacket(std::string(frame)); }))
         return false;
     const auto type = static_cast<unsigned char>(frame[1]);
@@ -129,7 +125,7 @@ bool Ondrel::ProcessPacket(std::string_view frame) {
         case wire::kFrameSignOn:
             return replyToSignOnFrame();
         case wire::kFrameData:
-            return dispatchMessage(frame.substr(wire::kFrameHeaderSize));
+            return dispatchMessage(frame.substr(wire::kFrameHeaderSize), textBuffer);
         case wire::kFrameError:
         case wire::kFrameSignOff:
             return true;

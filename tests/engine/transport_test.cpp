@@ -180,6 +180,45 @@ TEST_F(TransportTest, DestroyingTheControlInsideAnEventStopsEverything) {
     EXPECT_FALSE(net.alive);
 }
 
+// The messages of one read share the control's text buffer: each handler still gets its own
+// text whole, whatever an earlier handler did to its by-reference argument, and a handler that
+// destroys the control can go on reading what it was given.
+TEST(MessageTextTest, EachHandlerOfOneReadGetsItsOwnWholeText) {
+    struct Sink : __Ondrel {
+        std::vector<std::string> seen;
+        std::unique_ptr<Ondrel> control;
+        void InstantMessage(std::string& user, std::string& text, bool&, std::string&) override {
+            seen.push_back(user + ": " + text);
+            text.assign(200, '#');
+        }
+        void ChatMessage(std::int32_t&, std::string& user, std::string& text) override {
+            if (user == "last")
+                control.reset();
+            seen.push_back(user + ": " + text);
+            text.clear();
+            text.shrink_to_fit();
+        }
+    } sink;
+    FakeSocket::Record net;
+    auto socket = std::make_unique<FakeSocket>(net);
+    FakeSocket* sock = socket.get();
+    sink.control = std::make_unique<Ondrel>(std::move(socket), &sink);
+    sink.control->Login("me", "pw", "toc.example", 5190);
+    sock->connectNow();
+
+    const std::string longText(300, 'x');
+    sock->arrive(dataFrame("IM_IN_ENC2:ann:F:F:T: O :F:L:en:" + longText) +
+                 dataFrame("IM_IN_ENC2:bob:F:F:T: O :F:L:en:short") +
+                 dataFrame("CHAT_IN_ENC:7:cy:F:A:en:room text that is long enough to allocate") +
+                 dataFrame("IM_IN_ENC2:dee:F:F:T: O :F:L:en:") +
+                 dataFrame("CHAT_IN_ENC:7:last:F:A:en:read after the control is gone, twice over") +
+                 dataFrame("IM_IN_ENC2:never:F:F:T: O :F:L:en:x"));
+    EXPECT_EQ(sink.seen, (Events{"ann: " + longText, "bob: short",
+                                 "cy: room text that is long enough to allocate",
+                                 "dee: ", "last: read after the control is gone, twice over"}));
+    EXPECT_FALSE(net.alive);
+}
+
 TEST_F(TransportTest, AFailingHandlerDoesNotBreakTheReceivePath) {
     sink.recordPackets = false;
     sink.after = [&](const std::string& name) {

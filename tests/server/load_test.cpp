@@ -58,8 +58,10 @@ TEST(Load, HundredsOfSessionsDeliverEveryMessageOnceInOrder) {
 
     for (int k = 0; k < kMessages; ++k) {
         for (int i = 0; i < kSessions; ++i) {
-            controls[i]->SendIM(name((i + 1) % kSessions), "m" + std::to_string(k), false);
-            controls[i]->SendIM(name((i + 7) % kSessions), "n" + std::to_string(k), false);
+            controls[i]->SendIM(name((i + 1) % kSessions), std::to_string(k).insert(0, 1, 'm'),
+                                false);
+            controls[i]->SendIM(name((i + 7) % kSessions), std::to_string(k).insert(0, 1, 'n'),
+                                false);
         }
     }
     const bool done = QTest::qWaitFor(
@@ -75,8 +77,8 @@ TEST(Load, HundredsOfSessionsDeliverEveryMessageOnceInOrder) {
         const auto& got = sinks[i]->received;
         std::vector<std::string> m, n;
         for (int k = 0; k < kMessages; ++k) {
-            m.push_back("m" + std::to_string(k));
-            n.push_back("n" + std::to_string(k));
+            m.push_back(std::to_string(k).insert(0, 1, 'm'));
+            n.push_back(std::to_string(k).insert(0, 1, 'n'));
         }
         ASSERT_EQ(got.size(), 2u);
         EXPECT_EQ(got.at(name((i - 1 + kSessions) % kSessions)), m);

@@ -170,9 +170,12 @@ private:
     bool sendPacket(int intChannel, std::string_view strData);
     bool sendLine(std::string_view line) { return sendPacket(2, line); }
 
-    // Frame handling: transport, then the keyword dispatch and its handlers.
-    bool ProcessPacket(std::string_view frame);
-    bool dispatchMessage(std::string_view message);
+    // Frame handling: transport, then the keyword dispatch and its handlers. `textBuffer`
+    // belongs to the data arrival in progress and carries the text of IM and chat messages
+    // from frame to frame, so a burst does not allocate one per message; it lives on that
+    // call's stack, so a handler that destroys the control leaves it valid.
+    bool ProcessPacket(std::string_view frame, std::string& textBuffer);
+    bool dispatchMessage(std::string_view message, std::string& textBuffer);
     bool replyToSignOnFrame();
     bool handleNick(std::string_view message);
     bool handleConfig2(std::string_view message);
@@ -183,10 +186,10 @@ private:
     bool handleBart2(std::string_view message);
     bool handleInserted2(std::string_view message);
     bool handleDeleted2(std::string_view message);
-    bool handleImInEnc2(std::string_view message);
+    bool handleImInEnc2(std::string_view message, std::string& textBuffer);
     bool handleChatJoin(std::string_view message);
     bool handleChatUpdateBuddy(std::string_view message);
-    bool handleChatInEnc(std::string_view message);
+    bool handleChatInEnc(std::string_view message, std::string& textBuffer);
     bool handleChatLeft(std::string_view message);
     bool handleChatInvite(std::string_view message);
     bool handleGotoUrl(std::string_view message);
