@@ -56,62 +56,62 @@ void Ondrel::socketConnected() {
     Sock->SendData(wire::kGreeting);
 }
 
+namespace {
+
+bool holdsWholeFrame(std::string_view bytes) {
+    return bytes.size() >= wire::kFrameHeaderSize && bytes.size() >= wire::frameLength(bytes);
+}
+
+}  // namespace
+
 void Ondrel::socketDataArrival() {
     if (Sock->State() != Socket::StateConnected)
         return;
-    // A handler that runs a nested event loop can bring a second arrival; the loop below reads
+    // A handler that runs a nested event loop can bring a second arrival; deliverFrames reads
     // again before it returns, so the bytes are taken in order there.
     if (receiving_)
         return;
+    // Reads append to strRecvBuffer, which between reads holds at most the start of one frame.
+    Sock->GetData(strRecvBuffer);
+    if (holdsWholeFrame(strRecvBuffer))
+        deliverFrames();
+}
+
+void Ondrel::deliverFrames() {
     NotificationScope scope(*this);
     receiving_ = true;
     const auto generation = connectionGeneration_;
-    // False when the caller must return at once: the control is gone or a new sign-on began.
-    bool handlersRan = false;
     std::string textBuffer;
-    const auto deliver = [&](std::string_view frame) {
-        handlersRan = true;
-        const bool carryOn = ProcessPacket(frame, textBuffer);
-        if (scope.controlDestroyed())
-            return false;
-        if (!carryOn || generation != connectionGeneration_) {
-            // Login ran inside a handler: nothing of the old connection goes further.
-            strRecvBuffer.clear();
-            receiving_ = false;
-            return false;
-        }
-        return true;
-    };
-    // Reads append to strRecvBuffer, which holds at most the start of one frame between reads.
-    // Once it holds a whole frame it moves into a local and its frames are cut in place there;
-    // only the unfinished tail, made of this read's bytes, is copied back. So every byte is
-    // copied at most once, and a burst holds one read plus one frame. Handlers only ever see
-    // the local, which Login or LogOff from a handler cannot free.
-    // GetData takes every waiting byte, so only a handler (a nested event loop) can have let
-    // more arrive: without one, a single read is all there is.
+    // The frames of strRecvBuffer move into a local and are cut in place there; only the
+    // unfinished tail, made of the last read's bytes, is copied back. So every byte is copied
+    // at most once, and a burst holds one read plus one frame. Handlers only ever see the
+    // local, which Login or LogOff from a handler cannot free.
     for (;;) {
-        handlersRan = false;
-        const std::size_t held = strRecvBuffer.size();
-        Sock->GetData(strRecvBuffer);
-        if (strRecvBuffer.size() == held)
-            break;
-        if (strRecvBuffer.size() < wire::kFrameHeaderSize ||
-            strRecvBuffer.size() < wire::frameLength(strRecvBuffer))
-            break;
         const std::string read = std::move(strRecvBuffer);
         strRecvBuffer.clear();
-        std::string_view rest(read);
-        while (!rest.empty()) {
+        for (std::string_view rest(read); !rest.empty();) {
             const std::size_t length = wire::frameLength(rest);
             if (rest.size() < length) {
                 strRecvBuffer.assign(rest);
                 break;
             }
-            if (!deliver(rest.substr(0, length)))
+            const bool carryOn = ProcessPacket(rest.substr(0, length), textBuffer);
+            if (scope.controlDestroyed())
                 return;
+            if (!carryOn || generation != connectionGeneration_) {
+                // Login ran inside a handler: nothing of the old connection goes further.
+                strRecvBuffer.clear();
+                receiving_ = false;
+                return;
+            }
             rest.remove_prefix(length);
         }
-        if (!handlersRan || Sock->State() != Socket::StateConnected)
+        // GetData takes every waiting byte, but a handler's nested event loop may have let
+        // more arrive, announced while this loop ran and so left to it.
+        if (Sock->State() != Socket::StateConnected)
+            break;
+        Sock->GetData(strRecvBuffer);
+        if (!holdsWholeFrame(strRecvBuffer))
             break;
     }
     receiving_ = false;

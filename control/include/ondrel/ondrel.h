@@ -170,6 +170,8 @@ private:
     bool sendPacket(int intChannel, std::string_view strData);
     bool sendLine(std::string_view line) { return sendPacket(2, line); }
 
+    // Delivers the whole frames of strRecvBuffer, and of any read that arrives meanwhile.
+    void deliverFrames();
     // Frame handling: transport, then the keyword dispatch and its handlers. `textBuffer`
     // belongs to the data arrival in progress and carries the text of IM and chat messages
     // from frame to frame, so a burst does not allocate one per message; it lives on that
