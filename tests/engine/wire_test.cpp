@@ -1,5 +1,8 @@
-// The shared wire helpers: numbers, argument parsing, unroasting, frame lengths.
+// The shared wire helpers: numbers, argument parsing, unroasting, frame lengths, escaping.
 #include <gtest/gtest.h>
+
+#include <random>
+#include <string>
 
 #include "ondrel/wire.h"
 
@@ -46,6 +49,48 @@ TEST(WireTest, WordsAndFrameLengths) {
     EXPECT_EQ(decodeWord("\x01"), 256);
     EXPECT_EQ(frameLength(std::string("*\x02\x00\x00\x01", 5)), 6u + 256u);
     EXPECT_EQ(frameLength(std::string("*\x02\x00\x00\x00\x00", 6)), 6u);
+}
+
+// Escaping works a block at a time with a byte loop for the tail; checked against the plain
+// definition for every length and position around the block sizes, and for every byte value.
+TEST(WireTest, EscapeTextPutsABackslashBeforeExactlyTheNineBytes) {
+    const std::string escaped = "\\$\"()[]{}";
+    const auto reference = [&](const std::string& text) {
+        std::string out;
+        for (const char c : text) {
+            if (escaped.find(c) != std::string::npos)
+                out += '\\';
+            out += c;
+        }
+        return out;
+    };
+    std::string everyByte;
+    for (int c = 0; c < 256; ++c)
+        everyByte += static_cast<char>(c);
+    EXPECT_EQ(escapeText(everyByte), reference(everyByte));
+    EXPECT_EQ(escapeText(everyByte + everyByte).size(), 2 * 256 + 2 * 9u);
+
+    std::mt19937 random(7);
+    const std::string plain = "ab #%|^Z\x7f\xff\x01";
+    for (std::size_t size = 0; size <= 100; ++size) {
+        for (const char special : escaped) {
+            for (std::size_t at = 0; at < size; ++at) {
+                std::string text(size, 'a');
+                text[at] = special;
+                ASSERT_EQ(escapeText(text), reference(text)) << size << " " << at;
+            }
+            ASSERT_EQ(escapeText(std::string(size, special)),
+                      reference(std::string(size, special)));
+        }
+        for (const int percent : {3, 30, 70}) {
+            std::string text;
+            for (std::size_t i = 0; i < size; ++i) {
+                const bool pick = static_cast<int>(random() % 100) < percent;
+                text += pick ? escaped[random() % escaped.size()] : plain[random() % plain.size()];
+            }
+            ASSERT_EQ(escapeText(text), reference(text)) << text;
+        }
+    }
 }
 
 }  // namespace
