@@ -1,4 +1,6 @@
-// Every command method and the exact line it sends.
+// The exact line each kind of command sends: which arguments are normalised, escaped or taken
+// verbatim, and how chat rooms are selected. (That every argument splits back whole whatever it
+// holds is checked for every method in tests/robustness.)
 #include <functional>
 #include <stdexcept>
 
@@ -28,16 +30,13 @@ TEST_F(CommandsTest, InstantMessages) {
     expectLines({
         {"auto", [](Ondrel& o) { o.SendIM("Joe Smith", "hi (there)", true); },
          R"-(toc_send_im "joesmith" "hi \(there\)" auto)-"},
-        {"plain", [](Ondrel& o) { o.SendIM("Joe Smith", "hi (there)", false); },
-         R"-(toc_send_im "joesmith" "hi \(there\)")-"},
-        {"empty", [](Ondrel& o) { o.SendIM("bob", "", false); }, R"-(toc_send_im "bob" "")-"},
         {"all nine escaped, the rest kept",
          [](Ondrel& o) { o.SendIM("J\tO", "a\\b $5 \"q\" [x] {y} <b>&amp;'#%\n", false); },
          "toc_send_im \"j\to\" \"a\\\\b \\$5 \\\"q\\\" \\[x\\] \\{y\\} <b>&amp;'#%\n\""},
     });
 }
 
-TEST_F(CommandsTest, ChatCommands) {
+TEST_F(CommandsTest, ChatCommandsSelectTheRoomByIdOrByExactName) {
     serverSays("CHAT_JOIN:77:Lobby");
     serverSays("CHAT_JOIN:78:Lobby");
     serverSays("CHAT_JOIN:9:Other");
@@ -53,10 +52,8 @@ TEST_F(CommandsTest, ChatCommands) {
          R"-(toc_chat_leave "77")-"},
         {"case counts", [](Ondrel& o) { o.LeaveChat("lobby"); }, ""},
         {"blanks count", [](Ondrel& o) { o.LeaveChat("Lobby "); }, ""},
-        {"send", [](Ondrel& o) { o.SendChat("x", "a {b}", 9); },
+        {"send by name", [](Ondrel& o) { o.SendChat("Other", "a {b}"); },
          R"-(toc_chat_send "9" "a \{b\}")-"},
-        {"send by name", [](Ondrel& o) { o.SendChat("Other", "hey"); },
-         R"-(toc_chat_send "9" "hey")-"},
         {"invite", [](Ondrel& o) { o.InviteUsers("", "Come (now)", "Joe Smith", 9); },
          R"-(toc_chat_invite "9" "Come \(now\)" "joesmith")-"},
         {"invite unknown room", [](Ondrel& o) { o.InviteUsers("Nope", "x", "bob"); }, ""},
@@ -69,82 +66,37 @@ TEST_F(CommandsTest, ChatCommands) {
 TEST_F(CommandsTest, BuddyPrivacyProfileAndAccountCommands) {
     expectLines({
         {"get info", [](Ondrel& o) { o.GetProfile("Joe Smith"); }, R"-(toc_get_info "joesmith")-"},
-        {"get status", [](Ondrel& o) { o.GetStatus("Joe Smith"); },
-         R"-(toc_get_status "joesmith")-"},
         {"profile", [](Ondrel& o) { o.SetProfile("<b>me</b> $"); },
          R"-(toc_set_info "<b>me</b> \$")-"},
-        {"away empty", [](Ondrel& o) { o.SetAwayMessage(""); }, R"-(toc_set_away "")-"},
-        {"idle", [](Ondrel& o) { o.SetIdleTime(5); }, R"-(toc_set_idle "300")-"},
-        {"idle zero", [](Ondrel& o) { o.SetIdleTime(0); }, R"-(toc_set_idle "0")-"},
-        {"idle negative", [](Ondrel& o) { o.SetIdleTime(-1); }, R"-(toc_set_idle "-60")-"},
+        {"idle", [](Ondrel& o) { o.SetIdleTime(-1); }, R"-(toc_set_idle "-60")-"},
         {"idle largest", [](Ondrel& o) { o.SetIdleTime(35791394); },
          R"-(toc_set_idle "2147483640")-"},
-        {"idle most negative", [](Ondrel& o) { o.SetIdleTime(-35791394); },
-         R"-(toc_set_idle "-2147483640")-"},
         {"caps verbatim, quote escaped", [](Ondrel& o) { o.SetCapability("a\"b(c)"); },
          R"-(toc_set_caps "a\"b(c)")-"},
-        {"nickname verbatim", [](Ondrel& o) { o.FormatUserName("Joe Smith"); },
-         R"-(toc_format_nickname "Joe Smith")-"},
-        {"nickname cannot smuggle arguments", [](Ondrel& o) { o.FormatUserName("x\" \"y\\"); },
-         R"-(toc_format_nickname "x\" \"y\\")-"},
-        {"password", [](Ondrel& o) { o.ChangePassword("old", "n$w"); },
-         R"-(toc_change_passwd "old" "n\$w")-"},
+        {"nickname verbatim", [](Ondrel& o) { o.FormatUserName("Joe (x)\\"); },
+         R"-(toc_format_nickname "Joe (x)\\")-"},
+        {"password", [](Ondrel& o) { o.ChangePassword("o(d", "n$w"); },
+         R"-(toc_change_passwd "o\(d" "n\$w")-"},
         {"warn anon", [](Ondrel& o) { o.WarnUser("Joe Smith", true); },
          R"-(toc_evil "joesmith" "anon")-"},
-        {"warn norm", [](Ondrel& o) { o.WarnUser("Joe Smith", false); },
-         R"-(toc_evil "joesmith" "norm")-"},
-        {"add buddy", [](Ondrel& o) { o.AddBuddy("Friends", "Joe Smith"); },
-         "toc2_new_buddies \"g:Friends\nb:Joe Smith\n\""},
-        {"add buddy escapes", [](Ondrel& o) { o.AddBuddy("a{b}", "c"); },
-         "toc2_new_buddies \"g:a\\{b\\}\nb:c\n\""},
+        {"add buddy escapes", [](Ondrel& o) { o.AddBuddy("a{b}", "Joe (x)"); },
+         "toc2_new_buddies \"g:a\\{b\\}\nb:Joe \\(x\\)\n\""},
         {"remove buddy reversed and verbatim",
-         [](Ondrel& o) { o.RemoveBuddy("Friends", "Joe (x)"); },
-         R"-(toc2_remove_buddy "Joe (x)" "Friends")-"},
+         [](Ondrel& o) { o.RemoveBuddy("My [x]", "Joe (x)"); },
+         R"-(toc2_remove_buddy "Joe (x)" "My \[x\]")-"},
         {"add group", [](Ondrel& o) { o.AddGroup("My [x]"); }, R"-(toc2_new_group "My \[x\]")-"},
-        {"remove group", [](Ondrel& o) { o.RemoveGroup("G"); }, R"-(toc2_del_group "G")-"},
         {"block", [](Ondrel& o) { o.BlockUser("Joe Smith"); }, R"-(toc2_add_deny "joesmith")-"},
-        {"unblock", [](Ondrel& o) { o.UnblockUser("Joe Smith"); },
-         R"-(toc2_remove_deny "joesmith")-"},
-        {"permit", [](Ondrel& o) { o.AddPrivateUser("Joe Smith"); },
-         R"-(toc2_add_permit "joesmith")-"},
-        {"unpermit", [](Ondrel& o) { o.RemovePrivateUser("Joe Smith"); },
-         R"-(toc2_remove_permit "joesmith")-"},
-        {"privacy", [](Ondrel& o) { o.SetPrivacy(3); }, "toc2_set_pdmode 3"},
-        {"privacy negative", [](Ondrel& o) { o.SetPrivacy(-1); }, "toc2_set_pdmode -1"},
+        {"privacy", [](Ondrel& o) { o.SetPrivacy(-1); }, "toc2_set_pdmode -1"},
     });
-}
-
-TEST_F(CommandsTest, IdleTimeOverflowFailsAndSendsNothing) {
     EXPECT_THROW(control->SetIdleTime(35791395), std::overflow_error);
-    EXPECT_THROW(control->SetIdleTime(-35791395), std::overflow_error);
     EXPECT_THROW(control->SetIdleTime(INT32_MIN), std::overflow_error);
     EXPECT_TRUE(net.sent.empty());
 }
 
-TEST_F(CommandsTest, CommandsWhileNotConnectedSendNothing) {
-    control->LogOff();
-    net.sent.clear();
-    sink.events.clear();
-    control->SendIM("bob", "x", false);
-    control->AddBuddy("g", "b");
-    control->AcceptChatInvite(3);
-    control->SetPrivacy(1);
-    EXPECT_TRUE(net.sent.empty());
-    EXPECT_TRUE(takeEvents().empty());
-}
-
 TEST(RemoveHtmlTest, RemovesEverySpanFromALessThanToTheNextGreaterThan) {
     const std::pair<std::string, std::string> cases[] = {
-        {"", ""},
-        {"plain", "plain"},
-        {"<b>hi</b>", "hi"},
-        {"a<b", "a<b"},
-        {"a>b<c>d", "a>bd"},
-        {"<<a>>", ">"},
-        {"<>", ""},
-        {"x &amp; y", "x &amp; y"},
-        {"<a>b<c", "b<c"},
-        {"1<2>3<4>5\n", "135\n"},
+        {"<b>hi</b>", "hi"}, {"a>b<c>d", "a>bd"}, {"<<a>>", ">"},
+        {"<>", ""},          {"<a>b<c", "b<c"},   {"1<2>3<4>5\n", "135\n"},
     };
     for (const auto& [in, out] : cases)
         EXPECT_EQ(Ondrel::RemoveHtml(in), out) << in;

