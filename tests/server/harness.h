@@ -1,5 +1,6 @@
 // Clients of a running tocd for the tests: a real control on the Qt socket with a recording
-// sink, and a raw FLAP client for what a control never sends.
+// sink, and a raw FLAP client for what a control never sends. Both block on the calling
+// thread's Qt event loop, each wait bounded by kWaitMs unless told otherwise.
 #pragma once
 
 #include <QElapsedTimer>
@@ -8,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,11 +33,10 @@ public:
         return next("LoggedIn(");
     }
 
-    // The first event from the cursor on that starts with `prefix`; the cursor moves past it.
-    // Waits up to kWaitMs; "" when none came.
-    std::string next(const std::string& prefix) {
+    // The first event from the cursor on that starts with `prefix`, waiting for it; the cursor
+    // moves past it. "" when none came in time.
+    std::string next(const std::string& prefix, int timeoutMs = kWaitMs) {
         std::string found;
-        // An empty result tells the caller it timed out.
         (void)QTest::qWaitFor(
             [&] {
                 for (std::size_t i = cursor_; i < sink.events.size(); ++i) {
@@ -49,20 +48,19 @@ public:
                 }
                 return false;
             },
-            kWaitMs);
+            timeoutMs);
         return found;
     }
 
-    // Every event from index `from` on that starts with `prefix`, without waiting.
-    std::vector<std::string> seen(const std::string& prefix, std::size_t from = 0) const {
+    // Every event so far that starts with `prefix`, without waiting.
+    std::vector<std::string> seen(const std::string& prefix) const {
         std::vector<std::string> out;
-        for (std::size_t i = from; i < sink.events.size(); ++i) {
-            if (sink.events[i].rfind(prefix, 0) == 0)
-                out.push_back(sink.events[i]);
+        for (const auto& e : sink.events) {
+            if (e.rfind(prefix, 0) == 0)
+                out.push_back(e);
         }
         return out;
     }
-    std::size_t mark() const { return sink.events.size(); }
 
     // Waits until the server has handled every command sent so far (its answers come in order).
     void sync() {
@@ -90,11 +88,6 @@ public:
         return true;
     }
 
-    void write(std::string_view bytes) {
-        socket_.write(bytes.data(), static_cast<qint64>(bytes.size()));
-        socket_.flush();
-    }
-
     void frame(std::uint8_t type, std::string_view payload) {
         std::string out;
         lantry::wire::appendFrame(out, type, sequence_++, payload);
@@ -114,62 +107,47 @@ public:
     std::optional<Frame> read(int timeoutMs = kWaitMs) {
         QElapsedTimer clock;
         clock.start();
-        while (true) {
-            if (buffer_.size() >= 6 && buffer_.size() >= lantry::wire::frameLength(buffer_)) {
-                const auto total = lantry::wire::frameLength(buffer_);
-                Frame f{static_cast<unsigned char>(buffer_[1]),
-                        lantry::wire::decodeWord(buffer_.substr(2)), buffer_.substr(6, total - 6)};
-                buffer_.erase(0, total);
-                return f;
-            }
+        while (buffer_.size() < 6 || buffer_.size() < lantry::wire::frameLength(buffer_)) {
             const auto left = timeoutMs - clock.elapsed();
-            if (left <= 0)
+            if (left <= 0 ||
+                (socket_.bytesAvailable() == 0 && !socket_.waitForReadyRead(int(left)) &&
+                 socket_.bytesAvailable() == 0)) {
                 return std::nullopt;
-            if (socket_.bytesAvailable() == 0 && !socket_.waitForReadyRead(int(left))) {
-                if (socket_.bytesAvailable() == 0)
-                    return std::nullopt;
             }
             const QByteArray data = socket_.readAll();
             buffer_.append(data.constData(), static_cast<std::size_t>(data.size()));
         }
+        const auto total = lantry::wire::frameLength(buffer_);
+        Frame f{static_cast<unsigned char>(buffer_[1]), lantry::wire::decodeWord(buffer_.substr(2)),
+                buffer_.substr(6, total - 6)};
+        buffer_.erase(0, total);
+        return f;
     }
 
     // The payload of the next data frame whose text starts with `prefix` ("" when none).
-    std::string readMessage(const std::string& prefix, int timeoutMs = kWaitMs) {
-        while (auto f = read(timeoutMs)) {
+    std::string readMessage(const std::string& prefix) {
+        while (auto f = read()) {
             if (f->type == 2 && f->payload.rfind(prefix, 0) == 0)
                 return f->payload;
         }
         return {};
     }
 
-    // Greeting, sign-on frame and login; true once the configuration has arrived.
-    bool signOn(int port, const std::string& name, const std::string& password,
-                bool initDone = true) {
-        if (!connect(port))
-            return false;
-        const auto serverSignOn = read();
+    // Greeting, sign-on frame, login and toc_init_done; true once the configuration arrived.
+    bool signOn(int port, const std::string& name) {
+        const auto serverSignOn = connect(port) ? read() : std::nullopt;
         if (!serverSignOn || serverSignOn->type != 1)
             return false;
         std::string signOnFrame("\0\0\0\1\0\1", 6);
         signOnFrame += lantry::wire::encodeWord(static_cast<std::int32_t>(name.size())) + name;
         frame(1, signOnFrame);
         command("toc2_login login.oscar.aol.com 5190 " + name + " " +
-                lantry::wire::roastPassword(password) +
-                " English \"test\" 160 US \"\" \"\" 3 0 "
-                "30303 -kentucky -utf8 1");
-        while (auto f = read()) {
-            if (f->type == 2 && f->payload.find("done:\n") != std::string::npos) {
-                if (initDone)
-                    command("toc_init_done");
-                return true;
-            }
-            if (f->type == 2 && f->payload.rfind("ERROR", 0) == 0) {
-                lastError = f->payload;
-                return false;
-            }
-        }
-        return false;
+                lantry::wire::roastPassword("pw") +
+                " English \"test\" 160 US \"\" \"\" 3 0 30303 -kentucky -utf8 1");
+        if (readMessage("CONFIG2:").find("done:\n") == std::string::npos)
+            return false;
+        command("toc_init_done");
+        return true;
     }
 
     // True when the server closes the connection within kWaitMs (what it sends is dropped).
@@ -183,9 +161,12 @@ public:
         return socket_.state() == QAbstractSocket::UnconnectedState;
     }
 
-    std::string lastError;
-
 private:
+    void write(std::string_view bytes) {
+        socket_.write(bytes.data(), static_cast<qint64>(bytes.size()));
+        socket_.flush();
+    }
+
     QTcpSocket socket_;
     std::string buffer_;
     std::uint16_t sequence_ = 0;

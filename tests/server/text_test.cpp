@@ -6,58 +6,40 @@ namespace tocd {
 namespace {
 
 TEST(ScreenNames, AcceptLettersDigitsAndBlanksWithinLength) {
-    const struct {
-        const char* name;
-        bool valid;
-    } cases[] = {
-        {"alice", true},
-        {"Joe Smith", true},
-        {"a1b", true},
-        {"ab", false},
-        {"a b", false},
-        {"1abc", false},
-        {"abcdefghijklmnop", true},
-        {"abcdefghijklmnopq", false},
-        {"al:ice", false},
-        {"al\xe9ice", false},
-        {"", false},
-        {" 123", false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(isValidScreenName(c.name), c.valid) << c.name;
+    const std::pair<const char*, bool> cases[] = {
+        {"alice", true},   {"Joe Smith", true},  {"a1b", true},   {"abcdefghijklmnop", true},
+        {"ab", false},     {"a b", false},       {"1abc", false}, {"abcdefghijklmnopq", false},
+        {"al:ice", false}, {"al\xe9ice", false}, {"", false},     {" 123", false}};
+    for (const auto& [name, valid] : cases)
+        EXPECT_EQ(isValidScreenName(name), valid) << name;
 }
 
 TEST(Fields, RefuseWhatWouldSplitAServerMessage) {
     EXPECT_TRUE(isSafeField("Friends & \xe9tudes"));
-    EXPECT_FALSE(isSafeField(""));
-    EXPECT_FALSE(isSafeField("a:b"));
-    EXPECT_FALSE(isSafeField("a\nb"));
-    EXPECT_FALSE(isSafeField(std::string("a\0b", 3)));
-    EXPECT_FALSE(isSafeField(std::string(65, 'x')));
+    for (const std::string& bad : {std::string(), std::string("a:b"), std::string("a\nb"),
+                                   std::string("a\0b", 3), std::string(65, 'x')})
+        EXPECT_FALSE(isSafeField(bad)) << bad;
 }
 
 TEST(BuddyText, GroupsBuddiesAliasesInOrder) {
-    const auto entries =
-        parseBuddyText("{g:Friends\nb:Joe Smith:Joey\nb:ann\r\ng:Work\nx:y\n}", "Buddies");
-    ASSERT_EQ(entries.size(), 4u);
-    EXPECT_EQ(entries[0].group, "Friends");
-    EXPECT_EQ(entries[0].name, "");
-    EXPECT_EQ(entries[1].name, "Joe Smith");
-    EXPECT_EQ(entries[1].alias, "Joey");
-    EXPECT_EQ(entries[2].name, "ann");
-    EXPECT_EQ(entries[2].group, "Friends");
-    EXPECT_EQ(entries[3].group, "Work");
-
-    const auto loose = parseBuddyText("b:bob", "Buddies");
-    ASSERT_EQ(loose.size(), 1u);
-    EXPECT_EQ(loose[0].group, "Buddies");
-    EXPECT_EQ(loose[0].name, "bob");
+    const auto render = [](const std::vector<BuddyEntry>& entries) {
+        std::string out;
+        for (const auto& e : entries)
+            out += e.group + "/" + e.name + "/" + e.alias + ";";
+        return out;
+    };
+    EXPECT_EQ(render(parseBuddyText("{g:Friends\nb:Joe Smith:Joey\nb:ann\r\ng:Work\nx:y\n}", "B")),
+              "Friends//;Friends/Joe Smith/Joey;Friends/ann/;Work//;");
+    EXPECT_EQ(render(parseBuddyText("b:bob", "Buddies")), "Buddies/bob/;");
 }
 
 TEST(ConfigChunks, StayWithinTheLimitAndEndWithDone) {
     std::vector<std::string> lines;
-    for (int i = 0; i < 300; ++i)
+    std::string expected;
+    for (int i = 0; i < 300; ++i) {
         lines.push_back("b:buddy" + std::to_string(i));
+        expected += lines.back() + "\n";
+    }
     const auto chunks = configChunks(lines, 200);
     ASSERT_GT(chunks.size(), 1u);
     std::string joined;
@@ -67,14 +49,9 @@ TEST(ConfigChunks, StayWithinTheLimitAndEndWithDone) {
         EXPECT_EQ(chunks[i].find("done:\n") != std::string::npos, i + 1 == chunks.size());
         joined += chunks[i];
     }
-    std::string expected;
-    for (const auto& l : lines)
-        expected += l + "\n";
     EXPECT_EQ(joined, expected + "done:\n");
-
-    const auto single = configChunks({std::string(500, 'x')}, 100);
-    ASSERT_EQ(single.size(), 2u);
-    EXPECT_EQ(single[0], std::string(500, 'x') + "\n");
+    EXPECT_EQ(configChunks({std::string(500, 'x')}, 100),
+              (std::vector<std::string>{std::string(500, 'x') + "\n", "done:\n"}));
     EXPECT_EQ(configChunks({}, 100), std::vector<std::string>{"done:\n"});
 }
 
