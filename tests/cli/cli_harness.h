@@ -4,8 +4,7 @@
 #pragma once
 
 #include <QByteArray>
-#include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QProcess>
 #include <QTcpServer>
@@ -16,7 +15,6 @@
 #include <memory>
 #include <optional>
 #include <ostream>
-#include <string>
 
 #ifndef ONDREL_CLI_PATH
 #error "ONDREL_CLI_PATH must name the ondrel binary"
@@ -31,27 +29,20 @@ namespace lantry::testing {
 
 // Runs the event loop until `done` holds or `timeoutMs` passes; returns done().
 inline bool pumpUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.hasExpired(timeoutMs))
-            return done();
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!done() && !deadline.hasExpired()) {
         QEventLoop loop;
         QTimer::singleShot(5, &loop, &QEventLoop::quit);
         loop.exec();
     }
-    return true;
+    return done();
 }
 
 // One FLAP frame as a server sends it (data frames without a trailing NUL).
 inline QByteArray flap(int type, const QByteArray& payload, int sequence = 0) {
-    QByteArray f;
-    f += '*';
-    f += static_cast<char>(type);
-    f += static_cast<char>((sequence >> 8) & 0xFF);
-    f += static_cast<char>(sequence & 0xFF);
-    f += static_cast<char>((payload.size() >> 8) & 0xFF);
-    f += static_cast<char>(payload.size() & 0xFF);
+    QByteArray f("*");
+    for (int byte : {type, sequence >> 8, sequence, int(payload.size()) >> 8, int(payload.size())})
+        f += static_cast<char>(byte & 0xFF);
     return f + payload;
 }
 
@@ -61,15 +52,14 @@ struct ClientFrame {
     QByteArray payload;
 };
 
-// The server side of one TOC2 connection, scripted by the test.
+// The server side of one TOC2 connection at a time, scripted by the test.
 class ScriptedPeer {
 public:
     ScriptedPeer() { server_.listen(QHostAddress::LocalHost, 0); }
     quint16 port() const { return server_.serverPort(); }
 
-    bool accept(int timeoutMs = 5000) {
-        pumpUntil([&] { return server_.hasPendingConnections(); }, timeoutMs);
-        if (!server_.hasPendingConnections())
+    bool accept() {
+        if (!pumpUntil([&] { return server_.hasPendingConnections(); }))
             return false;
         conn_.reset(server_.nextPendingConnection());
         conn_->setParent(nullptr);
@@ -77,32 +67,26 @@ public:
         return true;
     }
     // Exactly n bytes, or nullopt when they do not come in time.
-    std::optional<QByteArray> read(int n, int timeoutMs = 5000) {
-        pumpUntil(
-            [&] {
-                buffer_ += conn_->readAll();
-                return buffer_.size() >= n;
-            },
-            timeoutMs);
-        if (buffer_.size() < n)
+    std::optional<QByteArray> read(int n) {
+        if (!pumpUntil([&] { return (buffer_ += conn_->readAll()).size() >= n; }))
             return std::nullopt;
         QByteArray out = buffer_.left(n);
         buffer_.remove(0, n);
         return out;
     }
-    std::optional<ClientFrame> readFrame(int timeoutMs = 5000) {
-        auto header = read(6, timeoutMs);
+    std::optional<ClientFrame> readFrame() {
+        auto header = read(6);
         if (!header || (*header)[0] != '*')
             return std::nullopt;
         const auto byte = [&](int i) { return static_cast<unsigned char>((*header)[i]); };
-        auto payload = read(byte(4) * 256 + byte(5), timeoutMs);
+        auto payload = read(byte(4) * 256 + byte(5));
         if (!payload)
             return std::nullopt;
         return ClientFrame{byte(1), byte(2) * 256 + byte(3), *payload};
     }
     // The command line of the next data frame (its NUL checked and removed), or "" on failure.
-    QByteArray readCommand(int timeoutMs = 5000) {
-        auto f = readFrame(timeoutMs);
+    QByteArray readCommand() {
+        auto f = readFrame();
         if (!f || f->type != 2 || !f->payload.endsWith('\0'))
             return {};
         return f->payload.chopped(1);
@@ -122,15 +106,12 @@ public:
         conn_->disconnectFromHost();
         pumpUntil([&] { return conn_->state() == QAbstractSocket::UnconnectedState; }, 2000);
     }
-    bool closedByClient(int timeoutMs = 5000) {
-        return pumpUntil(
-            [&] {
-                buffer_ += conn_->readAll();
-                return conn_->state() == QAbstractSocket::UnconnectedState;
-            },
-            timeoutMs);
+    bool closedByClient() {
+        return pumpUntil([&] {
+            buffer_ += conn_->readAll();
+            return conn_->state() == QAbstractSocket::UnconnectedState;
+        });
     }
-    QTcpSocket* connection() { return conn_.get(); }
 
 private:
     QTcpServer server_;
@@ -173,31 +154,23 @@ public:
         return line;
     }
     // The next line that contains `needle`, skipping others; nullopt when none comes in time.
-    std::optional<QByteArray> lineContaining(const QByteArray& needle, int timeoutMs = 5000) {
-        QElapsedTimer clock;
-        clock.start();
-        while (!clock.hasExpired(timeoutMs)) {
-            auto line = nextLine(static_cast<int>(timeoutMs - clock.elapsed()));
-            if (!line)
-                return std::nullopt;
-            if (line->contains(needle))
+    std::optional<QByteArray> lineContaining(const QByteArray& needle) {
+        for (const QDeadlineTimer deadline(5000); !deadline.hasExpired();) {
+            auto line = nextLine(static_cast<int>(deadline.remainingTime()));
+            if (!line || line->contains(needle))
                 return line;
         }
         return std::nullopt;
     }
     // Exit code once the process has ended by itself, or nullopt when it is still running.
-    std::optional<int> waitExit(int timeoutMs = 10000) {
-        pumpUntil([&] { return process_.state() == QProcess::NotRunning; }, timeoutMs);
-        if (process_.state() != QProcess::NotRunning)
+    std::optional<int> waitExit() {
+        if (!pumpUntil([&] { return process_.state() == QProcess::NotRunning; }, 10000))
             return std::nullopt;
         out_ += process_.readAllStandardOutput();
-        if (process_.exitStatus() != QProcess::NormalExit)
-            return -1;
-        return process_.exitCode();
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
     }
     QByteArray remainingOutput() { return out_ + process_.readAllStandardOutput(); }
     QByteArray errorOutput() { return process_.readAllStandardError(); }
-    QProcess& process() { return process_; }
 
 private:
     QProcess process_;
