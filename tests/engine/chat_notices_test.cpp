@@ -17,7 +17,6 @@ TEST_F(ChatNoticesTest, MessagesAndChatTrafficReachTheHostForAnyRoom) {
          {"ChatUserUpdate(ann,true,7)", "ChatUserUpdate(bob,true,7)", "ChatUserUpdate(cy,true,7)"}},
         {"CHAT_UPDATE_BUDDY:7:F:ann:bob", {"ChatUserUpdate(ann,false,7)"}},
         {"CHAT_UPDATE_BUDDY:7:t:ann", {"ChatUserUpdate(ann,false,7)"}},
-        {"CHAT_UPDATE_BUDDY:7:T", {}},
         {"CHAT_UPDATE_BUDDY:x:T:ann", {}},
         {"CHAT_IN_ENC:9:bob:F:A:en:a: b", {"ChatMessage(9,bob,a: b)"}},
         {"CHAT_IN_ENC:9:bob:F:A:en", {}},

@@ -78,20 +78,15 @@ inline bool startsWith(const std::string& text, const std::string& prefix) {
     return text.rfind(prefix, 0) == 0;
 }
 
-// One server message and every event it must raise, in order.
-struct MessageCase {
-    std::string message;
-    Events events;
-};
-
-// Signed on, then each message of a table checked on its own.
+// Signed on, then each server message of a table checked for every event it must raise, in
+// order.
 class MessageTableTest : public EngineTest {
 protected:
     void SetUp() override { signOn(); }
-    void expectEach(const std::vector<MessageCase>& cases) {
-        for (const auto& c : cases) {
-            serverSays(c.message);
-            EXPECT_EQ(takeEvents(), c.events) << c.message;
+    void expectEach(const std::vector<std::pair<std::string, Events>>& cases) {
+        for (const auto& [message, events] : cases) {
+            serverSays(message);
+            EXPECT_EQ(takeEvents(), events) << message;
         }
         EXPECT_TRUE(net.sent.empty()) << "server notices are never answered";
     }
