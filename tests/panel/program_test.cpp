@@ -1,7 +1,6 @@
 // The signpad program as a user starts it: its arguments, and its window on a real X display.
 #include <gtest/gtest.h>
 
-#include <QColor>
 #include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
@@ -80,8 +79,7 @@ TEST_F(SignpadProgram, ScreenshotUnderXvfbShowsTheShapedSkinnedWindow) {
             ASSERT_EQ(qAlpha(shot.pixel(x, y)), 255) << x << "," << y;
         }
     }
-    // The screen shows the skin where no element lies (the header, the section rules), and the
-    // fields as light boxes on it.
+    // The screen shows the skin where no element lies: the header, the section rules.
     const QImage skin(QStringLiteral(":/signpad/skin.bmp"));
     int same = 0;
     for (int y = 20; y < 62; ++y) {
@@ -90,8 +88,6 @@ TEST_F(SignpadProgram, ScreenshotUnderXvfbShowsTheShapedSkinnedWindow) {
         }
     }
     EXPECT_GT(same, 42 * 148 * 95 / 100);
-    EXPECT_GT(QColor(shot.pixel(kText1.center())).lightness(), 200);
-    EXPECT_GT(QColor(shot.pixel(kText3.center())).lightness(), 200);
 }
 
 }  // namespace

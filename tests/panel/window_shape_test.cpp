@@ -1,4 +1,5 @@
-// The shape bitmap and its decoding, and the skin's drawn places for the window's elements.
+// Region-data blocks (the window's shape travels as one; the window test checks the shape
+// bitmap's), and the skin's drawn places for the window's elements.
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -22,15 +23,6 @@ QByteArray dwords(std::initializer_list<std::int64_t> values) {
         }
     }
     return out;
-}
-
-TEST(ShapeBitmap, CarriesTheOneRectangleBlockOfTheWindowsShape) {
-    const QImage bitmap(QStringLiteral(":/signpad/shape.bmp"));
-    ASSERT_EQ(bitmap.size(), QSize(13, 1));
-    EXPECT_EQ(bitmapBits32(bitmap, kRegionDataBytes),
-              dwords({32, 1, 1, 16, 1, 2, 153, 230, 1, 2, 153, 230}));
-    EXPECT_EQ(shapeFromBitmap(bitmap), QRegion(1, 2, 152, 228));
-    EXPECT_FALSE(shapeFromBitmap(bitmap.copy(0, 0, 11, 1)).has_value());  // 44 bytes: too few
 }
 
 TEST(RegionData, DecodesTheUnionOfItsRectanglesSkippingEmptyOnes) {

@@ -176,7 +176,6 @@ TEST_F(PanelWindow, PressingAnyUncoveredPointDragsTheWindow) {
         covered.append(part(name)->geometry());
     }
     QWindow* handle = window_->windowHandle();
-    int uncovered = 0;
     for (int y = 2; y < 230; y += 3) {
         for (int x = 1; x < 153; x += 3) {
             const QPoint at(x, y);
@@ -184,7 +183,6 @@ TEST_F(PanelWindow, PressingAnyUncoveredPointDragsTheWindow) {
             for (const QRect& r : covered) {
                 onElement = onElement || r.contains(at);
             }
-            uncovered += !onElement;
             const qsizetype before = started.size();
             // The middle button: a press on an action label must not also click it.
             QTest::mousePress(handle, Qt::MiddleButton, {}, at);
@@ -192,7 +190,6 @@ TEST_F(PanelWindow, PressingAnyUncoveredPointDragsTheWindow) {
             ASSERT_EQ(started.size() > before, !onElement) << "at " << x << "," << y;
         }
     }
-    EXPECT_GT(uncovered, 2000);
 
     // The window follows the pointer while the button is down, whatever the modifiers. (Sent
     // straight to the surface with screen positions: the offscreen test pointer replays a move
@@ -208,8 +205,6 @@ TEST_F(PanelWindow, PressingAnyUncoveredPointDragsTheWindow) {
     if (started.last().first().toBool()) {
         return;  // the window system took the move over
     }
-    send(QEvent::MouseMove, Qt::RightButton, screen + QPoint(23, 11));
-    EXPECT_EQ(window_->pos(), start + QPoint(23, 11));
     send(QEvent::MouseMove, Qt::RightButton, screen + QPoint(-5, 40));
     EXPECT_EQ(window_->pos(), start + QPoint(-5, 40));
     send(QEvent::MouseButtonRelease, Qt::NoButton, screen + QPoint(-5, 40));
@@ -229,33 +224,21 @@ TEST_F(PanelWindow, HotSpotsMinimiseAndClose) {
     EXPECT_FALSE(window_->isVisible());
 }
 
-TEST_F(PanelWindow, LoginAndLogoutShowTheSignOnState) {
+// Only what the server confirms changes a caption: refusals and a missing server show nothing.
+TEST_F(PanelWindow, CaptionsShowSignOnSignOffAndAnAcceptedPasswordChange) {
     ASSERT_TRUE(tocd_.start()) << tocd_.errorText().toStdString();
     open(tocd_.port());
-    signOn(QStringLiteral("Panel User"), QStringLiteral("secret1"));
+    signOn(QStringLiteral("Dave Jones"), QStringLiteral("first1"));
     ASSERT_TRUE(waitForCaption("Label6", QStringLiteral(" Logged In")));
     EXPECT_EQ(caption("Label8"), QLatin1String("  Idle..."));
     // The control gets copies: the fields keep what the user typed, and the name is signed on.
-    EXPECT_EQ(part<QLineEdit>("Text1")->text(), QLatin1String("Panel User"));
-    EXPECT_EQ(part<QLineEdit>("Text2")->text(), QLatin1String("secret1"));
-    for (const auto& [number, args] : events_) {
-        if (number == int(EventNumber::LoggedIn)) {
-            EXPECT_EQ(args.value(0).toString(), QLatin1String("paneluser"));
-        }
-    }
-    click("Label5");
-    EXPECT_EQ(caption("Label6"), QLatin1String(" Logged Out"));
-    EXPECT_EQ(count(EventNumber::LoggedOut), 1);
-    click("Label4");
-    ASSERT_TRUE(waitForCaption("Label6", QStringLiteral(" Logged In")));
-}
-
-// Only the server's acceptance changes a caption: refusals and a missing server show nothing.
-TEST_F(PanelWindow, PasswordChangeShowsSuccessOnlyWhenTheServerAcceptsIt) {
-    ASSERT_TRUE(tocd_.start()) << tocd_.errorText().toStdString();
-    open(tocd_.port());
-    signOn(QStringLiteral("dave"), QStringLiteral("first1"));
-    ASSERT_TRUE(waitForCaption("Label6", QStringLiteral(" Logged In")));
+    EXPECT_EQ(part<QLineEdit>("Text1")->text(), QLatin1String("Dave Jones"));
+    EXPECT_EQ(part<QLineEdit>("Text2")->text(), QLatin1String("first1"));
+    const auto loggedIn = std::find_if(events_.begin(), events_.end(), [](const auto& e) {
+        return e.first == int(EventNumber::LoggedIn);
+    });
+    ASSERT_NE(loggedIn, events_.end());
+    EXPECT_EQ(loggedIn->second.value(0).toString(), QLatin1String("davejones"));
 
     // A wrong old password: the server refuses and the status stays.
     type("Text4", QStringLiteral("notmine"));
@@ -267,15 +250,17 @@ TEST_F(PanelWindow, PasswordChangeShowsSuccessOnlyWhenTheServerAcceptsIt) {
     click("Label7");
     ASSERT_TRUE(waitForCaption("Label8", QStringLiteral("Success!")));
 
-    // The new password is the account's now: the old one is refused, and a later refusal of
-    // a change leaves "Success!" in place.
     click("Label5");
-    signOn(QStringLiteral("dave"), QStringLiteral("first1"));
+    EXPECT_EQ(caption("Label6"), QLatin1String(" Logged Out"));
+    EXPECT_EQ(count(EventNumber::LoggedOut), 1);
+    // The new password is the account's now: the old one is refused, the new one signs on,
+    // and a later refusal of a change leaves "Success!" in place.
+    click("Label4");
     ASSERT_TRUE(waitForEvents(EventNumber::Error, 2));
     QTest::qWait(100);
     EXPECT_EQ(caption("Label6"), QLatin1String(" Logged Out"));
-    signOn(QStringLiteral("dave"), QStringLiteral("second2"));
-    ASSERT_TRUE(waitForEvents(EventNumber::LoggedIn, 2));
+    signOn(QStringLiteral("Dave Jones"), QStringLiteral("second2"));
+    ASSERT_TRUE(waitForCaption("Label6", QStringLiteral(" Logged In")));
     click("Label7");
     ASSERT_TRUE(waitForEvents(EventNumber::Error, 3));
     EXPECT_EQ(caption("Label8"), QLatin1String("Success!"));
