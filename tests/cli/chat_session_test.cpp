@@ -1,5 +1,5 @@
-// `ondrel chat` against a scripted peer: what a lost connection and /reconnect look like, and
-// the command-line errors that come before any connection.
+// `ondrel chat` against a scripted peer: what a lost connection and /reconnect look like; and
+// the argument errors of every command, which come before any connection.
 #include <gtest/gtest.h>
 
 #include "cli_harness.h"
@@ -50,15 +50,17 @@ TEST(ChatSessionTest, ReportsALostConnectionAndSignsOnAgain) {
     EXPECT_EQ(chat.waitExit(), 0);
 }
 
-TEST(ChatSessionTest, RefusesUnusableArguments) {
+TEST(CommandLineTest, RefusesUnusableArgumentsWithStatusTwo) {
     const QStringList cases[] = {
+        {"frobnicate"},
+        {"bridge", "--frob"},
+        {"register", "--frob"},
         {"chat"},
         {"chat", "--user", "alice"},
         {"chat", "--server", "127.0.0.1:99999", "--user", "alice"},
         {"chat", "--server", "127.0.0.1", "--user", " "},
         {"chat", "--server", "127.0.0.1", "--user", "alice", "--password-file", "/nonexistent/x"},
         {"chat", "--server", "127.0.0.1", "--user", "alice", "--colour"},
-        {"frobnicate"},
     };
     for (const QStringList& args : cases) {
         CliProcess cli(args);

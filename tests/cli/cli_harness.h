@@ -48,7 +48,6 @@ inline QByteArray flap(int type, const QByteArray& payload, int sequence = 0) {
 
 struct ClientFrame {
     int type = -1;
-    int sequence = -1;
     QByteArray payload;
 };
 
@@ -82,7 +81,7 @@ public:
         auto payload = read(byte(4) * 256 + byte(5));
         if (!payload)
             return std::nullopt;
-        return ClientFrame{byte(1), byte(2) * 256 + byte(3), *payload};
+        return ClientFrame{byte(1), *payload};
     }
     // The command line of the next data frame (its NUL checked and removed), or "" on failure.
     QByteArray readCommand() {

@@ -38,11 +38,7 @@ TEST(RegistrationTest, RegisterWritesTheRecordAndUnregisterRemovesIt) {
 TEST(RegistrationTest, FailuresEndWithAMessageAndStatusOne) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    // A record below a plain file cannot be written.
-    QFile blocker(dir.filePath("plain"));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    CliProcess unwritable({"register"}, withRecord(blocker.fileName() + "/components.ini"));
+    CliProcess unwritable({"register"}, withRecord("/dev/null/not-a-directory/components.ini"));
     EXPECT_EQ(unwritable.waitExit(), 1);
     EXPECT_TRUE(unwritable.errorOutput().contains("DllRegisterServer failed"));
 
@@ -53,8 +49,6 @@ TEST(RegistrationTest, FailuresEndWithAMessageAndStatusOne) {
         EXPECT_TRUE(cli.errorOutput().contains("cannot load")) << verb;
         EXPECT_FALSE(QFile::exists(record)) << verb;
     }
-    CliProcess bad({"register", "--frob"});
-    EXPECT_EQ(bad.waitExit(), 2);
 }
 
 }  // namespace
