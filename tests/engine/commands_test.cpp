@@ -74,9 +74,7 @@ TEST_F(CommandsTest, MessageProfileAccountAndBuddyCommandsEscapeOnlyFreeText) {
 
 TEST(RemoveHtmlTest, RemovesEverySpanFromALessThanToTheNextGreaterThan) {
     const std::pair<std::string, std::string> cases[] = {
-        {"<b>hi</b>", "hi"}, {"a>b<c>d", "a>bd"}, {"<<a>>", ">"},
-        {"<>", ""},          {"<a>b<c", "b<c"},   {"1<2>3<4>5\n", "135\n"},
-    };
+        {"<b>hi</b>", "hi"}, {"<>", ""}, {"<a>b<c", "b<c"}, {"1<2>3<4>5\n", "135\n"}};
     for (const auto& [in, out] : cases)
         EXPECT_EQ(Ondrel::RemoveHtml(in), out) << in;
 }

@@ -59,7 +59,6 @@ TEST_F(NoticesTest, ListChangesOfEveryKind) {
     expectEach({
         {"INSERTED2:b:Bobby:bob:Work: Team", {"BuddyAdded(Work: Team,bob,Bobby)"}},
         {"INSERTED2:b:Bobby:bob", {}},
-        {"INSERTED2:g:Family", {"GroupAdded(Family)"}},
         {"INSERTED2:g", {}},
         {"INSERTED2:p:bob:x", {"PrivateBuddyAdded(bob:x)"}},
         {"INSERTED2:B:bob", {}},
@@ -86,7 +85,6 @@ TEST_F(NoticesTest, OtherNoticesAndKeywordsThatRaiseNothing) {
         {"EVILED: -3 :x:y", {"Warned(-3,x:y)"}},
         {"EVILED:10", {}},
         {"EVILED:40000:bob", {}},
-        {"ADMIN_NICK_STATUS:1", {"ScreenNameFormatted()"}},
         {"ADMIN_PASSWD_STATUS", {"PasswordChanged()"}},
         {"RVOUS_PROPOSE:bob:UUID:cookie:seq:1.2.3.4:5.6.7.8:9.9.9.9:4443:tag:data",
          {"RendevousRequest(bob,UUID,cookie,1.2.3.4,5.6.7.8,9.9.9.9,4443)"}},

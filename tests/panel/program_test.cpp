@@ -70,14 +70,9 @@ TEST_F(SignpadProgram, ScreenshotUnderXvfbShowsTheShapedSkinnedWindow) {
 
     const QImage shot(file);
     ASSERT_EQ(shot.size(), kClientSize);
-    // Outside the shape nothing; inside, every pixel shown.
+    // Outside the shape nothing.
     for (const QPoint outside : {QPoint(0, 0), QPoint(155, 100), QPoint(80, 231)}) {
         EXPECT_EQ(qAlpha(shot.pixel(outside)), 0);
-    }
-    for (int y = 2; y < 230; ++y) {
-        for (int x = 1; x < 153; ++x) {
-            ASSERT_EQ(qAlpha(shot.pixel(x, y)), 255) << x << "," << y;
-        }
     }
     // The screen shows the skin where no element lies: the header, the section rules.
     const QImage skin(QStringLiteral(":/signpad/skin.bmp"));
