@@ -2,13 +2,12 @@
 // results come back, by-reference arguments are written back, and bad calls are errors.
 #include <QByteArray>
 #include <QStringList>
+#include <limits>
 
 #include "platform_fixture.h"
 
 namespace lantry::testing {
 namespace {
-
-using Dispatch = ControlFixture;
 
 struct CommandCase {
     const char* member;  // looked up by name, spelled in any case
@@ -16,10 +15,29 @@ struct CommandCase {
     std::string line;
 };
 
+class Dispatch : public ControlFixture {
+protected:
+    // Each call succeeds, returns nothing, sends exactly its line and leaves the caller's
+    // values as given: nothing these members do changes an argument.
+    void expectLines(const std::vector<CommandCase>& cases) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.line);
+            record_.sent.clear();
+            QVariantList args = c.args;
+            const DispatchId id = control_->idOfName(QString::fromLatin1(c.member));
+            const DispatchResult r = control_->invoke(id, InvokeKind::Method, args);
+            ASSERT_TRUE(r.ok()) << r.description.toStdString();
+            EXPECT_FALSE(r.value.isValid());
+            EXPECT_EQ(lines(), std::vector<std::string>{c.line});
+            EXPECT_EQ(args, c.args);
+        }
+    }
+};
+
 TEST_F(Dispatch, EveryCommandMethodFoundByNameSendsItsLine) {
     signOn();
     serverSays("CHAT_JOIN:77:Lobby");
-    const std::vector<CommandCase> cases = {
+    expectLines({
         {"joinchat", {" Lobby ", "4"}, R"(toc_chat_join "4" "Lobby")"},
         {"LeaveChat", {"nowhere", 12}, R"(toc_chat_leave "12")"},
         {"LEAVECHAT", {"Lobby"}, R"(toc_chat_leave "77")"},
@@ -51,19 +69,39 @@ TEST_F(Dispatch, EveryCommandMethodFoundByNameSendsItsLine) {
         {"RemovePrivateUser", {"Bob"}, R"(toc2_remove_permit "bob")"},
         {"SetPrivacy", {3.0}, "toc2_set_pdmode 3"},
         {"SetCapability", {"09461343"}, R"(toc_set_caps "09461343")"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.line);
-        record_.sent.clear();
-        QVariantList args = c.args;
-        const DispatchId id = control_->idOfName(QString::fromLatin1(c.member));
-        const DispatchResult r = control_->invoke(id, InvokeKind::Method, args);
-        ASSERT_TRUE(r.ok()) << r.description.toStdString();
-        EXPECT_FALSE(r.value.isValid());
-        EXPECT_EQ(lines(), std::vector<std::string>{c.line});
-        // Nothing these members do changes an argument, so the caller's values stay as given.
-        EXPECT_EQ(args, c.args);
-    }
+    });
+}
+
+TEST_F(Dispatch, HostValuesConvertToTheDeclaredTypes) {
+    signOn();
+    expectLines({
+        // Numbers from text, bytes, booleans and reals, which round half to even.
+        {"SetPrivacy", {" -42 "}, "toc2_set_pdmode -42"},
+        {"SetPrivacy", {"1e3"}, "toc2_set_pdmode 1000"},
+        {"SetPrivacy", {QByteArray("77")}, "toc2_set_pdmode 77"},
+        {"SetPrivacy", {2.5}, "toc2_set_pdmode 2"},
+        {"SetPrivacy", {3.5}, "toc2_set_pdmode 4"},
+        {"SetPrivacy", {true}, "toc2_set_pdmode -1"},
+        {"SetPrivacy", {QVariant()}, "toc2_set_pdmode 0"},
+        {"SetPrivacy", {QVariant::fromValue<short>(-7)}, "toc2_set_pdmode -7"},
+        {"AcceptChatInvite", {2147483647}, R"(toc_chat_accept "2147483647")"},
+        // Booleans as the host has them: only -1 is true.
+        {"SendIM", {"b", "x", -1.0}, R"(toc_send_im "b" "x" auto)"},
+        {"SendIM", {"b", "x", 1}, R"(toc_send_im "b" "x")"},
+        {"SendIM", {"b", "x", true}, R"(toc_send_im "b" "x" auto)"},
+        {"SendIM", {"b", "x", "tRuE"}, R"(toc_send_im "b" "x" auto)"},
+        {"SendIM", {"b", "x", " False "}, R"(toc_send_im "b" "x")"},
+        {"SendIM", {"b", "x", "-1"}, R"(toc_send_im "b" "x" auto)"},
+        {"SendIM", {"b", "x", "1"}, R"(toc_send_im "b" "x")"},
+        {"SendIM", {"b", "x", QVariant()}, R"(toc_send_im "b" "x")"},
+        // Text is bytes: one per Latin-1 character; numbers and booleans as the host writes them.
+        {"SetProfile", {QStringLiteral("caf\u00e9\u00ff")}, "toc_set_info \"caf\xe9\xff\""},
+        {"SetProfile", {QByteArray("a\xfe")}, "toc_set_info \"a\xfe\""},
+        {"SetProfile", {5190}, R"(toc_set_info "5190")"},
+        {"SetProfile", {2.5}, R"(toc_set_info "2.5")"},
+        {"SetProfile", {true}, R"(toc_set_info "True")"},
+        {"SetProfile", {QVariant()}, R"(toc_set_info "")"},
+    });
 }
 
 TEST_F(Dispatch, NamesResolveWithoutRegardToCase) {
@@ -111,19 +149,22 @@ TEST_F(Dispatch, ResultsAndTheLastChatIDProperty) {
 }
 
 TEST_F(Dispatch, LoginWritesABlankAuthorizerBackInTheCallersTypeAndTakesThePortAsText) {
-    QVariantList args{"Alice Smith", "pw", " 127.0.0.1 ", "5190", QByteArray("  ")};
-    ASSERT_TRUE(control_->invoke(DispId::Login, InvokeKind::Method, args).ok());
-    EXPECT_EQ(record_.connects, std::vector<std::string>{"127.0.0.1:5190"});
-    const QByteArray defaultHost(Ondrel::kDefaultAuthServer.data(),
-                                 static_cast<qsizetype>(Ondrel::kDefaultAuthServer.size()));
-    EXPECT_EQ(args, (QVariantList{"Alice Smith", "pw", " 127.0.0.1 ", "5190", defaultHost}));
-    EXPECT_EQ(args[3].metaType().id(), QMetaType::QString);
-    EXPECT_EQ(args[4].metaType().id(), QMetaType::QByteArray);
-
-    // A named authorizer goes into the login line; the caller's text keeps its blanks.
-    args = {"Alice Smith", "pw", "127.0.0.1", 5190, " auth.example "};
-    ASSERT_TRUE(control_->invoke(DispId::Login, InvokeKind::Method, args).ok());
-    EXPECT_EQ(args[4], QVariant(" auth.example "));
+    const QByteArray host(Ondrel::kDefaultAuthServer.data(),
+                          static_cast<qsizetype>(Ondrel::kDefaultAuthServer.size()));
+    const std::vector<std::pair<QVariant, QVariant>> authorizers = {
+        {QByteArray("  "), host},
+        {QString(), QString::fromLatin1(host)},
+        {QStringLiteral(" auth.example "), QStringLiteral(" auth.example ")},
+    };
+    for (const auto& [given, writtenBack] : authorizers) {
+        QVariantList args{"Alice Smith", "pw", " 127.0.0.1 ", "5190", given};
+        ASSERT_TRUE(control_->invoke(DispId::Login, InvokeKind::Method, args).ok());
+        EXPECT_EQ(args, (QVariantList{"Alice Smith", "pw", " 127.0.0.1 ", "5190", writtenBack}));
+        EXPECT_EQ(args[3].metaType().id(), QMetaType::QString);
+        EXPECT_EQ(args[4].metaType(), writtenBack.metaType());
+    }
+    EXPECT_EQ(record_.connects.back(), "127.0.0.1:5190");
+    // The named authorizer of the last call goes into the login line.
     sock_->connectNow();
     record_.sent.clear();
     sock_->arrive(serverFrame(1, std::string("\0\0\0\1", 4)));
@@ -136,7 +177,8 @@ TEST_F(Dispatch, BadCallsAreErrorsThatCallNothing) {
     using E = DispatchError;
     constexpr auto M = InvokeKind::Method, Get = InvokeKind::PropertyGet,
                    Put = InvokeKind::PropertyPut;
-    constexpr DispatchId Login = DispId::Login, LastId = DispId::LastChatID;
+    constexpr DispatchId Login = DispId::Login, LastId = DispId::LastChatID,
+                         Privacy = DispId::SetPrivacy, Accept = DispId::AcceptChatInvite;
     struct Case {
         const char* name;
         DispatchId id;
@@ -155,7 +197,15 @@ TEST_F(Dispatch, BadCallsAreErrorsThatCallNothing) {
         {"port too large", Login, M, {"a", "b", "c", 1e12}, E::Overflow, 3},
         {"flag not boolean", DispId::SendIM, M, {"bob", "hi", "maybe"}, E::TypeMismatch, 2},
         {"beyond a byte", DispId::SendIM, M, {QStringLiteral("\u0151"), "", 0}, E::TypeMismatch, 0},
-        {"16-bit overflow", DispId::SetPrivacy, M, {70000}, E::Overflow, 0},
+        {"16-bit overflow", Privacy, M, {70000}, E::Overflow, 0},
+        {"text below 16 bits", Privacy, M, {"-32769"}, E::Overflow, 0},
+        {"32-bit overflow", Accept, M, {2147483648LL}, E::Overflow, 0},
+        {"unsigned overflow", Accept, M, {QVariant::fromValue(~0ULL)}, E::Overflow, 0},
+        {"empty text as a number", Privacy, M, {""}, E::TypeMismatch, 0},
+        {"infinity", Privacy, M, {std::numeric_limits<double>::infinity()}, E::TypeMismatch, 0},
+        {"list as a number", Privacy, M, {QStringList{"1"}}, E::TypeMismatch, 0},
+        {"list as a boolean", DispId::SendIM, M, {"b", "x", QStringList{}}, E::TypeMismatch, 2},
+        {"list as text", DispId::GetProfile, M, {QStringList{"x"}}, E::TypeMismatch, 0},
         {"put on a method", DispId::SendIM, Put, {"bob", "hi", 0}, E::WrongInvokeKind, -1},
         {"LastChatID called with a value", LastId, M, {1}, E::WrongInvokeKind, -1},
         {"LastChatID get with a value", LastId, Get, {1}, E::WrongArgumentCount, -1},
