@@ -42,25 +42,18 @@ protected:
         bridge.write(request(
             "1", "Login", R"(["Alice","pw","127.0.0.1",)" + QByteArray::number(peer.port()) + "]"));
         ASSERT_EQ(bridge.nextLine(), result("1", R"({"AuthServer":"login.oscar.aol.com"})"));
-        ASSERT_TRUE(peer.accept());
-        ASSERT_EQ(peer.read(8), QByteArray("FLAPON\n\n"));
-        peer.send(flap(1, QByteArray("\0\0\0\1", 4)));
+        ASSERT_TRUE(peer.serveSignOn(
+            "m:3\ng:Buddies\nb:bob\nb:carl:Carl C\nd:eve\np:pat\npref:x\nzz\ndone:\n"));
         // Every byte outside printable ASCII travels as one \u00XX character.
         EXPECT_EQ(bridge.nextLine(),
                   event("IncomingPacket", R"({"strPacket":"*\u0001\u0000\u0000\u0000\u0004)"
                                           R"(\u0000\u0000\u0000\u0001"})"));
-        ASSERT_TRUE(peer.readFrame());
-        ASSERT_TRUE(peer.readCommand().startsWith("toc2_login "));
-        peer.sendData("SIGN_ON:TOC2.0");
-        peer.sendData(
-            "CONFIG2:m:3\ng:Buddies\nb:bob\nb:carl:Carl C\nd:eve\np:pat\npref:x\nzz\ndone:\n");
         EXPECT_EQ(
             nextEvent(),
             event("LoggedIn",
                   R"({"strUserName":"alice","BuddyList":["[group]Buddies","bob","carl:Carl C"],)"
                   R"("BlockList":["eve"],"PrivateList":["pat"],"MiscData":["zz"],)"
                   R"("strPreferences":"x","PrivacyMode":3})"));
-        ASSERT_EQ(peer.readCommand(), "toc_init_done");
     }
 
     ScriptedPeer peer;

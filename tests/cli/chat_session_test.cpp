@@ -7,26 +7,12 @@
 namespace lantry::testing {
 namespace {
 
-// Plays one whole sign-on on the peer's newest connection.
-void serveSignOn(ScriptedPeer& peer) {
-    ASSERT_TRUE(peer.accept());
-    ASSERT_EQ(peer.read(8), QByteArray("FLAPON\n\n"));
-    peer.send(flap(1, QByteArray("\0\0\0\1", 4)));
-    auto signOnFrame = peer.readFrame();
-    ASSERT_TRUE(signOnFrame);
-    ASSERT_EQ(signOnFrame->type, 1);
-    ASSERT_TRUE(peer.readCommand().startsWith("toc2_login "));
-    peer.sendData("SIGN_ON:TOC2.0");
-    peer.sendData("CONFIG2:g:Friends\nb:bob:Bobby\ndone:\n");
-    ASSERT_EQ(peer.readCommand(), "toc_init_done");
-}
-
 TEST(ChatSessionTest, ReportsALostConnectionAndSignsOnAgain) {
     ScriptedPeer peer;
     CliProcess chat(
         {"chat", "--server", QStringLiteral("127.0.0.1:%1").arg(peer.port()), "--user", "alice"});
     chat.write("pw");
-    ASSERT_NO_FATAL_FAILURE(serveSignOn(peer));
+    ASSERT_TRUE(peer.serveSignOn("g:Friends\nb:bob:Bobby\ndone:\n"));
     ASSERT_TRUE(chat.lineContaining("Signed on as alice"));
     peer.sendData("UPDATE_BUDDY2:bob:T:0:1700000000:12: OU:");
     const auto entry = chat.lineContaining("Bobby (bob)");
@@ -41,7 +27,7 @@ TEST(ChatSessionTest, ReportsALostConnectionAndSignsOnAgain) {
     EXPECT_TRUE(chat.lineContaining("Not signed on. Type /reconnect"));
 
     chat.write("/reconnect");
-    ASSERT_NO_FATAL_FAILURE(serveSignOn(peer));
+    ASSERT_TRUE(peer.serveSignOn("g:Friends\nb:bob:Bobby\ndone:\n"));
     EXPECT_TRUE(chat.lineContaining("Signed on as alice"));
     chat.write("/im Bob hi (you)");
     EXPECT_EQ(peer.readCommand(), R"j(toc_send_im "bob" "hi \(you\)")j");

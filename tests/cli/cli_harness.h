@@ -90,6 +90,20 @@ public:
             return {};
         return f->payload.chopped(1);
     }
+    // Plays a whole sign-on on the newest connection: the client's greeting, sign-on frame and
+    // login line, then SIGN_ON and CONFIG2 with `configuration`, up to toc_init_done. False
+    // when the client strays from it.
+    bool serveSignOn(const QByteArray& configuration) {
+        if (!accept() || read(8) != QByteArray("FLAPON\n\n"))
+            return false;
+        send(flap(1, QByteArray("\0\0\0\1", 4)));
+        const auto frame = readFrame();
+        if (!frame || frame->type != 1 || !readCommand().startsWith("toc2_login "))
+            return false;
+        sendData("SIGN_ON:TOC2.0");
+        sendData("CONFIG2:" + configuration);
+        return readCommand() == "toc_init_done";
+    }
     // True when nothing more arrives within ms.
     bool quietFor(int ms) {
         pumpUntil([] { return false; }, ms);
