@@ -1,6 +1,6 @@
 // Hostile arguments cannot split or extend a command line: whatever a host passes, each command
-// goes out as one frame whose line splits back into exactly the arguments given, and a text
-// that cannot travel (a NUL byte, more than one frame) is refused with an Error, not sent.
+// goes out as one frame whose line splits back into exactly the arguments given, and a NUL
+// byte, which would end the line early, is refused with an Error and not sent.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -35,7 +35,9 @@ protected:
     std::unique_ptr<Ondrel> control;
 };
 
-TEST_F(Commands, EveryArgumentSplitsBackExactlyWhateverItHolds) {
+// The builders whose exact lines with escaped bytes tests/engine/commands_test.cpp checks are
+// not repeated here.
+TEST_F(Commands, ArgumentsSplitBackExactlyWhateverTheyHold) {
     const std::string nasty = "a\" \"b\\ \\\" $(x) [y] {z} \"";
     const std::string name = "Evil\"Name\\ \"x\"";
     const std::string norm = wire::normalizeName(name);
@@ -45,33 +47,16 @@ TEST_F(Commands, EveryArgumentSplitsBackExactlyWhateverItHolds) {
         Args expected;
     };
     const Case cases[] = {
-        {"SendIM",
-         [&](Ondrel& o) { o.SendIM(name, nasty, true); },
-         {"toc_send_im", norm, nasty, "auto"}},
-        {"SendChat", [&](Ondrel& o) { o.SendChat("", nasty, 7); }, {"toc_chat_send", "7", nasty}},
-        {"InviteUsers",
-         [&](Ondrel& o) { o.InviteUsers("", nasty, name, 7); },
-         {"toc_chat_invite", "7", nasty, norm}},
-        {"JoinChat", [&](Ondrel& o) { o.JoinChat(nasty, 4); }, {"toc_chat_join", "4", nasty}},
         {"GetProfile", [&](Ondrel& o) { o.GetProfile(name); }, {"toc_get_info", norm}},
         {"GetStatus", [&](Ondrel& o) { o.GetStatus(name); }, {"toc_get_status", norm}},
-        {"SetProfile", [&](Ondrel& o) { o.SetProfile(nasty); }, {"toc_set_info", nasty}},
         {"SetAwayMessage", [&](Ondrel& o) { o.SetAwayMessage(nasty); }, {"toc_set_away", nasty}},
-        {"SetCapability", [&](Ondrel& o) { o.SetCapability(nasty); }, {"toc_set_caps", nasty}},
-        {"FormatUserName",
-         [&](Ondrel& o) { o.FormatUserName(nasty); },
-         {"toc_format_nickname", nasty}},
         {"ChangePassword",
          [&](Ondrel& o) { o.ChangePassword(nasty, name); },
          {"toc_change_passwd", nasty, name}},
         {"WarnUser", [&](Ondrel& o) { o.WarnUser(name, false); }, {"toc_evil", norm, "norm"}},
-        {"AddBuddy",
-         [&](Ondrel& o) { o.AddBuddy(nasty, name); },
-         {"toc2_new_buddies", "g:" + nasty + "\nb:" + name + "\n"}},
         {"RemoveBuddy",
          [&](Ondrel& o) { o.RemoveBuddy(nasty, name); },
          {"toc2_remove_buddy", name, nasty}},
-        {"AddGroup", [&](Ondrel& o) { o.AddGroup(nasty); }, {"toc2_new_group", nasty}},
         {"RemoveGroup", [&](Ondrel& o) { o.RemoveGroup(nasty); }, {"toc2_del_group", nasty}},
         {"BlockUser", [&](Ondrel& o) { o.BlockUser(name); }, {"toc2_add_deny", norm}},
         {"UnblockUser", [&](Ondrel& o) { o.UnblockUser(name); }, {"toc2_remove_deny", norm}},
@@ -94,31 +79,21 @@ TEST_F(Commands, EveryArgumentSplitsBackExactlyWhateverItHolds) {
     EXPECT_EQ(sink.events, std::vector<std::string>{});
 }
 
-TEST_F(Commands, TextThatCannotTravelIsRefusedWithAReason) {
+TEST_F(Commands, ANulByteIsRefusedWithAReasonAndTakesNoSequenceNumber) {
     const std::string withNul("ab\0cd", 5);
-    struct Case {
-        const char* what;
-        std::function<void(Ondrel&)> call;
-        const char* reason;
+    const std::function<void(Ondrel&)> calls[] = {
+        [&](Ondrel& o) { o.SendIM("bob", withNul, false); },
+        [&](Ondrel& o) { o.GetStatus(withNul); },
+        [&](Ondrel& o) { o.SendPacket(2, withNul); },
     };
-    const Case cases[] = {
-        {"NUL in a message", [&](Ondrel& o) { o.SendIM("bob", withNul, false); }, "NUL"},
-        {"NUL in a name", [&](Ondrel& o) { o.GetStatus(withNul); }, "NUL"},
-        {"NUL sent raw", [&](Ondrel& o) { o.SendPacket(2, withNul); }, "NUL"},
-        {"more than one frame", [&](Ondrel& o) { o.SetProfile(std::string(70000, 'x')); },
-         "exceed"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        net.sent.clear();
+    for (const auto& call : calls) {
         sink.events.clear();
-        c.call(*control);
+        call(*control);
         EXPECT_EQ(net.sent, "");
         ASSERT_EQ(sink.events.size(), 1u);
         EXPECT_EQ(sink.events[0].rfind("Error(0,", 0), 0u) << sink.events[0];
-        EXPECT_NE(sink.events[0].find(c.reason), std::string::npos) << sink.events[0];
+        EXPECT_NE(sink.events[0].find("NUL"), std::string::npos) << sink.events[0];
     }
-    // The refusals took no sequence numbers: the next frame follows the last one sent.
     control->SendIM("bob", "fine", false);
     const auto frames = parseFrames(net.sent);
     ASSERT_EQ(frames.size(), 1u);

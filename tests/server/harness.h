@@ -1,15 +1,18 @@
 // Clients of a running tocd for the tests: a real control on the Qt socket with a recording
-// sink, and a raw FLAP client for what a control never sends. Both block on the calling
-// thread's Qt event loop, each wait bounded by kWaitMs unless told otherwise.
+// sink, and a raw TCP client for what a control never sends. Waits run the calling thread's
+// Qt event loop, each bounded by kWaitMs unless told otherwise.
 #pragma once
 
-#include <QElapsedTimer>
-#include <QTcpSocket>
 #include <QTest>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -77,99 +80,99 @@ private:
     std::size_t cursor_ = 0;
 };
 
-// A FLAP client on a blocking QTcpSocket.
+// A raw TCP client on 127.0.0.1 that does exactly what the test says and nothing else.
 class RawClient {
 public:
-    bool connect(int port, std::string_view greeting = lantry::wire::kGreeting) {
-        socket_.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(port));
-        if (!socket_.waitForConnected(kWaitMs))
-            return false;
-        write(greeting);
-        return true;
+    explicit RawClient(int port, bool blocking = true) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | (blocking ? 0 : SOCK_NONBLOCK), 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<std::uint16_t>(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const int rc = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+        ok_ = fd_ >= 0 && (rc == 0 || errno == EINPROGRESS);
     }
-
-    void frame(std::uint8_t type, std::string_view payload) {
-        std::string out;
-        lantry::wire::appendFrame(out, type, sequence_++, payload);
-        write(out);
+    ~RawClient() {
+        if (fd_ >= 0)
+            ::close(fd_);
     }
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
 
-    // A data frame as a client sends it: the command and a trailing NUL.
-    void command(std::string_view line) { frame(2, std::string(line) + '\0'); }
-
-    struct Frame {
-        int type = 0;
-        int sequence = 0;
-        std::string payload;
-    };
-
-    // The next whole frame, or nullopt when none arrives in time or the server closed.
-    std::optional<Frame> read(int timeoutMs = kWaitMs) {
-        QElapsedTimer clock;
-        clock.start();
-        while (buffer_.size() < 6 || buffer_.size() < lantry::wire::frameLength(buffer_)) {
-            const auto left = timeoutMs - clock.elapsed();
-            if (left <= 0 ||
-                (socket_.bytesAvailable() == 0 && !socket_.waitForReadyRead(int(left)) &&
-                 socket_.bytesAvailable() == 0)) {
-                return std::nullopt;
-            }
-            const QByteArray data = socket_.readAll();
-            buffer_.append(data.constData(), static_cast<std::size_t>(data.size()));
+    bool ok() const { return ok_; }
+    // Sends what the socket takes without blocking.
+    void send(std::string_view bytes) {
+        while (!bytes.empty()) {
+            const auto n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n <= 0)
+                return;
+            bytes.remove_prefix(static_cast<std::size_t>(n));
         }
-        const auto total = lantry::wire::frameLength(buffer_);
-        Frame f{static_cast<unsigned char>(buffer_[1]), lantry::wire::decodeWord(buffer_.substr(2)),
-                buffer_.substr(6, total - 6)};
-        buffer_.erase(0, total);
-        return f;
     }
-
-    // The payload of the next data frame whose text starts with `prefix` ("" when none).
-    std::string readMessage(const std::string& prefix) {
-        while (auto f = read()) {
-            if (f->type == 2 && f->payload.rfind(prefix, 0) == 0)
-                return f->payload;
+    // Appends what arrived to `input` without waiting; true once the server closed.
+    bool drain() {
+        char buf[4096];
+        for (;;) {
+            const auto n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+            if (n > 0)
+                input.append(buf, static_cast<std::size_t>(n));
+            else
+                return n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
         }
-        return {};
+    }
+    bool closedWithin(int timeoutMs = kWaitMs) {
+        return QTest::qWaitFor([&] { return drain(); }, timeoutMs);
+    }
+    // The first data frame received that starts with `prefix`, waiting for it ("" when none).
+    std::string message(const std::string& prefix) {
+        std::string found;
+        (void)QTest::qWaitFor(
+            [&] {
+                drain();
+                std::string_view in = input;
+                for (std::size_t n;
+                     in.size() >= 6 && in.size() >= (n = lantry::wire::frameLength(in));
+                     in.remove_prefix(n)) {
+                    const auto text = in.substr(6, n - 6);
+                    if (in[1] == 2 && text.substr(0, prefix.size()) == prefix) {
+                        found = text;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            kWaitMs);
+        return found;
+    }
+    void shrinkReceiveBuffer() {
+        const int size = 4096;
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     }
 
-    // Greeting, sign-on frame, login and toc_init_done; true once the configuration arrived.
-    bool signOn(int port, const std::string& name) {
-        const auto serverSignOn = connect(port) ? read() : std::nullopt;
-        if (!serverSignOn || serverSignOn->type != 1)
-            return false;
-        std::string signOnFrame("\0\0\0\1\0\1", 6);
-        signOnFrame += lantry::wire::encodeWord(static_cast<std::int32_t>(name.size())) + name;
-        frame(1, signOnFrame);
-        command("toc2_login login.oscar.aol.com 5190 " + name + " " +
-                lantry::wire::roastPassword("pw") +
-                " English \"test\" 160 US \"\" \"\" 3 0 30303 -kentucky -utf8 1");
-        if (readMessage("CONFIG2:").find("done:\n") == std::string::npos)
-            return false;
-        command("toc_init_done");
-        return true;
-    }
-
-    // True when the server closes the connection within kWaitMs (what it sends is dropped).
-    bool closedByServer() {
-        QElapsedTimer clock;
-        clock.start();
-        while (socket_.state() != QAbstractSocket::UnconnectedState && clock.elapsed() < kWaitMs) {
-            socket_.waitForReadyRead(100);
-            socket_.readAll();
-        }
-        return socket_.state() == QAbstractSocket::UnconnectedState;
-    }
+    std::string input;  // everything received so far
 
 private:
-    void write(std::string_view bytes) {
-        socket_.write(bytes.data(), static_cast<qint64>(bytes.size()));
-        socket_.flush();
-    }
-
-    QTcpSocket socket_;
-    std::string buffer_;
-    std::uint16_t sequence_ = 0;
+    int fd_ = -1;
+    bool ok_ = false;
 };
+
+inline std::string clientFrame(std::uint8_t type, std::string_view payload,
+                               std::uint16_t sequence) {
+    std::string out;
+    lantry::wire::appendFrame(out, type, sequence, payload);
+    return out;
+}
+
+// The whole client side of a sign-on (password "pw"), to be sent at once; the next frame's
+// sequence number is 3.
+inline std::string signOnBytes(const std::string& name) {
+    std::string signOn("\0\0\0\1\0\1", 6);
+    signOn += lantry::wire::encodeWord(static_cast<std::int32_t>(name.size())) + name;
+    const std::string login = "toc2_login login.oscar.aol.com 5190 " + name + " " +
+                              lantry::wire::roastPassword("pw") +
+                              " English \"x\" 160 US \"\" \"\" 3 0 30303 -kentucky -utf8 1";
+    return "FLAPON\r\n\r\n" + clientFrame(1, signOn, 0) + clientFrame(2, login + '\0', 1) +
+           clientFrame(2, std::string("toc_init_done", 14), 2);
+}
 
 }  // namespace tocd::testing

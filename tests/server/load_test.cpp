@@ -1,7 +1,5 @@
 // Several hundred controls at once, each messaging two others: every message arrives exactly
 // once and in the order it was sent.
-#include <QElapsedTimer>
-
 #include "harness.h"
 #include "tocd_process.h"
 
@@ -13,10 +11,7 @@ TEST(Load, HundredsOfSessionsDeliverEveryMessageOnceInOrder) {
     constexpr int kMessages = 10;
     lantry::testing::TocdProcess tocd;
     ASSERT_TRUE(tocd.start({"--signon-burst", "0"}));
-    QElapsedTimer clock;
-    clock.start();
     const auto name = [](int i) { return "user" + std::to_string(i % kSessions); };
-
     std::vector<std::unique_ptr<Client>> clients;
     for (int i = 0; i < kSessions; ++i) {
         clients.push_back(std::make_unique<Client>());
@@ -41,21 +36,19 @@ TEST(Load, HundredsOfSessionsDeliverEveryMessageOnceInOrder) {
         30000);
     QTest::qWait(200);  // anything extra that was on its way
     EXPECT_TRUE(done);
+    // From each of its two senders, a user gets that sender's messages once and in order.
     for (int i = 0; i < kSessions; ++i) {
-        SCOPED_TRACE(name(i));
-        std::vector<std::string> m, n;
-        for (int k = 0; k < kMessages; ++k) {
-            m.push_back("InstantMessage(" + name(i + kSessions - 1) + ",m" + std::to_string(k) +
-                        ",false, O )");
-            n.push_back("InstantMessage(" + name(i + kSessions - 7) + ",n" + std::to_string(k) +
-                        ",false, O )");
+        for (const auto& [from, text] :
+             {std::pair{name(i + kSessions - 1), "m"}, std::pair{name(i + kSessions - 7), "n"}}) {
+            std::vector<std::string> expected;
+            for (int k = 0; k < kMessages; ++k)
+                expected.push_back("InstantMessage(" + from + "," + text + std::to_string(k) +
+                                   ",false, O )");
+            EXPECT_EQ(clients[i]->seen("InstantMessage(" + from + ","), expected) << name(i);
         }
-        EXPECT_EQ(clients[i]->seen("InstantMessage(" + name(i + kSessions - 1) + ","), m);
-        EXPECT_EQ(clients[i]->seen("InstantMessage(" + name(i + kSessions - 7) + ","), n);
         EXPECT_EQ(clients[i]->seen("InstantMessage(").size(), 2u * kMessages);
         EXPECT_EQ(clients[i]->seen("Error("), std::vector<std::string>{});
     }
-    EXPECT_LT(clock.elapsed(), 60000);
 }
 
 }  // namespace

@@ -23,16 +23,46 @@ protected:
     Client alice, bob;
 };
 
-TEST_F(Session, StoredListsAndPrivacySurviveARestart) {
+// The account's other sessions are told of each change; after a restart, tocd reads the lists
+// back from its database, removals included.
+TEST_F(Session, ListChangesReachTheOtherSessionsAndSurviveARestart) {
     QTemporaryDir dir;
     ASSERT_TRUE(tocd.start({"--db", dir.filePath(QStringLiteral("a.db")), "--rate-burst", "0"}));
     EXPECT_EQ(alice.login("Alice", "Sesame42", tocd.port()),
               "LoggedIn(alice,[[group]Buddies|echobot],[],[],[],,1)");
-    alice.control.AddBuddy("Friends", "Joe Smith");
+    Client& second = bob;
+    ASSERT_NE(second.login("alice", "Sesame42", tocd.port()), "");
+    second.sync();
+    alice.control.AddBuddy("Friends \xe9", "Joe Smith");
+    alice.control.AddBuddy("Friends \xe9", "bob");
+    alice.control.RemoveBuddy("Friends \xe9", "bob");
+    alice.control.AddBuddy("Gone", "dave");
+    alice.control.RemoveGroup("Gone");
     alice.control.AddGroup("Empty");
-    alice.control.BlockUser("Mallory");
-    alice.control.AddPrivateUser("carol");
+    for (const char* name : {"Mallory", "eve"})
+        alice.control.BlockUser(name);
+    alice.control.UnblockUser("eve");
+    for (const char* name : {"carol", "bob"})
+        alice.control.AddPrivateUser(name);
+    alice.control.RemovePrivateUser("bob");
     alice.control.SetPrivacy(4);
+    alice.sync();
+    second.sync();
+    std::vector<std::string> changes;
+    for (const auto& e : second.sink.events) {
+        if (e.find("BuddyUpdate") != 0 &&
+            (e.find("Group") == 0 || e.find("Buddy") == 0 || e.find("Private") == 0))
+            changes.push_back(e);
+    }
+    EXPECT_EQ(changes, (std::vector<std::string>{
+                           "GroupAdded(Friends \xe9)", "BuddyAdded(Friends \xe9,Joe Smith,)",
+                           "BuddyAdded(Friends \xe9,bob,)", "BuddyRemoved(Friends \xe9,bob)",
+                           "GroupAdded(Gone)", "BuddyAdded(Gone,dave,)", "GroupRemoved(Gone)",
+                           "GroupAdded(Empty)", "BuddyBlocked(mallory)", "BuddyBlocked(eve)",
+                           "BuddyUnblocked(eve)", "PrivateBuddyAdded(carol)",
+                           "PrivateBuddyAdded(bob)", "PrivateBuddyRemoved(bob)"}));
+    EXPECT_TRUE(alice.seen("BuddyAdded").empty()) << "the session that made a change is told";
+
     // Enough buddies that the configuration travels in several CONFIG2 messages.
     std::string many;
     for (int i = 0; i < 120; ++i) {
@@ -43,7 +73,7 @@ TEST_F(Session, StoredListsAndPrivacySurviveARestart) {
     ASSERT_TRUE(tocd.restart());
     Client again;
     EXPECT_EQ(again.login("alice", "Sesame42", tocd.port()),
-              "LoggedIn(alice,[[group]Buddies|echobot|[group]Friends|Joe Smith|[group]Empty|"
+              "LoggedIn(alice,[[group]Buddies|echobot|[group]Friends \xe9|Joe Smith|[group]Empty|"
               "[group]Many" +
                   many + "],[mallory],[carol],[],,4)");
 }
@@ -69,10 +99,6 @@ TEST_F(Session, PresenceFollowsSignOnAwayIdleWarningsAndSignOff) {
     bob.control.AddBuddy("Buddies", "alice");
     // Each side hears of the other: alice when bob becomes visible, bob when he adds her.
     EXPECT_NE(bob.next("BuddyUpdate(alice,true,0,"), "");
-    // A later session of alice hears of every online buddy when it becomes visible.
-    Client alice2;
-    ASSERT_NE(alice2.login("alice", "pw1", tocd.port()), "");
-    EXPECT_NE(alice2.next("BuddyUpdate(bob,true,0,"), "");
 
     const std::pair<std::function<void()>, std::string> changes[] = {
         {nullptr, ",0, O )"},
@@ -107,8 +133,16 @@ TEST_F(Session, PresenceFollowsSignOnAwayIdleWarningsAndSignOff) {
     }
     alice.control.GetStatus("bob");
     EXPECT_NE(alice.next("BuddyUpdate(bob,true,13,"), "");
-    bob.control.LogOff();
+
+    // A change of privacy mode or of the formatted name reaches a watcher at once.
+    bob.control.SetPrivacy(2);
     EXPECT_EQ(alice.next("BuddyUpdate(bob,"), "BuddyUpdate(bob,false,0,0,0,   )");
+    bob.control.SetPrivacy(1);
+    EXPECT_NE(alice.next("BuddyUpdate(bob,true"), "");
+    bob.control.FormatUserName("B Ob");
+    EXPECT_NE(alice.next("BuddyUpdate(B Ob,true"), "");
+    bob.control.LogOff();
+    EXPECT_EQ(alice.next("BuddyUpdate(B Ob,"), "BuddyUpdate(B Ob,false,0,0,0,   )");
     alice.control.GetStatus("bob");
     EXPECT_EQ(alice.next("Error("), "Error(901,bob is not available)");
 }
@@ -154,35 +188,6 @@ TEST_F(Session, ChatJoinInviteWhisperLeaveAndSignOff) {
     EXPECT_EQ(alice.next("ChatUserUpdate(carol"), "ChatUserUpdate(carol,false," + sid + ")");
 }
 
-TEST_F(Session, ListChangesReachTheAccountsOtherSessions) {
-    Client& second = bob;
-    ASSERT_NE(alice.login("alice", "pw1", tocd.port()), "");
-    ASSERT_NE(second.login("alice", "pw1", tocd.port()), "");
-    second.sync();
-    alice.control.AddBuddy("Friends", "Joe Smith");
-    alice.control.AddGroup("Work");
-    alice.control.RemoveBuddy("Friends", "joesmith");
-    alice.control.RemoveGroup("Work");
-    alice.control.BlockUser("mallory");
-    alice.control.UnblockUser("mallory");
-    alice.control.AddPrivateUser("carol");
-    alice.control.RemovePrivateUser("carol");
-    alice.sync();
-    second.sync();
-    std::vector<std::string> changes;
-    for (const auto& e : second.sink.events) {
-        if (e.find("BuddyUpdate") != 0 &&
-            (e.find("Group") == 0 || e.find("Buddy") == 0 || e.find("Private") == 0))
-            changes.push_back(e);
-    }
-    EXPECT_EQ(changes, (std::vector<std::string>{
-                           "GroupAdded(Friends)", "BuddyAdded(Friends,Joe Smith,)",
-                           "GroupAdded(Work)", "BuddyRemoved(Friends,Joe Smith)",
-                           "GroupRemoved(Work)", "BuddyBlocked(mallory)", "BuddyUnblocked(mallory)",
-                           "PrivateBuddyAdded(carol)", "PrivateBuddyRemoved(carol)"}));
-    EXPECT_TRUE(alice.seen("BuddyAdded").empty()) << "the session that made a change is not told";
-}
-
 // Privacy modes decide both presence and messages; table-driven over what bob allows.
 TEST_F(Session, PrivacyModesGovernPresenceAndMessages) {
     const struct {
@@ -217,57 +222,39 @@ TEST_F(Session, PrivacyModesGovernPresenceAndMessages) {
         owner.sync();
         EXPECT_EQ(owner.seen("InstantMessage(alice,knock").size(), c.visible ? 1u : 0u);
     }
-
-    // A change of mode reaches a watcher at once.
-    signOnBoth();
-    alice.control.AddBuddy("Friends", "bob");
-    EXPECT_NE(alice.next("BuddyUpdate(bob,true"), "");
-    bob.control.SetPrivacy(2);
-    EXPECT_EQ(alice.next("BuddyUpdate(bob,"), "BuddyUpdate(bob,false,0,0,0,   )");
-    bob.control.SetPrivacy(1);
-    EXPECT_NE(alice.next("BuddyUpdate(bob,true"), "");
 }
 
-TEST_F(Session, WrongPasswordTooManySessionsAndClosedRegistrationAreRefused) {
+TEST_F(Session, SignOnRefusalsAndAccountChanges) {
     ASSERT_NE(alice.login("alice", "right", tocd.port()), "");
     Client wrong;
     wrong.control.Login("alice", "wrong", "127.0.0.1", tocd.port());
     EXPECT_EQ(wrong.next("Error("), "Error(980,Invalid account or password)");
     EXPECT_NE(wrong.next("WinsockError("), "") << "the refused connection stays open";
+
+    // A refusal is only an error, with no confirmation after it.
+    alice.control.ChangePassword("wrong", "new");
+    alice.control.FormatUserName("Alicia");
+    alice.control.ChangePassword("right", "new pass");
+    alice.control.FormatUserName("Al Ice");
+    alice.sync();
+    EXPECT_EQ(alice.seen("Error("),
+              std::vector<std::string>(2, "Error(911,Error validating input)"));
+    EXPECT_EQ(alice.seen("PasswordChanged(").size(), 1u);
+    EXPECT_EQ(alice.seen("ScreenNameFormatted(").size(), 1u);
+    wrong.control.Login("alice", "right", "127.0.0.1", tocd.port());
+    EXPECT_EQ(wrong.next("Error("), "Error(980,Invalid account or password)");
+
     Client more[5];
     for (int i = 0; i < 4; ++i)
-        ASSERT_NE(more[i].login("alice", "right", tocd.port()), "");
-    more[4].control.Login("alice", "right", "127.0.0.1", tocd.port());
+        ASSERT_NE(more[i].login("alice", "new pass", tocd.port()), "");
+    EXPECT_EQ(more[0].seen("ScreennameFormat("),
+              std::vector<std::string>{"ScreennameFormat(Al Ice)"});
+    more[4].control.Login("alice", "new pass", "127.0.0.1", tocd.port());
     EXPECT_EQ(more[4].next("Error("), "Error(913,Error code: 913)");
 
     ASSERT_TRUE(tocd.start({"--closed"}));
     bob.control.Login("stranger", "pw", "127.0.0.1", tocd.port());
     EXPECT_EQ(bob.next("Error("), "Error(980,Invalid account or password)");
-}
-
-TEST_F(Session, PasswordChangeAndNicknameFormat) {
-    signOnBoth();
-    bob.control.AddBuddy("Friends", "alice");
-    EXPECT_NE(bob.next("BuddyUpdate(alice,true"), "");
-    // A refusal is only an error, with no confirmation after it.
-    alice.control.ChangePassword("wrong", "new");
-    EXPECT_EQ(alice.next("Error("), "Error(911,Error validating input)");
-    alice.control.FormatUserName("Alicia");
-    EXPECT_EQ(alice.next("Error("), "Error(911,Error validating input)");
-    alice.control.ChangePassword("pw1", "new pass");
-    alice.control.FormatUserName("Al Ice");
-    EXPECT_EQ(alice.next("ScreennameFormat("), "ScreennameFormat(Al Ice)");
-    EXPECT_NE(bob.next("BuddyUpdate(Al Ice,true"), "");
-    alice.sync();
-    EXPECT_EQ(alice.seen("PasswordChanged(").size(), 1u);
-    EXPECT_EQ(alice.seen("ScreenNameFormatted(").size(), 1u);
-    EXPECT_EQ(alice.seen("Error(").size(), 2u);
-
-    Client oldPassword, newPassword;
-    oldPassword.control.Login("alice", "pw1", "127.0.0.1", tocd.port());
-    EXPECT_EQ(oldPassword.next("Error("), "Error(980,Invalid account or password)");
-    newPassword.control.Login("alice", "new pass", "127.0.0.1", tocd.port());
-    EXPECT_EQ(newPassword.next("ScreennameFormat("), "ScreennameFormat(Al Ice)");
 }
 
 TEST_F(Session, ProfileIsServedOverHttpWithMarkupMadeSafe) {

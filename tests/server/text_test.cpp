@@ -1,3 +1,4 @@
+// How CONFIG2 texts are cut is checked by fuzz/tocd_text_fuzz.cpp against its definition.
 #include "text.h"
 
 #include <gtest/gtest.h>
@@ -31,28 +32,6 @@ TEST(BuddyText, GroupsBuddiesAliasesInOrder) {
     EXPECT_EQ(render(parseBuddyText("{g:Friends\nb:Joe Smith:Joey\nb:ann\r\ng:Work\nx:y\n}", "B")),
               "Friends//;Friends/Joe Smith/Joey;Friends/ann/;Work//;");
     EXPECT_EQ(render(parseBuddyText("b:bob", "Buddies")), "Buddies/bob/;");
-}
-
-TEST(ConfigChunks, StayWithinTheLimitAndEndWithDone) {
-    std::vector<std::string> lines;
-    std::string expected;
-    for (int i = 0; i < 300; ++i) {
-        lines.push_back("b:buddy" + std::to_string(i));
-        expected += lines.back() + "\n";
-    }
-    const auto chunks = configChunks(lines, 200);
-    ASSERT_GT(chunks.size(), 1u);
-    std::string joined;
-    for (std::size_t i = 0; i < chunks.size(); ++i) {
-        EXPECT_LE(chunks[i].size(), 200u);
-        // Only the last text may carry the end marker the client looks for.
-        EXPECT_EQ(chunks[i].find("done:\n") != std::string::npos, i + 1 == chunks.size());
-        joined += chunks[i];
-    }
-    EXPECT_EQ(joined, expected + "done:\n");
-    EXPECT_EQ(configChunks({std::string(500, 'x')}, 100),
-              (std::vector<std::string>{std::string(500, 'x') + "\n", "done:\n"}));
-    EXPECT_EQ(configChunks({}, 100), std::vector<std::string>{"done:\n"});
 }
 
 TEST(Html, EscapesMarkupAndKeepsOtherBytes) {
