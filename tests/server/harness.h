@@ -99,6 +99,7 @@ public:
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
 
+    // False when the connection could not even be started.
     bool ok() const { return ok_; }
     // Sends what the socket takes without blocking.
     void send(std::string_view bytes) {

@@ -1,4 +1,5 @@
 // Real controls signed on to a running tocd: what one user does, the others see.
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <functional>
@@ -24,10 +25,11 @@ protected:
 };
 
 // The account's other sessions are told of each change; after a restart, tocd reads the lists
-// back from its database, removals included.
+// back from its database, removals included. Passwords are never stored in clear.
 TEST_F(Session, ListChangesReachTheOtherSessionsAndSurviveARestart) {
     QTemporaryDir dir;
-    ASSERT_TRUE(tocd.start({"--db", dir.filePath(QStringLiteral("a.db")), "--rate-burst", "0"}));
+    const QString db = dir.filePath(QStringLiteral("a.db"));
+    ASSERT_TRUE(tocd.start({"--db", db, "--rate-burst", "0"}));
     EXPECT_EQ(alice.login("Alice", "Sesame42", tocd.port()),
               "LoggedIn(alice,[[group]Buddies|echobot],[],[],[],,1)");
     Client& second = bob;
@@ -76,6 +78,14 @@ TEST_F(Session, ListChangesReachTheOtherSessionsAndSurviveARestart) {
               "LoggedIn(alice,[[group]Buddies|echobot|[group]Friends \xe9|Joe Smith|[group]Empty|"
               "[group]Many" +
                   many + "],[mallory],[carol],[],,4)");
+    again.control.ChangePassword("Sesame42", "Open\xff");
+    again.sync();
+    for (const QString& name : {db, db + QStringLiteral("-wal")}) {
+        QFile file(name);
+        const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        EXPECT_FALSE(bytes.contains("Sesame42") || bytes.contains("Open\xff")) << "in clear";
+    }
+    EXPECT_EQ(alice.login("alice", "Open\xff", tocd.port()).rfind("LoggedIn(", 0), 0u);
 }
 
 TEST_F(Session, InstantMessagesAndTypingNoticesReachTheOtherUser) {
