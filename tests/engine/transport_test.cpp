@@ -57,7 +57,7 @@ TEST_F(TransportTest, NothingIsSentOrNumberedWhileNotConnected) {
     EXPECT_TRUE(takeEvents().empty());
 }
 
-TEST_F(TransportTest, TheLargestFrameGoesOutAndOneByteMoreIsRefused) {
+TEST_F(TransportTest, TheLargestFrameGoesOutAndOneByteMoreIsRefusedWithoutANumber) {
     control->SendPacket(2, std::string(65534, 'x'));  // 65535 with its NUL
     EXPECT_EQ(net.sent.size(), 6u + 65535u);
     EXPECT_EQ(net.sent.substr(4, 2), "\xff\xff");
@@ -68,6 +68,8 @@ TEST_F(TransportTest, TheLargestFrameGoesOutAndOneByteMoreIsRefused) {
     ASSERT_EQ(events.size(), 1u);
     EXPECT_TRUE(startsWith(events[0], "Error(0,")) << events[0];
     EXPECT_NE(events[0].find("65536 bytes"), std::string::npos) << events[0];
+    control->SendPacket(2, "next");
+    EXPECT_EQ(parseFrames(net.sent).at(0).sequence, 1) << "the refusal took no number";
 }
 
 TEST_F(TransportTest, FrameTypesAreActedOn) {
