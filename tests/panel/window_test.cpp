@@ -28,17 +28,13 @@ using lantry::EventNumber;
 
 class PanelWindow : public ::testing::Test {
 protected:
-    // A shown window whose control signs on to `port` (no server when 0) and logs its events.
+    // A shown window whose control signs on to 127.0.0.1:`port` and logs its events.
     void open(int port = 0) {
         QString error;
         lantry::ControlObject* control = createOndrelControl(&error);
         ASSERT_NE(control, nullptr) << error.toStdString();
         control->connectEvents([this](int n, QVariantList& args) { events_.push_back({n, args}); });
-        ServerSettings server;
-        if (port != 0) {
-            server.host = QStringLiteral("127.0.0.1");
-            server.port = QString::number(port);
-        }
+        const ServerSettings server{QStringLiteral("127.0.0.1"), QString::number(port)};
         window_ = std::make_unique<SignpadWindow>(control, server);
         window_->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
