@@ -102,7 +102,8 @@ def main():
         # measured alone with 0 buddies; linearity is judged on the time above it.
         fixed = by_size.pop(0, None)
         pts = [(size, t) for size, t in pts if size > 0]
-        plot[title] = pts
+        plot[title if fixed is None else f"{title}, above its fixed part"] = (
+            pts if fixed is None else [(size, t - fixed) for size, t in pts])
         header = f"| {unit} | time | ns per {one} | ratio to half the size |"
         if fixed is not None:
             lines += [f"### {title}", "",
