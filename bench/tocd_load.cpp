@@ -25,7 +25,7 @@
 #include "ondrel/ondrel.h"
 #include "ondrel/qt_socket.h"
 #include "ondrel/wire.h"
-#include "tocd_runner.h"
+#include "server_process.h"
 
 namespace {
 
@@ -284,7 +284,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    ondrel_bench::ServerProcess tocd;
+    lantry::testing::ServerProcess tocd;
     if (!tocd.start(o.tocd,
                     {"--listen", "127.0.0.1:0", "--signon-burst", "0", "--rate-burst", "0",
                      "--keepalive", "0"},
@@ -339,7 +339,7 @@ int main(int argc, char** argv) {
     clients.clear();
     tocd.stop();
 
-    ondrel_bench::ServerProcess echo;
+    lantry::testing::ServerProcess echo;
     if (!echo.start(QCoreApplication::applicationFilePath(), {"--echo-server"})) {
         std::fprintf(stderr, "tocd_load: echo server %s\n", qPrintable(echo.errorText()));
         return 1;

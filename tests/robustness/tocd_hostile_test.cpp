@@ -8,7 +8,7 @@
 #include <cstdio>
 
 #include "harness.h"
-#include "tocd_runner.h"
+#include "server_process.h"
 
 namespace {
 
@@ -52,7 +52,7 @@ protected:
         EXPECT_TRUE(alice.seen("WinsockError").empty() && bob.seen("WinsockError").empty());
     }
 
-    ondrel_bench::ServerProcess tocd;
+    lantry::testing::ServerProcess tocd;
     Client alice, bob;
     std::int64_t startRss = 0;
 };

@@ -23,8 +23,8 @@ TEST(Load, HundredsOfSessionsDeliverEveryMessageOnceInOrder) {
 
     for (int k = 0; k < kMessages; ++k) {
         for (int i = 0; i < kSessions; ++i) {
-            clients[i]->control.SendIM(name(i + 1), "m" + std::to_string(k), false);
-            clients[i]->control.SendIM(name(i + 7), "n" + std::to_string(k), false);
+            clients[i]->control.SendIM(name(i + 1), std::to_string(k).insert(0, 1, 'm'), false);
+            clients[i]->control.SendIM(name(i + 7), std::to_string(k).insert(0, 1, 'n'), false);
         }
     }
     const bool done = QTest::qWaitFor(

@@ -1,7 +1,9 @@
-// Starts a private tocd (or any server that prints "... listening on ADDR:PORT" first) on a
-// free port of 127.0.0.1 and reads its resident memory from /proc, for the load generator and
-// the hostile-client tests. Blocking calls, bounded by their timeouts; stops the server on
-// destruction.
+// A server run as a child process for one test or benchmark: any program that prints
+// "... listening on ADDR:PORT" as its first line of standard output (tocd, or an echo server),
+// stopped on destruction. It also reads the child's memory and descriptors from /proc.
+//
+// Threading: the thread that owns the QCoreApplication. start() and stop() block (bounded by
+// their timeouts) and run no event loop.
 #pragma once
 
 #include <QByteArray>
@@ -14,8 +16,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
-namespace ondrel_bench {
+namespace lantry::testing {
 
 class ServerProcess {
 public:
@@ -24,11 +27,14 @@ public:
     ServerProcess& operator=(const ServerProcess&) = delete;
     ~ServerProcess() { stop(); }
 
-    // False with errorText() when the server does not report its port within timeoutMs. A quiet
-    // server's log (stderr) is dropped, else it goes to ours.
+    // Starts `program` with `args` and waits until it reports its port. False (with
+    // errorText()) when it does not start, exits, or stays silent for timeoutMs. The child's
+    // log (stderr) is forwarded to ours, so it shows next to a failure, unless `quiet`. A
+    // running instance is stopped first.
     bool start(const QString& program, const QStringList& args, bool quiet = false,
                int timeoutMs = 15000) {
         stop();
+        error_.clear();
         process_ = std::make_unique<QProcess>();
         if (quiet)
             process_->setStandardErrorFile(QProcess::nullDevice());
@@ -43,42 +49,57 @@ public:
         while (!out.contains('\n')) {
             const auto left = timeoutMs - clock.elapsed();
             if (left <= 0)
-                return fail("printed no listening line in time");
+                return fail(QStringLiteral("printed no listening line in time"));
             if (!process_->waitForReadyRead(static_cast<int>(left)) &&
-                process_->state() != QProcess::Running)
-                return fail("exited before listening");
+                process_->state() != QProcess::Running) {
+                return fail(
+                    QStringLiteral("exited before listening, code %1").arg(process_->exitCode()));
+            }
             out += process_->readAllStandardOutput();
         }
         const QByteArray line = out.left(out.indexOf('\n'));
+        const auto colon = line.lastIndexOf(':');
         bool ok = false;
-        port_ = line.mid(line.lastIndexOf(':') + 1).toInt(&ok);
-        if (!line.contains("listening on ") || !ok || port_ <= 0)
+        const int port = colon > 0 ? line.mid(colon + 1).toInt(&ok) : 0;
+        if (!line.contains("listening on ") || !ok || port <= 0 || port > 65535)
             return fail("unexpected first line: " + QString::fromLatin1(line));
+        port_ = port;
         return true;
     }
 
-    void stop() {
+    // SIGTERM, then SIGKILL when the child has not ended within timeoutMs. Returns its exit
+    // code (-1 when it had to be killed or was not running).
+    int stop(int timeoutMs = 5000) {
         if (!process_)
-            return;
+            return -1;
+        int code = -1;
         if (process_->state() != QProcess::NotRunning) {
             process_->terminate();
-            if (!process_->waitForFinished(5000)) {
+            if (process_->waitForFinished(timeoutMs)) {
+                code = process_->exitStatus() == QProcess::NormalExit ? process_->exitCode() : -1;
+            } else {
                 process_->kill();
-                process_->waitForFinished(5000);
+                process_->waitForFinished(timeoutMs);
             }
+        } else if (process_->exitStatus() == QProcess::NormalExit) {
+            code = process_->exitCode();
         }
         process_.reset();
+        port_ = 0;
+        return code;
     }
 
     bool running() const { return process_ && process_->state() == QProcess::Running; }
     std::int32_t port() const { return port_; }
+    std::string host() const { return "127.0.0.1"; }
     QString errorText() const { return error_; }
+    // The process itself, for tests that signal it or read its state.
+    QProcess* process() const { return process_.get(); }
 
     // Resident memory in bytes (VmRSS), 0 when unknown.
     std::int64_t residentBytes() const { return statusField("VmRSS:"); }
     // Peak resident memory in bytes (VmHWM), 0 when unknown.
     std::int64_t peakResidentBytes() const { return statusField("VmHWM:"); }
-
     // Open file descriptors (sockets included), -1 when unknown.
     int openDescriptors() const {
         if (!running())
@@ -104,13 +125,17 @@ private:
     }
     bool fail(const QString& why) {
         error_ = why;
-        stop();
+        if (process_ && process_->state() != QProcess::NotRunning) {
+            process_->kill();
+            process_->waitForFinished(5000);
+        }
+        process_.reset();
         return false;
     }
 
     std::unique_ptr<QProcess> process_;
-    std::int32_t port_ = 0;
     QString error_;
+    std::int32_t port_ = 0;
 };
 
-}  // namespace ondrel_bench
+}  // namespace lantry::testing
