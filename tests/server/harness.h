@@ -1,6 +1,5 @@
-// Clients of a running tocd for the tests: a real control on the Qt socket with a recording
-// sink, and a raw TCP client for what a control never sends. Waits run the calling thread's
-// Qt event loop, each bounded by kWaitMs unless told otherwise.
+// Clients of a running tocd: a real control on the Qt socket with a recording sink, and a raw
+// TCP client for what a control never sends. Waits run this thread's Qt event loop, bounded.
 #pragma once
 
 #include <QElapsedTimer>
@@ -10,8 +9,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <cerrno>
 
 #include <gtest/gtest.h>
 
@@ -27,19 +24,18 @@ namespace tocd::testing {
 
 constexpr int kWaitMs = 5000;
 
-// One control signed on (or trying to) through tocd; events are read in order with next().
+// Events are read in order with next(); seen() looks at all of them.
 class Client {
 public:
     Client() : control(std::make_unique<lantry::QtSocket>(), &sink) {}
 
-    // Signs on and waits for LoggedIn; returns its event line, or "" on failure.
+    // The LoggedIn event line, or "" on failure.
     std::string login(const std::string& name, const std::string& password, int port) {
         control.Login(name, password, "127.0.0.1", port);
         return next("LoggedIn(");
     }
 
-    // The first event from the cursor on that starts with `prefix`, waiting for it; the cursor
-    // moves past it. "" when none came in time.
+    // The first event after the cursor that starts with `prefix` ("" when none came in time).
     std::string next(const std::string& prefix, int timeoutMs = kWaitMs) {
         std::string found;
         (void)QTest::qWaitFor(
@@ -57,7 +53,6 @@ public:
         return found;
     }
 
-    // Every event so far that starts with `prefix`, without waiting.
     std::vector<std::string> seen(const std::string& prefix) const {
         std::vector<std::string> out;
         for (const auto& e : sink.events) {
@@ -67,10 +62,9 @@ public:
         return out;
     }
 
-    // Waits until the server has handled every command sent so far (its answers come in order).
+    // Returns once tocd has answered every command sent so far (it answers in order).
     void sync() {
-        // Only an answer to this request counts: echobot's presence also arrives at sign-on.
-        cursor_ = sink.events.size();
+        cursor_ = sink.events.size();  // echobot's presence also arrives at sign-on
         control.GetStatus("echobot");
         ASSERT_NE(next("BuddyUpdate(EchoBot,true"), "");
     }
@@ -82,7 +76,6 @@ private:
     std::size_t cursor_ = 0;
 };
 
-// A raw TCP client on 127.0.0.1 that does exactly what the test says and nothing else.
 class RawClient {
 public:
     explicit RawClient(int port, bool blocking = true) {
@@ -91,37 +84,26 @@ public:
         addr.sin_family = AF_INET;
         addr.sin_port = htons(static_cast<std::uint16_t>(port));
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        const int rc = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        ok_ = fd_ >= 0 && (rc == 0 || errno == EINPROGRESS);
+        (void)::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     }
-    ~RawClient() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
+    ~RawClient() { ::close(fd_); }
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
 
-    // False when the connection could not even be started.
-    bool ok() const { return ok_; }
-    // Sends what the socket takes without blocking.
+    // What the socket takes without blocking.
     void send(std::string_view bytes) {
-        while (!bytes.empty()) {
-            const auto n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n <= 0)
+        for (ssize_t n; !bytes.empty(); bytes.remove_prefix(static_cast<std::size_t>(n))) {
+            if ((n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT)) <= 0)
                 return;
-            bytes.remove_prefix(static_cast<std::size_t>(n));
         }
     }
     // Appends what arrived to `input` without waiting; true once the server closed.
     bool drain() {
         char buf[4096];
-        for (;;) {
-            const auto n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
-            if (n > 0)
-                input.append(buf, static_cast<std::size_t>(n));
-            else
-                return n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
-        }
+        ssize_t n;
+        while ((n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT)) > 0)
+            input.append(buf, static_cast<std::size_t>(n));
+        return n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
     }
     // Polls the socket itself, so that the time to the close is known to a millisecond.
     bool closedWithin(int timeoutMs = kWaitMs) {
@@ -134,37 +116,19 @@ public:
         }
         return true;
     }
-    // The first data frame received that starts with `prefix`, waiting for it ("" when none).
-    std::string message(const std::string& prefix) {
-        std::string found;
-        (void)QTest::qWaitFor(
-            [&] {
-                drain();
-                std::string_view in = input;
-                for (std::size_t n;
-                     in.size() >= 6 && in.size() >= (n = lantry::wire::frameLength(in));
-                     in.remove_prefix(n)) {
-                    const auto text = in.substr(6, n - 6);
-                    if (in[1] == 2 && text.substr(0, prefix.size()) == prefix) {
-                        found = text;
-                        return true;
-                    }
-                }
-                return false;
-            },
-            kWaitMs);
-        return found;
+    // Waits for a frame holding exactly `text`: its length field is matched too.
+    bool received(const std::string& text) {
+        std::string framed;
+        lantry::wire::appendFrame(framed, 2, 0, text);
+        return QTest::qWaitFor(
+            [&] { return drain(), input.find(framed.substr(4)) != std::string::npos; }, kWaitMs);
     }
-    void shrinkReceiveBuffer() {
-        const int size = 4096;
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-    }
+    int fd() const { return fd_; }
 
     std::string input;  // everything received so far
 
 private:
     int fd_ = -1;
-    bool ok_ = false;
 };
 
 inline std::string clientFrame(std::uint8_t type, std::string_view payload,
@@ -174,8 +138,7 @@ inline std::string clientFrame(std::uint8_t type, std::string_view payload,
     return out;
 }
 
-// The whole client side of a sign-on (password "pw"), to be sent at once; the next frame's
-// sequence number is 3.
+// A whole sign-on with password "pw", sent at once; the next frame's sequence number is 3.
 inline std::string signOnBytes(const std::string& name) {
     std::string signOn("\0\0\0\1\0\1", 6);
     signOn += lantry::wire::encodeWord(static_cast<std::int32_t>(name.size())) + name;

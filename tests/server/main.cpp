@@ -1,4 +1,4 @@
-// The controls under test run on this thread's Qt event loop.
+// The clients under test run on this thread's Qt event loop.
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>

@@ -1,39 +1,49 @@
-// The framing and the limits. Bad input of every other kind is in tests/robustness
-// (tocd_hostile_test.cpp).
+// tocd's text rules, its framing and its limits. Bad input of every other kind is in
+// tests/robustness/tocd_hostile_test.cpp; the frames themselves are checked on every input by
+// fuzz/tocd_session_fuzz.cpp.
 #include "harness.h"
+#include "text.h"
 #include "tocd_process.h"
 
 namespace tocd::testing {
 namespace {
 
-// The frames themselves (sequence numbers from 0, the sign-on frame first, no NUL after a
-// message) are checked on every input by fuzz/tocd_session_fuzz.cpp.
-TEST(Protocol, CrLfGreetingAndTheOlderSignOnCommandAreAccepted) {
-    lantry::testing::TocdProcess tocd;
-    ASSERT_TRUE(tocd.start());
-    RawClient c(tocd.port());
-    c.send("FLAPON\r\n\r\n" + clientFrame(1, std::string("\0\0\0\1\0\1\0\3bob", 11), 0) +
-           clientFrame(2,
-                       "toc_signon login.oscar.aol.com 5190 bob " +
-                           lantry::wire::roastPassword("pw") + " english \"x\"" + '\0',
-                       1));
-    EXPECT_EQ(c.message("CONFIG2:"), "CONFIG2:g:Buddies\nb:echobot\nm:1\ndone:\n");
+TEST(Text, ScreenNamesFieldsAndBuddyText) {
+    const std::pair<const char*, bool> names[] = {
+        {"Joe Smith", true}, {"a1b", true},   {"abcdefghijklmnop", true},   {"ab", false},
+        {"a b", false},      {"1abc", false}, {"abcdefghijklmnopq", false}, {"al:ice", false}};
+    for (const auto& [name, valid] : names)
+        EXPECT_EQ(isValidScreenName(name), valid) << name;
+    EXPECT_TRUE(isSafeField(std::string(64, 'x')));
+    for (const std::string& bad : {std::string(), std::string("a\0b", 3), std::string(65, 'x')})
+        EXPECT_FALSE(isSafeField(bad)) << bad;
+
+    std::string buddies;
+    for (const auto& e :
+         parseBuddyText("{g:Friends\nb:Joe Smith:Joey\nb:ann\r\ng:Work\nx:y\n}", "B"))
+        buddies += e.group + "/" + e.name + "/" + e.alias + ";";
+    EXPECT_EQ(buddies, "Friends//;Friends/Joe Smith/Joey;Friends/ann/;Work//;");
+    EXPECT_EQ(parseBuddyText("b:bob", "Buddies").at(0).group, "Buddies");
 }
 
-// A command is cut at its first NUL, so the bytes after it never reach a reply where a client
-// would cut the message short; 2048 bytes are served, 2049 end the connection.
-TEST(Protocol, CommandsEndAtTheirFirstNulAndAt2048Bytes) {
+// A command ends at its first NUL, so the bytes after it never reach a reply where a client would
+// cut the message short; 2048 bytes are served, 2049 end the connection.
+TEST(Protocol, OlderSignOnCommandsEndAtTheirFirstNulAndAt2048Bytes) {
     lantry::testing::TocdProcess tocd;
     ASSERT_TRUE(tocd.start());
     RawClient c(tocd.port());
-    c.send(signOnBytes("edge") + clientFrame(2, std::string("toc_get_status ghost\0\0\0", 23), 3) +
-           clientFrame(2, std::string("toc2_send_im_enc echobot F U en cut\0off\0", 40), 4) +
-           clientFrame(2, "toc_set_info \"" + std::string(2048 - 15, 'y') + "\"" + '\0', 5) +
-           clientFrame(2, std::string("toc_no_such_command 1", 22), 6));
-    EXPECT_EQ(c.message("ERROR:901"), "ERROR:901:ghost");
-    EXPECT_EQ(c.message("IM_IN_ENC2"), "IM_IN_ENC2:EchoBot:F:F:T: O :F:L:en:cut");
-    EXPECT_EQ(c.message("ERROR:911"), "ERROR:911");
-    c.send(clientFrame(2, "toc_set_info \"" + std::string(2049 - 15, 'y') + "\"", 7));  // no NUL
+    const std::string roasted = lantry::wire::roastPassword("pw");
+    c.send("FLAPON\r\n\r\n" + clientFrame(1, std::string("\0\0\0\1\0\1\0\3bob", 11), 0) +
+           clientFrame(2, "toc_signon host 5190 bob " + roasted + " english \"x\"" + '\0', 1) +
+           clientFrame(2, std::string("toc_get_status ghost\0\0\0", 23), 2) +
+           clientFrame(2, std::string("toc2_send_im_enc echobot F U en cut\0off\0", 40), 3) +
+           clientFrame(2, "toc_set_info \"" + std::string(2048 - 15, 'y') + "\"" + '\0', 4) +
+           clientFrame(2, std::string("toc_no_such_command 1", 22), 5));
+    EXPECT_TRUE(c.received("CONFIG2:g:Buddies\nb:echobot\nm:1\ndone:\n"));
+    EXPECT_TRUE(c.received("ERROR:901:ghost"));
+    EXPECT_TRUE(c.received("IM_IN_ENC2:EchoBot:F:F:T: O :F:L:en:cut"));
+    EXPECT_TRUE(c.received("ERROR:911"));
+    c.send(clientFrame(2, "toc_set_info \"" + std::string(2049 - 15, 'y') + "\"", 6));  // no NUL
     EXPECT_TRUE(c.closedWithin());
 }
 
@@ -59,8 +69,7 @@ TEST(Protocol, KeepAliveFramesAndCleanShutdown) {
     Client c;
     c.sink.recordPackets = true;
     ASSERT_NE(c.login("quiet", "pw", tocd.port()), "");
-    const std::string keepAlive = c.next("IncomingPacket(*\x05", 4000);
-    ASSERT_EQ(keepAlive.size(), 22u) << "one empty frame";
+    EXPECT_EQ(c.next("IncomingPacket(*\x05", 4000).size(), 22u) << "one empty frame";
     EXPECT_EQ(tocd.stop(), 0);
     EXPECT_NE(c.next("WinsockError("), "");
 }

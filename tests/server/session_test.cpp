@@ -1,8 +1,7 @@
 // Real controls signed on to a running tocd: what one user does, the others see.
 #include <QFile>
+#include <QTcpSocket>
 #include <QTemporaryDir>
-
-#include <functional>
 
 #include "harness.h"
 #include "tocd_process.h"
@@ -15,16 +14,11 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(tocd.start({"--signon-burst", "0"})) << tocd.errorText().toStdString();
     }
-    void signOnBoth() {
-        ASSERT_NE(alice.login("alice", "pw1", tocd.port()), "");
-        ASSERT_NE(bob.login("bob", "pw2", tocd.port()), "");
-        bob.sync();
-    }
     lantry::testing::TocdProcess tocd;
     Client alice, bob;
 };
 
-// The account's other sessions are told of each change; after a restart, tocd reads the lists
+// The account's other sessions are told of each change; after a restart tocd reads the lists
 // back from its database, removals included. Passwords are never stored in clear.
 TEST_F(Session, ListChangesReachTheOtherSessionsAndSurviveARestart) {
     QTemporaryDir dir;
@@ -32,27 +26,32 @@ TEST_F(Session, ListChangesReachTheOtherSessionsAndSurviveARestart) {
     ASSERT_TRUE(tocd.start({"--db", db, "--rate-burst", "0"}));
     EXPECT_EQ(alice.login("Alice", "Sesame42", tocd.port()),
               "LoggedIn(alice,[[group]Buddies|echobot],[],[],[],,1)");
-    Client& second = bob;
-    ASSERT_NE(second.login("alice", "Sesame42", tocd.port()), "");
-    second.sync();
+    ASSERT_NE(bob.login("alice", "Sesame42", tocd.port()), "");
+    bob.sync();
     alice.control.AddBuddy("Friends \xe9", "Joe Smith");
     alice.control.AddBuddy("Friends \xe9", "bob");
     alice.control.RemoveBuddy("Friends \xe9", "bob");
     alice.control.AddBuddy("Gone", "dave");
     alice.control.RemoveGroup("Gone");
     alice.control.AddGroup("Empty");
-    for (const char* name : {"Mallory", "eve"})
-        alice.control.BlockUser(name);
+    alice.control.BlockUser("Mallory");
+    alice.control.BlockUser("eve");
     alice.control.UnblockUser("eve");
-    for (const char* name : {"carol", "bob"})
-        alice.control.AddPrivateUser(name);
+    alice.control.AddPrivateUser("carol");
+    alice.control.AddPrivateUser("bob");
     alice.control.RemovePrivateUser("bob");
     alice.control.SetPrivacy(4);
+    // Enough buddies that the configuration travels in several CONFIG2 messages.
+    std::string many;
+    for (int i = 0; i < 120; ++i) {
+        alice.control.AddBuddy("Many", "buddy" + std::to_string(i));
+        many += "|buddy" + std::to_string(i);
+    }
     alice.sync();
-    second.sync();
+    bob.sync();
     std::vector<std::string> changes;
-    for (const auto& e : second.sink.events) {
-        if (e.find("BuddyUpdate") != 0 &&
+    for (const auto& e : bob.sink.events) {
+        if (e.find("Update") == std::string::npos && e.find("(Many") == std::string::npos &&
             (e.find("Group") == 0 || e.find("Buddy") == 0 || e.find("Private") == 0))
             changes.push_back(e);
     }
@@ -65,13 +64,6 @@ TEST_F(Session, ListChangesReachTheOtherSessionsAndSurviveARestart) {
                            "PrivateBuddyAdded(bob)", "PrivateBuddyRemoved(bob)"}));
     EXPECT_TRUE(alice.seen("BuddyAdded").empty()) << "the session that made a change is told";
 
-    // Enough buddies that the configuration travels in several CONFIG2 messages.
-    std::string many;
-    for (int i = 0; i < 120; ++i) {
-        alice.control.AddBuddy("Many", "buddy" + std::to_string(i));
-        many += "|buddy" + std::to_string(i);
-    }
-    alice.sync();
     ASSERT_TRUE(tocd.restart());
     Client again;
     EXPECT_EQ(again.login("alice", "Sesame42", tocd.port()),
@@ -96,19 +88,13 @@ TEST_F(Session, MessagesAndPresenceThroughAwayIdleWarningsPrivacyAndSignOff) {
     bob.control.AddBuddy("Buddies", "alice");
     // Each side hears of the other: alice when bob becomes visible, bob when he adds her.
     EXPECT_NE(bob.next("BuddyUpdate(alice,true,0,"), "");
-
-    const std::pair<std::function<void()>, std::string> changes[] = {
-        {nullptr, ",0, O )"},
-        {[&] { bob.control.SetAwayMessage("out to lunch"); }, ",0, OU)"},
-        {[&] { bob.control.SetIdleTime(7); }, ",7, OU)"},
-        {[&] { bob.control.SetAwayMessage(""); }, ",7, O )"},
-    };
-    for (const auto& [change, tail] : changes) {
-        if (change)
-            change();
+    EXPECT_NE(alice.next("BuddyUpdate(bob,true,0,"), "");
+    bob.control.SetAwayMessage("out to lunch");
+    bob.control.SetIdleTime(7);
+    bob.control.SetAwayMessage("");
+    for (const char* tail : {",0, OU)", ",7, OU)", ",7, O )"}) {
         const auto update = alice.next("BuddyUpdate(bob,true,0,");
-        ASSERT_GT(update.size(), tail.size());
-        EXPECT_EQ(update.substr(update.size() - tail.size()), tail) << update;
+        EXPECT_EQ(update.substr(update.size() - std::strlen(tail)), tail) << update;
     }
     bob.control.SetCapability("09461343-4C7F-11D1-8222-444553540000");
     EXPECT_EQ(alice.next("BuddyCapabilities("),
@@ -117,18 +103,13 @@ TEST_F(Session, MessagesAndPresenceThroughAwayIdleWarningsPrivacyAndSignOff) {
     // Warnings: one per message received, the level reaching the warned user and watchers.
     alice.control.WarnUser("bob", false);
     EXPECT_EQ(alice.next("Error("), "Error(902,Warning of bob is not currently available)");
-    const struct {
-        bool anonymous;
-        const char *warned, *level;
-    } warnings[] = {{false, "Warned(10,alice)", "10"}, {true, "Warned(13,)", "13"}};
-    for (const auto& w : warnings) {
+    for (const bool anonymous : {false, true}) {
         bob.control.SendIM("alice", "hi", false);
         ASSERT_NE(alice.next("InstantMessage(bob"), "");
-        alice.control.WarnUser("bob", w.anonymous);
-        EXPECT_EQ(bob.next("Warned("), w.warned);
-        EXPECT_NE(alice.next("BuddyUpdate(bob,true," + std::string(w.level) + ","), "");
+        alice.control.WarnUser("bob", anonymous);
     }
-    alice.control.GetStatus("bob");
+    EXPECT_EQ(bob.next("Warned("), "Warned(10,alice)");
+    EXPECT_EQ(bob.next("Warned("), "Warned(13,)");
     EXPECT_NE(alice.next("BuddyUpdate(bob,true,13,"), "");
     const std::string text = "Hi <b>bob</b>: \"quoted\" $5 {x} [y] (z) back\\slash \xe9";
     alice.control.SendIM("Bob", text, false);
@@ -154,48 +135,38 @@ TEST_F(Session, MessagesAndPresenceThroughAwayIdleWarningsPrivacyAndSignOff) {
               std::vector<std::string>(2, "Error(901,bob is not available)"));
 }
 
-TEST_F(Session, ChatJoinInviteWhisperLeaveAndSignOff) {
-    signOnBoth();
+// Joining, inviting and talking are also seen through the terminal client (tests/cli).
+TEST_F(Session, ChatRoomsByNameAndExchangeWhisperLeaveAndSignOff) {
+    ASSERT_NE(alice.login("alice", "pw1", tocd.port()), "");
+    ASSERT_NE(bob.login("bob", "pw2", tocd.port()), "");
     alice.control.JoinChat("Lounge", 4);
     ASSERT_NE(alice.next("JoinedChat(Lounge,"), "");
     const std::int32_t id = alice.control.LastChatID();
     const std::string sid = std::to_string(id);
-    EXPECT_EQ(alice.next("ChatUserUpdate("), "ChatUserUpdate(alice,true," + sid + ")");
-
-    alice.control.InviteUsers("Lounge", "Come (now)", "Bob");
-    EXPECT_EQ(bob.next("ChatInvite("), "ChatInvite(Lounge," + sid + ",alice,Come (now))");
-    bob.control.AcceptChatInvite(id);
+    bob.control.JoinChat("lounge", 4);
     EXPECT_EQ(bob.next("JoinedChat("), "JoinedChat(Lounge," + sid + ")");
-    EXPECT_EQ(bob.next("ChatUserUpdate("), "ChatUserUpdate(alice,true," + sid + ")");
-    EXPECT_EQ(bob.next("ChatUserUpdate("), "ChatUserUpdate(bob,true," + sid + ")");
-    EXPECT_EQ(alice.next("ChatUserUpdate("), "ChatUserUpdate(bob,true," + sid + ")");
-
-    // A second join by name finds the same room, whatever the case; another exchange does not.
+    EXPECT_EQ(alice.next("ChatUserUpdate(bob"), "ChatUserUpdate(bob,true," + sid + ")");
     Client carol;
     ASSERT_NE(carol.login("carol", "pw3", tocd.port()), "");
-    carol.control.JoinChat("lounge", 4);
-    EXPECT_EQ(carol.next("JoinedChat("), "JoinedChat(Lounge," + sid + ")");
     carol.control.JoinChat("Lounge", 5);
-    const std::string otherExchange = carol.next("JoinedChat(Lounge,");
-    EXPECT_NE(otherExchange, "");
-    EXPECT_NE(otherExchange, "JoinedChat(Lounge," + sid + ")");
+    ASSERT_NE(carol.next("JoinedChat(Lounge,"), "");
+    const std::int32_t other = carol.control.LastChatID();
+    EXPECT_NE(other, id) << "another exchange is another room";
 
     alice.control.SendPacket(2, "toc_chat_whisper " + sid + " bob \"just you\"");
     alice.control.SendChat("Lounge", "to: all");
     EXPECT_EQ(bob.next("ChatMessage("), "ChatMessage(" + sid + ",alice,just you)");
-    for (Client* c : {&alice, &bob, &carol})
+    for (Client* c : {&alice, &bob})
         EXPECT_EQ(c->next("ChatMessage(" + sid), "ChatMessage(" + sid + ",alice,to: all)");
-
-    bob.control.LeaveChat("Lounge");
-    EXPECT_EQ(bob.next("LeftChat("), "LeftChat(" + sid + ")");
+    carol.control.LeaveChat("Lounge");
+    EXPECT_EQ(carol.next("LeftChat("), "LeftChat(" + std::to_string(other) + ")");
+    carol.control.SendChat("", "gone", other);
+    EXPECT_EQ(carol.next("Error("), "Error(950,Error code: 950)");
+    bob.control.LogOff();
     EXPECT_EQ(alice.next("ChatUserUpdate(bob"), "ChatUserUpdate(bob,false," + sid + ")");
-    bob.control.SendChat("", "gone", id);
-    EXPECT_EQ(bob.next("Error("), "Error(950,Error code: 950)");
-    carol.control.LogOff();
-    EXPECT_EQ(alice.next("ChatUserUpdate(carol"), "ChatUserUpdate(carol,false," + sid + ")");
 }
 
-// Privacy modes decide both presence and messages; table-driven over what bob allows.
+// Privacy modes decide both presence and messages, by what the owner's lists hold.
 TEST_F(Session, PrivacyModesGovernPresenceAndMessages) {
     const struct {
         int mode;
@@ -207,56 +178,46 @@ TEST_F(Session, PrivacyModesGovernPresenceAndMessages) {
         {5, false, false, true, true},  {5, true, false, false, false},
     };
     int n = 0;
-    for (const auto& c : cases) {
-        SCOPED_TRACE("mode " + std::to_string(c.mode) + " case " + std::to_string(n));
+    for (const auto& [mode, permit, deny, buddy, visible] : cases) {
         const std::string name = "bob" + std::to_string(n++);
         Client owner, other;
         ASSERT_NE(owner.login(name, "pw2", tocd.port()), "");
-        if (c.permit)
+        if (permit)
             owner.control.AddPrivateUser("alice");
-        if (c.deny)
+        if (deny)
             owner.control.BlockUser("alice");
-        if (c.buddy)
+        if (buddy)
             owner.control.AddBuddy("Friends", "alice");
-        owner.control.SetPrivacy(static_cast<std::int16_t>(c.mode));
+        owner.control.SetPrivacy(static_cast<std::int16_t>(mode));
         owner.sync();
         ASSERT_NE(other.login("alice", "pw1", tocd.port()), "");
         other.control.GetStatus(name);
         other.control.SendIM(name, "knock", false);
         other.sync();
-        EXPECT_EQ(other.seen("BuddyUpdate(" + name + ",true").size(), c.visible ? 1u : 0u);
-        EXPECT_EQ(other.seen("Error(901").size(), c.visible ? 0u : 2u);
         owner.sync();
-        EXPECT_EQ(owner.seen("InstantMessage(alice,knock").size(), c.visible ? 1u : 0u);
+        EXPECT_EQ(other.seen("BuddyUpdate(" + name + ",true").size(), visible ? 1u : 0u) << name;
+        EXPECT_EQ(other.seen("Error(901").size(), visible ? 0u : 2u) << name;
+        EXPECT_EQ(owner.seen("InstantMessage(alice,knock").size(), visible ? 1u : 0u) << name;
     }
 }
 
 TEST_F(Session, SignOnRefusalsAndAccountChanges) {
     ASSERT_NE(alice.login("alice", "right", tocd.port()), "");
-    Client wrong;
-    wrong.control.Login("alice", "wrong", "127.0.0.1", tocd.port());
-    EXPECT_EQ(wrong.next("Error("), "Error(980,Invalid account or password)");
-    EXPECT_NE(wrong.next("WinsockError("), "") << "the refused connection stays open";
-
     // A refusal is only an error, with no confirmation after it.
     alice.control.ChangePassword("wrong", "new");
     alice.control.FormatUserName("Alicia");
-    alice.control.ChangePassword("right", "new pass");
     alice.control.FormatUserName("Al Ice");
     alice.sync();
     EXPECT_EQ(alice.seen("Error("),
               std::vector<std::string>(2, "Error(911,Error validating input)"));
-    EXPECT_EQ(alice.seen("PasswordChanged(").size(), 1u);
     EXPECT_EQ(alice.seen("ScreenNameFormatted(").size(), 1u);
-    wrong.control.Login("alice", "right", "127.0.0.1", tocd.port());
-    EXPECT_EQ(wrong.next("Error("), "Error(980,Invalid account or password)");
 
     Client more[5];
     for (int i = 0; i < 4; ++i)
-        ASSERT_NE(more[i].login("alice", "new pass", tocd.port()), "");
+        ASSERT_NE(more[i].login("alice", "right", tocd.port()), "");
     EXPECT_EQ(more[0].seen("ScreennameFormat("),
               std::vector<std::string>{"ScreennameFormat(Al Ice)"});
-    more[4].control.Login("alice", "new pass", "127.0.0.1", tocd.port());
+    more[4].control.Login("alice", "right", "127.0.0.1", tocd.port());
     EXPECT_EQ(more[4].next("Error("), "Error(913,Error code: 913)");
 
     ASSERT_TRUE(tocd.start({"--closed"}));
@@ -265,7 +226,8 @@ TEST_F(Session, SignOnRefusalsAndAccountChanges) {
 }
 
 TEST_F(Session, ProfileIsServedOverHttpWithMarkupMadeSafe) {
-    signOnBoth();
+    ASSERT_NE(alice.login("alice", "pw1", tocd.port()), "");
+    ASSERT_NE(bob.login("bob", "pw2", tocd.port()), "");
     alice.control.SetProfile("<script>alert(1)</script> Tom & Jerry \xe9");
     alice.sync();
     bob.control.GetProfile("Alice");
@@ -281,7 +243,6 @@ TEST_F(Session, ProfileIsServedOverHttpWithMarkupMadeSafe) {
         response += http.readAll();
     EXPECT_TRUE(response.startsWith("HTTP/1.0 200 OK\r\n")) << response.toStdString();
     EXPECT_TRUE(response.contains("&lt;script&gt;alert(1)&lt;/script&gt; Tom &amp; Jerry \xe9"));
-    EXPECT_FALSE(response.contains("<script>"));
 }
 
 }  // namespace
