@@ -39,10 +39,8 @@ protected:
         sink.events.clear();
     }
 
-    // Delivers one server data message.
     void serverSays(const std::string& message) { sock->arrive(dataFrame(message)); }
 
-    // The command lines sent since the record was last cleared (data frames only).
     std::vector<std::string> sentLines() const {
         std::vector<std::string> lines;
         for (auto& frame : parseFrames(net.sent)) {
@@ -52,8 +50,7 @@ protected:
         return lines;
     }
 
-    // The one command line sent since the record was last cleared (empty when none or
-    // several went out); clears the record.
+    // The one command line sent since the record was last cleared, else empty; clears it.
     std::string onlyLine() {
         auto lines = sentLines();
         net.sent.clear();
