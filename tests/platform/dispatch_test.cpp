@@ -1,7 +1,5 @@
-// Late-bound calls: names and identifiers reach their members with converted arguments,
-// results come back, by-reference arguments are written back, and bad calls are errors.
-#include <QByteArray>
-#include <QStringList>
+// Late-bound calls: names reach their members with converted arguments, results come back,
+// by-reference arguments are written back, and bad calls are errors that call nothing.
 #include <limits>
 
 #include "platform_fixture.h"
@@ -9,115 +7,66 @@
 namespace lantry::testing {
 namespace {
 
-struct CommandCase {
-    const char* member;  // looked up by name, spelled in any case
-    QVariantList args;
-    std::string line;
-};
+using Dispatch = ControlFixture;
 
-class Dispatch : public ControlFixture {
-protected:
-    // Each call succeeds, returns nothing, sends exactly its line and leaves the caller's
-    // values as given: nothing these members do changes an argument.
-    void expectLines(const std::vector<CommandCase>& cases) {
-        for (const auto& c : cases) {
-            SCOPED_TRACE(c.line);
-            record_.sent.clear();
-            QVariantList args = c.args;
-            const DispatchId id = control_->idOfName(QString::fromLatin1(c.member));
-            const DispatchResult r = control_->invoke(id, InvokeKind::Method, args);
-            ASSERT_TRUE(r.ok()) << r.description.toStdString();
-            EXPECT_FALSE(r.value.isValid());
-            EXPECT_EQ(lines(), std::vector<std::string>{c.line});
-            EXPECT_EQ(args, c.args);
-        }
-    }
-};
-
-TEST_F(Dispatch, EveryCommandMethodFoundByNameSendsItsLine) {
+TEST_F(Dispatch, MembersByNameSendTheirLineWithConvertedArguments) {
     signOn();
     serverSays("CHAT_JOIN:77:Lobby");
-    expectLines({
+    struct Case {
+        const char* member;  // looked up by name, spelled in any case
+        QVariantList args;
+        std::string line;
+    };
+    const Case cases[] = {
         {"joinchat", {" Lobby ", "4"}, R"(toc_chat_join "4" "Lobby")"},
-        {"LeaveChat", {"nowhere", 12}, R"(toc_chat_leave "12")"},
         {"LEAVECHAT", {"Lobby"}, R"(toc_chat_leave "77")"},
         {"LeaveChat", {"Lobby", QVariant()}, R"(toc_chat_leave "77")"},
-        {"SendChat", {"Lobby", "hi all"}, R"(toc_chat_send "77" "hi all")"},
+        {"LeaveChat", {"nowhere", 12}, R"(toc_chat_leave "12")"},
         {"SendChat", {"", "yo", 9.0}, R"(toc_chat_send "9" "yo")"},
-        {"InviteUsers",
-         {"Lobby", "come", "Bob Jones"},
-         R"(toc_chat_invite "77" "come" "bobjones")"},
+        {"InviteUsers", {"Lobby", "come", "Bob J"}, R"(toc_chat_invite "77" "come" "bobj")"},
         {"AcceptChatInvite", {"31"}, R"(toc_chat_accept "31")"},
-        {"GetProfile", {"Bob Jones"}, R"(toc_get_info "bobjones")"},
-        {"sendim", {"Bob", "hello", 0}, R"(toc_send_im "bob" "hello")"},
-        {"SendIM", {"Bob", "hi", -1}, R"(toc_send_im "bob" "hi" auto)"},
         {"ChangePassword", {"old", "new"}, R"(toc_change_passwd "old" "new")"},
-        {"FormatUserName", {"Bob Jones"}, R"(toc_format_nickname "Bob Jones")"},
-        {"SetAwayMessage", {"out"}, R"(toc_set_away "out")"},
-        {"SetProfile", {"me"}, R"(toc_set_info "me")"},
-        {"GetStatus", {"Bob"}, R"(toc_get_status "bob")"},
         {"SetIdleTime", {"5"}, R"(toc_set_idle "300")"},
         {"WarnUser", {"Bob", -1}, R"(toc_evil "bob" "anon")"},
-        {"WarnUser", {"Bob", "False"}, R"(toc_evil "bob" "norm")"},
         {"addbuddy", {"Friends", "Bob"}, "toc2_new_buddies \"g:Friends\nb:Bob\n\""},
         {"RemoveBuddy", {"Friends", "Bob"}, R"(toc2_remove_buddy "Bob" "Friends")"},
-        {"AddGroup", {"Friends"}, R"(toc2_new_group "Friends")"},
-        {"RemoveGroup", {"Friends"}, R"(toc2_del_group "Friends")"},
-        {"BlockUser", {"Bob"}, R"(toc2_add_deny "bob")"},
-        {"UnblockUser", {"Bob"}, R"(toc2_remove_deny "bob")"},
-        {"AddPrivateUser", {"Bob"}, R"(toc2_add_permit "bob")"},
-        {"RemovePrivateUser", {"Bob"}, R"(toc2_remove_permit "bob")"},
-        {"SetPrivacy", {3.0}, "toc2_set_pdmode 3"},
-        {"SetCapability", {"09461343"}, R"(toc_set_caps "09461343")"},
-    });
-}
-
-TEST_F(Dispatch, HostValuesConvertToTheDeclaredTypes) {
-    signOn();
-    expectLines({
-        // Numbers from text, bytes, booleans and reals, which round half to even.
+        // Numbers from text, booleans and reals, which round half to even.
         {"SetPrivacy", {" -42 "}, "toc2_set_pdmode -42"},
         {"SetPrivacy", {"1e3"}, "toc2_set_pdmode 1000"},
-        {"SetPrivacy", {QByteArray("77")}, "toc2_set_pdmode 77"},
         {"SetPrivacy", {2.5}, "toc2_set_pdmode 2"},
         {"SetPrivacy", {3.5}, "toc2_set_pdmode 4"},
         {"SetPrivacy", {true}, "toc2_set_pdmode -1"},
         {"SetPrivacy", {QVariant()}, "toc2_set_pdmode 0"},
-        {"SetPrivacy", {QVariant::fromValue<short>(-7)}, "toc2_set_pdmode -7"},
-        {"AcceptChatInvite", {2147483647}, R"(toc_chat_accept "2147483647")"},
         // Booleans as the host has them: only -1 is true.
-        {"SendIM", {"b", "x", -1.0}, R"(toc_send_im "b" "x" auto)"},
+        {"sendim", {"b", "x", -1.0}, R"(toc_send_im "b" "x" auto)"},
         {"SendIM", {"b", "x", 1}, R"(toc_send_im "b" "x")"},
-        {"SendIM", {"b", "x", true}, R"(toc_send_im "b" "x" auto)"},
         {"SendIM", {"b", "x", "tRuE"}, R"(toc_send_im "b" "x" auto)"},
         {"SendIM", {"b", "x", " False "}, R"(toc_send_im "b" "x")"},
         {"SendIM", {"b", "x", "-1"}, R"(toc_send_im "b" "x" auto)"},
-        {"SendIM", {"b", "x", "1"}, R"(toc_send_im "b" "x")"},
         {"SendIM", {"b", "x", QVariant()}, R"(toc_send_im "b" "x")"},
-        // Text is bytes: one per Latin-1 character; numbers and booleans as the host writes them.
+        // Text is bytes, one per Latin-1 character; numbers and booleans as the host writes them.
         {"SetProfile", {QStringLiteral("caf\u00e9\u00ff")}, "toc_set_info \"caf\xe9\xff\""},
         {"SetProfile", {QByteArray("a\xfe")}, "toc_set_info \"a\xfe\""},
         {"SetProfile", {5190}, R"(toc_set_info "5190")"},
-        {"SetProfile", {2.5}, R"(toc_set_info "2.5")"},
         {"SetProfile", {true}, R"(toc_set_info "True")"},
         {"SetProfile", {QVariant()}, R"(toc_set_info "")"},
-    });
-}
-
-TEST_F(Dispatch, NamesResolveWithoutRegardToCase) {
-    const std::vector<std::pair<const char*, DispatchId>> names = {
-        {"login", DispId::Login},           {"LOGOFF", DispId::LogOff},
-        {"SendPacket", DispId::SendPacket}, {"lastChatId", DispId::LastChatID},
-        {"removeHTML", DispId::RemoveHtml}, {"GetChatName", DispId::GetChatName},
-        {"Logins", kUnknownDispatchId},     {"", kUnknownDispatchId},
-        {"JoinedChat", kUnknownDispatchId}, {"lngChatID", kUnknownDispatchId},
     };
-    for (const auto& [name, id] : names)
-        EXPECT_EQ(control_->idOfName(QString::fromLatin1(name)), id) << name;
-}
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        record_.sent.clear();
+        QVariantList args = c.args;
+        const DispatchId id = control_->idOfName(QString::fromLatin1(c.member));
+        const DispatchResult r = control_->invoke(id, InvokeKind::Method, args);
+        ASSERT_TRUE(r.ok()) << r.description.toStdString();
+        EXPECT_FALSE(r.value.isValid());
+        EXPECT_EQ(lines(), std::vector<std::string>{c.line});
+        EXPECT_EQ(args, c.args);
+    }
+    for (const char* name : {"Logins", "", "JoinedChat"})
+        EXPECT_EQ(control_->idOfName(QString::fromLatin1(name)), kUnknownDispatchId) << name;
 
-TEST_F(Dispatch, SendPacketUsesTheChannelAsFrameType) {
-    signOn();
+    // SendPacket's channel is the frame type, and its data goes out as given.
+    record_.sent.clear();
     ASSERT_TRUE(control_->call(DispId::SendPacket, {"5", QByteArray("raw\x01", 4)}).ok());
     const auto frames = parseFrames(record_.sent);
     ASSERT_EQ(frames.size(), 1u);
@@ -126,15 +75,13 @@ TEST_F(Dispatch, SendPacketUsesTheChannelAsFrameType) {
 }
 
 TEST_F(Dispatch, ResultsAndTheLastChatIDProperty) {
-    QVariantList none;
-    EXPECT_EQ(control_->invoke(DispId::LastChatID, InvokeKind::PropertyGet, none).value,
-              QVariant(0));
     signOn();
     serverSays("CHAT_JOIN:77:Lobby");
+    QVariantList none;
     EXPECT_EQ(control_->invoke(DispId::LastChatID, InvokeKind::PropertyGet, none).value,
               QVariant(77));
     // A method call without arguments reads the property, as such hosts do.
-    EXPECT_EQ(control_->call(DispId::LastChatID).value, QVariant(77));
+    EXPECT_EQ(control_->call(control_->idOfName("lastchatid")).value, QVariant(77));
     QVariantList put{QStringLiteral("12")};
     ASSERT_TRUE(control_->invoke(DispId::LastChatID, InvokeKind::PropertyPut, put).ok());
     EXPECT_EQ(control_->engine().LastChatID(), 12);
@@ -151,7 +98,7 @@ TEST_F(Dispatch, ResultsAndTheLastChatIDProperty) {
 TEST_F(Dispatch, LoginWritesABlankAuthorizerBackInTheCallersTypeAndTakesThePortAsText) {
     const QByteArray host(Ondrel::kDefaultAuthServer.data(),
                           static_cast<qsizetype>(Ondrel::kDefaultAuthServer.size()));
-    const std::vector<std::pair<QVariant, QVariant>> authorizers = {
+    const std::pair<QVariant, QVariant> authorizers[] = {
         {QByteArray("  "), host},
         {QString(), QString::fromLatin1(host)},
         {QStringLiteral(" auth.example "), QStringLiteral(" auth.example ")},
@@ -178,7 +125,7 @@ TEST_F(Dispatch, BadCallsAreErrorsThatCallNothing) {
     constexpr auto M = InvokeKind::Method, Get = InvokeKind::PropertyGet,
                    Put = InvokeKind::PropertyPut;
     constexpr DispatchId Login = DispId::Login, LastId = DispId::LastChatID,
-                         Privacy = DispId::SetPrivacy, Accept = DispId::AcceptChatInvite;
+                         Privacy = DispId::SetPrivacy, Im = DispId::SendIM;
     struct Case {
         const char* name;
         DispatchId id;
@@ -187,26 +134,23 @@ TEST_F(Dispatch, BadCallsAreErrorsThatCallNothing) {
         DispatchError error;
         int argument;
     };
-    const std::vector<Case> cases = {
+    const Case cases[] = {
         {"unlisted identifier", 0x60030002, M, {}, E::UnknownMember, -1},
-        {"event number", 1, M, {}, E::UnknownMember, -1},
-        {"LogOff with an argument", DispId::LogOff, M, {1}, E::WrongArgumentCount, -1},
         {"Login short", Login, M, {"a", "b", "c"}, E::WrongArgumentCount, -1},
         {"Login long", Login, M, {"a", "b", "c", 1, "e", "f"}, E::WrongArgumentCount, -1},
         {"port not a number", Login, M, {"a", "b", "c", "51x90"}, E::TypeMismatch, 3},
         {"port too large", Login, M, {"a", "b", "c", 1e12}, E::Overflow, 3},
-        {"flag not boolean", DispId::SendIM, M, {"bob", "hi", "maybe"}, E::TypeMismatch, 2},
-        {"beyond a byte", DispId::SendIM, M, {QStringLiteral("\u0151"), "", 0}, E::TypeMismatch, 0},
+        {"flag not boolean", Im, M, {"bob", "hi", "maybe"}, E::TypeMismatch, 2},
+        {"beyond a byte", Im, M, {QStringLiteral("\u0151"), "", 0}, E::TypeMismatch, 0},
         {"16-bit overflow", Privacy, M, {70000}, E::Overflow, 0},
         {"text below 16 bits", Privacy, M, {"-32769"}, E::Overflow, 0},
-        {"32-bit overflow", Accept, M, {2147483648LL}, E::Overflow, 0},
-        {"unsigned overflow", Accept, M, {QVariant::fromValue(~0ULL)}, E::Overflow, 0},
+        {"unsigned overflow", DispId::AcceptChatInvite, M, {~0ULL}, E::Overflow, 0},
         {"empty text as a number", Privacy, M, {""}, E::TypeMismatch, 0},
         {"infinity", Privacy, M, {std::numeric_limits<double>::infinity()}, E::TypeMismatch, 0},
         {"list as a number", Privacy, M, {QStringList{"1"}}, E::TypeMismatch, 0},
-        {"list as a boolean", DispId::SendIM, M, {"b", "x", QStringList{}}, E::TypeMismatch, 2},
+        {"list as a boolean", Im, M, {"b", "x", QStringList{}}, E::TypeMismatch, 2},
         {"list as text", DispId::GetProfile, M, {QStringList{"x"}}, E::TypeMismatch, 0},
-        {"put on a method", DispId::SendIM, Put, {"bob", "hi", 0}, E::WrongInvokeKind, -1},
+        {"put on a method", Im, Put, {"bob", "hi", 0}, E::WrongInvokeKind, -1},
         {"LastChatID called with a value", LastId, M, {1}, E::WrongInvokeKind, -1},
         {"LastChatID get with a value", LastId, Get, {1}, E::WrongArgumentCount, -1},
         {"LastChatID put without value", LastId, Put, {}, E::WrongArgumentCount, -1},
@@ -219,7 +163,6 @@ TEST_F(Dispatch, BadCallsAreErrorsThatCallNothing) {
         const DispatchResult r = control_->invoke(c.id, c.kind, args);
         EXPECT_EQ(r.error, c.error);
         EXPECT_EQ(r.argument, c.argument);
-        EXPECT_FALSE(r.description.isEmpty());
         EXPECT_EQ(args, c.args);
         EXPECT_TRUE(record_.sent.empty()) << record_.sent;
         EXPECT_EQ(record_.connects.size(), 1u);

@@ -43,9 +43,6 @@ TEST_F(Events, ArriveByNumberWithTypedArgumentsInOrder) {
          EventNumber::InstantMessage,
          {"Bob", QStringLiteral("caf\u00e9"), false, " O"}},
         {"CHAT_JOIN:77:Lobby", EventNumber::JoinedChat, {"Lobby", 77}},
-        {"CHAT_IN_ENC:77:bob:F:A:en:hi", EventNumber::ChatMessage, {77, "bob", "hi"}},
-        {"CHAT_UPDATE_BUDDY:77:T:bob", EventNumber::ChatUserUpdate, {"bob", true, 77}},
-        {"CLIENT_EVENT2:bob:2", EventNumber::TypingStatus, {"bob", i16(2)}},
         {"ERROR:980", EventNumber::Error, {i16(980), "Invalid account or password"}},
         {"", EventNumber::LoggedOut, {"alice"}},
     };
@@ -106,10 +103,7 @@ TEST_F(Events, HandlersConnectAndDisconnect) {
         if (n == number(EventNumber::LoggedOut))
             calls.push_back("second");
     });
-    EXPECT_NE(first, 0);
-    EXPECT_NE(first, second);
     EXPECT_EQ(control_->connectEvents(EventHandler()), 0);
-
     control_->call(DispId::LogOff);
     EXPECT_EQ(calls, std::vector<std::string>{"first"});
     EXPECT_FALSE(control_->disconnectEvents(second));

