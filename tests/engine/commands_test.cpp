@@ -44,12 +44,5 @@ TEST_F(CommandsTest, LinesEscapeOnlyFreeTextAndSelectTheRoomByIdOrExactName) {
     EXPECT_TRUE(net.sent.empty());
 }
 
-TEST(RemoveHtmlTest, RemovesEverySpanFromALessThanToTheNextGreaterThan) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"<b>hi</b>", "hi"}, {"<>", ""}, {"<a>b<c", "b<c"}, {"1<2>3<4>5\n", "135\n"}};
-    for (const auto& [in, out] : cases)
-        EXPECT_EQ(Ondrel::RemoveHtml(in), out) << in;
-}
-
 }  // namespace
 }  // namespace lantry::testing

@@ -21,8 +21,7 @@ protected:
         control = std::make_unique<Ondrel>(std::move(socket), &sink);
     }
 
-    // Login to "toc.example:5190" and an established connection; the greeting is dropped from
-    // the record so that `sent` starts with the first frame.
+    // Login and an established connection; `sent` then starts after the greeting.
     void connect(const std::string& user = "Some One") {
         control->Login(user, "pw", "toc.example", 5190);
         sock->connectNow();
@@ -71,12 +70,7 @@ protected:
 
 using Events = std::vector<std::string>;
 
-inline bool startsWith(const std::string& text, const std::string& prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-
-// Signed on, then each server message of a table checked for every event it must raise, in
-// order.
+// Signed on, then each server message of a table checked for the events it must raise.
 class MessageTableTest : public EngineTest {
 protected:
     void SetUp() override { signOn(); }

@@ -27,37 +27,22 @@ TEST_F(SignOnTest, AnswersTheServerSignOnFrameWithItsOwnAndTheLoginLine) {
               "toc2_login login.oscar.aol.com 1234 ab 0x2408105c23001130 English  "
               "\"Ondrel 2.0\" 160 US \"\" \"\" 3 0 30303 -kentucky -utf8 58203174");
 
-    // Login again: a named authorizer is trimmed for the line and the caller's variable left as
-    // it was; the rooms of the old connection are forgotten, LastChatID is not.
+    // Login again: a named authorizer is trimmed, the caller's copy not; old rooms are forgotten.
     sock->arrive(dataFrame("CHAT_JOIN:5:Lobby"));
-    sink.events.clear();
     auth = " auth.example ";
     control->Login("ab", "", "toc.example", 5190, auth);
     EXPECT_EQ(auth, " auth.example ");
-    EXPECT_TRUE(takeEvents().empty());
     EXPECT_EQ(control->GetChatName(5), "[No Chat Name Found for ID]");
     EXPECT_EQ(control->LastChatID(), 5);
     serverSignsOn();
-    EXPECT_TRUE(startsWith(sentLines().at(0), "toc2_login auth.example 5190 ab 0x English"));
+    EXPECT_TRUE(sentLines().at(0).starts_with("toc2_login auth.example 5190 ab 0x English"));
 }
 
-TEST_F(SignOnTest, LogOffReportsTheNameThenForgetsEverything) {
+TEST_F(SignOnTest, LogOffForgetsTheSessionAndItsHandlerMayLogOffUntoldAndSignOnAgain) {
     connect("Joe Smith");
     serverSays("CHAT_JOIN:5:Lobby");
     control->LastChatID(99);
     sink.events.clear();
-    control->LogOff();
-    EXPECT_EQ(takeEvents(), (Events{"LoggedOut(joesmith)"}));
-    EXPECT_NE(net.state, Socket::StateConnected);
-    EXPECT_EQ(control->LastChatID(), 0);
-    EXPECT_EQ(control->GetChatName(5), "[No Chat Name Found for ID]");
-    control->LogOff();
-    EXPECT_EQ(takeEvents(), (Events{"LoggedOut()"}));
-    EXPECT_TRUE(net.sent.empty());
-}
-
-TEST_F(SignOnTest, TheLoggedOutHandlerMayLogOffUntoldAndSignOnAgain) {
-    connect("first");
     sink.after = [&](const std::string& name) {
         if (name == "LoggedOut") {
             sink.after = nullptr;
@@ -66,11 +51,16 @@ TEST_F(SignOnTest, TheLoggedOutHandlerMayLogOffUntoldAndSignOnAgain) {
         }
     };
     control->LogOff();
-    EXPECT_EQ(takeEvents(), (Events{"LoggedOut(first)"}));
+    EXPECT_EQ(takeEvents(), (Events{"LoggedOut(joesmith)"}));
+    EXPECT_EQ(control->LastChatID(), 0);
+    EXPECT_EQ(control->GetChatName(5), "[No Chat Name Found for ID]");
     serverSignsOn();
-    EXPECT_TRUE(startsWith(sentLines().at(0), "toc2_login login.oscar.aol.com 7000 second 0x24"));
+    EXPECT_TRUE(sentLines().at(0).starts_with("toc2_login login.oscar.aol.com 7000 second 0x24"));
     control->LogOff();
     EXPECT_EQ(takeEvents(), (Events{"LoggedOut(second)"})) << "the next LogOff is told again";
+    EXPECT_NE(net.state, Socket::StateConnected);
+    control->LogOff();
+    EXPECT_EQ(takeEvents(), (Events{"LoggedOut()"}));
 }
 
 }  // namespace
