@@ -23,36 +23,21 @@ std::string signOnFrames() {
 // Every server message a session can carry, each raising its own kind of event; the
 // configuration comes in two parts, so that a cut can fall while part of it is held.
 std::string everyEvent() {
-    const char* messages[] = {"NICK:Some One",
-                              "CONFIG2:m:1\ng:G\n",
-                              "CONFIG2:b:bob\nd:olddeny\ndone:\n",
-                              "ERROR:901:zed",
-                              "UPDATE_BUDDY2:bob:T:0:1700000000:0: O :",
-                              "BUDDY_CAPS2:bob:CAP",
-                              "BART2:bob:0 2 AAAA",
-                              "CHAT_JOIN:1234:Lobby",
-                              "CHAT_UPDATE_BUDDY:1234:T:bob",
-                              "CHAT_IN_ENC:1234:bob:F:A:en:hi",
-                              "CHAT_INVITE:Games:77:bob:join",
-                              "CHAT_LEFT:1234",
-                              "IM_IN_ENC2:bob:F:F:T: O :F:L:en:hello",
-                              "INSERTED2:b:Bob:bob:G",
-                              "INSERTED2:g:G2",
-                              "INSERTED2:p:pal",
-                              "INSERTED2:d:foe",
-                              "DELETED2:b:bob:G",
-                              "DELETED2:g:G2",
-                              "DELETED2:p:pal",
-                              "DELETED2:d:foe",
-                              "GOTO_URL:profile:http://127.0.0.1/p",
-                              "EVILED:10:bob",
-                              "ADMIN_NICK_STATUS:0",
-                              "ADMIN_PASSWD_STATUS:0",
-                              "RVOUS_PROPOSE:bob:UUID:cookie:1:1.2.3.4:1.2.3.5:1.2.3.6:5190",
-                              "CLIENT_EVENT2:bob:2"};
+    const std::string messages =  // one per '|'
+        "NICK:Some One|CONFIG2:m:1\ng:G\n|CONFIG2:b:bob\nd:olddeny\ndone:\n|ERROR:901:zed|"
+        "UPDATE_BUDDY2:bob:T:0:1700000000:0: O :|BUDDY_CAPS2:bob:CAP|BART2:bob:0 2 AAAA|"
+        "CHAT_JOIN:1234:Lobby|CHAT_UPDATE_BUDDY:1234:T:bob|CHAT_IN_ENC:1234:bob:F:A:en:hi|"
+        "CHAT_INVITE:Games:77:bob:join|CHAT_LEFT:1234|IM_IN_ENC2:bob:F:F:T: O :F:L:en:hello|"
+        "INSERTED2:b:Bob:bob:G|INSERTED2:g:G2|INSERTED2:p:pal|INSERTED2:d:foe|"
+        "DELETED2:b:bob:G|DELETED2:g:G2|DELETED2:p:pal|DELETED2:d:foe|"
+        "GOTO_URL:profile:http://127.0.0.1/p|EVILED:10:bob|ADMIN_NICK_STATUS:0|"
+        "ADMIN_PASSWD_STATUS:0|RVOUS_PROPOSE:bob:UUID:cookie:1:1.2.3.4:1.2.3.5:1.2.3.6:5190|"
+        "CLIENT_EVENT2:bob:2";
     std::string stream = signOnFrames();
-    for (const char* m : messages)
-        stream += dataFrame(m);
+    for (std::size_t at = 0, end; at < messages.size(); at = end + 1) {
+        end = std::min(messages.find('|', at), messages.size());
+        stream += dataFrame(messages.substr(at, end - at));
+    }
     return stream + serverFrame(5, "") + serverFrame(9, "x");
 }
 

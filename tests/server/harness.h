@@ -12,9 +12,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 #include "ondrel/ondrel.h"
 #include "ondrel/qt_socket.h"
 #include "ondrel/wire.h"
@@ -37,28 +34,20 @@ public:
 
     // The first event after the cursor that starts with `prefix` ("" when none came in time).
     std::string next(const std::string& prefix, int timeoutMs = kWaitMs) {
-        std::string found;
-        (void)QTest::qWaitFor(
-            [&] {
-                for (std::size_t i = cursor_; i < sink.events.size(); ++i) {
-                    if (sink.events[i].rfind(prefix, 0) == 0) {
-                        found = sink.events[i];
-                        cursor_ = i + 1;
-                        return true;
-                    }
-                }
-                return false;
-            },
-            timeoutMs);
-        return found;
+        const auto match = [&] {
+            return std::find_if(sink.events.begin() + static_cast<std::ptrdiff_t>(cursor_),
+                                sink.events.end(), [&](auto& e) { return e.starts_with(prefix); });
+        };
+        if (!QTest::qWaitFor([&] { return match() != sink.events.end(); }, timeoutMs))
+            return "";
+        cursor_ = static_cast<std::size_t>(match() - sink.events.begin()) + 1;
+        return sink.events[cursor_ - 1];
     }
 
     std::vector<std::string> seen(const std::string& prefix) const {
         std::vector<std::string> out;
-        for (const auto& e : sink.events) {
-            if (e.rfind(prefix, 0) == 0)
-                out.push_back(e);
-        }
+        std::copy_if(sink.events.begin(), sink.events.end(), std::back_inserter(out),
+                     [&](auto& e) { return e.starts_with(prefix); });
         return out;
     }
 
