@@ -3,6 +3,8 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
+#include <functional>
+
 #include "harness.h"
 #include "tocd_process.h"
 
@@ -96,9 +98,6 @@ TEST_F(Session, MessagesAndPresenceThroughAwayIdleWarningsPrivacyAndSignOff) {
         const auto update = alice.next("BuddyUpdate(bob,true,0,");
         EXPECT_EQ(update.substr(update.size() - std::strlen(tail)), tail) << update;
     }
-    bob.control.SetCapability("09461343-4C7F-11D1-8222-444553540000");
-    EXPECT_EQ(alice.next("BuddyCapabilities("),
-              "BuddyCapabilities(bob,09461343-4C7F-11D1-8222-444553540000)");
 
     // Warnings: one per message received, the level reaching the warned user and watchers.
     alice.control.WarnUser("bob", false);
@@ -114,16 +113,27 @@ TEST_F(Session, MessagesAndPresenceThroughAwayIdleWarningsPrivacyAndSignOff) {
     const std::string text = "Hi <b>bob</b>: \"quoted\" $5 {x} [y] (z) back\\slash \xe9";
     alice.control.SendIM("Bob", text, false);
     EXPECT_EQ(bob.next("InstantMessage("), "InstantMessage(alice," + text + ",false, O )");
-    bob.control.SendIM("alice", "away now", true);
-    EXPECT_EQ(alice.next("InstantMessage("), "InstantMessage(bob,away now,true, O )");
-    alice.control.SendPacket(2, "toc2_client_event bob 2");
-    EXPECT_EQ(bob.next("TypingStatus("), "TypingStatus(alice,2)");
 
-    // A change of privacy mode or of the formatted name reaches a watcher at once.
+    // Privacy: bob's mode and lists decide whether alice sees him and reaches him, at once.
     bob.control.SetPrivacy(2);
     EXPECT_EQ(alice.next("BuddyUpdate(bob,"), "BuddyUpdate(bob,false,0,0,0,   )");
-    bob.control.SetPrivacy(1);
-    EXPECT_NE(alice.next("BuddyUpdate(bob,true"), "");
+    alice.control.SendIM("bob", "knock", false);
+    EXPECT_EQ(alice.next("Error("), "Error(901,bob is not available)");
+    const std::pair<std::function<void()>, const char*> steps[] = {
+        {[&] { bob.control.SetPrivacy(5); }, "true"},   // buddies only, and alice is one
+        {[&] { bob.control.SetPrivacy(3); }, "false"},  // permitted only
+        {[&] { bob.control.AddPrivateUser("alice"); }, "true"},
+        {[&] {
+             bob.control.BlockUser("alice");
+             bob.control.SetPrivacy(4);
+         },
+         "false"},
+        {[&] { bob.control.SetPrivacy(1); }, "true"},  // everyone, the deny list regardless
+    };
+    for (const auto& [step, online] : steps) {
+        step();
+        EXPECT_NE(alice.next("BuddyUpdate(bob," + std::string(online)), "") << online;
+    }
     bob.control.FormatUserName("B Ob");
     EXPECT_NE(alice.next("BuddyUpdate(B Ob,true"), "");
     bob.control.LogOff();
@@ -132,64 +142,7 @@ TEST_F(Session, MessagesAndPresenceThroughAwayIdleWarningsPrivacyAndSignOff) {
     alice.control.GetStatus("bob");
     alice.sync();
     EXPECT_EQ(alice.seen("Error(901"),
-              std::vector<std::string>(2, "Error(901,bob is not available)"));
-}
-
-// Joining, talking and leaving are also seen through the terminal client (tests/cli).
-TEST_F(Session, ChatRoomsByNameAndExchangeWhisperAndSignOff) {
-    ASSERT_NE(alice.login("alice", "pw1", tocd.port()), "");
-    ASSERT_NE(bob.login("bob", "pw2", tocd.port()), "");
-    alice.control.JoinChat("Lounge", 4);
-    ASSERT_NE(alice.next("JoinedChat(Lounge,"), "");
-    const std::int32_t id = alice.control.LastChatID();
-    const std::string sid = std::to_string(id), room = "Lounge," + sid + ")";
-    bob.control.JoinChat("lounge", 4);
-    EXPECT_EQ(bob.next("JoinedChat("), "JoinedChat(" + room);
-    bob.control.JoinChat("Lounge", 5);
-    const std::string other = bob.next("JoinedChat(");
-    EXPECT_TRUE(other.starts_with("JoinedChat(Lounge,") && !other.ends_with(room)) << other;
-    alice.control.SendPacket(2, "toc_chat_whisper " + sid + " bob \"psst\"");
-    EXPECT_EQ(bob.next("ChatMessage("), "ChatMessage(" + sid + ",alice,psst)");
-    bob.control.LogOff();
-    EXPECT_EQ(alice.next("ChatUserUpdate(bob,false"), "ChatUserUpdate(bob,false," + sid + ")");
-    alice.control.LeaveChat("Lounge");
-    alice.control.SendChat("", "gone", id);
-    EXPECT_EQ(alice.next("Error("), "Error(950,Error code: 950)");
-}
-
-// Privacy modes decide both presence and messages, by what the owner's lists hold.
-TEST_F(Session, PrivacyModesGovernPresenceAndMessages) {
-    const struct {
-        int mode;
-        bool permit, deny, buddy, visible;
-    } cases[] = {
-        {1, false, true, false, true},  {2, true, false, true, false},
-        {3, true, false, false, true},  {3, false, false, true, false},
-        {4, false, true, false, false}, {4, true, false, false, true},
-        {5, false, false, true, true},  {5, true, false, false, false},
-    };
-    int n = 0;
-    for (const auto& [mode, permit, deny, buddy, visible] : cases) {
-        const std::string name = "bob" + std::to_string(n++);
-        Client owner, other;
-        ASSERT_NE(owner.login(name, "pw2", tocd.port()), "");
-        if (permit)
-            owner.control.AddPrivateUser("alice");
-        if (deny)
-            owner.control.BlockUser("alice");
-        if (buddy)
-            owner.control.AddBuddy("Friends", "alice");
-        owner.control.SetPrivacy(static_cast<std::int16_t>(mode));
-        owner.sync();
-        ASSERT_NE(other.login("alice", "pw1", tocd.port()), "");
-        other.control.GetStatus(name);
-        other.control.SendIM(name, "knock", false);
-        other.sync();
-        owner.sync();
-        EXPECT_EQ(other.seen("BuddyUpdate(" + name + ",true").size(), visible ? 1u : 0u) << name;
-        EXPECT_EQ(other.seen("Error(901").size(), visible ? 0u : 2u) << name;
-        EXPECT_EQ(owner.seen("InstantMessage(alice,knock").size(), visible ? 1u : 0u) << name;
-    }
+              std::vector<std::string>(3, "Error(901,bob is not available)"));
 }
 
 // Refusals are only errors, with no confirmation after them.
