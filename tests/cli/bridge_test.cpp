@@ -1,6 +1,5 @@
 // `ondrel bridge` as a process against a scripted TOC2 peer on 127.0.0.1.
 #include <QJsonDocument>
-#include <QJsonObject>
 
 #include <gtest/gtest.h>
 
@@ -60,118 +59,68 @@ protected:
     CliProcess bridge{{"bridge"}};
 };
 
-TEST_F(BridgeTest, DeliversEveryEventWithItsParameterNames) {
+TEST_F(BridgeTest, RelaysEventsAndMembersAndEventsComeBeforeTheResponse) {
     ASSERT_NO_FATAL_FAILURE(signOn());
-    const std::pair<QByteArray, QByteArray> cases[] = {
+    const std::pair<QByteArray, QByteArray> events[] = {
         {"CHAT_JOIN:77:Lobby:one",
          event("JoinedChat", R"({"strChatName":"Lobby:one","lngChatID":77})")},
         {"CHAT_IN_ENC:77:bob:F:A:en:hi: there",
          event("ChatMessage", R"({"lngChatID":77,"strUserName":"bob","strMessage":"hi: there"})")},
-        {"CHAT_INVITE:Den:12:bob:come in",
-         event("ChatInvite", R"({"strChatName":"Den","lngChatID":12,"strFromUser":"bob",)"
-                             R"("strInviteMessage":"come in"})")},
         {"CHAT_UPDATE_BUDDY:77:T:bob",
          event("ChatUserUpdate", R"({"strUserName":"bob","blnInside":true,"lngChatID":77})")},
-        {"CHAT_LEFT:77", event("LeftChat", R"({"lngChatID":77})")},
         {"UPDATE_BUDDY2:bob:T:10:1700000000:5: UU:",
          event("BuddyUpdate",
                R"({"strBuddy":"bob","blnOnline":true,"intWarningLevel":10,)"
                R"("lngOnlineTime":1700000000,"lngIdleTime":5,"strUserClass":" UU"})")},
-        {"BUDDY_CAPS2:bob:a,b",
-         event("BuddyCapabilities", R"({"strUserName":"bob","strCaps":"a,b"})")},
-        {"BART2:bob:0 2 x", event("BuddyBart", R"({"strUserName":"bob","strBart":"0 2 x"})")},
         {"INSERTED2:b:Bobby:bob:Friends",
          event("BuddyAdded", R"({"strGroup":"Friends","strBuddy":"bob","strAlias":"Bobby"})")},
-        {"INSERTED2:g:Friends", event("GroupAdded", R"({"strGroup":"Friends"})")},
-        {"INSERTED2:p:pat", event("PrivateBuddyAdded", R"({"strBuddy":"pat"})")},
-        {"INSERTED2:d:eve", event("BuddyBlocked", R"({"strBuddy":"eve"})")},
-        {"DELETED2:b:bob:Friends",
-         event("BuddyRemoved", R"({"strGroup":"Friends","strBuddy":"bob"})")},
-        {"DELETED2:g:Friends", event("GroupRemoved", R"({"strGroup":"Friends"})")},
-        {"DELETED2:p:pat", event("PrivateBuddyRemoved", R"({"strBuddy":"pat"})")},
-        {"DELETED2:d:eve", event("BuddyUnblocked", R"({"strBuddy":"eve"})")},
-        {"NICK:A lice", event("ScreennameFormat", R"({"strFormattedSN":"A lice"})")},
         {"IM_IN_ENC2:bob:F:F:T: O :F:L:en:caf\xe9\x01<b>!</b>",
          event("InstantMessage", R"({"strUserName":"bob","strMessage":"caf\u00e9\u0001<b>!</b>",)"
                                  R"("blnAutoResponse":false,"strUserClass":" O "})")},
-        {"GOTO_URL:profile:http://127.0.0.1:8080/p",
-         event("UserProfile", R"({"strURL":"http://127.0.0.1:8080/p"})")},
-        {"ERROR:901:bob",
-         event("Error", R"({"intErrorCode":901,"strError":"bob is not available"})")},
         {"EVILED:05:bob", event("Warned", R"({"intWarningLevel":"5","strFromUser":"bob"})")},
-        {"CLIENT_EVENT2:bob:2",
-         event("TypingStatus", R"({"strUserName":"bob","intTypingStatus":2})")},
         {"RVOUS_PROPOSE:bob:UUID:cookie:1:10.0.0.1:10.0.0.2:10.0.0.3:5190",
          event("RendevousRequest", R"({"strUserName":"bob","strUUID":"UUID","strCookie":"cookie",)"
                                    R"("strRendevousIP":"10.0.0.1","strProposerIP":"10.0.0.2",)"
                                    R"("strVerifiedIP":"10.0.0.3","lngPort":5190})")},
         {"ADMIN_PASSWD_STATUS:0", event("PasswordChanged", "{}")},
-        {"ADMIN_NICK_STATUS:0", event("ScreenNameFormatted", "{}")},
     };
-    for (const auto& [message, expected] : cases) {
+    for (const auto& [message, expected] : events) {
         peer.sendData(message);
         EXPECT_EQ(nextEvent(), expected) << message.toStdString();
     }
 
-    peer.close();
-    const QJsonObject note = QJsonDocument::fromJson(nextEvent()).object();
-    EXPECT_EQ(note.value("method").toString(), "WinsockError");
-    const QJsonObject params = note.value("params").toObject();
-    EXPECT_EQ(params.keys(), QStringList{"strError"});
-    EXPECT_FALSE(params.value("strError").toString().isEmpty());
-}
-
-TEST_F(BridgeTest, EveryMemberSendsItsCommandAndEventsComeBeforeTheResponse) {
-    ASSERT_NO_FATAL_FAILURE(signOn());
-    peer.sendData("CHAT_JOIN:77:Lobby");
-    EXPECT_EQ(nextEvent(), event("JoinedChat", R"({"strChatName":"Lobby","lngChatID":77})"));
     struct Case {
         QByteArray method;
         QByteArray params;
         QByteArray command;  // the data frame the peer must see; empty: nothing is sent
         QByteArray value = "null";
     };
-    const Case cases[] = {
+    const Case calls[] = {
         {"SendIM", R"(["Joe Smith","hi",true])", R"(toc_send_im "joesmith" "hi" auto)"},
         {"SendIM", R"(["bob","x",1])", R"(toc_send_im "bob" "x")"},
         {"SendIM", R"({"strMessage":"\u00e9","AutoResponse":-1,"strUserName":"bob"})",
          "toc_send_im \"bob\" \"\xe9\" auto"},
         {"JoinChat", R"(["  Lobby ",4])", R"(toc_chat_join "4" "Lobby")"},
-        {"LeaveChat", R"(["Lobby"])", R"(toc_chat_leave "77")"},
+        {"LeaveChat", R"(["Lobby:one"])", R"(toc_chat_leave "77")"},
         {"LeaveChat", R"(["nowhere",12345])", R"(toc_chat_leave "12345")"},
         {"LeaveChat", R"(["nowhere",null])", ""},
         {"SendChat", R"(["x","m",9])", R"(toc_chat_send "9" "m")"},
-        {"InviteUsers", R"(["Lobby","Come","Joe Smith"])",
+        {"InviteUsers", R"(["Lobby:one","Come","Joe Smith"])",
          R"(toc_chat_invite "77" "Come" "joesmith")"},
-        {"AcceptChatInvite", "[5]", R"(toc_chat_accept "5")"},
-        {"GetProfile", R"(["Joe Smith"])", R"(toc_get_info "joesmith")"},
-        {"GetStatus", R"(["Joe Smith"])", R"(toc_get_status "joesmith")"},
-        {"SetProfile", R"(["<b>me</b> $"])", R"(toc_set_info "<b>me</b> \$")"},
-        {"SetAwayMessage", R"([""])", R"(toc_set_away "")"},
-        {"SetIdleTime", "[5]", R"(toc_set_idle "300")"},
-        {"SetCapability", R"(["09461343-4C7F"])", R"(toc_set_caps "09461343-4C7F")"},
-        {"FormatUserName", R"(["Joe Smith"])", R"(toc_format_nickname "Joe Smith")"},
         {"ChangePassword", R"(["old","new"])", R"(toc_change_passwd "old" "new")"},
-        {"WarnUser", R"(["Joe Smith",false])", R"(toc_evil "joesmith" "norm")"},
         {"WarnUser", R"(["Joe Smith",true])", R"(toc_evil "joesmith" "anon")"},
         {"AddBuddy", R"(["Friends","Joe Smith"])", "toc2_new_buddies \"g:Friends\nb:Joe Smith\n\""},
         {"RemoveBuddy", R"(["Friends","Joe"])", R"(toc2_remove_buddy "Joe" "Friends")"},
-        {"AddGroup", R"(["a{b}"])", R"(toc2_new_group "a\{b\}")"},
-        {"RemoveGroup", R"(["Friends"])", R"(toc2_del_group "Friends")"},
-        {"BlockUser", R"(["Joe Smith"])", R"(toc2_add_deny "joesmith")"},
-        {"UnblockUser", R"(["Joe Smith"])", R"(toc2_remove_deny "joesmith")"},
-        {"AddPrivateUser", R"(["Joe Smith"])", R"(toc2_add_permit "joesmith")"},
-        {"RemovePrivateUser", R"(["Joe Smith"])", R"(toc2_remove_permit "joesmith")"},
         {"SetPrivacy", "[3]", "toc2_set_pdmode 3"},
         {"SendPacket", R"([2,"toc_raw x"])", "toc_raw x"},
         {"RemoveHtml", R"(["a>b<c>d<<x>>"])", "", R"("a>bd>")"},
-        {"GetChatName", "[77]", "", R"("Lobby")"},
+        {"GetChatName", "[77]", "", R"("Lobby:one")"},
         {"LastChatID", "[]", "", "77"},
         {"LastChatID", "[-4]", ""},
         {"LastChatID", "[]", "", "-4"},
     };
     int id = 10;
-    for (const Case& c : cases) {
+    for (const Case& c : calls) {
         bridge.write(request(QByteArray::number(id), c.method, c.params));
         EXPECT_EQ(bridge.nextLine(), result(QByteArray::number(id), c.value))
             << c.method.toStdString();
@@ -180,15 +129,11 @@ TEST_F(BridgeTest, EveryMemberSendsItsCommandAndEventsComeBeforeTheResponse) {
         }
         ++id;
     }
-    EXPECT_TRUE(peer.quietFor(200)) << "a call sent a command it should not have";
-
-    // A frame type other than data goes out as given, without the NUL.
+    // A frame type other than data goes out as given, without the NUL; a stray command from a
+    // call above would come first.
     bridge.write(request("100", "SendPacket", R"([5,""])"));
     EXPECT_EQ(bridge.nextLine(), result("100"));
-    const auto keepAlive = peer.readFrame();
-    ASSERT_TRUE(keepAlive);
-    EXPECT_EQ(keepAlive->type, 5);
-    EXPECT_TRUE(keepAlive->payload.isEmpty());
+    EXPECT_EQ(peer.readFrame(), std::make_pair(5, QByteArray()));
 
     bridge.write(request("3", "LogOff"));
     EXPECT_EQ(bridge.nextLine(), event("LoggedOut", R"({"strUserName":"alice"})"));
@@ -203,18 +148,12 @@ TEST_F(BridgeTest, BadLinesAreAnsweredAndNeverEndTheBridge) {
     const std::pair<QByteArray, QByteArray> cases[] = {
         {R"({"jsonrpc":"2.0","id":1,"method":"SendIM","params":["a","b",)", error("null", -32700)},
         {"42", error("null", -32600)},
-        {R"([{"jsonrpc":"2.0","id":1,"method":"LogOff"}])", error("null", -32600)},
         {R"({"id":2,"method":"LogOff"})", error("2", -32600)},
-        {R"({"jsonrpc":"2.0","id":3,"method":7})", error("3", -32600)},
         {request(R"("four")", "logoff", "[]"), error(R"("four")", -32601)},
         {request("5", "SendIM", R"(["a","b"])"), error("5", -32602)},
-        {request("6", "SendIM", R"(["a","b",true,1])"), error("6", -32602)},
         {request("7", "SendIM", R"(["a","\u0100",true])"), error("7", -32602)},
-        {request("8", "SendIM", R"([1,"b",true])"), error("8", -32602)},
         {request("9", "SendIM", R"(["a","b","yes"])"), error("9", -32602)},
         {request("10", "JoinChat", R"(["r",32768])"), error("10", -32602)},
-        {request("11", "AcceptChatInvite", "[2147483648]"), error("11", -32602)},
-        {request("12", "AcceptChatInvite", "[1.5]"), error("12", -32602)},
         {request("13", "GetStatus", R"({"strBuddy":"x"})"), error("13", -32602)},
         {request("14", "GetStatus", R"("x")"), error("14", -32602)},
         {request("15", "SetIdleTime", "[35791395]"), error("15", -32000)},
@@ -248,24 +187,6 @@ TEST_F(BridgeTest, EndOfInputSendsWhatIsQueuedClosesAndExitsZero) {
     EXPECT_EQ(peer.readCommand(), R"(toc_send_im "bob" ")" + big + '"');
     EXPECT_TRUE(peer.closedByClient());
     EXPECT_EQ(bridge.waitExit(), 0);
-}
-
-TEST(BridgeHelpTest, NamesEveryMemberAndEvent) {
-    CliProcess help({"bridge", "--help"});
-    ASSERT_EQ(help.waitExit(), 0);
-    const QByteArray text = help.remainingOutput();
-    const QByteArray names =
-        "Login LogOff SendPacket LastChatID JoinChat LeaveChat SendChat GetProfile SendIM "
-        "ChangePassword FormatUserName SetAwayMessage SetProfile GetStatus SetIdleTime "
-        "AcceptChatInvite InviteUsers WarnUser AddBuddy RemoveBuddy AddGroup RemoveGroup BlockUser "
-        "UnblockUser AddPrivateUser RemovePrivateUser SetPrivacy SetCapability RemoveHtml "
-        "GetChatName JoinedChat ChatMessage ChatInvite LeftChat ChatUserUpdate BuddyUpdate "
-        "BuddyCapabilities BuddyBart BuddyAdded GroupAdded PrivateBuddyAdded BuddyBlocked "
-        "BuddyRemoved GroupRemoved PrivateBuddyRemoved BuddyUnblocked LoggedIn LoggedOut "
-        "ScreennameFormat InstantMessage UserProfile Error Warned TypingStatus WinsockError "
-        "RendevousRequest IncomingPacket PasswordChanged ScreenNameFormatted";
-    for (const QByteArray& name : names.split(' '))
-        EXPECT_TRUE(text.contains(name + "(")) << name.toStdString();
 }
 
 }  // namespace
