@@ -79,7 +79,7 @@ TEST_F(Hostile, GarbageAndLyingFramesEndOnlyTheirOwnConnection) {
         QElapsedTimer clock;
         clock.start();
         EXPECT_TRUE(raw.closedWithin(10000)) << "tocd kept the connection open";
-        figure(std::string("close_ms_") + name, static_cast<double>(clock.elapsed()));
+        figure(std::string("close_ms_") + name, clock.elapsed());
         expectNothingLost(20, name);
     }
 }
@@ -105,9 +105,9 @@ TEST_F(Hostile, AClientThatNeverReadsIsCutOffWithBoundedMemory) {
         cutOff = !bob.seen("Error(901,").empty();
     }
     EXPECT_TRUE(cutOff) << "tocd kept queueing for a client that never reads";
-    figure("never_reading_bytes_sent_until_cut", static_cast<double>(sent));
-    figure("never_reading_ms_until_cut", static_cast<double>(clock.elapsed()));
-    figure("never_reading_rss_growth_bytes", static_cast<double>(peak - startRss));
+    figure("never_reading_bytes_sent_until_cut", sent);
+    figure("never_reading_ms_until_cut", clock.elapsed());
+    figure("never_reading_rss_growth_bytes", peak - startRss);
     EXPECT_LT(peak - startRss, kMemoryFactor * (64ll << 20));
     expectNothingLost(50, "after the stalled client");
 }
@@ -131,10 +131,10 @@ TEST_F(Hostile, TenThousandHalfOpenConnectionsDoNotStopService) {
             QTest::qWait(5);  // so that the listen queue never overflows
     }
     QTest::qWait(1000);
-    const auto growth = static_cast<double>(tocd.residentBytes() - startRss);
-    figure("half_open_connections", static_cast<double>(halfOpen.size()));
+    const double growth = tocd.residentBytes() - startRss;
+    figure("half_open_connections", halfOpen.size());
     figure("half_open_rss_growth_bytes", growth);
-    figure("half_open_bytes_per_connection", growth / static_cast<double>(halfOpen.size()));
+    figure("half_open_bytes_per_connection", growth / halfOpen.size());
     figure("half_open_tocd_descriptors_at_peak", tocd.openDescriptors());
     expectNothingLost(50, "among half-open connections");
     Client late;
@@ -146,10 +146,9 @@ TEST_F(Hostile, TenThousandHalfOpenConnectionsDoNotStopService) {
     closing.start();
     const bool released =
         QTest::qWaitFor([&] { return tocd.openDescriptors() <= startDescriptors + 2; }, 30000);
-    figure("half_open_seconds_until_released", static_cast<double>(closing.elapsed()) / 1000.0);
+    figure("half_open_seconds_until_released", closing.elapsed() / 1000.0);
     figure("half_open_seen_closed_by_clients",
-           static_cast<double>(std::count_if(halfOpen.begin(), halfOpen.end(),
-                                             [](auto& c) { return c->drain(); })));
+           std::count_if(halfOpen.begin(), halfOpen.end(), [](auto& c) { return c->drain(); }));
     EXPECT_TRUE(released) << tocd.openDescriptors() << " descriptors still open in tocd";
     expectNothingLost(20, "after the half-open connections were closed");
     EXPECT_LT(growth, kMemoryFactor * (256ll << 20));
@@ -187,11 +186,11 @@ TEST_F(Hostile, AClientSigningOnAHundredTimesASecondIsRefusedNotServed) {
         expectNothingLost(10, "during the sign-on flood");
         QTest::qWait(static_cast<int>(std::max<qint64>(0, (second + 1) * 1000 - clock.elapsed())));
     }
-    figure("flood_signons_per_second", 300.0 * 1000.0 / static_cast<double>(clock.elapsed()));
+    figure("flood_signons_per_second", 300.0 * 1000.0 / clock.elapsed());
     figure("flood_signons_served", answers[0]);
     figure("flood_signons_refused_983", answers[1]);
     figure("flood_signons_refused_913", answers[2]);
-    figure("flood_rss_growth_bytes", static_cast<double>(tocd.residentBytes() - startRss));
+    figure("flood_rss_growth_bytes", tocd.residentBytes() - startRss);
     EXPECT_GT(answers[1], 0) << "tocd never limited the flood";
     EXPECT_EQ(unanswered, 0) << "sign-ons that got no answer at all";
 }
