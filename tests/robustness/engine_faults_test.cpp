@@ -1,7 +1,5 @@
-// The control on a fake socket against connections that end at any byte (the server closes, the
-// socket fails, the host calls Login again), hosts that sign off, sign on again or destroy the
-// control inside every kind of event, and arguments that try to split or extend a command line.
-// scripts/sanitize.sh and scripts/valgrind.sh run these too, where a touch of freed memory fails.
+// The control on a fake socket: connections ending at any byte, hosts acting inside any event,
+// hostile arguments. scripts/sanitize.sh and scripts/valgrind.sh catch freed memory touched here.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -43,17 +41,16 @@ std::string everyEvent() {
 
 class Faults : public ::testing::Test {
 protected:
-    Faults() { recreate(); }
+    Faults() { connectNewControl(); }
 
-    void recreate() {
+    // A new control on a new fake socket, signing on and connected.
+    void connectNewControl() {
         net = FakeSocket::Record{};
         auto socket = std::make_unique<FakeSocket>(net);
         sock = socket.get();
         control = std::make_unique<Ondrel>(std::move(socket), &sink);
         sink.events.clear();
         sink.after = nullptr;
-    }
-    void connect() {
         control->Login("Some One", "pw", "127.0.0.1", 5190);
         sock->connectNow();
     }
@@ -84,8 +81,7 @@ TEST_F(Faults, AConnectionEndingAtAnyByteIsReportedOnceAndLeavesNothingForTheNex
         for (const auto& [end, reported] : ends) {
             SCOPED_TRACE("end " + std::to_string(static_cast<int>(end)) + " after byte " +
                          std::to_string(cut));
-            recreate();
-            connect();
+            connectNewControl();
             deliver(first.substr(0, cut), 7);
             sink.events.clear();
             const int closes = net.closes;
@@ -112,7 +108,6 @@ TEST_F(Faults, HandlersMaySignOffSignOnOrDestroyTheControlInsideAnyEvent) {
     // The kinds of event the stream raises in one undisturbed run, and two that only the end of
     // a connection raises.
     sink.recordPackets = true;
-    connect();
     deliver(everyEvent(), 64);
     std::set<std::string> kinds = {"WinsockError", "LoggedOut"};
     for (const auto& e : sink.events)
@@ -125,7 +120,7 @@ TEST_F(Faults, HandlersMaySignOffSignOnOrDestroyTheControlInsideAnyEvent) {
             for (const Action action : {Action::LogOff, Action::Login, Action::Destroy}) {
                 SCOPED_TRACE(kind + " in reads of " + std::to_string(readSize) + ", action " +
                              std::to_string(static_cast<int>(action)));
-                recreate();
+                connectNewControl();
                 std::size_t after = 0;  // events recorded up to the one whose handler acted
                 std::size_t sentBefore = 0;
                 sink.after = [&](const std::string& name) {
@@ -140,7 +135,6 @@ TEST_F(Faults, HandlersMaySignOffSignOnOrDestroyTheControlInsideAnyEvent) {
                     else
                         control.reset();
                 };
-                connect();
                 deliver(everyEvent(), readSize);
                 if (control && after == 0)
                     kind == "WinsockError" ? sock->peerClose() : control->LogOff();
@@ -163,7 +157,6 @@ TEST_F(Faults, HandlersMaySignOffSignOnOrDestroyTheControlInsideAnyEvent) {
 // A name is quoted with only \ and " escaped: whatever it holds, the line splits back into
 // exactly the name. A NUL byte is refused with a reason, before a sequence number is taken.
 TEST_F(Faults, HostileNamesSplitBackExactlyAndNulIsRefusedWithAReason) {
-    connect();
     net.sent.clear();  // the greeting
     const std::string name = "Evil\"Name\\ \"x\" $(y) {z}";
     control->GetStatus(name);

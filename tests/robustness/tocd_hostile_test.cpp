@@ -1,6 +1,5 @@
-// tocd against hostile clients over 127.0.0.1, while two well-behaved sessions keep exchanging
-// instant messages, none of which may be lost, and tocd's memory stays bounded. Each test prints
-// its figures as "figure NAME VALUE" lines, which bench/report.py reads.
+// tocd against hostile clients while two sessions exchange messages, none of which may be lost,
+// and its memory stays bounded. Tests print "figure NAME VALUE" lines for bench/report.py.
 #include <sys/resource.h>
 
 #include <cstdio>
@@ -12,9 +11,8 @@ namespace {
 
 using namespace tocd::testing;
 
-// AddressSanitizer's shadow and quarantine multiply what tocd holds.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr std::int64_t kMemoryFactor = 4;
+constexpr std::int64_t kMemoryFactor = 4;  // for AddressSanitizer's shadow and quarantine
 #else
 constexpr std::int64_t kMemoryFactor = 1;
 #endif

@@ -105,13 +105,6 @@ public:
         }
         return true;
     }
-    // Waits for a frame holding exactly `text`: its length field is matched too.
-    bool received(const std::string& text) {
-        std::string framed;
-        lantry::wire::appendFrame(framed, 2, 0, text);
-        return QTest::qWaitFor(
-            [&] { return drain(), input.find(framed.substr(4)) != std::string::npos; }, kWaitMs);
-    }
     int fd() const { return fd_; }
 
     std::string input;  // everything received so far

@@ -13,9 +13,7 @@ namespace {
 
 class Session : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(tocd.start({"--signon-burst", "0"})) << tocd.errorText().toStdString();
-    }
+    void SetUp() override { ASSERT_TRUE(tocd.start()) << tocd.errorText().toStdString(); }
     lantry::testing::TocdProcess tocd;
     Client alice, bob;
 };
@@ -25,7 +23,7 @@ protected:
 TEST_F(Session, ListChangesReachTheOtherSessionsAndSurviveARestart) {
     QTemporaryDir dir;
     const QString db = dir.filePath(QStringLiteral("a.db"));
-    ASSERT_TRUE(tocd.start({"--db", db, "--rate-burst", "0"}));
+    ASSERT_TRUE(tocd.start({"--db", db}));
     EXPECT_EQ(alice.login("Alice", "Sesame42", tocd.port()),
               "LoggedIn(alice,[[group]Buddies|echobot],[],[],[],,1)");
     ASSERT_NE(bob.login("alice", "Sesame42", tocd.port()), "");
@@ -155,8 +153,8 @@ TEST_F(Session, AccountChangesSessionLimitsAndTheProfilePage) {
     EXPECT_EQ(more[4].next("Error("), "Error(913,Error code: 913)");
 
     more[0].control.GetProfile("Alice");
-    const std::string url = "http://127.0.0.1:" + std::to_string(tocd.port()) + "/profile/alice";
-    EXPECT_EQ(more[0].next("UserProfile("), "UserProfile(" + url + ")");
+    EXPECT_EQ(more[0].next("UserProfile("),
+              "UserProfile(http://127.0.0.1:" + std::to_string(tocd.port()) + "/profile/alice)");
     QTcpSocket http;
     http.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(tocd.port()));
     ASSERT_TRUE(http.waitForConnected(kWaitMs));
