@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "ondrel/socket.h"
@@ -30,15 +31,13 @@ public:
             violation("send while not connected", bytes);
         if (bytes == lantry::wire::kGreeting)
             return;
-        if (bytes.size() < lantry::wire::kFrameHeaderSize || bytes[0] != '*')
-            violation("not a frame", bytes);
-        if (lantry::wire::frameLength(bytes) != bytes.size())
-            violation("length field disagrees with the frame", bytes);
+        if (bytes.size() < lantry::wire::kFrameHeaderSize || bytes[0] != '*' ||
+            lantry::wire::frameLength(bytes) != bytes.size())
+            violation("not one whole frame", bytes);
         const auto type = static_cast<unsigned char>(bytes[1]);
         const auto sequence = static_cast<std::uint16_t>(lantry::wire::decodeWord(bytes.substr(2)));
-        if (haveSequence_ && sequence != static_cast<std::uint16_t>(lastSequence_ + 1))
+        if (lastSequence_ >= 0 && sequence != static_cast<std::uint16_t>(lastSequence_ + 1))
             violation("sequence number skipped", bytes);
-        haveSequence_ = true;
         lastSequence_ = sequence;
         const auto payload = bytes.substr(lantry::wire::kFrameHeaderSize);
         if (type == lantry::wire::kFrameData) {
@@ -48,15 +47,10 @@ public:
         } else if (type != lantry::wire::kFrameSignOn && type != lantry::wire::kFrameKeepAlive) {
             violation("frame type the control never sends", bytes);
         }
-        ++frames;
     }
-    void GetData(std::string& bytes) override {
-        bytes += waiting_;
-        waiting_.clear();
-    }
+    void GetData(std::string& bytes) override { bytes += std::exchange(waiting_, {}); }
     void Close() override { state_ = 0; }
 
-    // Driver side.
     void connectNow() {
         state_ = StateConnected;
         if (auto* l = listener())
@@ -67,9 +61,9 @@ public:
         if (auto* l = listener())
             l->socketDataArrival();
     }
-    void fail(const std::string& description) {
+    void fail() {
         if (auto* l = listener())
-            l->socketError(10054, description);
+            l->socketError(10054, "Connection reset by peer");
     }
     void peerClose() {
         if (auto* l = listener())
@@ -77,13 +71,11 @@ public:
     }
 
     std::vector<std::string> dataPayloads;
-    std::size_t frames = 0;
 
 private:
     int state_ = 0;
     std::string waiting_;
-    bool haveSequence_ = false;
-    std::uint16_t lastSequence_ = 0;
+    int lastSequence_ = -1;  // none sent yet
 };
 
 }  // namespace ondrel_fuzz

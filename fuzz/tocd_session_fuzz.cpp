@@ -1,10 +1,9 @@
-// tocd's sessions fed arbitrary client bytes without a socket: the greeting, FLAP framing,
-// sign-on and every command, on two sessions of one in-memory server that may sign on to the
-// same or different accounts and talk to each other. Everything the server writes is checked:
-// an HTTP answer or whole FLAP frames (types 1, 2 or 5, consecutive sequence numbers from 0,
-// the sign-on frame first, data frames "KEYWORD:..." without any NUL), and nothing
-// after the server closed or aborted the connection. After each input both clients hang up,
-// and each connection must then have been closed.
+// tocd's sessions fed arbitrary client bytes without a socket, on two sessions of one
+// in-memory server that may sign on to the same or different accounts and talk to each other.
+// Everything the server writes is checked: an HTTP answer or whole FLAP frames (types 1, 2 or 5,
+// consecutive sequence numbers from 0, the sign-on frame first, data frames "KEYWORD:..."
+// without any NUL), and nothing after the connection ended. After each input both clients hang
+// up, and each connection must then have been closed.
 //
 // Input: a control byte c, then up to c >> 1 bytes that arrive in one read on session c & 1;
 // c >> 1 == 0 means that session's client hangs up. Repeated to the end.
@@ -36,7 +35,7 @@ namespace wire = lantry::wire;
 // checked after the server let go of it.
 struct Peer {
     bool closed = false;
-    bool aborted = false;
+    bool ended = false;  // closed or aborted
     bool destroyed = false;
     bool http = false;
     std::size_t writes = 0;
@@ -45,25 +44,19 @@ struct Peer {
 
 bool isKeywordLine(std::string_view payload) {
     const auto colon = payload.find(':');
-    if (colon == 0 || colon == std::string_view::npos)
-        return false;
-    for (char c : payload.substr(0, colon)) {
-        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'))
-            return false;
-    }
-    return true;
+    return colon != 0 && colon != std::string_view::npos &&
+           payload.substr(0, colon).find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") ==
+               std::string_view::npos;
 }
 
 class MemoryConnection final : public tocd::Connection {
 public:
     explicit MemoryConnection(Peer& peer) : peer_(peer) {}
     ~MemoryConnection() override { peer_.destroyed = true; }
-    MemoryConnection(const MemoryConnection&) = delete;
-    MemoryConnection& operator=(const MemoryConnection&) = delete;
 
     void write(std::string_view bytes) override {
-        if (peer_.closed || peer_.aborted)
-            violation("write after the connection was closed", bytes);
+        if (peer_.ended)
+            violation("write after the connection ended", bytes);
         if (peer_.writes++ == 0 && bytes.starts_with("HTTP/1.0 ")) {
             peer_.http = true;
             checkHttp(bytes);
@@ -75,25 +68,24 @@ public:
     }
     qint64 bytesToWrite() const override { return 0; }
     void close() override {
-        if (peer_.closed || peer_.aborted)
-            violation("closed twice", {});
+        end();
         peer_.closed = true;
     }
-    void abort() override {
-        if (peer_.closed || peer_.aborted)
-            violation("aborted after the end", {});
-        peer_.aborted = true;
-    }
+    void abort() override { end(); }
     QHostAddress localAddress() const override { return QHostAddress(QHostAddress::LocalHost); }
     quint16 localPort() const override { return 5190; }
     QHostAddress peerAddress() const override { return QHostAddress(QHostAddress::LocalHost); }
 
 private:
+    void end() {
+        if (peer_.ended)
+            violation("a connection ended twice", {});
+        peer_.ended = true;
+    }
     void checkFrame(std::string_view bytes) {
-        if (bytes.size() < wire::kFrameHeaderSize || bytes[0] != wire::kFrameMarker)
-            violation("not a frame", bytes);
-        if (wire::frameLength(bytes) != bytes.size())
-            violation("length field disagrees with the frame", bytes);
+        if (bytes.size() < wire::kFrameHeaderSize || bytes[0] != wire::kFrameMarker ||
+            wire::frameLength(bytes) != bytes.size())
+            violation("not one whole frame", bytes);
         const auto type = static_cast<std::uint8_t>(bytes[1]);
         const auto sequence = static_cast<std::uint16_t>(wire::decodeWord(bytes.substr(2)));
         if (sequence != peer_.sequence++)
@@ -106,10 +98,8 @@ private:
                 violation("sign-on frame without FLAP version 1", bytes);
         } else if (type == wire::kFrameData) {
             // A client ends a message at a NUL: one inside would cut it short.
-            if (payload.find('\0') != std::string_view::npos)
-                violation("data frame holding a NUL", bytes);
-            if (!isKeywordLine(payload))
-                violation("data frame that is not KEYWORD:...", bytes);
+            if (payload.find('\0') != std::string_view::npos || !isKeywordLine(payload))
+                violation("data frame that is not KEYWORD:... without a NUL", bytes);
         } else if (type != wire::kFrameKeepAlive) {
             violation("frame type the server never sends", bytes);
         }
@@ -117,13 +107,10 @@ private:
 
     static void checkHttp(std::string_view bytes) {
         const auto end = bytes.find("\r\n\r\n");
-        if (end == std::string_view::npos)
-            violation("HTTP response without the end of its header", bytes);
-        constexpr std::string_view kLength = "\r\nContent-Length: ";
-        const auto at = bytes.find(kLength);
-        if (at == std::string_view::npos || at > end)
-            violation("HTTP response without Content-Length", bytes);
-        const std::size_t length = std::strtoul(bytes.data() + at + kLength.size(), nullptr, 10);
+        const auto at = bytes.find("\r\nContent-Length: ");
+        if (end == std::string_view::npos || at == std::string_view::npos || at > end)
+            violation("HTTP response without a whole header holding Content-Length", bytes);
+        const std::size_t length = std::strtoul(bytes.data() + at + 18, nullptr, 10);
         const std::size_t body = bytes.size() - end - 4;
         // A HEAD answer states the length of the body it leaves out.
         if (body != length && body != 0)
@@ -133,14 +120,11 @@ private:
     Peer& peer_;
 };
 
-void quiet(QtMsgType, const QMessageLogContext&, const QString&) {
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     static QCoreApplication app(*argc, *argv);
-    qInstallMessageHandler(quiet);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     return 0;
 }
 
@@ -149,10 +133,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         tocd::Server server(tocd::Options{});
         QString error;
-        if (!server.openStore(&error)) {
-            std::fprintf(stderr, "store: %s\n", qPrintable(error));
-            std::abort();
-        }
+        if (!server.openStore(&error))
+            violation(qPrintable(error), {});
         const tocd::Server::SessionId ids[2] = {
             server.openSession(std::make_unique<MemoryConnection>(peers[0])),
             server.openSession(std::make_unique<MemoryConnection>(peers[1]))};
@@ -176,10 +158,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             server.closeSession(id);
         QCoreApplication::processEvents();
         for (const Peer& p : peers) {
-            if (!p.closed)
-                violation("a session the client left was not closed", {});
-            if (!p.destroyed)
-                violation("a closed connection was kept", {});
+            if (!p.closed || !p.destroyed)
+                violation("a session the client left was not closed and let go", {});
         }
     }
     return 0;
