@@ -26,14 +26,10 @@ class BridgeTest : public ::testing::Test {
 protected:
     // The next line that is not an IncomingPacket notification.
     QByteArray nextEvent() {
-        for (int i = 0; i < 50; ++i) {
-            auto line = bridge.nextLine();
-            if (!line)
-                return "(no line)";
-            if (!line->contains(R"("method":"IncomingPacket")"))
-                return *line;
-        }
-        return "(only IncomingPacket)";
+        auto line = bridge.nextLine();
+        while (line && line->contains(R"("method":"IncomingPacket")"))
+            line = bridge.nextLine();
+        return line.value_or("(no line)");
     }
 
     // Login through the bridge and a whole sign-on.
@@ -66,8 +62,6 @@ TEST_F(BridgeTest, RelaysEventsAndMembersAndEventsComeBeforeTheResponse) {
          event("JoinedChat", R"({"strChatName":"Lobby:one","lngChatID":77})")},
         {"CHAT_IN_ENC:77:bob:F:A:en:hi: there",
          event("ChatMessage", R"({"lngChatID":77,"strUserName":"bob","strMessage":"hi: there"})")},
-        {"CHAT_UPDATE_BUDDY:77:T:bob",
-         event("ChatUserUpdate", R"({"strUserName":"bob","blnInside":true,"lngChatID":77})")},
         {"UPDATE_BUDDY2:bob:T:10:1700000000:5: UU:",
          event("BuddyUpdate",
                R"({"strBuddy":"bob","blnOnline":true,"intWarningLevel":10,)"
@@ -124,9 +118,8 @@ TEST_F(BridgeTest, RelaysEventsAndMembersAndEventsComeBeforeTheResponse) {
         bridge.write(request(QByteArray::number(id), c.method, c.params));
         EXPECT_EQ(bridge.nextLine(), result(QByteArray::number(id), c.value))
             << c.method.toStdString();
-        if (!c.command.isEmpty()) {
+        if (!c.command.isEmpty())
             EXPECT_EQ(peer.readCommand(), c.command) << c.method.toStdString();
-        }
         ++id;
     }
     // A frame type other than data goes out as given, without the NUL; a stray command from a
@@ -167,11 +160,9 @@ TEST_F(BridgeTest, BadLinesAreAnsweredAndNeverEndTheBridge) {
         bridge.write(line);
         if (response.isEmpty())
             continue;
-        const auto answer = bridge.nextLine();
-        ASSERT_TRUE(answer) << line.toStdString();
-        EXPECT_TRUE(answer->startsWith(response)) << line.toStdString() << "\n"
-                                                  << answer->toStdString();
-        EXPECT_TRUE(QJsonDocument::fromJson(*answer).isObject()) << answer->toStdString();
+        const QByteArray answer = bridge.nextLine().value_or("");
+        EXPECT_TRUE(answer.startsWith(response)) << line.toStdString() << " -> " << answer.data();
+        EXPECT_TRUE(QJsonDocument::fromJson(answer).isObject()) << answer.data();
     }
     bridge.closeInput();
     EXPECT_EQ(bridge.waitExit(), 0);

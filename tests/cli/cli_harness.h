@@ -1,17 +1,14 @@
 // Test harness for the command line: the `ondrel` binary as a child process with line I/O, and
-// a scripted TOC2 peer on 127.0.0.1 that plays the server side byte for byte. Every wait is
-// bounded and keeps the test's event loop running, where the peer lives.
+// a scripted TOC2 peer on 127.0.0.1 that plays the server side byte for byte. Every wait blocks
+// for a bounded time; nothing needs an event loop.
 #pragma once
 
 #include <QByteArray>
 #include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTimer>
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -22,16 +19,6 @@
 
 namespace lantry::testing {
 
-inline bool pumpUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!done() && !deadline.hasExpired()) {
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return done();
-}
-
 // The server side of one TOC2 connection at a time.
 class ScriptedPeer {
 public:
@@ -40,10 +27,9 @@ public:
 
     // Exactly n bytes, or fewer when they do not come in time.
     QByteArray read(int n) {
-        pumpUntil([&] { return (buffer_ += conn_->readAll()).size() >= n; });
-        QByteArray out = buffer_.left(n);
-        buffer_.remove(0, out.size());
-        return out;
+        while (conn_->bytesAvailable() < n && conn_->waitForReadyRead(5000)) {
+        }
+        return conn_->read(n);
     }
     // The next frame's type and payload; type -1 when none comes.
     std::pair<int, QByteArray> readFrame() {
@@ -60,11 +46,10 @@ public:
     // Plays a whole sign-on on a new connection, up to toc_init_done; false when the client
     // strays from it.
     bool serveSignOn(const QByteArray& configuration) {
-        if (!pumpUntil([&] { return server_.hasPendingConnections(); }))
+        if (!server_.waitForNewConnection(5000))
             return false;
         conn_.reset(server_.nextPendingConnection());
         conn_->setParent(nullptr);
-        buffer_.clear();
         serverSequence_ = 0;
         if (read(8) != "FLAPON\n\n")
             return false;
@@ -86,21 +71,15 @@ public:
         conn_->flush();
     }
     void sendData(const QByteArray& message) { send(2, message); }
-    void close() {
-        conn_->disconnectFromHost();
-        pumpUntil([&] { return conn_->state() == QAbstractSocket::UnconnectedState; }, 2000);
-    }
+    void close() { conn_->disconnectFromHost(); }
     bool closedByClient() {
-        return pumpUntil([&] {
-            buffer_ += conn_->readAll();
-            return conn_->state() == QAbstractSocket::UnconnectedState;
-        });
+        return conn_->state() == QAbstractSocket::UnconnectedState ||
+               conn_->waitForDisconnected(5000);
     }
 
 private:
     QTcpServer server_;
     std::unique_ptr<QTcpSocket> conn_;
-    QByteArray buffer_;
     int serverSequence_ = 0;
 };
 

@@ -1,5 +1,9 @@
-// `ondrel chat` against a scripted peer: what a lost connection and /reconnect look like; and
-// the argument errors of every command, which come before any connection.
+// The command line's own rules: argument errors, registration through the library's entry
+// points, and `ondrel chat` losing and regaining a scripted peer.
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 #include "cli_harness.h"
@@ -49,6 +53,30 @@ TEST(CommandLineTest, RefusesUnusableArgumentsWithStatusTwo) {
         EXPECT_EQ(cli.waitExit(), 2) << args.join(' ').toStdString();
         EXPECT_FALSE(cli.errorOutput().isEmpty()) << args.join(' ').toStdString();
     }
+}
+
+TEST(RegistrationTest, RegisterWritesTheRecordUnregisterRemovesItFailuresEndWithStatusOne) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString record = dir.filePath("components.ini");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("ONDREL_REGISTRY", record);
+    for (const char* verb : {"register", "unregister"}) {
+        CliProcess missing({verb, "--library", dir.filePath("missing.so")}, env);
+        EXPECT_EQ(missing.waitExit(), 1) << verb;
+        EXPECT_TRUE(missing.errorOutput().contains("cannot load")) << verb;
+        EXPECT_FALSE(QFile::exists(record)) << verb;
+    }
+    CliProcess reg({"register"}, env);
+    ASSERT_EQ(reg.waitExit(), 0) << reg.errorOutput().toStdString();
+    const QString classId =
+        QSettings(record, QSettings::IniFormat).value("ProgID/Lantry.Ondrel/CLSID").toString();
+    const QString library =
+        QSettings(record, QSettings::IniFormat).value("CLSID/" + classId + "/Library").toString();
+    EXPECT_TRUE(QFile::exists(library) && library.contains("libondrel")) << library.toStdString();
+    CliProcess unreg({"unregister"}, env);
+    ASSERT_EQ(unreg.waitExit(), 0) << unreg.errorOutput().toStdString();
+    EXPECT_TRUE(QSettings(record, QSettings::IniFormat).allKeys().isEmpty());
 }
 
 }  // namespace
