@@ -29,8 +29,8 @@ protected:
     }
 
     bool waitFor(const std::function<bool()>& done) { return QTest::qWaitFor(done, 5000); }
-    bool eventsReach(std::size_t count) {
-        return waitFor([&] { return sink.events.size() >= count; });
+    bool eventsReach(std::size_t n) {
+        return waitFor([&] { return sink.events.size() >= n; });
     }
 
     // The next whole frame's payload from the control (the greeting counts as one).
@@ -41,9 +41,7 @@ protected:
         received.erase(0, wire::frameLength(received));
         return payload;
     }
-    void say(const std::string& message) {
-        peer->write(QByteArray::fromStdString(dataFrame(message)));
-    }
+    void say(const std::string& m) { peer->write(QByteArray::fromStdString(dataFrame(m))); }
 
     // Login with `password`: accepts the connection, answers the greeting, reads the login.
     void signOn(const std::string& password) {
