@@ -13,10 +13,6 @@
 #include <optional>
 #include <utility>
 
-#ifndef ONDREL_CLI_PATH
-#error "ONDREL_CLI_PATH must name the ondrel binary"
-#endif
-
 namespace lantry::testing {
 
 // The server side of one TOC2 connection at a time.

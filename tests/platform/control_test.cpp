@@ -1,13 +1,54 @@
-// Late-bound calls: names reach their members with converted arguments, results come back,
-// by-reference arguments are written back, and bad calls are errors that call nothing.
-#include <limits>
+// The control as a host sees it, on a fake socket: late-bound calls by name with converted
+// arguments, results and by-reference write-back, bad calls that call nothing; events by number
+// with typed arguments, several handlers, handlers that destroy the control; and its face, the
+// 125 x 37 logo that no container can resize.
+#include <gtest/gtest.h>
 
-#include "platform_fixture.h"
+#include <QLabel>
+#include <QPointer>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fake_socket.h"
+#include "ondrel_control.h"
 
 namespace lantry::testing {
 namespace {
 
+class ControlFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto sock = std::make_unique<FakeSocket>(record_);
+        sock_ = sock.get();
+        control_ = new OndrelControl(std::move(sock), nullptr);
+    }
+    void TearDown() override { delete control_.data(); }
+
+    // Login through the layer and an open connection; the lines sent so far are forgotten.
+    void signOn() {
+        ASSERT_TRUE(control_->call(DispId::Login, {"Alice", "pw", "127.0.0.1", "5190"}).ok());
+        sock_->connectNow();
+        record_.sent.clear();
+    }
+    // The payloads of the data frames sent since the last clear.
+    std::vector<std::string> lines() const {
+        std::vector<std::string> out;
+        for (const auto& f : parseFrames(record_.sent))
+            if (f.type == 2)
+                out.push_back(f.payload);
+        return out;
+    }
+    void serverSays(const std::string& message) { sock_->arrive(dataFrame(message)); }
+
+    FakeSocket::Record record_;
+    FakeSocket* sock_ = nullptr;
+    QPointer<OndrelControl> control_;
+};
+
 using Dispatch = ControlFixture;
+using Control = ControlFixture;
 
 TEST_F(Dispatch, MembersByNameSendTheirLineWithConvertedArguments) {
     signOn();
@@ -162,6 +203,139 @@ TEST_F(Dispatch, BadCallsAreErrorsThatCallNothing) {
     }
     // A member's failure carries the member's own reason.
     EXPECT_TRUE(control_->call(DispId::SetIdleTime, {40000000}).description.contains("40000000"));
+}
+
+constexpr int kJoinedChat = int(EventNumber::JoinedChat), kLoggedOut = int(EventNumber::LoggedOut);
+
+QVariant i16(short value) {
+    return QVariant::fromValue(value);
+}
+
+TEST_F(Control, ArriveByNumberWithTypedArgumentsInOrder) {
+    std::vector<std::pair<int, QVariantList>> heard;
+    control_->connectEvents([&](int n, QVariantList& args) {
+        if (n != int(EventNumber::IncomingPacket))
+            heard.emplace_back(n, args);
+    });
+    signOn();
+    struct Case {
+        std::string message;  // empty: LogOff
+        EventNumber number;
+        QVariantList args;
+    };
+    const Case cases[] = {
+        {"CONFIG2:m:3\ng:Friends\nb:bob\nd:eve\np:carol\npref:x\ndone:\n",
+         EventNumber::LoggedIn,
+         {"alice", QStringList{"[group]Friends", "bob"}, QStringList{"eve"}, QStringList{"carol"},
+          QStringList(), "x", i16(3)}},
+        {"UPDATE_BUDDY2:bob:T:5:1000:2: O:0",
+         EventNumber::BuddyUpdate,
+         {"bob", true, i16(5), 1000, 2, " O"}},
+        // Every byte arrives as one Latin-1 character.
+        {"IM_IN_ENC2:Bob:F:F:T: O:F:L:en:caf\xe9",
+         EventNumber::InstantMessage,
+         {"Bob", QStringLiteral("caf\u00e9"), false, " O"}},
+        {"CHAT_JOIN:77:Lobby", EventNumber::JoinedChat, {"Lobby", 77}},
+        {"ERROR:980", EventNumber::Error, {i16(980), "Invalid account or password"}},
+        {"", EventNumber::LoggedOut, {"alice"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        heard.clear();
+        c.message.empty() ? void(control_->call(DispId::LogOff)) : serverSays(c.message);
+        ASSERT_EQ(heard.size(), 1u);
+        EXPECT_EQ(heard[0].first, int(c.number));
+        const QVariantList& got = heard[0].second;
+        ASSERT_EQ(got.size(), c.args.size());
+        // Hosts tell a 16-bit from a 32-bit argument by its type, so types count too.
+        for (qsizetype i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i], c.args[i]) << i;
+            EXPECT_EQ(got[i].metaType().id(), c.args[i].metaType().id()) << i;
+        }
+    }
+}
+
+TEST_F(Control, HandlersSeeEachOthersWritesAndCanDisconnectEachOther) {
+    std::vector<QVariant> secondSaw;
+    int second = 0;
+    const int first = control_->connectEvents([&](int n, QVariantList& args) {
+        if (n == kJoinedChat)
+            args[1] = args[1] == 77 ? QVariant(QStringLiteral("5")) : QVariant("many");
+        // Disconnecting a later handler from inside an event silences it at once.
+        if (n == kLoggedOut)
+            control_->disconnectEvents(second);
+    });
+    second = control_->connectEvents([&](int n, QVariantList& args) {
+        if (n == kJoinedChat || n == kLoggedOut)
+            secondSaw.push_back(n == kJoinedChat ? args[1] : QVariant(n));
+    });
+    EXPECT_EQ(control_->connectEvents(EventHandler()), 0);
+    signOn();
+    serverSays("CHAT_JOIN:77:Lobby");
+    EXPECT_EQ(control_->call(DispId::LastChatID).value, QVariant(5));
+    // A value that is no 32-bit number leaves the property as the server set it.
+    serverSays("CHAT_JOIN:78:Den");
+    EXPECT_EQ(control_->call(DispId::LastChatID).value, QVariant(78));
+    control_->call(DispId::LogOff);
+    EXPECT_EQ(secondSaw, (std::vector<QVariant>{QStringLiteral("5"), QStringLiteral("many")}));
+    EXPECT_FALSE(control_->disconnectEvents(second));
+    EXPECT_TRUE(control_->disconnectEvents(first));
+}
+
+TEST_F(Control, DestroyedFromAnEventWhoseArgumentIsWrittenBack) {
+    signOn();
+    // JoinedChat's lngChatID would be written back into the control after the handlers.
+    bool later = false;
+    control_->connectEvents([&](int n, QVariantList& args) {
+        if (n == kJoinedChat) {
+            args[1] = 1;
+            delete control_.data();
+        }
+    });
+    control_->connectEvents([&](int n, QVariantList&) { later = later || n == kJoinedChat; });
+    serverSays("CHAT_JOIN:78:Den");
+    EXPECT_TRUE(control_.isNull());
+    EXPECT_FALSE(later);
+    EXPECT_FALSE(record_.alive);
+}
+
+TEST_F(Control, DestroyedFromAnEventRaisedByAnInvokedMethod) {
+    signOn();
+    control_->connectEvents([&](int n, QVariantList&) {
+        if (n == kLoggedOut)
+            delete control_.data();
+    });
+    ControlObject* object = control_.data();
+    EXPECT_TRUE(object->call(DispId::LogOff).ok());
+    EXPECT_TRUE(control_.isNull());
+}
+
+const QSize kLogo(125, 37);
+
+TEST_F(Control, ShowsTheLogoAndSnapsBackInAContainer) {
+    auto* logo = control_->findChild<QLabel*>(QStringLiteral("imgSockLogo"));
+    ASSERT_NE(logo, nullptr);
+    EXPECT_EQ(logo->geometry(), QRect(QPoint(0, 0), kLogo));
+    EXPECT_EQ(logo->pixmap().size(), kLogo);
+
+    QWidget container;
+    control_->setParent(&container);
+    control_->show();
+    container.show();
+    for (const QSize& s : {QSize(400, 300), QSize(0, 0), QSize(600, 37)}) {
+        control_->setGeometry(QRect(QPoint(3, 4), s));
+        EXPECT_EQ(control_->geometry(), QRect(QPoint(3, 4), kLogo))
+            << s.width() << "x" << s.height();
+    }
+    // A container that first lifts the limits still gets the logo's size back, shown or hidden.
+    for (bool visible : {true, false}) {
+        control_->setVisible(visible);
+        control_->setMinimumSize(300, 200);
+        control_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        control_->resize(300, 200);
+        control_->show();
+        EXPECT_EQ(control_->size(), kLogo) << visible;
+    }
 }
 
 }  // namespace
