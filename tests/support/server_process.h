@@ -16,7 +16,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <string>
 
 namespace lantry::testing {
 
@@ -91,10 +90,7 @@ public:
 
     bool running() const { return process_ && process_->state() == QProcess::Running; }
     std::int32_t port() const { return port_; }
-    std::string host() const { return "127.0.0.1"; }
     QString errorText() const { return error_; }
-    // The process itself, for tests that signal it or read its state.
-    QProcess* process() const { return process_.get(); }
 
     // Resident memory in bytes (VmRSS), 0 when unknown.
     std::int64_t residentBytes() const { return statusField("VmRSS:"); }

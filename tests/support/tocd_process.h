@@ -7,7 +7,7 @@
 //           add_dependencies(t tocd)
 //   Test:   lantry::testing::TocdProcess tocd;
 //           ASSERT_TRUE(tocd.start()) << tocd.errorText();
-//           control.Login("alice", "secret", tocd.host(), tocd.port());
+//           control.Login("alice", "secret", "127.0.0.1", tocd.port());
 //
 // start() takes extra tocd arguments, e.g. {"--db", dir.filePath("accounts.db")} for a database
 // that survives a restart (the default is an in-memory database, empty at every start), or
