@@ -1,17 +1,23 @@
 // The control as a host sees it, on a fake socket: late-bound calls by name with converted
 // arguments, results and by-reference write-back, bad calls that call nothing; events by number
-// with typed arguments, several handlers, handlers that destroy the control; and its face, the
-// 125 x 37 logo that no container can resize.
+// with typed arguments, several handlers, handlers that destroy the control; its face, the
+// 125 x 37 logo that no container can resize; registration and creation by identifier.
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPointer>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <limits>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "fake_socket.h"
+#include "ondrel/component.h"
 #include "ondrel_control.h"
 
 namespace lantry::testing {
@@ -50,7 +56,7 @@ protected:
 using Dispatch = ControlFixture;
 using Control = ControlFixture;
 
-TEST_F(Dispatch, MembersByNameSendTheirLineWithConvertedArguments) {
+TEST_F(Dispatch, MembersByNameSendTheirLineWithConvertedArgumentsOrReturnResults) {
     signOn();
     serverSays("CHAT_JOIN:77:Lobby");
     struct Case {
@@ -64,7 +70,6 @@ TEST_F(Dispatch, MembersByNameSendTheirLineWithConvertedArguments) {
         {"LeaveChat", {"nowhere", 12}, R"(toc_chat_leave "12")"},
         {"SendChat", {"", "yo", 9.0}, R"(toc_chat_send "9" "yo")"},
         {"InviteUsers", {"Lobby", "come", "Bob J"}, R"(toc_chat_invite "77" "come" "bobj")"},
-        {"AcceptChatInvite", {"31"}, R"(toc_chat_accept "31")"},
         {"ChangePassword", {"old", "new"}, R"(toc_change_passwd "old" "new")"},
         {"SetIdleTime", {"5"}, R"(toc_set_idle "300")"},
         {"WarnUser", {"Bob", -1}, R"(toc_evil "bob" "anon")"},
@@ -108,14 +113,10 @@ TEST_F(Dispatch, MembersByNameSendTheirLineWithConvertedArguments) {
     record_.sent.clear();
     ASSERT_TRUE(control_->call(DispId::SendPacket, {"5", QByteArray("raw\x01", 4)}).ok());
     const auto frames = parseFrames(record_.sent);
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_EQ(frames[0].type, 5);
-    EXPECT_EQ(frames[0].payload, std::string("raw\x01", 4));
-}
+    EXPECT_TRUE(frames.size() == 1 && frames[0].type == 5 && frames[0].payload == "raw\x01");
 
-TEST_F(Dispatch, ResultsAndTheLastChatIDProperty) {
-    signOn();
-    serverSays("CHAT_JOIN:77:Lobby");
+    // Results, and the LastChatID property.
+    record_.sent.clear();
     QVariantList none;
     EXPECT_EQ(control_->invoke(DispId::LastChatID, InvokeKind::PropertyGet, none).value,
               QVariant(77));
@@ -338,5 +339,78 @@ TEST_F(Control, ShowsTheLogoAndSnapsBackInAContainer) {
     }
 }
 
+TEST(Registration, RegisterCreateUnregisterAndEveryFailure) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString record = dir.filePath("nested/dir/components.ini");
+    const QString libraryKey = "CLSID/" + kOndrelClassId.toString(QUuid::WithBraces) + "/Library";
+    qputenv(kRegistryEnvironmentVariable, record.toLocal8Bit());
+    QString error;
+    EXPECT_EQ(createObject("Lantry.Ondrel", &error), nullptr);
+    EXPECT_TRUE(error.contains(record)) << error.toStdString();
+    // Unregistering with no record creates none.
+    EXPECT_EQ(DllUnregisterServer(), kResultOk);
+    EXPECT_FALSE(QFileInfo::exists(record));
+
+    // Someone else's entry shares the file and must survive us.
+    QDir().mkpath(QFileInfo(record).absolutePath());
+    QSettings(record, QSettings::IniFormat).setValue("ProgID/Other.Thing/CLSID", "{1}");
+    ASSERT_EQ(DllRegisterServer(), kResultOk);
+    ASSERT_EQ(DllRegisterServer(), kResultOk);
+    const QString library = QSettings(record, QSettings::IniFormat).value(libraryKey).toString();
+    EXPECT_EQ(QFileInfo(library).canonicalFilePath(),
+              QFileInfo(ONDREL_LIBRARY_FILE).canonicalFilePath());
+    std::unique_ptr<ControlObject> control(createObject("lantry.ONDREL", &error));
+    ASSERT_NE(control, nullptr) << error.toStdString();
+    EXPECT_EQ(control->idOfName("ChangePassword"), DispId::ChangePassword);
+    EXPECT_EQ(DllCanUnloadNow(), kResultFalse);
+    control.reset();
+    EXPECT_EQ(DllCanUnloadNow(), kResultOk);
+    EXPECT_EQ(createObject("Lantry.Other", &error), nullptr);
+    EXPECT_TRUE(error.contains("Lantry.Other")) << error.toStdString();
+
+    // The class object, only for our class and the factory interface.
+    void* object = reinterpret_cast<void*>(1);
+    const QByteArray cls = kOndrelClassId.toString(QUuid::WithBraces).toLatin1();
+    const QByteArray factory = kClassFactoryId.toString(QUuid::WithoutBraces).toUpper().toLatin1();
+    const QByteArray other = kOndrelInterfaceId.toString(QUuid::WithBraces).toLatin1();
+    EXPECT_EQ(DllGetClassObject(other, factory, &object), kResultClassNotAvailable);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(DllGetClassObject(cls, factory, nullptr), kResultPointer);
+    ASSERT_EQ(DllGetClassObject(cls, factory, &object), kResultOk);
+    QWidget window;
+    control.reset(static_cast<ClassFactory*>(object)->createInstance(&window));
+    ASSERT_NE(control, nullptr);
+    EXPECT_EQ(control->widget()->parentWidget(), &window);
+    control.reset();
+
+    QSettings(record, QSettings::IniFormat).setValue(libraryKey, dir.filePath("gone/lib.so"));
+    EXPECT_EQ(createObject("Lantry.Ondrel", &error), nullptr);
+    EXPECT_TRUE(error.contains("Cannot load")) << error.toStdString();
+    ASSERT_EQ(DllUnregisterServer(), kResultOk);
+    EXPECT_EQ(QSettings(record, QSettings::IniFormat).allKeys(),
+              QStringList{"ProgID/Other.Thing/CLSID"});
+    EXPECT_EQ(createObject("Lantry.Ondrel", &error), nullptr);
+    EXPECT_TRUE(error.contains("not registered")) << error.toStdString();
+
+    qputenv(kRegistryEnvironmentVariable, "/dev/null/not-a-directory/components.ini");
+    EXPECT_EQ(DllRegisterServer(), kResultRegistryFailed);
+    // Without the variable the record lives in the user's configuration directory.
+    const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+    qunsetenv(kRegistryEnvironmentVariable);
+    qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
+    EXPECT_EQ(registryFile(), dir.filePath("Lantry/components.ini"));
+    saved.isNull() ? qunsetenv("XDG_CONFIG_HOME") : qputenv("XDG_CONFIG_HOME", saved);
+}
+
 }  // namespace
 }  // namespace lantry::testing
+
+// The face is a widget, so the tests need a QApplication.
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
