@@ -65,15 +65,12 @@ public:
     }
     // One frame as a server sends it (data frames without a trailing NUL).
     void send(int type, const QByteArray& payload) {
-        QByteArray f("*");
-        for (int b : {type, serverSequence_ >> 8, serverSequence_, int(payload.size()) >> 8,
-                      int(payload.size())})
-            f += static_cast<char>(b & 0xFF);
-        ++serverSequence_;
-        conn_->write(f + payload);
+        const int seq = serverSequence_++, size = int(payload.size());
+        const char header[] = {'*',       char(type),      char(seq >> 8),
+                               char(seq), char(size >> 8), char(size)};
+        conn_->write(QByteArray(header, 6) + payload);
         conn_->flush();
     }
-    void sendData(const QByteArray& message) { send(2, message); }
     void close() { conn_->disconnectFromHost(); }
     bool closedByClient() {
         return conn_->state() == QAbstractSocket::UnconnectedState ||
@@ -147,41 +144,30 @@ QByteArray event(const QByteArray& name, const QByteArray& params) {
     return R"({"jsonrpc":"2.0","method":")" + name + R"(","params":)" + params + "}";
 }
 
-class BridgeTest : public ::testing::Test {
-protected:
+TEST(BridgeTest, RelaysEventsAndCallsAnswersBadLinesAndSendsWhatIsQueuedAtTheEnd) {
+    ScriptedPeer peer;
+    CliProcess bridge({"bridge"});
     // The next line that is not an IncomingPacket notification.
-    QByteArray nextEvent() {
+    const auto nextEvent = [&] {
         auto line = bridge.nextLine();
         while (line && line->contains(R"("method":"IncomingPacket")"))
             line = bridge.nextLine();
         return line.value_or("(no line)");
-    }
-
-    // Login through the bridge and a whole sign-on.
-    void signOn() {
-        bridge.write(request(
-            "1", "Login", R"(["Alice","pw","127.0.0.1",)" + QByteArray::number(peer.port()) + "]"));
-        ASSERT_EQ(bridge.nextLine(), result("1", R"({"AuthServer":"login.oscar.aol.com"})"));
-        ASSERT_TRUE(peer.serveSignOn(
-            "m:3\ng:Buddies\nb:bob\nb:carl:Carl C\nd:eve\np:pat\npref:x\nzz\ndone:\n"));
-        // Every byte outside printable ASCII travels as one \u00XX character.
-        EXPECT_EQ(bridge.nextLine(),
-                  event("IncomingPacket", R"({"strPacket":"*\u0001\u0000\u0000\u0000\u0004)"
-                                          R"(\u0000\u0000\u0000\u0001"})"));
-        EXPECT_EQ(
-            nextEvent(),
-            event("LoggedIn",
-                  R"({"strUserName":"alice","BuddyList":["[group]Buddies","bob","carl:Carl C"],)"
-                  R"("BlockList":["eve"],"PrivateList":["pat"],"MiscData":["zz"],)"
-                  R"("strPreferences":"x","PrivacyMode":3})"));
-    }
-
-    ScriptedPeer peer;
-    CliProcess bridge{{"bridge"}};
-};
-
-TEST_F(BridgeTest, RelaysEventsAndMembersAndEventsComeBeforeTheResponse) {
-    ASSERT_NO_FATAL_FAILURE(signOn());
+    };
+    bridge.write(request("1", "Login",
+                         R"(["Alice","pw","127.0.0.1",)" + QByteArray::number(peer.port()) + "]"));
+    ASSERT_EQ(bridge.nextLine(), result("1", R"({"AuthServer":"login.oscar.aol.com"})"));
+    ASSERT_TRUE(peer.serveSignOn(
+        "m:3\ng:Buddies\nb:bob\nb:carl:Carl C\nd:eve\np:pat\npref:x\nzz\ndone:\n"));
+    // Every byte outside printable ASCII travels as one \u00XX character.
+    EXPECT_EQ(bridge.nextLine(),
+              event("IncomingPacket", R"({"strPacket":"*\u0001\u0000\u0000\u0000\u0004)"
+                                      R"(\u0000\u0000\u0000\u0001"})"));
+    EXPECT_EQ(nextEvent(),
+              event("LoggedIn",
+                    R"({"strUserName":"alice","BuddyList":["[group]Buddies","bob","carl:Carl C"],)"
+                    R"("BlockList":["eve"],"PrivateList":["pat"],"MiscData":["zz"],)"
+                    R"("strPreferences":"x","PrivacyMode":3})"));
     const std::pair<QByteArray, QByteArray> events[] = {
         {"CHAT_JOIN:77:Lobby:one",
          event("JoinedChat", R"({"strChatName":"Lobby:one","lngChatID":77})")},
@@ -200,7 +186,7 @@ TEST_F(BridgeTest, RelaysEventsAndMembersAndEventsComeBeforeTheResponse) {
         {"ADMIN_PASSWD_STATUS:0", event("PasswordChanged", "{}")},
     };
     for (const auto& [message, expected] : events) {
-        peer.sendData(message);
+        peer.send(2, message);
         EXPECT_EQ(nextEvent(), expected) << message.toStdString();
     }
 
@@ -242,20 +228,7 @@ TEST_F(BridgeTest, RelaysEventsAndMembersAndEventsComeBeforeTheResponse) {
     EXPECT_EQ(bridge.nextLine(), result("100"));
     EXPECT_EQ(peer.readFrame(), std::make_pair(5, QByteArray()));
 
-    // What is queued when LogOff and the end of input come still goes out.
-    const QByteArray big(60000, 'y');
-    bridge.write(request("2", "SendIM", R"(["bob",")" + big + R"(",false])"));
-    bridge.write(request("3", "LogOff"));
-    bridge.closeInput();
-    EXPECT_EQ(bridge.nextLine(), result("2"));
-    EXPECT_EQ(bridge.nextLine(), event("LoggedOut", R"({"strUserName":"alice"})"));
-    EXPECT_EQ(bridge.nextLine(), result("3"));
-    EXPECT_EQ(peer.readCommand(), R"(toc_send_im "bob" ")" + big + '"');
-    EXPECT_TRUE(peer.closedByClient());
-    EXPECT_EQ(bridge.waitExit(), 0);
-}
-
-TEST_F(BridgeTest, BadLinesAreAnsweredAndNeverEndTheBridge) {
+    // Bad lines are answered and never end the bridge.
     const auto error = [](const QByteArray& id, int code) {
         return R"({"jsonrpc":"2.0","id":)" + id + R"(,"error":{"code":)" + QByteArray::number(code);
     };
@@ -283,7 +256,16 @@ TEST_F(BridgeTest, BadLinesAreAnsweredAndNeverEndTheBridge) {
         const QByteArray answer = bridge.nextLine().value_or("");
         EXPECT_TRUE(answer.startsWith(response)) << line.toStdString() << " -> " << answer.data();
     }
+    // What is queued when LogOff and the end of input come still goes out.
+    const QByteArray big(60000, 'y');
+    bridge.write(request("2", "SendIM", R"(["bob",")" + big + R"(",false])"));
+    bridge.write(request("3", "LogOff"));
     bridge.closeInput();
+    EXPECT_EQ(bridge.nextLine(), result("2"));
+    EXPECT_EQ(bridge.nextLine(), event("LoggedOut", R"({"strUserName":"alice"})"));
+    EXPECT_EQ(bridge.nextLine(), result("3"));
+    EXPECT_EQ(peer.readCommand(), R"(toc_send_im "bob" ")" + big + '"');
+    EXPECT_TRUE(peer.closedByClient());
     EXPECT_EQ(bridge.waitExit(), 0);
     EXPECT_TRUE(bridge.remainingOutput().isEmpty());
 }
@@ -295,7 +277,7 @@ TEST(ChatSessionTest, ReportsALostConnectionAndSignsOnAgain) {
     chat.write("pw");
     ASSERT_TRUE(peer.serveSignOn("g:Friends\nb:bob:Bobby\ndone:\n"));
     ASSERT_TRUE(chat.lineContaining("Signed on as alice"));
-    peer.sendData("UPDATE_BUDDY2:bob:T:0:1700000000:12: OU:");
+    peer.send(2, "UPDATE_BUDDY2:bob:T:0:1700000000:12: OU:");
     const auto entry = chat.lineContaining("Bobby (bob)").value_or("");
     EXPECT_TRUE(entry.contains("away, idle 12 min")) << entry.data();
 
