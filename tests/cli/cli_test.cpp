@@ -46,8 +46,7 @@ public:
         const auto [type, payload] = readFrame();
         return type == 2 && payload.endsWith('\0') ? payload.chopped(1) : QByteArray();
     }
-    // Plays a whole sign-on on a new connection, up to toc_init_done; false when the client
-    // strays from it.
+    // Plays a whole sign-on on a new connection; false when the client strays from it.
     bool serveSignOn(const QByteArray& configuration) {
         if (!server_.waitForNewConnection(5000))
             return false;
@@ -92,10 +91,6 @@ public:
         process_.start(QStringLiteral(ONDREL_CLI_PATH), args);
         process_.waitForStarted(10000);
     }
-    ~CliProcess() {
-        process_.kill();
-        process_.waitForFinished(5000);
-    }
     void write(const QByteArray& line) {
         process_.write(line + '\n');
         process_.waitForBytesWritten(5000);
@@ -110,7 +105,6 @@ public:
             return std::nullopt;
         return process_.readLine().chopped(1);
     }
-    // The next line that contains `needle`, skipping others.
     std::optional<QByteArray> lineContaining(const QByteArray& needle) {
         auto line = nextLine();
         for (int skipped = 0; line && !line->contains(needle) && skipped < 200; ++skipped)
@@ -222,13 +216,11 @@ TEST(BridgeTest, RelaysEventsAndCallsAnswersBadLinesAndSendsWhatIsQueuedAtTheEnd
         EXPECT_EQ(c.command.isEmpty() ? c.command : peer.readCommand(), c.command)
             << c.method.data();
     }
-    // A frame type other than data goes out as given, without the NUL; a stray command from a
-    // call above would come first.
+    // Other frame types go out as given, without the NUL; a stray command would come first.
     bridge.write(request("100", "SendPacket", R"([5,""])"));
     EXPECT_EQ(bridge.nextLine(), result("100"));
     EXPECT_EQ(peer.readFrame(), std::make_pair(5, QByteArray()));
 
-    // Bad lines are answered and never end the bridge.
     const auto error = [](const QByteArray& id, int code) {
         return R"({"jsonrpc":"2.0","id":)" + id + R"(,"error":{"code":)" + QByteArray::number(code);
     };

@@ -115,7 +115,6 @@ TEST_F(Dispatch, MembersByNameSendTheirLineWithConvertedArgumentsOrReturnResults
     const auto frames = parseFrames(record_.sent);
     EXPECT_TRUE(frames.size() == 1 && frames[0].type == 5 && frames[0].payload == "raw\x01");
 
-    // Results, and the LastChatID property.
     record_.sent.clear();
     QVariantList none;
     EXPECT_EQ(control_->invoke(DispId::LastChatID, InvokeKind::PropertyGet, none).value,
@@ -207,11 +206,8 @@ TEST_F(Dispatch, BadCallsAreErrorsThatCallNothing) {
 
 constexpr int kJoinedChat = int(EventNumber::JoinedChat), kLoggedOut = int(EventNumber::LoggedOut);
 
-QVariant i16(short value) {
-    return QVariant::fromValue(value);
-}
-
 TEST_F(Control, ArriveByNumberWithTypedArgumentsInOrder) {
+    const auto i16 = [](short value) { return QVariant::fromValue(value); };
     std::vector<std::pair<int, QVariantList>> heard;
     control_->connectEvents([&](int n, QVariantList& args) {
         if (n != int(EventNumber::IncomingPacket))
@@ -361,7 +357,6 @@ TEST(Registration, RegisterCreateUnregisterAndEveryFailure) {
     EXPECT_EQ(createObject("Lantry.Other", &error), nullptr);
     EXPECT_TRUE(error.contains("Lantry.Other")) << error.toStdString();
 
-    // The class object, only for our class and the factory interface.
     void* object = reinterpret_cast<void*>(1);
     const QByteArray cls = kOndrelClassId.toString(QUuid::WithBraces).toLatin1();
     const QByteArray factory = kClassFactoryId.toString(QUuid::WithoutBraces).toUpper().toLatin1();
