@@ -19,6 +19,11 @@
 
 #include "tocd_process.h"
 
+// Failure messages show byte strings as text.
+inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
+    *os << '"' << bytes.toStdString() << '"';
+}
+
 namespace lantry::testing {
 namespace {
 
@@ -141,7 +146,6 @@ QByteArray event(const QByteArray& name, const QByteArray& params) {
 TEST(BridgeTest, RelaysEventsAndCallsAnswersBadLinesAndSendsWhatIsQueuedAtTheEnd) {
     ScriptedPeer peer;
     CliProcess bridge({"bridge"});
-    // The next line that is not an IncomingPacket notification.
     const auto nextEvent = [&] {
         auto line = bridge.nextLine();
         while (line && line->contains(R"("method":"IncomingPacket")"))

@@ -23,7 +23,7 @@
 namespace lantry::testing {
 namespace {
 
-class ControlFixture : public ::testing::Test {
+class Control : public ::testing::Test {
 protected:
     void SetUp() override {
         auto sock = std::make_unique<FakeSocket>(record_);
@@ -53,10 +53,7 @@ protected:
     QPointer<OndrelControl> control_;
 };
 
-using Dispatch = ControlFixture;
-using Control = ControlFixture;
-
-TEST_F(Dispatch, MembersByNameSendTheirLineWithConvertedArgumentsOrReturnResults) {
+TEST_F(Control, MembersByNameSendTheirLineWithConvertedArgumentsOrReturnResults) {
     signOn();
     serverSays("CHAT_JOIN:77:Lobby");
     struct Case {
@@ -134,7 +131,7 @@ TEST_F(Dispatch, MembersByNameSendTheirLineWithConvertedArgumentsOrReturnResults
     EXPECT_EQ(html[0], QVariant(QStringLiteral("<b>caf\u00e9</b> <i>au lait</i>")));
 }
 
-TEST_F(Dispatch, LoginWritesABlankAuthorizerBackInTheCallersTypeAndTakesThePortAsText) {
+TEST_F(Control, LoginWritesABlankAuthorizerBackInTheCallersTypeAndTakesThePortAsText) {
     const QByteArray host = Ondrel::kDefaultAuthServer.data();
     const std::pair<QVariant, QVariant> authorizers[] = {
         {QByteArray("  "), host},
@@ -156,7 +153,7 @@ TEST_F(Dispatch, LoginWritesABlankAuthorizerBackInTheCallersTypeAndTakesThePortA
     EXPECT_EQ(lines().back().rfind("toc2_login auth.example 5190 alicesmith ", 0), 0u);
 }
 
-TEST_F(Dispatch, BadCallsAreErrorsThatCallNothing) {
+TEST_F(Control, BadCallsAreErrorsThatCallNothing) {
     signOn();
     using E = DispatchError;
     constexpr auto M = InvokeKind::Method, Put = InvokeKind::PropertyPut;
