@@ -59,6 +59,9 @@ public:
     static constexpr std::size_t kChatSlots = 11;
     // Largest FLAP payload; a longer command is refused with Error code 0.
     static constexpr std::size_t kMaxPayload = 65535;
+    // Largest data-frame payload, its trailing NUL included, that TOC2 servers accept: they end
+    // the connection on a longer command. Hosts that split long texts count against this.
+    static constexpr std::size_t kMaxCommandPayload = 2048;
     // Configuration text held while CONFIG2 parts arrive; past it the text is dropped and
     // Error code 0 says so. Far above any real configuration.
     static constexpr std::size_t kConfigBufferLimit = 16u << 20;
