@@ -39,7 +39,11 @@ void Ondrel::SendChat(const std::string& strChatName, const std::string& strMess
     std::int32_t chatId = 0;
     if (!selectChat(strChatName, lngChatID, chatId))
         return;
-    sendLine(CommandLine("toc_chat_send").quoted(chatId).quoted(EscapeText(strMessage)).text());
+    sendLine(chatCommand(chatId, strMessage));
+}
+
+std::string Ondrel::chatCommand(std::int32_t lngChatID, const std::string& strMessage) {
+    return CommandLine("toc_chat_send").quoted(lngChatID).quoted(EscapeText(strMessage)).text();
 }
 
 void Ondrel::InviteUsers(const std::string& strChatName, const std::string& strInviteMessage,

@@ -8,11 +8,16 @@ namespace lantry {
 
 void Ondrel::SendIM(const std::string& strUserName, const std::string& strMessage,
                     bool AutoResponse) {
+    sendLine(imCommand(strUserName, strMessage, AutoResponse));
+}
+
+std::string Ondrel::imCommand(const std::string& strUserName, const std::string& strMessage,
+                              bool AutoResponse) {
     CommandLine line("toc_send_im");
     line.verbatim(NormalizeName(strUserName)).quoted(EscapeText(strMessage));
     if (AutoResponse)
         line.bare("auto");
-    sendLine(line.text());
+    return line.text();
 }
 
 std::string Ondrel::RemoveHtml(std::string strMessage) {

@@ -115,6 +115,10 @@ public:
     // toc_send_im with the normalised recipient and the escaped message; " auto" when
     // AutoResponse.
     void SendIM(const std::string& strUserName, const std::string& strMessage, bool AutoResponse);
+    // The command line SendIM sends for these arguments, without the frame's trailing NUL.
+    // Hosts that split long messages measure parts with it against kMaxCommandPayload.
+    static std::string imCommand(const std::string& strUserName, const std::string& strMessage,
+                                 bool AutoResponse);
     // strMessage with every span from a "<" to the first ">" after it removed.
     static std::string RemoveHtml(std::string strMessage);
 
@@ -126,6 +130,8 @@ public:
     void LeaveChat(const std::string& strChatName, std::int32_t lngChatID = 0);
     void SendChat(const std::string& strChatName, const std::string& strMessage,
                   std::int32_t lngChatID = 0);
+    // The command line SendChat sends into room lngChatID, without the trailing NUL.
+    static std::string chatCommand(std::int32_t lngChatID, const std::string& strMessage);
     void InviteUsers(const std::string& strChatName, const std::string& strInviteMessage,
                      const std::string& strUsers, std::int32_t lngChatID = 0);
     void AcceptChatInvite(std::int32_t lngChatID);

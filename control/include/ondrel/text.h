@@ -1,0 +1,55 @@
+// Text between people and the wire, for every host that shows a person what arrives or sends
+// what a person typed: the encoding of received and typed text, markup turned into plain text,
+// and long messages cut into parts that servers accept.
+//
+// The control itself keeps text as bytes (ondrel.h); these functions are where a host turns
+// them into characters and back. Pure functions: any thread, no state, nothing throws.
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QString>
+#include <QStringView>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace lantry {
+
+// Received text as characters. The control announces UTF-8 at sign-on and servers pass bytes
+// through, so text that is valid UTF-8 is decoded as UTF-8 (a leading byte-order mark stays,
+// as U+FEFF); any other text comes from an older client and is taken as Latin-1, one character
+// per byte. Nothing is dropped: every byte ends up in some character.
+QString fromWireText(QByteArrayView bytes);
+
+// Typed text for the wire: UTF-8. A lone surrogate (not a character) becomes U+FFFD.
+QByteArray toWireText(QStringView text);
+
+// HTML character references replaced by their characters: &amp; &lt; &gt; &quot; &apos; &#39;
+// and &nbsp; (U+00A0), names in any case, and numeric ones (&#233; &#xE9;). A reference that
+// is unknown, has no ";" or names no character (0, a surrogate, past U+10FFFF) stays as
+// written. The result may hold any character, control characters included: what reaches a
+// screen goes through that medium's renderer, which makes them harmless.
+QString decodeEntities(QStringView text);
+
+// A received message, invitation or profile as plain text: tags removed (as Ondrel::RemoveHtml
+// does), then the encoding resolved (fromWireText), then references decoded (decodeEntities).
+QString messageText(QByteArrayView wireHtml);
+
+// How far back from the size limit a cut looks for a blank to end a part after.
+constexpr std::size_t kSplitBlankReach = 160;
+
+// A long message cut into consecutive parts that, joined, give the message back, each small
+// enough that SendIM(recipient, part, autoResponse) sends a command within
+// Ondrel::kMaxCommandPayload bytes (escaping and the frame's trailing NUL counted, exactly as
+// the control builds the command). A part ends after the last blank within kSplitBlankReach
+// bytes of where the limit falls, when there is one; a cut never falls inside a UTF-8
+// character. A message that fits is one part, an empty message one empty part. Empty list
+// when not even one character fits beside the recipient's name.
+QList<QByteArray> splitForIm(QByteArrayView message, QByteArrayView recipient,
+                             bool autoResponse = false);
+// The same for SendChat into the room chatId.
+QList<QByteArray> splitForChat(QByteArrayView message, std::int32_t chatId);
+
+}  // namespace lantry

@@ -1,0 +1,98 @@
+// Text between people and the wire: encodings, references and the cutting of long messages.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ondrel/ondrel.h"
+#include "ondrel/text.h"
+
+using lantry::Ondrel;
+
+TEST(Text, ReceivedBytesBecomeCharactersWithoutLosingAny) {
+    const struct {
+        QByteArray wire;
+        QString shown;
+    } rows[] = {
+        {"caf\xc3\xa9 \xf0\x9f\x98\x80", QStringLiteral("café 😀")},
+        {"caf\xe9", QStringLiteral("café")},
+        // One bad sequence makes the whole text Latin-1: each byte one character.
+        {"\xc3\xa9\xe9", QStringLiteral("Ã©é")},
+        {"\xc0\xaf", QStringLiteral("À¯")},
+        {"\xef\xbb\xbfhi", QStringLiteral("\uFEFFhi")},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(lantry::fromWireText(row.wire), row.shown) << row.wire.toHex().constData();
+    EXPECT_EQ(lantry::toWireText(QStringLiteral("café 😀")),
+              QByteArray("caf\xc3\xa9 \xf0\x9f\x98\x80"));
+}
+
+TEST(Text, ReferencesDecodeOnceAndUnknownOnesStay) {
+    const struct {
+        const char16_t* html;
+        const char16_t* text;
+    } rows[] = {
+        {u"&amp;lt; &LT;&gt;&quot;&#39;&apos;&nbsp;", u"&lt; <>\"''\u00A0"},
+        {u"&#233;&#xE9;&#X1F600;", u"éé😀"},
+        {u"&copy; & x; &amp &#0; &#xD800; &#1114112; &#12a; &#x;",
+         u"&copy; & x; &amp &#0; "
+         u"&#xD800; &#1114112; &#12a; &#x;"},
+        {u"a&&amp;b&", u"a&&b&"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(lantry::decodeEntities(QStringView(row.html)), QStringView(row.text));
+    EXPECT_EQ(lantry::messageText("<b>caf\xe9</b> &lt;3 <i>x&amp;y</i>"),
+              QStringLiteral("café <3 x&y"));
+}
+
+namespace {
+
+std::size_t imSize(const std::string& name, const QByteArray& part) {
+    return Ondrel::imCommand(name, part.toStdString(), true).size() + 1;
+}
+
+std::size_t utf8Length(char lead) {
+    const auto b = static_cast<unsigned char>(lead);
+    return b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+}
+
+}  // namespace
+
+TEST(Text, LongMessagesSplitIntoPartsTheServerAcceptsAtBlanksAndCharacters) {
+    const std::string name = "Bob \"Q\"";
+    // Escaped bytes, multi-byte characters and blanks at every offset against the limit.
+    const QByteArray unit = "ab$\"c \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80 {x}\\";
+    for (int length = 1800; length < 4500; length += 7) {
+        QByteArray message;
+        while (message.size() < length)
+            message += unit;
+        const auto parts = lantry::splitForIm(message, QByteArray::fromStdString(name), true);
+        ASSERT_FALSE(parts.isEmpty());
+        EXPECT_EQ(parts.join(), message);
+        for (qsizetype i = 0; i < parts.size(); ++i) {
+            const QByteArray& part = parts[i];
+            EXPECT_LE(imSize(name, part), Ondrel::kMaxCommandPayload);
+            if (i + 1 == parts.size())
+                break;
+            const QByteArray next = parts[i + 1];
+            EXPECT_NE(static_cast<unsigned char>(next[0]) & 0xC0, 0x80) << "cut inside a character";
+            // A part not ending at a blank had none near, and one more character would not fit.
+            if (!part.endsWith(' ')) {
+                EXPECT_EQ(part.right(lantry::kSplitBlankReach).indexOf(' '), -1);
+                EXPECT_GT(imSize(name, part + next.left(utf8Length(next[0]))),
+                          Ondrel::kMaxCommandPayload);
+            }
+        }
+    }
+
+    // Latin-1 and broken UTF-8 cut anywhere; a chat room's command is measured as SendChat's.
+    const QByteArray latin(5000, '\xbf');
+    const auto chatParts = lantry::splitForChat(latin, 2147483647);
+    EXPECT_EQ(chatParts.join(), latin);
+    EXPECT_EQ(chatParts.size(), 3);
+    for (const QByteArray& part : chatParts)
+        EXPECT_LE(Ondrel::chatCommand(2147483647, part.toStdString()).size() + 1,
+                  Ondrel::kMaxCommandPayload);
+
+    EXPECT_EQ(lantry::splitForIm("", "bob"), QList<QByteArray>{QByteArray()});
+    EXPECT_TRUE(lantry::splitForIm("hi", QByteArray(2100, 'b')).isEmpty());
+}
