@@ -1,133 +1,15 @@
-// `ondrel` as a process: the bridge against a scripted TOC2 peer on 127.0.0.1 that plays the
-// server side byte for byte; argument errors and registration; the terminal client (pipes, no
-// terminal) against that peer and against a private tocd. Every wait blocks for a bounded time.
-#include <QDeadlineTimer>
+// `ondrel` as a process: the bridge against a scripted TOC2 peer; argument errors and
+// registration. The terminal client's tests are in chat_client_test.cpp.
 #include <QFile>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QSettings>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
 
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <optional>
-#include <utility>
-
-#include "tocd_process.h"
-
-// Failure messages show byte strings as text.
-inline void PrintTo(const QByteArray& bytes, std::ostream* os) {
-    *os << '"' << bytes.toStdString() << '"';
-}
+#include "cli_process.h"
 
 namespace lantry::testing {
 namespace {
-
-// The server side of one TOC2 connection at a time.
-class ScriptedPeer {
-public:
-    ScriptedPeer() { server_.listen(QHostAddress::LocalHost, 0); }
-    quint16 port() const { return server_.serverPort(); }
-
-    // Exactly n bytes, or fewer when they do not come in time.
-    QByteArray read(int n) {
-        while (conn_->bytesAvailable() < n && conn_->waitForReadyRead(5000)) {
-        }
-        return conn_->read(n);
-    }
-    // The next frame's type and payload; type -1 when none comes.
-    std::pair<int, QByteArray> readFrame() {
-        const QByteArray h = read(6);
-        if (h.size() < 6 || h[0] != '*')
-            return {-1, {}};
-        return {uchar(h[1]), read(uchar(h[4]) * 256 + uchar(h[5]))};
-    }
-    // The command line of the next data frame (its NUL checked and removed), or "" on failure.
-    QByteArray readCommand() {
-        const auto [type, payload] = readFrame();
-        return type == 2 && payload.endsWith('\0') ? payload.chopped(1) : QByteArray();
-    }
-    // Plays a whole sign-on on a new connection; false when the client strays from it.
-    bool serveSignOn(const QByteArray& configuration) {
-        if (!server_.waitForNewConnection(5000))
-            return false;
-        conn_.reset(server_.nextPendingConnection());
-        conn_->setParent(nullptr);
-        serverSequence_ = 0;
-        if (read(8) != "FLAPON\n\n")
-            return false;
-        send(1, QByteArray("\0\0\0\1", 4));
-        if (readFrame().first != 1 || !readCommand().startsWith("toc2_login "))
-            return false;
-        send(2, "SIGN_ON:TOC2.0");
-        send(2, "CONFIG2:" + configuration);
-        return readCommand() == "toc_init_done";
-    }
-    // One frame as a server sends it (data frames without a trailing NUL).
-    void send(int type, const QByteArray& payload) {
-        const int seq = serverSequence_++, size = int(payload.size());
-        const char header[] = {'*',       char(type),      char(seq >> 8),
-                               char(seq), char(size >> 8), char(size)};
-        conn_->write(QByteArray(header, 6) + payload);
-        conn_->flush();
-    }
-    void close() { conn_->disconnectFromHost(); }
-    bool closedByClient() {
-        return conn_->state() == QAbstractSocket::UnconnectedState ||
-               conn_->waitForDisconnected(5000);
-    }
-
-private:
-    QTcpServer server_;
-    std::unique_ptr<QTcpSocket> conn_;
-    int serverSequence_ = 0;
-};
-
-// `ondrel ARGS` with stdin and stdout as pipes; stderr is kept apart for the test to read.
-class CliProcess {
-public:
-    explicit CliProcess(const QStringList& args,
-                        const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
-        process_.setProcessEnvironment(env);
-        process_.start(QStringLiteral(ONDREL_CLI_PATH), args);
-        process_.waitForStarted(10000);
-    }
-    void write(const QByteArray& line) {
-        process_.write(line + '\n');
-        process_.waitForBytesWritten(5000);
-    }
-    void closeInput() { process_.closeWriteChannel(); }
-    // The next stdout line without its LF, or nullopt when none comes in time.
-    std::optional<QByteArray> nextLine() {
-        const QDeadlineTimer deadline(5000);
-        while (!process_.canReadLine() && process_.waitForReadyRead(deadline.remainingTime())) {
-        }
-        if (!process_.canReadLine())
-            return std::nullopt;
-        return process_.readLine().chopped(1);
-    }
-    std::optional<QByteArray> lineContaining(const QByteArray& needle) {
-        auto line = nextLine();
-        for (int skipped = 0; line && !line->contains(needle) && skipped < 200; ++skipped)
-            line = nextLine();
-        return line && line->contains(needle) ? line : std::nullopt;
-    }
-    // Exit code once the process has ended by itself (-1 for a crash), nullopt if it runs on.
-    std::optional<int> waitExit() {
-        if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(10000))
-            return std::nullopt;
-        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
-    }
-    QByteArray remainingOutput() { return process_.readAllStandardOutput(); }
-    QByteArray errorOutput() { return process_.readAllStandardError(); }
-
-private:
-    QProcess process_;
-};
 
 QByteArray request(const QByteArray& id, const QByteArray& method,
                    const QByteArray& params = "[]") {
@@ -266,32 +148,6 @@ TEST(BridgeTest, RelaysEventsAndCallsAnswersBadLinesAndSendsWhatIsQueuedAtTheEnd
     EXPECT_TRUE(bridge.remainingOutput().isEmpty());
 }
 
-TEST(ChatSessionTest, ReportsALostConnectionAndSignsOnAgain) {
-    ScriptedPeer peer;
-    CliProcess chat(
-        {"chat", "--server", QStringLiteral("127.0.0.1:%1").arg(peer.port()), "--user", "alice"});
-    chat.write("pw");
-    ASSERT_TRUE(peer.serveSignOn("g:Friends\nb:bob:Bobby\ndone:\n"));
-    ASSERT_TRUE(chat.lineContaining("Signed on as alice"));
-    peer.send(2, "UPDATE_BUDDY2:bob:T:0:1700000000:12: OU:");
-    const auto entry = chat.lineContaining("Bobby (bob)").value_or("");
-    EXPECT_TRUE(entry.contains("away, idle 12 min")) << entry.data();
-
-    peer.close();
-    EXPECT_TRUE(chat.lineContaining("Connection lost"));
-    chat.write("/im bob hi");
-    EXPECT_TRUE(chat.lineContaining("Not signed on. Type /reconnect"));
-
-    chat.write("/reconnect");
-    ASSERT_TRUE(peer.serveSignOn("g:Friends\nb:bob:Bobby\ndone:\n"));
-    EXPECT_TRUE(chat.lineContaining("Signed on as alice"));
-    chat.write("/im Bob hi (you)");
-    EXPECT_EQ(peer.readCommand(), R"j(toc_send_im "bob" "hi \(you\)")j");
-    chat.closeInput();
-    EXPECT_TRUE(peer.closedByClient());
-    EXPECT_EQ(chat.waitExit(), 0);
-}
-
 TEST(CommandLineTest, RefusesBadArgumentsAndRegistersTheLibrary) {
     const QStringList cases[] = {
         {"frobnicate"},
@@ -325,109 +181,6 @@ TEST(CommandLineTest, RefusesBadArgumentsAndRegistersTheLibrary) {
     ASSERT_EQ(unreg.waitExit(), 0) << unreg.errorOutput().toStdString();
     written.sync();
     EXPECT_TRUE(written.allKeys().isEmpty());
-}
-
-class ChatTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(tocd.start()) << tocd.errorText().toStdString(); }
-
-    // A client for `user`; the password comes as the first input line.
-    std::unique_ptr<CliProcess> chat(const QByteArray& user, const QByteArray& password) {
-        auto client = std::make_unique<CliProcess>(QStringList{
-            "chat", "--server", QStringLiteral("127.0.0.1:%1").arg(tocd.port()), "--user", user});
-        client->write(password);
-        return client;
-    }
-
-    TocdProcess tocd;
-};
-
-TEST_F(ChatTest, TalksToEchobotAndInARoomAndAnswersBadCommandsWithUsage) {
-    QTemporaryFile passwordFile;
-    ASSERT_TRUE(passwordFile.open());
-    passwordFile.write("s3cret\n");
-    passwordFile.flush();
-    CliProcess alice({"chat", "--server", QStringLiteral("127.0.0.1:%1").arg(tocd.port()), "--user",
-                      "Alice", "--password-file", passwordFile.fileName()});
-    const QByteArray signedOn = alice.lineContaining("Signed on as alice").value_or("");
-    // Time stamps, and no colour codes on a pipe.
-    EXPECT_TRUE(QRegularExpression("^\\[\\d\\d:\\d\\d:\\d\\d\\] ").match(signedOn).hasMatch());
-    // A new account starts with echobot on its list, shown by group once signed on.
-    EXPECT_TRUE(alice.lineContaining("Buddy list:"));
-    EXPECT_TRUE(alice.lineContaining("echobot").value_or("").contains("online"));
-    const std::pair<QByteArray, QByteArray> cases[] = {
-        {"/frob", "Unknown command /frob. Type /help for the list."},
-        {"/im", "Usage: /im NAME TEXT"},
-        {"/buddies now", "Usage: /buddies"},
-        {"/idle soon", "Usage: /idle MINUTES"},
-        {"/idle 35791395", "overflow"},
-        {"/privacy maybe", "Usage: /privacy all|none|permit|deny|buddies"},
-        {"/warn bob loudly", "Usage: /warn NAME [anon]"},
-        {"/accept soon", "Usage: /accept [CHAT-ID]"},
-        {"/say hi", "You are in no room"},
-        {"/r hi", "Nobody has sent you a message yet."},
-        {"hello", "No conversation yet"},
-        {"/help nope", "Unknown command /nope."},
-    };
-    for (const auto& [input, answer] : cases) {
-        alice.write(input);
-        const QByteArray line = alice.nextLine().value_or("");
-        EXPECT_TRUE(line.contains(answer)) << input.data() << " -> " << line.data();
-    }
-    alice.write("/add Friends echobot");
-    EXPECT_TRUE(alice.lineContaining("Added echobot to Friends"));
-    alice.write("/im echobot hello <b>there</b> (1)");
-    EXPECT_TRUE(alice.lineContaining("<EchoBot>").value_or("").endsWith("> hello there (1)"));
-    // Replying goes to the last sender; plain text to the last /im partner.
-    alice.write("/r second");
-    EXPECT_TRUE(alice.lineContaining("<EchoBot> second"));
-    alice.write("third");
-    EXPECT_TRUE(alice.lineContaining("<EchoBot> third"));
-
-    auto bob = chat("bob", "pw");
-    alice.write("/join Den");
-    ASSERT_TRUE(alice.lineContaining("You are in Den"));
-    bob->write("/join Den");
-    ASSERT_TRUE(bob->lineContaining("You are in Den"));
-    EXPECT_TRUE(alice.lineContaining("bob is in Den."));
-    bob->write("hello <i>all</i>");
-    EXPECT_TRUE(alice.lineContaining("[Den]").value_or("").endsWith("[Den] <bob> hello all"));
-    bob->write("/leave");
-    EXPECT_TRUE(alice.lineContaining("bob left Den."));
-    // Out of the room, an invitation brings bob back.
-    alice.write("/invite bob come back");
-    EXPECT_TRUE(bob->lineContaining("alice invites you to Den: come back"));
-    bob->write("/accept");
-    EXPECT_TRUE(alice.lineContaining("bob is in Den."));
-
-    alice.write("/quit");
-    EXPECT_TRUE(alice.lineContaining("Signed off."));
-    EXPECT_EQ(alice.waitExit(), 0);
-    EXPECT_FALSE(alice.remainingOutput().contains('\x1b'));
-}
-
-// A refused sign-on with the old password shows the server's reason and drops lines typed
-// ahead, which otherwise run once signed on.
-TEST_F(ChatTest, TypedAheadLinesAndAPasswordChangeAskedForLineByLine) {
-    {
-        auto dora = chat("dora", "old");
-        dora->write("/im echobot typed ahead");
-        dora->write("and more");
-        EXPECT_TRUE(dora->lineContaining("<EchoBot> typed ahead"));
-        EXPECT_TRUE(dora->lineContaining("<EchoBot> and more"));
-        dora->write("/passwd");
-        dora->write("old");
-        dora->write("new");
-        EXPECT_TRUE(dora->lineContaining("The server answered the password change."));
-        dora->write("/quit");
-        EXPECT_EQ(dora->waitExit(), 0);
-    }
-    auto refused = chat("dora", "old");
-    refused->write("/im echobot never");
-    const QByteArray failed = refused->lineContaining("Sign-on failed").value_or("");
-    EXPECT_TRUE(failed.contains("Invalid account or password")) << failed.data();
-    EXPECT_TRUE(refused->lineContaining("Dropped 1 line(s) typed before the sign-on finished."));
-    EXPECT_TRUE(chat("dora", "new")->lineContaining("Signed on as dora"));
 }
 
 }  // namespace
