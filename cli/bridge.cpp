@@ -5,10 +5,14 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSettings>
 
-#include <exception>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <optional>
 
-#include "control_tables.h"
+#include "json_text.h"
 
 namespace lantry::cli {
 
@@ -37,10 +41,100 @@ std::string resultLine(const std::string& id, const std::string& result) {
         .finish();
 }
 
-// The arguments of `member` from positional or named params; nullopt with `error` set when
-// they do not fit its parameter list.
-std::optional<Arguments> convertArguments(const MemberInfo& member, const QJsonValue& params,
-                                          std::string& error) {
+// Integers a JSON number (a double) holds exactly.
+constexpr std::int64_t kExactLimit = std::int64_t{1} << 53;
+
+std::optional<std::int64_t> integral(const QJsonValue& json, std::int64_t low, std::int64_t high) {
+    if (!json.isDouble())
+        return std::nullopt;
+    const double d = json.toDouble();
+    if (std::trunc(d) != d || d < static_cast<double>(low) || d > static_cast<double>(high))
+        return std::nullopt;
+    return static_cast<std::int64_t>(d);
+}
+
+std::optional<QVariant> textValue(const QString& text, std::string& error) {
+    if (auto bytes = bytesFromJson(text))
+        return QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size()));
+    error = "has a character above U+00FF (text is one byte per character)";
+    return std::nullopt;
+}
+
+// One JSON parameter as the component layer's value of its declared type: text as bytes,
+// integers as int, booleans as bool. nullopt with `error` completing "parameter NAME ...".
+std::optional<QVariant> layerValue(ParamType type, const QJsonValue& json, std::string& error) {
+    switch (type) {
+        case ParamType::Text:
+            if (json.isString())
+                return textValue(json.toString(), error);
+            error = "must be a string";
+            return std::nullopt;
+        case ParamType::Int16:
+        case ParamType::Int32: {
+            using Limits16 = std::numeric_limits<std::int16_t>;
+            using Limits32 = std::numeric_limits<std::int32_t>;
+            const bool wide = type == ParamType::Int32;
+            const std::int64_t low = wide ? Limits32::min() : Limits16::min();
+            const std::int64_t high = wide ? Limits32::max() : Limits16::max();
+            if (auto n = integral(json, low, high))
+                return QVariant(static_cast<int>(*n));
+            error =
+                "must be an integer from " + std::to_string(low) + " to " + std::to_string(high);
+            return std::nullopt;
+        }
+        case ParamType::Boolean:
+            if (json.isBool())
+                return QVariant(json.toBool());
+            // The host's rule: -1 is true, every other number false.
+            if (auto n = integral(json, -kExactLimit, kExactLimit))
+                return QVariant(*n == -1);
+            error = "must be true, false or a number (-1 is true)";
+            return std::nullopt;
+        case ParamType::Variant:
+            if (json.isString())
+                return textValue(json.toString(), error);
+            if (auto n = integral(json, -kExactLimit, kExactLimit))
+                return QVariant(QByteArray::number(static_cast<qlonglong>(*n)));
+            error = "must be a string or an integer";
+            return std::nullopt;
+    }
+    error = "has an unknown type";
+    return std::nullopt;
+}
+
+// A value the control handed back (text as Latin-1 QString or bytes, numbers, booleans, lists
+// of text) as JSON.
+Value jsonable(const QVariant& value) {
+    switch (value.metaType().id()) {
+        case QMetaType::QString:
+            return value.toString().toLatin1().toStdString();
+        case QMetaType::QByteArray:
+            return value.toByteArray().toStdString();
+        case QMetaType::Bool:
+            return value.toBool();
+        case QMetaType::QStringList: {
+            std::vector<std::string> items;
+            for (const QString& item : value.toStringList())
+                items.push_back(item.toLatin1().toStdString());
+            return items;
+        }
+        default:
+            return value.isValid() ? Value(static_cast<std::int64_t>(value.toLongLong()))
+                                   : Value(std::monostate{});
+    }
+}
+
+// By-reference Variant parameters are the caller's variables: the result reports what the
+// control left in them (Login's AuthServer). A left-out one is passed blank so that the
+// control has a variable to write into.
+bool reportsBack(const ParamInfo& param) {
+    return param.byRef && param.type == ParamType::Variant;
+}
+
+// The arguments of `member` from positional or named params, in declared order without the
+// optional ones left out at the end; nullopt with `error` set when they do not fit.
+std::optional<QVariantList> convertArguments(const MemberInfo& member, const QJsonValue& params,
+                                             std::string& error) {
     const auto& declared = member.params;
     std::vector<QJsonValue> given(declared.size(), QJsonValue(QJsonValue::Undefined));
     if (params.isArray()) {
@@ -71,7 +165,7 @@ std::optional<Arguments> convertArguments(const MemberInfo& member, const QJsonV
         return std::nullopt;
     }
 
-    std::vector<Value> values;
+    QVariantList values;
     for (std::size_t i = 0; i < declared.size(); ++i) {
         const QJsonValue& json = given[i];
         if (json.isUndefined() || json.isNull()) {
@@ -80,27 +174,70 @@ std::optional<Arguments> convertArguments(const MemberInfo& member, const QJsonV
                     std::string(member.name) + ": parameter " + declared[i].name + " is missing";
                 return std::nullopt;
             }
-            values.emplace_back(std::monostate{});
+            values.append(reportsBack(declared[i]) ? QVariant(QByteArray()) : QVariant());
             continue;
         }
         std::string why;
-        auto value = convertParam(declared[i], json, why);
+        auto value = layerValue(declared[i].type, json, why);
         if (!value) {
             error = std::string(member.name) + ": parameter " + declared[i].name + " " + why;
             return std::nullopt;
         }
-        values.push_back(std::move(*value));
+        values.append(std::move(*value));
     }
-    return Arguments(std::move(values));
+    while (!values.isEmpty() && !values.constLast().isValid())
+        values.removeLast();
+    return values;
+}
+
+const MemberInfo* findMember(const QString& name) {
+    for (const MemberInfo& member : memberTable())
+        if (name == QLatin1String(member.name))
+            return &member;
+    return nullptr;
+}
+
+// The response's result: the reported-back parameters as an object, else the member's value.
+std::string resultOf(const MemberInfo& member, const QVariantList& args, const QVariant& value) {
+    JsonObjectWriter reported;
+    bool any = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const ParamInfo& param = member.params[static_cast<std::size_t>(i)];
+        if (reportsBack(param)) {
+            reported.add(param.name, jsonable(args[i]));
+            any = true;
+        }
+    }
+    return any ? reported.finish() : jsonValue(jsonable(value));
 }
 
 }  // namespace
 
-Bridge::Bridge(QObject* parent)
-    : QObject(parent), relay_([](const std::string& line) { writeLine(line); }) {
-    auto socket = std::make_unique<QtSocket>();
-    socket_ = socket.get();
-    control_ = std::make_unique<Ondrel>(std::move(socket), &relay_);
+std::unique_ptr<ControlObject> createControl(std::string& error) {
+    QString why;
+    if (ControlObject* made = createObject(QLatin1String(kOndrelProgId), &why))
+        return std::unique_ptr<ControlObject>(made);
+    const QSettings record(registryFile(), QSettings::IniFormat);
+    if (record.contains(QStringLiteral("ProgID/%1/CLSID").arg(QLatin1String(kOndrelProgId))))
+        std::fprintf(stderr, "ondrel bridge: %s; using the control built into this program\n",
+                     qPrintable(why));
+    const QByteArray classId = kOndrelClassId.toByteArray();
+    const QByteArray factoryId = kClassFactoryId.toByteArray();
+    void* factory = nullptr;
+    if (DllGetClassObject(classId.constData(), factoryId.constData(), &factory) != kResultOk) {
+        error = "the library hands out no class factory for " + classId.toStdString();
+        return nullptr;
+    }
+    std::unique_ptr<ControlObject> control(static_cast<ClassFactory*>(factory)->createInstance());
+    if (!control)
+        error = "the class factory made no control";
+    return control;
+}
+
+Bridge::Bridge(std::unique_ptr<ControlObject> control, QObject* parent)
+    : QObject(parent), control_(std::move(control)) {
+    control_->connectEvents(
+        [this](int eventNumber, QVariantList& args) { relay(eventNumber, args); });
     connect(&reader_, &LineReader::lineRead, this, [this](const std::string& line) {
         const std::string response = handleRequest(line);
         if (!response.empty())
@@ -118,6 +255,22 @@ Bridge::~Bridge() = default;
 
 void Bridge::start() {
     reader_.start();
+}
+
+void Bridge::relay(int eventNumber, const QVariantList& args) {
+    const auto& events = eventTable();
+    if (eventNumber < 1 || static_cast<std::size_t>(eventNumber) > events.size())
+        return;
+    const EventInfo& info = events[static_cast<std::size_t>(eventNumber) - 1];
+    JsonObjectWriter params;
+    for (std::size_t i = 0; i < info.params.size() && i < static_cast<std::size_t>(args.size());
+         ++i)
+        params.add(info.params[i], jsonable(args[static_cast<qsizetype>(i)]));
+    writeLine(JsonObjectWriter()
+                  .add("jsonrpc", std::string("2.0"))
+                  .add("method", std::string(info.name))
+                  .addRaw("params", params.finish())
+                  .finish());
 }
 
 std::string Bridge::handleRequest(const std::string& line) {
@@ -154,8 +307,7 @@ std::string Bridge::handleRequest(const std::string& line) {
     const QJsonValue method = request.value(QLatin1String("method"));
     if (!method.isString())
         return errorLine(id, kInvalidRequest, "method must be a string");
-    const QByteArray name = method.toString().toUtf8();
-    const MemberInfo* member = findMember(std::string_view(name.data(), name.size()));
+    const MemberInfo* member = findMember(method.toString());
     if (!member)
         return reply(kMethodNotFound, "no member " + jsonString(QStringView(method.toString())) +
                                           " (see ondrel bridge --help)");
@@ -165,18 +317,18 @@ std::string Bridge::handleRequest(const std::string& line) {
     if (!arguments)
         return reply(kInvalidParams, error);
 
-    std::string result;
-    try {
-        result = member->call(*control_, *arguments);
-    } catch (const std::exception& e) {
-        return reply(kCallFailed, e.what());
-    }
-    return hasId ? resultLine(id, result) : std::string();
+    // Only the property is written by a call with an argument; every other call is a method.
+    const InvokeKind kind =
+        member->property && !arguments->isEmpty() ? InvokeKind::PropertyPut : InvokeKind::Method;
+    const DispatchResult called = control_->invoke(member->id, kind, *arguments);
+    if (!called.ok())
+        return reply(called.error == DispatchError::MethodFailed ? kCallFailed : kInvalidParams,
+                     called.description.toStdString());
+    return hasId ? resultLine(id, resultOf(*member, *arguments, called.value)) : std::string();
 }
 
 void Bridge::finish() {
-    control_->socket().Close();
-    exitWhenFlushed(socket_, 0);
+    control_->closeConnection([] { QCoreApplication::exit(0); });
 }
 
 namespace {
@@ -260,7 +412,7 @@ Members
     }
     out += "\nEvents\n";
     for (const EventInfo& e : eventTable()) {
-        std::string line = "  " + std::to_string(static_cast<int>(e.number)) + " " + e.name + "(";
+        std::string line = "  " + std::to_string(e.number) + " " + e.name + "(";
         for (std::size_t i = 0; i < e.params.size(); ++i)
             line += (i ? ", " : "") + std::string(e.params[i]);
         out += line + ")\n";

@@ -1,32 +1,33 @@
 // `ondrel bridge`: the control as a JSON-RPC 2.0 service on stdin and stdout, one JSON object
 // per line.
 //
-// Each request line calls one public member of the control (see memberTable()); a request
-// with an id gets exactly one response line, a notification (no id) gets none. Events of the
-// control become notification lines (see EventRelay). Order on stdout is the order of
+// The bridge is a late-bound host of the component layer: it creates the control by its
+// programmatic identifier, finds members and events by name in the layer's description of the
+// boundary, calls by dispatch identifier and hears events by number. Each request line calls
+// one member; a request with an id gets exactly one response line, a notification (no id)
+// gets none. Each event becomes a notification line. Order on stdout is the order of
 // happening: events raised during a call come before that call's response. A bad line is
 // answered with an error and never ends the bridge.
 //
-// At end of input the bridge closes the connection, gives the socket a bounded time to send
-// what is queued, and quits the event loop with exit code 0.
+// At end of input the bridge closes the connection, gives it a bounded time to send what is
+// queued, and quits the event loop with exit code 0.
 #pragma once
 
 #include <QObject>
+#include <QVariantList>
 
 #include <memory>
 #include <string>
 
-#include "event_relay.h"
 #include "line_io.h"
-#include "ondrel/ondrel.h"
-#include "ondrel/qt_socket.h"
+#include "ondrel/component.h"
 
 namespace lantry::cli {
 
 class Bridge final : public QObject {
     Q_OBJECT
 public:
-    explicit Bridge(QObject* parent = nullptr);
+    explicit Bridge(std::unique_ptr<ControlObject> control, QObject* parent = nullptr);
     ~Bridge() override;
 
     // Starts reading stdin. The event loop must run; the bridge quits it at end of input.
@@ -37,13 +38,18 @@ public:
     std::string handleRequest(const std::string& line);
 
 private:
+    void relay(int eventNumber, const QVariantList& args);
     void finish();
 
-    EventRelay relay_;
-    QtSocket* socket_ = nullptr;  // owned by control_
-    std::unique_ptr<Ondrel> control_;
+    std::unique_ptr<ControlObject> control_;
     LineReader reader_;
 };
+
+// The control by its programmatic identifier, or from this library's own class factory when
+// the identifier is not registered; a registration that cannot be used is reported on stderr
+// and passed over. Null, with `error` saying why, when neither gives one. Needs a
+// QApplication.
+std::unique_ptr<ControlObject> createControl(std::string& error);
 
 // The text of `ondrel bridge --help`.
 std::string bridgeHelp();

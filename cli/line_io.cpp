@@ -2,14 +2,11 @@
 #include "line_io.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QTimer>
 
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <memory>
 
 namespace lantry::cli {
 
@@ -86,17 +83,7 @@ void LineReader::deliverLines() {
 }
 
 void exitWhenFlushed(QtSocket* socket, int exitCode) {
-    constexpr int kFlushLimitMs = 6000;
-    auto* timer = new QTimer(socket);
-    auto clock = std::make_shared<QElapsedTimer>();
-    clock->start();
-    QObject::connect(timer, &QTimer::timeout, socket, [socket, timer, clock, exitCode] {
-        if (!socket->isFlushing() || clock->hasExpired(kFlushLimitMs)) {
-            timer->stop();
-            QCoreApplication::exit(exitCode);
-        }
-    });
-    timer->start(10);
+    socket->whenFlushed([exitCode] { QCoreApplication::exit(exitCode); });
 }
 
 void writeLine(std::string_view line) {

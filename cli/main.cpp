@@ -1,4 +1,5 @@
 // The `ondrel` command line: subcommands bridge, chat, register and unregister.
+#include <QApplication>
 #include <QCoreApplication>
 
 #include <cstdio>
@@ -44,8 +45,17 @@ int runBridge(int argc, char** argv) {
         std::fprintf(stderr, "ondrel bridge: unexpected argument \"%s\"\n", argv[2]);
         return 2;
     }
-    QCoreApplication app(argc, argv);
-    lantry::cli::Bridge bridge;
+    // The control is a widget, so the bridge needs a QApplication, but it never shows a
+    // window: the offscreen platform needs no display.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    std::string error;
+    auto control = lantry::cli::createControl(error);
+    if (!control) {
+        std::fprintf(stderr, "ondrel bridge: cannot create the control: %s\n", error.c_str());
+        return 1;
+    }
+    lantry::cli::Bridge bridge(std::move(control));
     bridge.start();
     return app.exec();
 }

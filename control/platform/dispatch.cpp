@@ -12,15 +12,6 @@ namespace lantry {
 
 namespace {
 
-enum class Type { Text, Int16, Int32, Boolean, Variant };
-
-struct Param {
-    const char* name;
-    Type type;
-    bool byRef;
-    bool optional;
-};
-
 // One converted argument; `omitted` only for optional parameters left out.
 struct Arg {
     std::string text;
@@ -43,41 +34,42 @@ QVariant textResult(const std::string& s) {
     return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
 }
 
+// A member's description and its call; properties have no call (invoke reads and writes
+// them itself).
 struct Member {
-    DispatchId id;
-    const char* name;
-    std::vector<Param> params;
+    MemberInfo info;
     QVariant (*run)(Ondrel&, Args&);
 };
 
-constexpr Param text(const char* n) {
-    return {n, Type::Text, true, false};
+constexpr ParamInfo text(const char* n) {
+    return {n, ParamType::Text, true, false};
 }
-constexpr Param textByValue(const char* n) {
-    return {n, Type::Text, false, false};
+constexpr ParamInfo textByValue(const char* n) {
+    return {n, ParamType::Text, false, false};
 }
-constexpr Param int16(const char* n) {
-    return {n, Type::Int16, true, false};
+constexpr ParamInfo int16(const char* n) {
+    return {n, ParamType::Int16, true, false};
 }
-constexpr Param int32(const char* n) {
-    return {n, Type::Int32, true, false};
+constexpr ParamInfo int32(const char* n) {
+    return {n, ParamType::Int32, true, false};
 }
-constexpr Param optionalChatId() {
-    return {"lngChatID", Type::Int32, true, true};
+constexpr ParamInfo optionalChatId() {
+    return {"lngChatID", ParamType::Int32, true, true};
 }
-constexpr Param boolean(const char* n) {
-    return {n, Type::Boolean, true, false};
+constexpr ParamInfo boolean(const char* n) {
+    return {n, ParamType::Boolean, true, false};
 }
 
 const std::vector<Member>& members() {
     static const std::vector<Member> table = {
-        {DispId::Login,
-         "Login",
-         {text("UserName"),
-          text("Password"),
-          text("TOCServer"),
-          int32("Port"),
-          {"AuthServer", Type::Variant, true, true}},
+        {{DispId::Login,
+          "Login",
+          false,
+          {text("UserName"),
+           text("Password"),
+           text("TOCServer"),
+           int32("Port"),
+           {"AuthServer", ParamType::Variant, true, true}}},
          [](Ondrel& o, Args& a) {
              if (a[4].omitted)
                  o.Login(a[0].text, a[1].text, a[2].text, i32(a[3]));
@@ -85,195 +77,153 @@ const std::vector<Member>& members() {
                  o.Login(a[0].text, a[1].text, a[2].text, i32(a[3]), a[4].text);
              return QVariant();
          }},
-        {DispId::LogOff,
-         "LogOff",
-         {},
+        {{DispId::LogOff, "LogOff", false, {}},
          [](Ondrel& o, Args&) {
              o.LogOff();
              return QVariant();
          }},
-        {DispId::SendPacket,
-         "SendPacket",
-         {int16("intChannel"), textByValue("strData")},
+        {{DispId::SendPacket, "SendPacket", false, {int16("intChannel"), textByValue("strData")}},
          [](Ondrel& o, Args& a) {
              o.SendPacket(i16(a[0]), a[1].text);
              return QVariant();
          }},
-        {DispId::JoinChat,
-         "JoinChat",
-         {text("strRoomName"), int16("intExchange")},
+        {{DispId::LastChatID, "LastChatID", true, {{"value", ParamType::Int32, false, true}}},
+         nullptr},
+        {{DispId::JoinChat, "JoinChat", false, {text("strRoomName"), int16("intExchange")}},
          [](Ondrel& o, Args& a) {
              o.JoinChat(a[0].text, i16(a[1]));
              return QVariant();
          }},
-        {DispId::LeaveChat,
-         "LeaveChat",
-         {text("strChatName"), optionalChatId()},
+        {{DispId::LeaveChat, "LeaveChat", false, {text("strChatName"), optionalChatId()}},
          [](Ondrel& o, Args& a) {
              o.LeaveChat(a[0].text, i32(a[1]));
              return QVariant();
          }},
-        {DispId::SendChat,
-         "SendChat",
-         {text("strChatName"), text("strMessage"), optionalChatId()},
+        {{DispId::SendChat,
+          "SendChat",
+          false,
+          {text("strChatName"), text("strMessage"), optionalChatId()}},
          [](Ondrel& o, Args& a) {
              o.SendChat(a[0].text, a[1].text, i32(a[2]));
              return QVariant();
          }},
-        {DispId::GetProfile,
-         "GetProfile",
-         {text("strUserName")},
+        {{DispId::GetProfile, "GetProfile", false, {text("strUserName")}},
          [](Ondrel& o, Args& a) {
              o.GetProfile(a[0].text);
              return QVariant();
          }},
-        {DispId::SendIM,
-         "SendIM",
-         {text("strUserName"), text("strMessage"), boolean("AutoResponse")},
+        {{DispId::SendIM,
+          "SendIM",
+          false,
+          {text("strUserName"), text("strMessage"), boolean("AutoResponse")}},
          [](Ondrel& o, Args& a) {
              o.SendIM(a[0].text, a[1].text, a[2].flag);
              return QVariant();
          }},
-        {DispId::ChangePassword,
-         "ChangePassword",
-         {text("strOldPassword"), text("strNewPassword")},
+        {{DispId::ChangePassword,
+          "ChangePassword",
+          false,
+          {text("strOldPassword"), text("strNewPassword")}},
          [](Ondrel& o, Args& a) {
              o.ChangePassword(a[0].text, a[1].text);
              return QVariant();
          }},
-        {DispId::FormatUserName,
-         "FormatUserName",
-         {text("strFormatted")},
+        {{DispId::FormatUserName, "FormatUserName", false, {text("strFormatted")}},
          [](Ondrel& o, Args& a) {
              o.FormatUserName(a[0].text);
              return QVariant();
          }},
-        {DispId::SetAwayMessage,
-         "SetAwayMessage",
-         {text("strAwayMessage")},
+        {{DispId::SetAwayMessage, "SetAwayMessage", false, {text("strAwayMessage")}},
          [](Ondrel& o, Args& a) {
              o.SetAwayMessage(a[0].text);
              return QVariant();
          }},
-        {DispId::SetProfile,
-         "SetProfile",
-         {text("strProfile")},
+        {{DispId::SetProfile, "SetProfile", false, {text("strProfile")}},
          [](Ondrel& o, Args& a) {
              o.SetProfile(a[0].text);
              return QVariant();
          }},
-        {DispId::GetStatus,
-         "GetStatus",
-         {text("strUserName")},
+        {{DispId::GetStatus, "GetStatus", false, {text("strUserName")}},
          [](Ondrel& o, Args& a) {
              o.GetStatus(a[0].text);
              return QVariant();
          }},
-        {DispId::SetIdleTime,
-         "SetIdleTime",
-         {int32("lngMinutes")},
+        {{DispId::SetIdleTime, "SetIdleTime", false, {int32("lngMinutes")}},
          [](Ondrel& o, Args& a) {
              o.SetIdleTime(i32(a[0]));
              return QVariant();
          }},
-        {DispId::AcceptChatInvite,
-         "AcceptChatInvite",
-         {int32("lngChatID")},
+        {{DispId::AcceptChatInvite, "AcceptChatInvite", false, {int32("lngChatID")}},
          [](Ondrel& o, Args& a) {
              o.AcceptChatInvite(i32(a[0]));
              return QVariant();
          }},
-        {DispId::InviteUsers,
-         "InviteUsers",
-         {text("strChatName"), text("strInviteMessage"), text("strUsers"), optionalChatId()},
+        {{DispId::InviteUsers,
+          "InviteUsers",
+          false,
+          {text("strChatName"), text("strInviteMessage"), text("strUsers"), optionalChatId()}},
          [](Ondrel& o, Args& a) {
              o.InviteUsers(a[0].text, a[1].text, a[2].text, i32(a[3]));
              return QVariant();
          }},
-        {DispId::WarnUser,
-         "WarnUser",
-         {text("strUserName"), boolean("blnAnonymous")},
+        {{DispId::WarnUser, "WarnUser", false, {text("strUserName"), boolean("blnAnonymous")}},
          [](Ondrel& o, Args& a) {
              o.WarnUser(a[0].text, a[1].flag);
              return QVariant();
          }},
-        {DispId::AddBuddy,
-         "AddBuddy",
-         {text("strGroup"), text("strBuddy")},
+        {{DispId::AddBuddy, "AddBuddy", false, {text("strGroup"), text("strBuddy")}},
          [](Ondrel& o, Args& a) {
              o.AddBuddy(a[0].text, a[1].text);
              return QVariant();
          }},
-        {DispId::RemoveBuddy,
-         "RemoveBuddy",
-         {text("strGroup"), text("strBuddy")},
+        {{DispId::RemoveBuddy, "RemoveBuddy", false, {text("strGroup"), text("strBuddy")}},
          [](Ondrel& o, Args& a) {
              o.RemoveBuddy(a[0].text, a[1].text);
              return QVariant();
          }},
-        {DispId::AddGroup,
-         "AddGroup",
-         {text("strGroup")},
+        {{DispId::AddGroup, "AddGroup", false, {text("strGroup")}},
          [](Ondrel& o, Args& a) {
              o.AddGroup(a[0].text);
              return QVariant();
          }},
-        {DispId::RemoveGroup,
-         "RemoveGroup",
-         {text("strGroup")},
+        {{DispId::RemoveGroup, "RemoveGroup", false, {text("strGroup")}},
          [](Ondrel& o, Args& a) {
              o.RemoveGroup(a[0].text);
              return QVariant();
          }},
-        {DispId::BlockUser,
-         "BlockUser",
-         {text("strUserName")},
+        {{DispId::BlockUser, "BlockUser", false, {text("strUserName")}},
          [](Ondrel& o, Args& a) {
              o.BlockUser(a[0].text);
              return QVariant();
          }},
-        {DispId::UnblockUser,
-         "UnblockUser",
-         {text("strUserName")},
+        {{DispId::UnblockUser, "UnblockUser", false, {text("strUserName")}},
          [](Ondrel& o, Args& a) {
              o.UnblockUser(a[0].text);
              return QVariant();
          }},
-        {DispId::AddPrivateUser,
-         "AddPrivateUser",
-         {text("strUserName")},
+        {{DispId::AddPrivateUser, "AddPrivateUser", false, {text("strUserName")}},
          [](Ondrel& o, Args& a) {
              o.AddPrivateUser(a[0].text);
              return QVariant();
          }},
-        {DispId::RemovePrivateUser,
-         "RemovePrivateUser",
-         {text("strUserName")},
+        {{DispId::RemovePrivateUser, "RemovePrivateUser", false, {text("strUserName")}},
          [](Ondrel& o, Args& a) {
              o.RemovePrivateUser(a[0].text);
              return QVariant();
          }},
-        {DispId::SetPrivacy,
-         "SetPrivacy",
-         {int16("intMode")},
+        {{DispId::SetPrivacy, "SetPrivacy", false, {int16("intMode")}},
          [](Ondrel& o, Args& a) {
              o.SetPrivacy(i16(a[0]));
              return QVariant();
          }},
-        {DispId::SetCapability,
-         "SetCapability",
-         {text("strCapUUID")},
+        {{DispId::SetCapability, "SetCapability", false, {text("strCapUUID")}},
          [](Ondrel& o, Args& a) {
              o.SetCapability(a[0].text);
              return QVariant();
          }},
-        {DispId::RemoveHtml,
-         "RemoveHtml",
-         {textByValue("strMessage")},
+        {{DispId::RemoveHtml, "RemoveHtml", false, {textByValue("strMessage")}},
          [](Ondrel&, Args& a) { return textResult(Ondrel::RemoveHtml(a[0].text)); }},
-        {DispId::GetChatName,
-         "GetChatName",
-         {int32("lngChatID")},
+        {{DispId::GetChatName, "GetChatName", false, {int32("lngChatID")}},
          [](Ondrel& o, Args& a) { return textResult(o.GetChatName(i32(a[0]))); }},
     };
     return table;
@@ -281,7 +231,7 @@ const std::vector<Member>& members() {
 
 const Member* findMember(DispatchId id) {
     for (const auto& m : members())
-        if (m.id == id)
+        if (m.info.id == id)
             return &m;
     return nullptr;
 }
@@ -299,8 +249,9 @@ QString hexId(DispatchId id) {
 }
 
 // Converts one argument into `out`; on failure fills `result`.
-bool convert(const Member& m, int index, const QVariant& value, Arg& out, DispatchResult& result) {
-    const Param& p = m.params[static_cast<std::size_t>(index)];
+bool convert(const MemberInfo& m, int index, const QVariant& value, Arg& out,
+             DispatchResult& result) {
+    const ParamInfo& p = m.params[static_cast<std::size_t>(index)];
     if (p.optional && !value.isValid()) {
         out.omitted = true;
         return true;
@@ -308,19 +259,19 @@ bool convert(const Member& m, int index, const QVariant& value, Arg& out, Dispat
     QString why;
     Conversion c = Conversion::Ok;
     switch (p.type) {
-        case Type::Text:
-        case Type::Variant:
+        case ParamType::Text:
+        case ParamType::Variant:
             c = toText(value, out.text, why);
             break;
-        case Type::Int16:
+        case ParamType::Int16:
             c = toInteger(value, std::numeric_limits<std::int16_t>::min(),
                           std::numeric_limits<std::int16_t>::max(), out.number, why);
             break;
-        case Type::Int32:
+        case ParamType::Int32:
             c = toInteger(value, std::numeric_limits<std::int32_t>::min(),
                           std::numeric_limits<std::int32_t>::max(), out.number, why);
             break;
-        case Type::Boolean:
+        case ParamType::Boolean:
             c = toBoolean(value, out.flag, why);
             break;
     }
@@ -336,36 +287,47 @@ bool convert(const Member& m, int index, const QVariant& value, Arg& out, Dispat
     return false;
 }
 
-QVariant writeBack(const Param& p, const QVariant& original, const Arg& a) {
+QVariant writeBack(const ParamInfo& p, const QVariant& original, const Arg& a) {
     switch (p.type) {
-        case Type::Text:
-        case Type::Variant:
+        case ParamType::Text:
+        case ParamType::Variant:
             return textLike(original, a.text);
-        case Type::Int16:
+        case ParamType::Int16:
             return QVariant::fromValue<short>(static_cast<short>(a.number));
-        case Type::Int32:
+        case ParamType::Int32:
             return static_cast<int>(a.number);
-        case Type::Boolean:
+        case ParamType::Boolean:
             return a.flag;
     }
     return {};
 }
 
-constexpr const char* kLastChatID = "LastChatID";
-
 }  // namespace
 
+const std::vector<MemberInfo>& memberTable() {
+    static const std::vector<MemberInfo> table = [] {
+        std::vector<MemberInfo> out;
+        for (const auto& m : members())
+            out.push_back(m.info);
+        return out;
+    }();
+    return table;
+}
+
 DispatchId OndrelControl::idOfName(const QString& name) const {
-    if (name.compare(QLatin1String(kLastChatID), Qt::CaseInsensitive) == 0)
-        return DispId::LastChatID;
     for (const auto& m : members())
-        if (name.compare(QLatin1String(m.name), Qt::CaseInsensitive) == 0)
-            return m.id;
+        if (name.compare(QLatin1String(m.info.name), Qt::CaseInsensitive) == 0)
+            return m.info.id;
     return kUnknownDispatchId;
 }
 
 DispatchResult OndrelControl::invoke(DispatchId id, InvokeKind kind, QVariantList& args) {
-    if (id == DispId::LastChatID) {
+    const Member* found = findMember(id);
+    if (!found)
+        return failure(DispatchError::UnknownMember,
+                       QStringLiteral("No member has dispatch identifier %1").arg(hexId(id)));
+    const MemberInfo* m = &found->info;
+    if (m->property) {
         const bool get =
             kind == InvokeKind::PropertyGet || (kind == InvokeKind::Method && args.isEmpty());
         if (get) {
@@ -396,10 +358,6 @@ DispatchResult OndrelControl::invoke(DispatchId id, InvokeKind kind, QVariantLis
         return {};
     }
 
-    const Member* m = findMember(id);
-    if (!m)
-        return failure(DispatchError::UnknownMember,
-                       QStringLiteral("No member has dispatch identifier %1").arg(hexId(id)));
     if (kind != InvokeKind::Method)
         return failure(
             DispatchError::WrongInvokeKind,
@@ -431,11 +389,10 @@ DispatchResult OndrelControl::invoke(DispatchId id, InvokeKind kind, QVariantLis
     const Args before = converted;
 
     try {
-        result.value = m->run(engine_, converted);
+        result.value = found->run(engine_, converted);
     } catch (const std::exception& e) {
-        return failure(DispatchError::MethodFailed,
-                       QStringLiteral("%1 failed: %2")
-                           .arg(QLatin1String(m->name), QString::fromLocal8Bit(e.what())));
+        // The control's sentences already name the member.
+        return failure(DispatchError::MethodFailed, QString::fromLocal8Bit(e.what()));
     } catch (...) {
         return failure(DispatchError::MethodFailed,
                        QStringLiteral("%1 failed").arg(QLatin1String(m->name)));

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QResizeEvent>
 #include <QStringList>
+#include <QTimer>
 #include <algorithm>
 #include <limits>
 
@@ -35,6 +36,57 @@ QVariant int16(std::int16_t value) {
 }
 
 }  // namespace
+
+const std::vector<EventInfo>& eventTable() {
+    using E = EventNumber;
+    constexpr auto n = [](E number) { return static_cast<int>(number); };
+    static const std::vector<EventInfo> table = {
+        {n(E::JoinedChat), "JoinedChat", {"strChatName", "lngChatID"}},
+        {n(E::ChatMessage), "ChatMessage", {"lngChatID", "strUserName", "strMessage"}},
+        {n(E::ChatInvite),
+         "ChatInvite",
+         {"strChatName", "lngChatID", "strFromUser", "strInviteMessage"}},
+        {n(E::LeftChat), "LeftChat", {"lngChatID"}},
+        {n(E::ChatUserUpdate), "ChatUserUpdate", {"strUserName", "blnInside", "lngChatID"}},
+        {n(E::BuddyUpdate),
+         "BuddyUpdate",
+         {"strBuddy", "blnOnline", "intWarningLevel", "lngOnlineTime", "lngIdleTime",
+          "strUserClass"}},
+        {n(E::AddBuddy), "AddBuddy", {"strGroup", "strBuddy"}},
+        {n(E::BuddyCapabilities), "BuddyCapabilities", {"strUserName", "strCaps"}},
+        {n(E::BuddyBart), "BuddyBart", {"strUserName", "strBart"}},
+        {n(E::BuddyAdded), "BuddyAdded", {"strGroup", "strBuddy", "strAlias"}},
+        {n(E::GroupAdded), "GroupAdded", {"strGroup"}},
+        {n(E::PrivateBuddyAdded), "PrivateBuddyAdded", {"strBuddy"}},
+        {n(E::BuddyBlocked), "BuddyBlocked", {"strBuddy"}},
+        {n(E::BuddyRemoved), "BuddyRemoved", {"strGroup", "strBuddy"}},
+        {n(E::GroupRemoved), "GroupRemoved", {"strGroup"}},
+        {n(E::PrivateBuddyRemoved), "PrivateBuddyRemoved", {"strBuddy"}},
+        {n(E::BuddyUnblocked), "BuddyUnblocked", {"strBuddy"}},
+        {n(E::LoggedIn),
+         "LoggedIn",
+         {"strUserName", "BuddyList", "BlockList", "PrivateList", "MiscData", "strPreferences",
+          "PrivacyMode"}},
+        {n(E::LoggedOut), "LoggedOut", {"strUserName"}},
+        {n(E::ScreennameFormat), "ScreennameFormat", {"strFormattedSN"}},
+        {n(E::InstantMessage),
+         "InstantMessage",
+         {"strUserName", "strMessage", "blnAutoResponse", "strUserClass"}},
+        {n(E::UserProfile), "UserProfile", {"strURL"}},
+        {n(E::Error), "Error", {"intErrorCode", "strError"}},
+        {n(E::Warned), "Warned", {"intWarningLevel", "strFromUser"}},
+        {n(E::TypingStatus), "TypingStatus", {"strUserName", "intTypingStatus"}},
+        {n(E::WinsockError), "WinsockError", {"strError"}},
+        {n(E::RendevousRequest),
+         "RendevousRequest",
+         {"strUserName", "strUUID", "strCookie", "strRendevousIP", "strProposerIP", "strVerifiedIP",
+          "lngPort"}},
+        {n(E::IncomingPacket), "IncomingPacket", {"strPacket"}},
+        {n(E::PasswordChanged), "PasswordChanged", {}},
+        {n(E::ScreenNameFormatted), "ScreenNameFormatted", {}},
+    };
+    return table;
+}
 
 OndrelControl::OndrelControl(QWidget* parent)
     : OndrelControl(std::make_unique<QtSocket>(), parent) {
@@ -93,6 +145,14 @@ bool OndrelControl::disconnectEvents(int cookie) {
         }
     }
     return false;
+}
+
+void OndrelControl::closeConnection(std::function<void()> closed) {
+    engine_.socket().Close();
+    if (auto* real = dynamic_cast<QtSocket*>(&engine_.socket()))
+        real->whenFlushed(std::move(closed));
+    else
+        QTimer::singleShot(0, this, std::move(closed));
 }
 
 bool OndrelControl::fire(EventNumber number, QVariantList& args) {

@@ -29,6 +29,7 @@ public:
     DispatchResult invoke(DispatchId id, InvokeKind kind, QVariantList& args) override;
     int connectEvents(EventHandler handler) override;
     bool disconnectEvents(int cookie) override;
+    void closeConnection(std::function<void()> closed) override;
     QWidget* widget() override { return this; }
 
     QSize sizeHint() const override;

@@ -1,5 +1,6 @@
 #include "ondrel/qt_socket.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
 #include <algorithm>
 
@@ -58,6 +59,23 @@ bool QtSocket::isFlushing() const {
     const auto connections = findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly);
     return std::any_of(connections.begin(), connections.end(),
                        [this](const QTcpSocket* tcp) { return tcp != tcp_; });
+}
+
+void QtSocket::whenFlushed(std::function<void()> flushed) {
+    auto* timer = new QTimer(this);
+    QElapsedTimer clock;
+    clock.start();
+    connect(timer, &QTimer::timeout, this,
+            [this, timer, clock, flushed = std::move(flushed)]() mutable {
+                if (isFlushing() && !clock.hasExpired(kFlushLimitMs))
+                    return;
+                timer->stop();
+                timer->deleteLater();
+                // From a fresh turn of the loop: `flushed` may destroy this object and so the
+                // timer whose signal is running now.
+                QTimer::singleShot(0, this, std::move(flushed));
+            });
+    timer->start(10);
 }
 
 int QtSocket::State() const {

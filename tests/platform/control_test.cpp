@@ -239,6 +239,10 @@ TEST_F(Control, ArriveByNumberWithTypedArgumentsInOrder) {
         EXPECT_EQ(heard[0].first, int(c.number));
         const QVariantList& got = heard[0].second;
         ASSERT_EQ(got.size(), c.args.size());
+        // Hosts name the arguments from the layer's description of the event.
+        const EventInfo& described = eventTable().at(std::size_t(heard[0].first) - 1);
+        EXPECT_EQ(described.number, heard[0].first);
+        EXPECT_EQ(described.params.size(), std::size_t(got.size()));
         // Hosts tell a 16-bit from a 32-bit argument by its type, so types count too.
         for (qsizetype i = 0; i < got.size(); ++i) {
             EXPECT_EQ(got[i], c.args[i]) << i;

@@ -23,6 +23,7 @@
 #include <QVariantList>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 class QWidget;
 
@@ -95,6 +96,51 @@ inline constexpr DispatchId GetChatName = 0x60030026;
 
 // Event numbers are lantry::EventNumber in ondrel/events.h (JoinedChat = 1 ... 30).
 
+// --- The boundary as data -----------------------------------------------------------------
+//
+// Every member of _Ondrel and every event of __Ondrel with its parameters, for hosts that
+// build calls and read events by name (a scripting bridge, a generated help text). This is
+// the one list of them: invoke and idOfName dispatch by it. The tables live as long as the
+// library and may be read from any thread.
+
+enum class ParamType {
+    Text,     // text, as "Text is bytes" above says
+    Int16,    // a 16-bit integer
+    Int32,    // a 32-bit integer
+    Boolean,  // the host's boolean (see invoke)
+    Variant,  // any value, taken as text (Login's AuthServer)
+};
+
+struct ParamInfo {
+    const char* name;
+    ParamType type;
+    // invoke writes the control's value back into the caller's argument.
+    bool byRef;
+    // May be left out at the end or passed as an invalid QVariant().
+    bool optional;
+};
+
+struct MemberInfo {
+    DispatchId id;
+    const char* name;
+    // LastChatID: read with no argument, written with one (its one optional parameter).
+    bool property;
+    std::vector<ParamInfo> params;
+};
+
+struct EventInfo {
+    // The event's number (lantry::EventNumber), as EventHandler receives it.
+    int number;
+    const char* name;
+    // In declared order, as EventHandler receives the values.
+    std::vector<const char*> params;
+};
+
+// Members in declared order (by the low word of their dispatch identifiers).
+const std::vector<MemberInfo>& memberTable();
+// Events in the order of their numbers: eventTable()[n - 1] describes event n.
+const std::vector<EventInfo>& eventTable();
+
 // --- Late-bound calls -------------------------------------------------------------------
 
 enum class InvokeKind {
@@ -110,7 +156,8 @@ enum class DispatchError {
     WrongArgumentCount,  // a required argument is missing, or there are too many
     TypeMismatch,        // an argument does not convert to its declared type
     Overflow,            // a number outside its declared type's range
-    MethodFailed,        // the member ran and failed (LogOff, SetIdleTime's overflow)
+    MethodFailed,        // the member ran and failed (LogOff, SetIdleTime's overflow); the
+                         // description is the control's own sentence
 };
 
 struct DispatchResult {
@@ -169,6 +216,11 @@ public:
     virtual int connectEvents(EventHandler handler) = 0;
     // Disconnects the handler with this cookie; false when there is none.
     virtual bool disconnectEvents(int cookie) = 0;
+
+    // Closes the connection without raising an event, as a host about to exit does, and calls
+    // `closed` from the event loop once what was queued has been sent, or after a few seconds
+    // at most. The control stays usable; a Login connects again.
+    virtual void closeConnection(std::function<void()> closed) = 0;
 
     // The control's face: a 125 x 37 QWidget showing the logo, which keeps that exact size
     // whatever size a container asks for. It is this same object.

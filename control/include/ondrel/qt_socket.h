@@ -13,6 +13,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QTcpSocket>
+#include <functional>
 
 #include "ondrel/socket.h"
 
@@ -33,6 +34,10 @@ public:
     // True while a closed connection is still sending what was queued before Close; a program
     // that is about to exit waits for this to turn false.
     bool isFlushing() const;
+    // Calls `flushed` from the event loop once isFlushing() is false, or after kFlushLimitMs.
+    // Nothing is called when this object goes first.
+    void whenFlushed(std::function<void()> flushed);
+    static constexpr int kFlushLimitMs = 6000;
 
 private:
     // Delivers one notification of `from`; the listener may destroy this object inside it.
