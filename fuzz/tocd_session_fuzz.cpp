@@ -131,7 +131,9 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Peer peers[2];
     {
-        tocd::Server server(tocd::Options{});
+        tocd::Options options;
+        options.passwordCost = tocd::PasswordCost::Minimum;
+        tocd::Server server(options);
         QString error;
         if (!server.openStore(&error))
             violation(qPrintable(error), {});
@@ -152,6 +154,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 at += count;
             }
             // Sessions the server ended are closed from the event loop.
+            server.finishPasswordChecks();
             QCoreApplication::processEvents();
         }
         for (auto id : ids)

@@ -4,6 +4,7 @@
 #include <QtDebug>
 
 #include <algorithm>
+#include <memory>
 
 #include "ondrel/wire.h"
 #include "server.h"
@@ -154,11 +155,13 @@ void Server::newBuddies(Session& s, const Args& args) {
         auto g = std::find_if(a.groups.begin(), a.groups.end(),
                               [&](const StoredGroup& x) { return x.name == entry.group; });
         if (g == a.groups.end()) {
-            if (a.groups.size() >= kMaxGroups || !store_.addGroup(a.name, entry.group)) {
+            if (a.groups.size() >= kMaxGroups || !configRoom(a, configEntryBytes(entry.group)) ||
+                !store_.addGroup(a.name, entry.group)) {
                 send(s, "ERROR:913");
                 continue;
             }
             a.groups.push_back({entry.group, {}});
+            a.configBytes += configEntryBytes(entry.group);
             sendToAccount(a, "INSERTED2:g:" + entry.group, &s);
         }
         if (entry.name.empty())
@@ -173,6 +176,7 @@ void Server::newBuddies(Session& s, const Args& args) {
         });
         if (!present) {
             if (buddyCount(a.groups) >= kMaxBuddies ||
+                !configRoom(a, configEntryBytes(entry.name, entry.alias)) ||
                 !store_.addBuddy(a.name, entry.group, entry.name, entry.alias)) {
                 send(s, "ERROR:913");
                 continue;
@@ -208,6 +212,7 @@ void Server::removeBuddy(Session& s, const Args& args) {
         if (b == g->buddies.end() || !store_.removeBuddy(a.name, groupName, key))
             continue;
         const std::string name = b->name;
+        a.configBytes -= configEntryBytes(b->name, b->alias);
         g->buddies.erase(b);
         unwatch(a, key);
         sendToAccount(a, "DELETED2:b:" + name + ":" + groupName, &s);
@@ -223,10 +228,12 @@ void Server::newGroup(Session& s, const Args& args) {
                                     [&](const StoredGroup& x) { return x.name == args[0]; });
     if (exists)
         return;
-    if (a.groups.size() >= kMaxGroups || !store_.addGroup(a.name, args[0])) {
+    if (a.groups.size() >= kMaxGroups || !configRoom(a, configEntryBytes(args[0])) ||
+        !store_.addGroup(a.name, args[0])) {
         return send(s, "ERROR:913");
     }
     a.groups.push_back({args[0], {}});
+    a.configBytes += configEntryBytes(args[0]);
     sendToAccount(a, "INSERTED2:g:" + args[0], &s);
 }
 
@@ -239,8 +246,11 @@ void Server::delGroup(Session& s, const Args& args) {
     if (g == a.groups.end() || !store_.removeGroup(a.name, args[0]))
         return;
     const auto before = viewers(a);
-    for (const auto& b : g->buddies)
+    for (const auto& b : g->buddies) {
         unwatch(a, wire::normalizeName(b.name));
+        a.configBytes -= configEntryBytes(b.name, b.alias);
+    }
+    a.configBytes -= configEntryBytes(g->name);
     a.groups.erase(g);
     sendToAccount(a, "DELETED2:g:" + args[0], &s);
     announceChange(a, before);
@@ -275,15 +285,18 @@ void Server::changeList(Session& s, const Args& args, ListKind kind, bool add) {
         if (add) {
             if (list.count(key))
                 continue;
-            if (list.size() >= kMaxListEntries || !store_.addListEntry(a.name, kind, key)) {
+            if (list.size() >= kMaxListEntries || !configRoom(a, configEntryBytes(key)) ||
+                !store_.addListEntry(a.name, kind, key)) {
                 send(s, "ERROR:913");
                 continue;
             }
             list.insert(key);
+            a.configBytes += configEntryBytes(key);
         } else {
             if (!list.count(key) || !store_.removeListEntry(a.name, kind, key))
                 continue;
             list.erase(key);
+            a.configBytes -= configEntryBytes(key);
         }
         sendToAccount(a, (add ? "INSERTED2:" : "DELETED2:") + tag + key, &s);
     }
@@ -306,6 +319,10 @@ void Server::setPdMode(Session& s, const Args& args) {
 
 void Server::setAway(Session& s, const Args& args) {
     Account& a = *s.account;
+    if (!args.empty() && args[0].size() > kMaxProfileText) {
+        logLimit("away message longer than the limit", a.name);
+        return send(s, "ERROR:911");
+    }
     a.away = !args.empty() && !args[0].empty();
     a.awayMessage = a.away ? args[0] : std::string();
     announce(a);
@@ -358,6 +375,10 @@ void Server::setInfo(Session& s, const Args& args) {
     if (args.empty())
         return send(s, "ERROR:911");
     Account& a = *s.account;
+    if (args[0].size() > kMaxProfileText) {
+        logLimit("profile longer than the limit", a.name);
+        return send(s, "ERROR:911");
+    }
     if (!store_.setProfile(a.name, args[0]))
         return send(s, "ERROR:913");
     a.profile = args[0];
@@ -409,17 +430,63 @@ void Server::formatNickname(Session& s, const Args& args) {
     announce(a);
 }
 
+bool Server::configRoom(Account& a, std::size_t bytes) {
+    if (a.configBytes + bytes <= kMaxConfigBytes)
+        return true;
+    logLimit("stored configuration bytes", a.name);
+    return false;
+}
+
 void Server::changePassword(Session& s, const Args& args) {
     Account& a = *s.account;
-    const bool valid = args.size() >= 2 && !args[1].empty() && args[1].size() <= 64;
-    if (!valid || store_.checkPassword(a.name, args[0]) != AccountStore::Check::Ok) {
+    if (args.size() < 2 || args[1].empty() || args[1].size() > 64)
+        return send(s, "ERROR:911");
+    struct Check {
+        PasswordRecord stored;
+        PasswordRecord fresh;
+        bool matches = false;
+    };
+    auto check = std::make_shared<Check>();
+    if (store_.password(a.name, &check->stored) != AccountStore::Lookup::Found)
+        return send(s, "ERROR:913");
+    if (!takeWrongPasswordTokens(a.name, s.peer)) {
+        qInfo("password change of %s from %s refused: too many wrong passwords", a.name.c_str(),
+              s.peer.c_str());
         return send(s, "ERROR:911");
     }
-    if (!store_.setPassword(a.name, args[1])) {
-        return send(s, "ERROR:913");
-    }
-    qInfo("%s changed the password", a.name.c_str());
-    send(s, "ADMIN_PASSWD_STATUS:0");
+    const PasswordCost cost = options_.passwordCost;
+    checkPassword(
+        s,
+        [check, old = args[0], fresh = args[1], cost] {
+            check->matches = verifyPassword(check->stored, old);
+            if (check->matches)
+                check->fresh = hashPassword(fresh, cost);
+        },
+        [this, check, name = a.name, peer = s.peer](Session* s) {
+            PasswordRecord now;
+            const bool current = store_.password(name, &now) == AccountStore::Lookup::Found &&
+                                 now.hash == check->stored.hash;
+            if (!check->matches || !current) {
+                qInfo("password change of %s from %s refused: wrong password", name.c_str(),
+                      peer.c_str());
+                if (s)
+                    send(*s, "ERROR:911");
+                return;
+            }
+            giveBackWrongPasswordTokens(name, peer);
+            // Only a client still there learns whether its change was made.
+            if (!s)
+                return;
+            if (check->fresh.hash.empty() || !store_.setPassword(name, check->fresh))
+                return send(*s, "ERROR:913");
+            qInfo("%s changed the password", name.c_str());
+            send(*s, "ADMIN_PASSWD_STATUS:0");
+            // The others signed on with the old password.
+            for (Session* other : s->account->sessions) {
+                if (other != s)
+                    drop(*other, "the password was changed in another session");
+            }
+        });
 }
 
 void Server::clientEvent(Session& s, const Args& args) {

@@ -1,13 +1,17 @@
-// tocd: a local TOC2 server. Prints "tocd listening on ADDR:PORT" once bound; logs to stderr;
-// SIGINT and SIGTERM end it cleanly (sessions closed, database closed).
+// tocd: a local TOC2 server. Prints "tocd listening on ADDR:PORT" once bound; logs to stderr,
+// each line after its UTC time; SIGINT and SIGTERM end it cleanly (sessions and database
+// closed).
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QSocketNotifier>
 
 #include <fcntl.h>
 #include <unistd.h>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 #include "server.h"
 
@@ -21,14 +25,22 @@ void onSignal(int) {
     [[maybe_unused]] const auto n = write(signalPipe[1], &byte, 1);
 }
 
+void logLine(QtMsgType, const QMessageLogContext&, const QString& message) {
+    const QByteArray line = (QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs) +
+                             QLatin1Char(' ') + message + QLatin1Char('\n'))
+                                .toLocal8Bit();
+    // One write per line, so that lines of different threads never interleave.
+    std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stderr);
+}
+
 bool parseCount(const QCommandLineParser& parser, const QString& name, int min, int& out) {
     if (!parser.isSet(name))
         return true;
     bool ok = false;
     const int v = parser.value(name).toInt(&ok);
     if (!ok || v < min) {
-        std::fprintf(stderr, "tocd: --%s needs a whole number of at least %d\n", qPrintable(name),
-                     min);
+        qCritical("tocd: --%s needs a whole number of at least %d, not %s", qPrintable(name), min,
+                  qPrintable(parser.value(name)));
         return false;
     }
     out = v;
@@ -38,6 +50,7 @@ bool parseCount(const QCommandLineParser& parser, const QString& name, int min, 
 }  // namespace
 
 int main(int argc, char** argv) {
+    qInstallMessageHandler(logLine);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tocd"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
@@ -76,12 +89,26 @@ int main(int argc, char** argv) {
         {QStringLiteral("login-timeout"),
          QStringLiteral("Seconds a connection has to finish signing on (default 30)."),
          QStringLiteral("SECS")},
+        {QStringLiteral("open-registration-rate"),
+         QStringLiteral("Accounts one address may create at once, and again per hour\n"
+                        "(0: no limit; default 3)."),
+         QStringLiteral("N")},
+        {QStringLiteral("waiting-per-address"),
+         QStringLiteral("Connections one address may hold open before signing on; past it\n"
+                        "new ones are closed at once (0: no limit; default 32)."),
+         QStringLiteral("N")},
+        {QStringLiteral("password-cost"),
+         QStringLiteral("Cost of Argon2id password hashes: interactive (the default:\n"
+                        "libsodium's interactive limits, 64 MiB) or min (libsodium's\n"
+                        "minimum limits: for tests and load generators only, never for\n"
+                        "real accounts)."),
+         QStringLiteral("COST"), QStringLiteral("interactive")},
         {QStringLiteral("verbose"), QStringLiteral("Log every frame (passwords hidden).")},
     });
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
-        std::fprintf(stderr, "tocd: unexpected argument %s (see --help)\n",
-                     qPrintable(parser.positionalArguments().first()));
+        qCritical("tocd: unexpected argument %s (see --help)",
+                  qPrintable(parser.positionalArguments().first()));
         return 2;
     }
 
@@ -94,9 +121,14 @@ int main(int argc, char** argv) {
     if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'))) {
         host = host.mid(1, host.size() - 2);
     }
-    if (!portOk || port > 65535 || !options.address.setAddress(host)) {
-        std::fprintf(stderr, "tocd: --listen needs ADDR:PORT with a numeric address, not %s\n",
-                     qPrintable(listen));
+    if (!portOk || !options.address.setAddress(host)) {
+        qCritical("tocd: --listen needs ADDR:PORT with a numeric address, not %s",
+                  qPrintable(listen));
+        return 2;
+    }
+    if (port > 65535) {
+        qCritical("tocd: --listen %s: port %u is out of range (0 to 65535)", qPrintable(listen),
+                  port);
         return 2;
     }
     options.port = static_cast<quint16>(port);
@@ -108,12 +140,22 @@ int main(int argc, char** argv) {
         !parseCount(parser, QStringLiteral("rate-per-second"), 1, options.ratePerSecond) ||
         !parseCount(parser, QStringLiteral("signon-burst"), 0, options.signOnBurst) ||
         !parseCount(parser, QStringLiteral("signon-per-minute"), 1, options.signOnPerMinute) ||
-        !parseCount(parser, QStringLiteral("login-timeout"), 1, options.loginTimeoutSeconds)) {
+        !parseCount(parser, QStringLiteral("login-timeout"), 1, options.loginTimeoutSeconds) ||
+        !parseCount(parser, QStringLiteral("open-registration-rate"), 0,
+                    options.registrationsPerHour) ||
+        !parseCount(parser, QStringLiteral("waiting-per-address"), 0, options.waitingPerAddress)) {
+        return 2;
+    }
+    const QString cost = parser.value(QStringLiteral("password-cost"));
+    if (cost == QStringLiteral("min")) {
+        options.passwordCost = tocd::PasswordCost::Minimum;
+    } else if (cost != QStringLiteral("interactive")) {
+        qCritical("tocd: --password-cost is interactive or min, not %s", qPrintable(cost));
         return 2;
     }
 
     if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        std::perror("tocd: pipe");
+        qCritical("tocd: cannot make the signal pipe: %s", std::strerror(errno));
         return 1;
     }
     QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
@@ -140,7 +182,7 @@ int main(int argc, char** argv) {
         tocd::Server server(options);
         QString error;
         if (!server.start(&error)) {
-            std::fprintf(stderr, "tocd: cannot start: %s\n", qPrintable(error));
+            qCritical("tocd: cannot start: %s", qPrintable(error));
             return 1;
         }
         std::printf("tocd listening on %s:%u\n", qPrintable(server.address().toString()),

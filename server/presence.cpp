@@ -32,8 +32,15 @@ Server::Account* Server::loadAccount(std::string_view name) {
     a->denies.insert(stored->denies.begin(), stored->denies.end());
     accounts_.emplace(a->name, std::move(owned));
     for (const auto& g : a->groups) {
-        for (const auto& b : g.buddies)
+        a->configBytes += configEntryBytes(g.name);
+        for (const auto& b : g.buddies) {
+            a->configBytes += configEntryBytes(b.name, b.alias);
             watch(*a, wire::normalizeName(b.name));
+        }
+    }
+    for (const auto* list : {&a->permits, &a->denies}) {
+        for (const auto& entry : *list)
+            a->configBytes += configEntryBytes(entry);
     }
     return a;
 }
@@ -169,6 +176,7 @@ void Server::addBuddyEntry(Account& a, std::string_view group, std::string_view 
     if (g == a.groups.end())
         return;
     g->buddies.push_back({std::string(name), std::string(alias)});
+    a.configBytes += configEntryBytes(name, alias);
     watch(a, wire::normalizeName(name));
 }
 

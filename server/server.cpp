@@ -1,10 +1,12 @@
 #include "server.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QTcpSocket>
 #include <QtDebug>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 #include "ondrel/wire.h"
@@ -91,7 +93,12 @@ private:
 
 }  // namespace
 
-Server::Server(Options options) : options_(std::move(options)) {
+Server::Server(Options options)
+    : options_(std::move(options)),
+      signOns_(options_.signOnBurst, options_.signOnPerMinute),
+      registrations_(options_.registrationsPerHour, options_.registrationsPerHour / 60.0),
+      wrongPasswordsByAccount_(kWrongPasswordsPerMinute, kWrongPasswordsPerMinute),
+      wrongPasswordsByPeer_(kWrongPasswordsPerMinute, kWrongPasswordsPerMinute) {
     startMs_ = QDateTime::currentMSecsSinceEpoch();
     auto bot = std::make_unique<Account>();
     bot->name = kEchoBot;
@@ -112,6 +119,8 @@ Server::Server(Options options) : options_(std::move(options)) {
 }
 
 Server::~Server() {
+    hashers_.clear();
+    hashers_.waitForDone();
     listener_.close();
     for (auto& [id, session] : sessions_)
         session->connection->abort();
@@ -119,6 +128,11 @@ Server::~Server() {
 }
 
 bool Server::openStore(QString* error) {
+    if (!initPasswordHashing()) {
+        if (error)
+            *error = QStringLiteral("the password hashing library cannot be used");
+        return false;
+    }
     return store_.open(options_.database, error);
 }
 
@@ -126,8 +140,12 @@ bool Server::start(QString* error) {
     if (!openStore(error))
         return false;
     if (!listener_.listen(options_.address, options_.port)) {
-        if (error)
-            *error = listener_.errorString();
+        if (error) {
+            *error = QStringLiteral("cannot listen on %1:%2: %3")
+                         .arg(options_.address.toString())
+                         .arg(options_.port)
+                         .arg(listener_.errorString());
+        }
         return false;
     }
     sweepTimer_.start();
@@ -147,6 +165,8 @@ qint64 Server::epochSeconds() {
 void Server::acceptConnections() {
     while (QTcpSocket* socket = listener_.nextPendingConnection()) {
         const SessionId id = openSession(std::make_unique<TcpConnection>(socket));
+        if (id == 0)
+            continue;
         auto readInput = [this, id, socket] {
             const Session* s = findSession(id);
             if (!s || s->closing)
@@ -168,10 +188,19 @@ void Server::acceptConnections() {
 }
 
 Server::SessionId Server::openSession(std::unique_ptr<Connection> connection) {
+    const std::string peer = connection->peerAddress().toString().toStdString();
+    int& waiting = waitingByPeer_[peer];
+    if (options_.waitingPerAddress > 0 && waiting >= options_.waitingPerAddress) {
+        logLimit("connections waiting to sign on", peer);
+        connection->close();
+        return 0;
+    }
+    ++waiting;
     auto owned = std::make_unique<Session>();
     Session* s = owned.get();
     s->id = nextSessionId_++;
-    s->peer = connection->peerAddress().toString().toStdString();
+    s->peer = peer;
+    s->waiting = true;
     s->connection = std::move(connection);
     s->deadline = nowMs() + options_.loginTimeoutSeconds * 1000LL;
     s->tokens = options_.rateBurst;
@@ -196,8 +225,15 @@ void Server::receive(SessionId id, std::string_view bytes) {
     Session* found = findSession(id);
     if (!found || found->closing)
         return;
-    Session& s = *found;
-    s.input.append(bytes);
+    found->input.append(bytes);
+    if (found->checking && found->input.size() > kMaxInputWhileChecking) {
+        drop(*found, "sent too much while its password was checked");
+        return;
+    }
+    processInput(*found);
+}
+
+void Server::processInput(Session& s) {
     if (s.phase == Phase::Greeting && !handleGreeting(s))
         return;
     if (s.phase == Phase::Http) {
@@ -205,7 +241,7 @@ void Server::receive(SessionId id, std::string_view bytes) {
         return;
     }
     std::size_t used = 0;
-    while (!s.closing) {
+    while (!s.closing && !s.checking) {
         const std::string_view rest = std::string_view(s.input).substr(used);
         if (rest.size() < wire::kFrameHeaderSize)
             break;
@@ -293,19 +329,54 @@ void Server::handleSignOnFrame(Session& s, std::string_view payload) {
     s.phase = Phase::Login;
 }
 
-bool Server::takeSignOnToken(const std::string& peer) {
-    if (options_.signOnBurst <= 0)
-        return true;
+bool Server::takeWrongPasswordTokens(const std::string& name, const std::string& peer) {
     const qint64 now = nowMs();
-    auto [it, fresh] = signOns_.try_emplace(peer, Bucket{double(options_.signOnBurst), now});
-    Bucket& b = it->second;
-    b.tokens = std::min<double>(options_.signOnBurst,
-                                b.tokens + (now - b.at) * options_.signOnPerMinute / 60000.0);
-    b.at = now;
-    if (b.tokens < 1)
+    if (!wrongPasswordsByAccount_.take(name, now)) {
+        logLimit("wrong passwords for the account", name);
         return false;
-    b.tokens -= 1;
+    }
+    if (!wrongPasswordsByPeer_.take(peer, now)) {
+        wrongPasswordsByAccount_.giveBack(name, now);
+        logLimit("wrong passwords from the address", peer);
+        return false;
+    }
     return true;
+}
+
+void Server::giveBackWrongPasswordTokens(const std::string& name, const std::string& peer) {
+    wrongPasswordsByAccount_.giveBack(name, nowMs());
+    wrongPasswordsByPeer_.giveBack(peer, nowMs());
+}
+
+void Server::checkPassword(Session& s, std::function<void()> work,
+                           std::function<void(Session*)> done) {
+    s.checking = true;
+    const SessionId id = s.id;
+    hashers_.start([this, id, work = std::move(work), done = std::move(done)] {
+        work();
+        QMetaObject::invokeMethod(
+            &listener_,
+            [this, id, done] {
+                Session* s = findSession(id);
+                if (s)
+                    s->checking = false;
+                done(s && !s->closing ? s : nullptr);
+                if (s && !s->closing)
+                    processInput(*s);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void Server::finishPasswordChecks() {
+    hashers_.waitForDone();
+    QCoreApplication::sendPostedEvents(&listener_);
+}
+
+void Server::refuseSignOn(Session& s, std::string_view name, const char* error, const char* why) {
+    qInfo("sign-on refused: %s from %s: %s", printable(name).c_str(), s.peer.c_str(), why);
+    send(s, error);
+    drop(s, why);
 }
 
 void Server::handleLogin(Session& s, std::string_view line) {
@@ -316,57 +387,99 @@ void Server::handleLogin(Session& s, std::string_view line) {
         drop(s, "command before sign-on");
         return;
     }
-    if (!takeSignOnToken(s.peer)) {
-        send(s, "ERROR:983");
-        drop(s, "signing on too often");
-        return;
-    }
-    auto refuse = [&](const char* why) {
-        send(s, "ERROR:980");
-        drop(s, why);
-    };
     if (!args || args->size() < 4)
-        return refuse("malformed sign-on command");
+        return refuseSignOn(s, "", "ERROR:980", "malformed sign-on command");
     const std::string name = wire::normalizeName((*args)[2]);
+    if (!signOns_.take(s.peer, nowMs())) {
+        logLimit("sign-ons from the address", s.peer);
+        return refuseSignOn(s, name, "ERROR:983", "signing on too often");
+    }
     const auto password = wire::unroastPassword((*args)[3]);
-    if (!password || password->empty() || !isValidScreenName(name) || name == kEchoBot) {
-        return refuse("bad name or password");
-    }
-    switch (store_.checkPassword(name, *password)) {
-        case AccountStore::Check::Ok:
+    if (!password || password->empty() || !isValidScreenName(name) || name == kEchoBot)
+        return refuseSignOn(s, name, "ERROR:980", "bad name or password");
+
+    struct Check {
+        PasswordRecord stored;
+        PasswordRecord fresh;  // for a new account, or to replace a PBKDF2 hash
+        bool matches = false;
+    };
+    auto check = std::make_shared<Check>();
+    switch (store_.password(name, &check->stored)) {
+        case AccountStore::Lookup::Found:
             break;
-        case AccountStore::Check::NoAccount:
+        case AccountStore::Lookup::NoAccount: {
             if (!options_.registrationOpen)
-                return refuse("unknown account");
-            if (!store_.create(name, *password))
-                return refuse("account not created");
-            // A newcomer starts with someone online to talk to: the echo account.
-            store_.addGroup(name, kDefaultGroup);
-            store_.addBuddy(name, kDefaultGroup, kEchoBot, "");
-            qInfo("account %s created", name.c_str());
-            break;
-        case AccountStore::Check::WrongPassword:
-            return refuse("wrong password");
-        case AccountStore::Check::Failed:
-            send(s, "ERROR:989:0");
-            drop(s, "store failed");
-            return;
+                return refuseSignOn(s, name, "ERROR:980", "unknown account");
+            if (!registrations_.take(s.peer, nowMs())) {
+                logLimit("accounts created from the address", s.peer);
+                return refuseSignOn(s, name, "ERROR:983", "creating accounts too often");
+            }
+            const PasswordCost cost = options_.passwordCost;
+            const std::string peer = s.peer;
+            return checkPassword(
+                s,
+                [check, password = *password, cost] {
+                    check->fresh = hashPassword(password, cost);
+                },
+                [this, check, name, peer](Session* s) {
+                    const bool created =
+                        !check->fresh.hash.empty() && store_.create(name, check->fresh);
+                    if (!created)
+                        registrations_.giveBack(peer, nowMs());
+                    if (!s)
+                        return;
+                    if (!created)
+                        return refuseSignOn(*s, name, "ERROR:989:0", "account not created");
+                    // A newcomer starts with someone online to talk to: the echo account.
+                    store_.addGroup(name, kDefaultGroup);
+                    store_.addBuddy(name, kDefaultGroup, kEchoBot, "");
+                    qInfo("account %s created from %s", name.c_str(), peer.c_str());
+                    finishSignOn(*s, name);
+                });
+        }
+        case AccountStore::Lookup::Failed:
+            return refuseSignOn(s, name, "ERROR:989:0", "store failed");
     }
+    if (!takeWrongPasswordTokens(name, s.peer))
+        return refuseSignOn(s, name, "ERROR:983", "too many wrong passwords");
+    const PasswordCost cost = options_.passwordCost;
+    const std::string peer = s.peer;
+    checkPassword(
+        s,
+        [check, password = *password, cost] {
+            check->matches = verifyPassword(check->stored, password);
+            if (check->matches && check->stored.legacy())
+                check->fresh = hashPassword(password, cost);
+        },
+        [this, check, name, peer](Session* s) {
+            // A password changed while this one was checked is the new one, not this.
+            PasswordRecord now;
+            const bool current = store_.password(name, &now) == AccountStore::Lookup::Found &&
+                                 now.hash == check->stored.hash;
+            if (!check->matches || !current) {
+                if (s)
+                    refuseSignOn(*s, name, "ERROR:980", "wrong password");
+                return;
+            }
+            giveBackWrongPasswordTokens(name, peer);
+            if (!check->fresh.hash.empty() && store_.setPassword(name, check->fresh))
+                qInfo("%s: password hash replaced with Argon2id", name.c_str());
+            if (s)
+                finishSignOn(*s, name);
+        });
+}
+
+void Server::finishSignOn(Session& s, const std::string& name) {
     Account* a = loadAccount(name);
-    if (!a) {
-        send(s, "ERROR:989:0");
-        drop(s, "account not loaded");
-        return;
-    }
-    if (a->sessions.size() >= kMaxSessionsPerAccount) {
-        send(s, "ERROR:913");
-        drop(s, "too many sessions for the account");
-        return;
-    }
+    if (!a)
+        return refuseSignOn(s, name, "ERROR:989:0", "account not loaded");
+    if (a->sessions.size() >= kMaxSessionsPerAccount)
+        return refuseSignOn(s, name, "ERROR:913", "too many sessions for the account");
     a->sessions.push_back(&s);
     s.account = a;
     s.phase = Phase::Online;
-    qInfo("session %llu: %s signed on", s.id, name.c_str());
+    stopWaiting(s);
+    qInfo("session %llu: %s signed on from %s", s.id, name.c_str(), s.peer.c_str());
 
     send(s, "SIGN_ON:TOC2.0");
     send(s, "NICK:" + a->formatted);
@@ -384,6 +497,28 @@ void Server::handleLogin(Session& s, std::string_view line) {
     lines.push_back("m:" + std::to_string(a->pdMode));
     for (const auto& chunk : configChunks(lines, kConfigChunk))
         send(s, "CONFIG2:" + chunk);
+}
+
+void Server::stopWaiting(Session& s) {
+    if (!std::exchange(s.waiting, false))
+        return;
+    const auto it = waitingByPeer_.find(s.peer);
+    if (it != waitingByPeer_.end() && --it->second <= 0)
+        waitingByPeer_.erase(it);
+}
+
+void Server::logLimit(const char* limit, const std::string& who) {
+    constexpr qint64 kQuietMs = 10000;
+    const qint64 now = nowMs();
+    auto [it, fresh] = limitNotes_.try_emplace(std::string(limit) + " " + who);
+    LimitNote& note = it->second;
+    if (!fresh && now - note.at < kQuietMs) {
+        ++note.unlogged;
+        return;
+    }
+    qInfo("limit reached: %s, %s (%d more times since the last note)", limit,
+          printable(who).c_str(), note.unlogged);
+    note = {now, 0};
 }
 
 void Server::serveHttp(Session& s) {
@@ -493,6 +628,7 @@ void Server::finishDrops() {
     while (!dropped_.empty()) {
         Session* s = dropped_.back();
         dropped_.pop_back();
+        stopWaiting(*s);
         detach(*s);
         s->connection->close();
         const SessionId id = s->id;
@@ -532,12 +668,11 @@ void Server::sweep() {
             drop(*s, "sign-on not finished in time");
         }
     }
-    // A full bucket says nothing that a missing one does not.
-    for (auto it = signOns_.begin(); it != signOns_.end();) {
-        const double refill = (now - it->second.at) * options_.signOnPerMinute / 60000.0;
-        it =
-            it->second.tokens + refill >= options_.signOnBurst ? signOns_.erase(it) : std::next(it);
+    for (RateLimit* limit :
+         {&signOns_, &registrations_, &wrongPasswordsByAccount_, &wrongPasswordsByPeer_}) {
+        limit->forgetFull(now);
     }
+    std::erase_if(limitNotes_, [now](const auto& note) { return now - note.second.at > 60000; });
 }
 
 void Server::sendKeepAlives() {

@@ -7,6 +7,11 @@
 // account and sessions, screen name -> accounts watching it, room ID or name -> room) is a
 // hash lookup, so the cost of a message does not grow with the number of users online.
 //
+// Passwords are hashed and checked on a pool of worker threads; the result comes back to the
+// event thread as a queued call. Meanwhile the session reads no more of its input (so answers
+// keep their order), and a session that ended meanwhile is let go of without an answer.
+// Wrong passwords are limited per account and per client address before any hashing.
+//
 // Failure containment: a malformed frame, an overlong or empty command, an unknown frame type,
 // a client that stops reading or vanishes ends that one connection. Connections are never
 // destroyed while a message is being delivered: a failing connection is marked and cleaned up
@@ -16,10 +21,12 @@
 #include <QHostAddress>
 #include <QString>
 #include <QTcpServer>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -29,6 +36,8 @@
 #include <vector>
 
 #include "connection.h"
+#include "passwords.h"
+#include "rate_limit.h"
 #include "store.h"
 
 namespace tocd {
@@ -47,6 +56,13 @@ struct Options {
     int signOnBurst = 100;
     int signOnPerMinute = 60;
     int loginTimeoutSeconds = 30;
+    // Per client address: accounts it may create in a burst, and regains per hour. 0: no
+    // limit.
+    int registrationsPerHour = 3;
+    // Per client address: connections open but not signed on; past it new ones are closed at
+    // once. 0: no limit.
+    int waitingPerAddress = 32;
+    PasswordCost passwordCost = PasswordCost::Interactive;
     bool verbose = false;
 };
 
@@ -55,6 +71,16 @@ public:
     // The longest client command, its trailing NUL not counted.
     static constexpr std::size_t kMaxCommand = 2048;
     static constexpr std::size_t kMaxSessionsPerAccount = 5;
+    // Wrong passwords (at sign-on or in a password change) per account and per client
+    // address: a burst, and as many again each minute.
+    static constexpr int kWrongPasswordsPerMinute = 5;
+    // Bytes of a profile or an away message.
+    static constexpr std::size_t kMaxProfileText = 1024;
+    // Bytes of an account's stored configuration (groups, buddies, aliases, permits, denies),
+    // counted as the CONFIG2 lines that carry it.
+    static constexpr std::size_t kMaxConfigBytes = 64 * 1024;
+    // Bytes a client may send while its password is being checked.
+    static constexpr std::size_t kMaxInputWhileChecking = 64 * 1024;
     // Bytes queued for a client that does not read; past this its connection ends.
     static constexpr qint64 kMaxPendingOutput = 1 << 20;
     static constexpr std::string_view kEchoBot = "echobot";
@@ -87,6 +113,9 @@ public:
     void receive(SessionId id, std::string_view bytes);
     // The client went away: the session ends as if its connection were lost.
     void closeSession(SessionId id);
+    // Waits for the password checks under way and handles their results, for hosts that drive
+    // sessions without running an event loop between their input.
+    void finishPasswordChecks();
 
 private:
     enum class Phase { Greeting, SignOnFrame, Login, Online, Http };
@@ -102,8 +131,10 @@ private:
         std::uint16_t sequence = 0;
         Account* account = nullptr;
         bool initDone = false;
-        bool closing = false;  // no more input is read nor output sent
-        bool queued = false;   // waiting in dropped_ for its cleanup
+        bool checking = false;  // a password check is under way: input waits
+        bool waiting = false;   // counted in waitingByPeer_
+        bool closing = false;   // no more input is read nor output sent
+        bool queued = false;    // waiting in dropped_ for its cleanup
         std::vector<std::int32_t> rooms;
         double tokens = 0;
         qint64 tokensAt = 0;
@@ -119,6 +150,7 @@ private:
         std::set<std::string> permits;
         std::set<std::string> denies;
         std::unordered_map<std::string, int> buddyKeys;  // normalised buddy -> entries
+        std::size_t configBytes = 0;                     // see kMaxConfigBytes
         std::vector<Session*> sessions;
         int visibleSessions = 0;
         bool bot = false;
@@ -139,11 +171,6 @@ private:
         std::vector<Session*> members;
     };
 
-    struct Bucket {
-        double tokens = 0;
-        qint64 at = 0;
-    };
-
     using Args = std::vector<std::string>;
     using Handler = void (Server::*)(Session&, const Args&);
 
@@ -153,8 +180,20 @@ private:
     bool handleGreeting(Session& s);
     bool handleFrame(Session& s, std::uint8_t type, std::string_view payload);
     void handleSignOnFrame(Session& s, std::string_view payload);
+    void processInput(Session& s);
     void handleLogin(Session& s, std::string_view line);
-    bool takeSignOnToken(const std::string& peer);
+    void refuseSignOn(Session& s, std::string_view name, const char* error, const char* why);
+    void finishSignOn(Session& s, const std::string& name);
+    // Runs `work` on the pool, then `done` on the event thread with the session (null when it
+    // ended meanwhile); the session's input waits until then.
+    void checkPassword(Session& s, std::function<void()> work, std::function<void(Session*)> done);
+    // Spends one wrong-password token of the account and of the address; false (nothing
+    // spent) when either has none left.
+    bool takeWrongPasswordTokens(const std::string& name, const std::string& peer);
+    void giveBackWrongPasswordTokens(const std::string& name, const std::string& peer);
+    void stopWaiting(Session& s);
+    // Logs that a limit refused something, at most every few seconds per limit and client.
+    void logLimit(const char* limit, const std::string& who);
     void serveHttp(Session& s);
     void sendFrame(Session& s, std::uint8_t type, std::string_view payload);
     void send(Session& s, std::string_view message);
@@ -217,6 +256,13 @@ private:
     void sendBuddyPresence(Session& s);
     void addBuddyEntry(Account& a, std::string_view group, std::string_view name,
                        std::string_view alias);
+    // What an entry (group, buddy with its alias, permit, deny) adds to an account's
+    // configBytes: its CONFIG2 line, "b:NAME:ALIAS\n" say.
+    static std::size_t configEntryBytes(std::string_view name, std::string_view alias = {}) {
+        return 3 + name.size() + (alias.empty() ? 0 : 1 + alias.size());
+    }
+    // Whether an entry of `bytes` more still fits the account's configuration; logs when not.
+    bool configRoom(Account& a, std::size_t bytes);
 
     // Chat rooms (chat.cpp).
     void chatJoin(Session& s, const Args& args);
@@ -244,7 +290,19 @@ private:
     std::unordered_map<std::int32_t, std::unique_ptr<Room>> rooms_;
     std::unordered_map<std::string, Room*> roomsByKey_;
     std::int32_t nextRoomId_ = 1;
-    std::unordered_map<std::string, Bucket> signOns_;
+    RateLimit signOns_;
+    RateLimit registrations_;
+    RateLimit wrongPasswordsByAccount_;
+    RateLimit wrongPasswordsByPeer_;
+    std::unordered_map<std::string, int> waitingByPeer_;
+    struct LimitNote {
+        qint64 at = 0;
+        int unlogged = 0;
+    };
+    std::unordered_map<std::string, LimitNote> limitNotes_;
+    // Last: destroyed first, waiting for the checks under way while everything they post to
+    // still exists.
+    QThreadPool hashers_;
 };
 
 }  // namespace tocd

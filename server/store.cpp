@@ -2,9 +2,6 @@
 
 #include <QAtomicInt>
 #include <QByteArray>
-#include <QCryptographicHash>
-#include <QPasswordDigestor>
-#include <QRandomGenerator>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -14,12 +11,6 @@ namespace tocd {
 
 namespace {
 
-// High enough to make a stolen database expensive to search, low enough for hundreds of
-// sign-ons a second on one core.
-constexpr int kHashIterations = 2000;
-constexpr int kHashBytes = 32;
-constexpr int kSaltBytes = 16;
-
 QByteArray bytes(std::string_view text) {
     return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -27,29 +18,6 @@ QByteArray bytes(std::string_view text) {
 std::string text(const QVariant& value) {
     const QByteArray b = value.toByteArray();
     return std::string(b.constData(), static_cast<std::size_t>(b.size()));
-}
-
-QByteArray derive(std::string_view password, const QByteArray& salt, int iterations) {
-    return QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, bytes(password), salt,
-                                              iterations, kHashBytes);
-}
-
-bool sameBytes(const QByteArray& a, const QByteArray& b) {
-    if (a.size() != b.size())
-        return false;
-    unsigned char diff = 0;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        diff |= static_cast<unsigned char>(a[i] ^ b[i]);
-    }
-    return diff == 0;
-}
-
-QByteArray newSalt() {
-    QByteArray salt(kSaltBytes, '\0');
-    auto* rng = QRandomGenerator::system();
-    for (auto& c : salt)
-        c = static_cast<char>(rng->bounded(256));
-    return salt;
 }
 
 QString listTable(ListKind kind) {
@@ -74,11 +42,15 @@ AccountStore::~AccountStore() {
 bool AccountStore::open(const QString& file, QString* error) {
     db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection_);
     db_.setDatabaseName(file.isEmpty() ? QStringLiteral(":memory:") : file);
-    if (!db_.open()) {
-        if (error)
-            *error = db_.lastError().text();
+    const auto fail = [&](const QSqlError& why) {
+        if (error) {
+            *error = QStringLiteral("cannot use the database %1: %2")
+                         .arg(file.isEmpty() ? QStringLiteral("in memory") : file, why.text());
+        }
         return false;
-    }
+    };
+    if (!db_.open())
+        return fail(db_.lastError());
     const char* schema[] = {
         "PRAGMA journal_mode=WAL",
         "PRAGMA synchronous=NORMAL",
@@ -98,11 +70,8 @@ bool AccountStore::open(const QString& file, QString* error) {
     };
     for (const char* sql : schema) {
         QSqlQuery q(db_);
-        if (!q.exec(QString::fromLatin1(sql))) {
-            if (error)
-                *error = q.lastError().text();
-            return false;
-        }
+        if (!q.exec(QString::fromLatin1(sql)))
+            return fail(q.lastError());
     }
     return true;
 }
@@ -116,24 +85,23 @@ bool AccountStore::exec(const QString& sql, std::initializer_list<QVariant> valu
     return q.exec() && q.numRowsAffected() > 0;
 }
 
-AccountStore::Check AccountStore::checkPassword(std::string_view name, std::string_view password) {
+AccountStore::Lookup AccountStore::password(std::string_view name, PasswordRecord* record) {
     QSqlQuery q(db_);
     q.prepare(QStringLiteral("SELECT salt, hash, iterations FROM accounts WHERE name = ?"));
     q.addBindValue(bytes(name));
     if (!q.exec())
-        return Check::Failed;
+        return Lookup::Failed;
     if (!q.next())
-        return Check::NoAccount;
-    const QByteArray hash = derive(password, q.value(0).toByteArray(), q.value(2).toInt());
-    return sameBytes(hash, q.value(1).toByteArray()) ? Check::Ok : Check::WrongPassword;
+        return Lookup::NoAccount;
+    *record = {text(q.value(1)), text(q.value(0)), q.value(2).toInt()};
+    return Lookup::Found;
 }
 
-bool AccountStore::create(std::string_view name, std::string_view password) {
-    const QByteArray salt = newSalt();
-    return exec(
-        QStringLiteral("INSERT OR IGNORE INTO accounts (name, formatted, salt, hash, "
-                       "iterations) VALUES (?, ?, ?, ?, ?)"),
-        {bytes(name), bytes(name), salt, derive(password, salt, kHashIterations), kHashIterations});
+bool AccountStore::create(std::string_view name, const PasswordRecord& password) {
+    return exec(QStringLiteral("INSERT OR IGNORE INTO accounts (name, formatted, salt, hash, "
+                               "iterations) VALUES (?, ?, ?, ?, ?)"),
+                {bytes(name), bytes(name), bytes(password.salt), bytes(password.hash),
+                 password.iterations});
 }
 
 bool AccountStore::exists(std::string_view name) {
@@ -199,11 +167,10 @@ std::optional<StoredAccount> AccountStore::load(std::string_view name) {
     return a;
 }
 
-bool AccountStore::setPassword(std::string_view name, std::string_view password) {
-    const QByteArray salt = newSalt();
+bool AccountStore::setPassword(std::string_view name, const PasswordRecord& password) {
     return exec(QStringLiteral("UPDATE accounts SET salt = ?, hash = ?, iterations = ? "
                                "WHERE name = ?"),
-                {salt, derive(password, salt, kHashIterations), kHashIterations, bytes(name)});
+                {bytes(password.salt), bytes(password.hash), password.iterations, bytes(name)});
 }
 
 bool AccountStore::setFormatted(std::string_view name, std::string_view formatted) {

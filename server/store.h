@@ -2,9 +2,9 @@
 // and the stored buddy, permit and deny lists, in SQLite through Qt SQL.
 //
 // Names are normalised screen names (see wire::normalizeName); every other text is bytes,
-// stored as blobs so that codes 128-255 survive unchanged. Passwords are kept only as salted
-// PBKDF2-SHA256 hashes. Every write goes straight to the database; a failed write returns
-// false and leaves the stored data as it was.
+// stored as blobs so that codes 128-255 survive unchanged. Passwords are kept only as hashes
+// (passwords.h), made by the caller: the store never hashes. Every write goes straight to the
+// database; a failed write returns false and leaves the stored data as it was.
 //
 // Threading: one thread, the one that opened the store.
 #pragma once
@@ -14,11 +14,12 @@
 #include <QVariant>
 
 #include <initializer_list>
-
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "passwords.h"
 
 namespace tocd {
 
@@ -46,7 +47,7 @@ enum class ListKind { Permit, Deny };
 
 class AccountStore {
 public:
-    enum class Check { Ok, WrongPassword, NoAccount, Failed };
+    enum class Lookup { Found, NoAccount, Failed };
 
     AccountStore();
     ~AccountStore();
@@ -57,14 +58,15 @@ public:
     // in-memory database. False with `error` set when it cannot be opened or prepared.
     bool open(const QString& file, QString* error);
 
-    Check checkPassword(std::string_view name, std::string_view password);
+    // The stored password of the account, into `record` when Found.
+    Lookup password(std::string_view name, PasswordRecord* record);
     // A new account whose formatted name is its normalised name; false when it exists.
-    bool create(std::string_view name, std::string_view password);
+    bool create(std::string_view name, const PasswordRecord& password);
     std::optional<StoredAccount> load(std::string_view name);
     bool exists(std::string_view name);
     std::optional<std::string> profile(std::string_view name);
 
-    bool setPassword(std::string_view name, std::string_view password);
+    bool setPassword(std::string_view name, const PasswordRecord& password);
     bool setFormatted(std::string_view name, std::string_view formatted);
     bool setProfile(std::string_view name, std::string_view profile);
     bool setPdMode(std::string_view name, int mode);

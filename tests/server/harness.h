@@ -26,10 +26,15 @@ class Client {
 public:
     Client() : control(std::make_unique<lantry::QtSocket>(), &sink) {}
 
-    // The LoggedIn event line, or "" on failure.
+    // The LoggedIn event line, or "" on failure. Returns once echobot's presence, which follows
+    // the sign-on of an account that lists it, has come too, so that sync() never takes it for
+    // its answer.
     std::string login(const std::string& name, const std::string& password, int port) {
         control.Login(name, password, "127.0.0.1", port);
-        return next("LoggedIn(");
+        const std::string line = next("LoggedIn(");
+        if (line.find("|echobot") != std::string::npos)
+            next("BuddyUpdate(EchoBot,true");
+        return line;
     }
 
     // The first event after the cursor that starts with `prefix` ("" when none came in time).
@@ -53,7 +58,7 @@ public:
 
     // Returns once tocd has answered every command sent so far (it answers in order).
     void sync() {
-        cursor_ = sink.events.size();  // echobot's presence also arrives at sign-on
+        cursor_ = sink.events.size();
         control.GetStatus("echobot");
         ASSERT_NE(next("BuddyUpdate(EchoBot,true"), "");
     }
@@ -67,8 +72,14 @@ private:
 
 class RawClient {
 public:
-    explicit RawClient(int port, bool blocking = true) {
+    // `from` is the loopback address the connection comes from (127.0.0.1 to 127.255.255.254),
+    // as host-order bits: another client address without another machine.
+    explicit RawClient(int port, bool blocking = true, std::uint32_t from = INADDR_LOOPBACK) {
         fd_ = ::socket(AF_INET, SOCK_STREAM | (blocking ? 0 : SOCK_NONBLOCK), 0);
+        sockaddr_in source{};
+        source.sin_family = AF_INET;
+        source.sin_addr.s_addr = htonl(from);
+        (void)::bind(fd_, reinterpret_cast<sockaddr*>(&source), sizeof source);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_port = htons(static_cast<std::uint16_t>(port));

@@ -9,6 +9,12 @@
 //           ASSERT_TRUE(tocd.start()) << tocd.errorText();
 //           control.Login("alice", "secret", "127.0.0.1", tocd.port());
 //
+// Tests sign on many fresh accounts from one address and should not wait for slow hashes, so
+// by default tocd runs with the cheapest password hashes (--password-cost min) and no limit on
+// accounts created per address (--open-registration-rate 0); TocdProcess(TocdProcess::Defaults)
+// keeps tocd's own defaults, for tests of those limits. Extra arguments come after these and
+// win.
+//
 // start() takes extra tocd arguments, e.g. {"--db", dir.filePath("accounts.db")} for a database
 // that survives a restart (the default is an in-memory database, empty at every start), or
 // {"--signon-burst", "0"} for a test that signs on more than about a hundred times within a
@@ -32,13 +38,20 @@ namespace lantry::testing {
 
 class TocdProcess : public ServerProcess {
 public:
-    // Starts tocd with `--listen 127.0.0.1:0` and `extraArgs`; see ServerProcess::start.
+    enum Limits { ForTests, Defaults };
+
+    explicit TocdProcess(Limits limits = ForTests) : limits_(limits) {}
+
+    // Starts tocd with `--listen 127.0.0.1:0`, the limits for tests unless constructed with
+    // Defaults, and `extraArgs`; see ServerProcess::start.
     bool start(const QStringList& extraArgs = {}, int timeoutMs = 15000) {
         args_ = extraArgs;
-        return ServerProcess::start(
-            QStringLiteral(TOCD_PATH),
-            QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")} + extraArgs,
-            false, timeoutMs);
+        QStringList args{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")};
+        if (limits_ == ForTests) {
+            args << QStringLiteral("--password-cost") << QStringLiteral("min")
+                 << QStringLiteral("--open-registration-rate") << QStringLiteral("0");
+        }
+        return ServerProcess::start(QStringLiteral(TOCD_PATH), args + extraArgs, false, timeoutMs);
     }
 
     // Stops and starts again with the same extra arguments (a new port).
@@ -48,6 +61,7 @@ public:
     }
 
 private:
+    Limits limits_;
     QStringList args_;
 };
 

@@ -1,0 +1,49 @@
+#include "passwords.h"
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QPasswordDigestor>
+
+#include <sodium.h>
+
+namespace tocd {
+
+namespace {
+
+constexpr int kLegacyHashBytes = 32;
+
+QByteArray bytes(std::string_view text) {
+    return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+bool initPasswordHashing() {
+    return sodium_init() >= 0;
+}
+
+PasswordRecord hashPassword(std::string_view password, PasswordCost cost) {
+    const bool minimum = cost == PasswordCost::Minimum;
+    const auto ops =
+        minimum ? crypto_pwhash_argon2id_OPSLIMIT_MIN : crypto_pwhash_argon2id_OPSLIMIT_INTERACTIVE;
+    const auto memory =
+        minimum ? crypto_pwhash_argon2id_MEMLIMIT_MIN : crypto_pwhash_argon2id_MEMLIMIT_INTERACTIVE;
+    char text[crypto_pwhash_argon2id_STRBYTES];
+    if (crypto_pwhash_argon2id_str(text, password.data(), password.size(), ops, memory) != 0)
+        return {};
+    return {text, {}, 0};
+}
+
+bool verifyPassword(const PasswordRecord& record, std::string_view password) {
+    if (!record.legacy()) {
+        return !record.hash.empty() &&
+               crypto_pwhash_str_verify(record.hash.c_str(), password.data(), password.size()) == 0;
+    }
+    const QByteArray derived =
+        QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, bytes(password),
+                                           bytes(record.salt), record.iterations, kLegacyHashBytes);
+    return record.hash.size() == static_cast<std::size_t>(derived.size()) &&
+           sodium_memcmp(record.hash.data(), derived.constData(), record.hash.size()) == 0;
+}
+
+}  // namespace tocd
