@@ -2,15 +2,25 @@
 // or over ssh, and equally usable with pipes (no terminal, TERM=dumb: plain text, no colour).
 //
 // Input: one line per command ("/im bob hi", see chatHelp()) or plain text for the current
-// conversation. Output: one line per happening, each event line with a time stamp, markup
-// removed. Everything runs on the Qt event loop's thread; the client quits the loop after
-// /quit or end of input, once the connection has sent what was queued.
+// conversation; control characters typed by accident (Ctrl-L) are dropped, and what goes out
+// is UTF-8. Output: one line per happening, each event line with a time stamp; every text that
+// came from the server passes through terminal_text.h. Everything runs on the Qt event loop's
+// thread. The client quits the loop after /quit, or at end of input once a sign-on in progress
+// has finished and the lines typed ahead have run, when the connection has sent what was
+// queued; the exit status is a ChatExit.
+//
+// The class's work is spread over files by seam: chat_client.cpp (session, input, output,
+// requests awaiting an answer), chat_commands.cpp (the command table and its handlers),
+// chat_events.cpp (the control's events as lines for a person).
 #pragma once
 
+#include <QNetworkAccessManager>
 #include <QObject>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdint>
+#include <list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -24,6 +34,15 @@
 
 namespace lantry::cli {
 
+// Exit statuses of `ondrel chat`, for scripts. The status says how the last sign-on went.
+enum class ChatExit : int {
+    Done = 0,            // signed on and off, or quit before any failure
+    BadArguments = 2,    // the command line was unusable
+    SignOnRefused = 3,   // the server refused the name or password (or the sign-on)
+    NoConnection = 4,    // the server could not be reached
+    ConnectionLost = 5,  // the connection ended while signed on
+};
+
 struct ChatOptions {
     std::string host;
     std::int32_t port = Ondrel::kDefaultPort;
@@ -31,7 +50,7 @@ struct ChatOptions {
     // Unset: read from the terminal without echo, or as the first input line without one.
     std::optional<std::string> password;
     bool colour = false;
-    // Input is a terminal: password prompts switch its echo off.
+    // Input is a terminal: password prompts are shown and switch its echo off.
     bool interactive = false;
 };
 
@@ -54,6 +73,15 @@ public:
     // One line per command: usage and what it does.
     static std::string commandHelp();
 
+    // Privacy modes as the control numbers them (SetPrivacy, LoggedIn).
+    enum PrivacyMode : std::int16_t {
+        kAllowAll = 1,
+        kBlockAll = 2,
+        kPermitList = 3,
+        kBlockList = 4,
+        kBuddiesOnly = 5
+    };
+
 private:
     struct Presence {
         bool online = false;
@@ -65,18 +93,39 @@ private:
         std::string name;
         std::vector<std::string> buddies;  // as stored: "name" or "name:alias"
     };
+    struct Room {
+        std::int32_t id;
+        std::string name;
+    };
     enum class Prompt { None, LoginPassword, OldPassword, NewPassword };
+
     using Handler = void (ChatClient::*)(const std::vector<std::string>& args);
     struct Command {
         const char* name;
         const char* usage;  // the arguments, for the usage line and /help
         const char* summary;
         int minArgs;
-        // Arguments the handler takes; the last one keeps the rest of the line, blanks and all.
+        // Arguments the handler takes; the last one keeps the rest of the line.
         int maxArgs;
+        // The last argument is free text, kept as typed; otherwise a word, whose double quotes
+        // are removed.
+        bool lastIsText;
         Handler handler;
     };
     static const std::vector<Command>& commands();
+
+    // A command whose outcome arrives later: an Error naming it, or an event that settles it.
+    enum class Awaits { Nothing, Status, Warning, Profile, Nick, Password, Room };
+    struct Request {
+        Awaits awaits;
+        std::string command;  // as typed, to name it beside an error
+        std::string subject;  // the normalised name the answer concerns, or empty
+        // Error codes this command can cause, each with the words shown after the command.
+        std::map<std::int16_t, std::string> errors;
+        std::string newPassword;
+        bool refused = false;
+        std::chrono::steady_clock::time_point expiry;
+    };
 
     // Output.
     void say(const std::string& text);   // a line with a time stamp
@@ -84,15 +133,32 @@ private:
     void warn(const std::string& text);  // an error line with a time stamp
     std::string paint(const std::string& text, const char* code) const;
 
+    // Session.
     void signOn();
+    void inputEnded();
     void finish();
     void promptFor(Prompt prompt, const char* text);
-    void showBuddyList();
-    std::string presenceText(const std::string& buddy) const;
     bool requireOnline();
     void runTypedAhead();
     void dropTypedAhead();
+    void connectionEnded(ChatExit status);
+    void runCommand(const std::string& line);
     void sendText(const std::string& text);
+
+    // Requests awaiting an answer.
+    Request& expect(Awaits awaits, std::string command, std::string subject,
+                    std::map<std::int16_t, std::string> errors);
+    // The oldest live request awaiting `awaits` about `subject` (any subject when empty).
+    Request* awaiting(Awaits awaits, const std::string& subject = {});
+    // Drops the requests before `request` that are answered only when they fail.
+    void answered(const Request* request);
+    // `request` (when not null) has had its answer: it goes, with those answered() drops.
+    void settle(const Request* request);
+
+    // Buddy list and presence.
+    void showBuddyList();
+    std::string presenceText(const std::string& buddy) const;
+    void fetchProfile(const std::string& url);
 
     // Commands.
     void cmdHelp(const std::vector<std::string>& a);
@@ -127,6 +193,8 @@ private:
     void cmdReconnect(const std::vector<std::string>& a);
     void cmdLogoff(const std::vector<std::string>& a);
     void cmdQuit(const std::vector<std::string>& a);
+    void changePassword(const std::string& oldPassword, const std::string& newPassword);
+    void setPrivacy(PrivacyMode mode);
 
     // Events of the control.
     void JoinedChat(std::string& strChatName, std::int32_t& lngChatID) override;
@@ -171,26 +239,31 @@ private:
     std::unique_ptr<Ondrel> control_;
     LineReader reader_;
     QTimer buddyListTimer_;
+    QNetworkAccessManager web_;
 
     bool signedOn_ = false;
     // Lines typed while signing on; run once signed on, dropped (with a note) if it fails.
     std::vector<std::string> typedAhead_;
     bool connected_ = false;  // between Login and the connection's end
+    bool refused_ = false;    // the server refused the sign-on in progress
+    bool inputEnded_ = false;
     bool quitting_ = false;
+    ChatExit exitStatus_ = ChatExit::Done;
     Prompt prompt_ = Prompt::None;
     std::string oldPassword_;
+    std::list<Request> requests_;  // oldest first
 
     std::vector<Group> groups_;
     std::map<std::string, Presence> presence_;  // by normalised name
+    std::int16_t privacyMode_ = kAllowAll;
     std::string lastSender_;
     std::string imTarget_;
     std::int32_t currentRoom_ = 0;
-    struct Room {
-        std::int32_t id;
-        std::string name;
-    };
     std::vector<Room> rooms_;  // joined, in order of joining
     std::int32_t lastInvite_ = 0;
+    // Set while away: the text, and when each person (normalised) last got it as a reply.
+    std::optional<std::string> awayMessage_;
+    std::map<std::string, std::chrono::steady_clock::time_point> awayRepliedAt_;
 };
 
 // The text of `ondrel chat --help`.

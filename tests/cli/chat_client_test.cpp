@@ -1,9 +1,12 @@
 // `ondrel chat` as a process (pipes, no terminal) against a scripted peer where exact server
 // texts matter, and against a private tocd.
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTemporaryFile>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "cli_process.h"
 #include "tocd_process.h"
@@ -11,30 +14,155 @@
 namespace lantry::testing {
 namespace {
 
-TEST(ChatSessionTest, ReportsALostConnectionAndSignsOnAgain) {
+qsizetype linesWith(const QByteArrayList& lines, const QByteArray& needle) {
+    return std::count_if(lines.begin(), lines.end(),
+                         [&](const QByteArray& line) { return line.contains(needle); });
+}
+
+// Exact server texts: what reaches the terminal, errors beside their commands, answers that
+// settle a command, and a second sign-on with a changed password.
+TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
     ScriptedPeer peer;
     CliProcess chat(
         {"chat", "--server", QStringLiteral("127.0.0.1:%1").arg(peer.port()), "--user", "alice"});
     chat.write("pw");
-    ASSERT_TRUE(peer.serveSignOn("g:Friends\nb:bob:Bobby\ndone:\n"));
+    ASSERT_TRUE(peer.serveSignOn("m:1\ng:Friends\nb:bob:Bobby\nb:carolyn\ndone:\n"));
     ASSERT_TRUE(chat.lineContaining("Signed on as alice"));
     peer.send(2, "UPDATE_BUDDY2:bob:T:0:1700000000:12: OU:");
-    const auto entry = chat.lineContaining("Bobby (bob)").value_or("");
-    EXPECT_TRUE(entry.contains("away, idle 12 min")) << entry.data();
+    const auto bobRow = chat.lineContaining("Bobby (bob)").value_or("");
+    const auto carolynRow = chat.nextLine().value_or("");
+    EXPECT_TRUE(bobRow.contains("away, idle 12 min")) << bobRow.data();
+    EXPECT_EQ(bobRow.indexOf("away"), carolynRow.indexOf("offline")) << carolynRow.data();
+
+    // Latin-1 from an older client, a forged line, a window title, a C1 control; UTF-8 as is.
+    peer.send(2,
+              "IM_IN_ENC2:bob:F:F:T: O :F:L:en:caf\xe9 &amp; <b>x</b>\n[12:00:00] <eve> "
+              "hi\x1b]0;title\x07\x9b");
+    const QByteArray forged = chat.lineContaining("<bob>").value_or("");
+    EXPECT_TRUE(forged.endsWith("<bob> caf\xc3\xa9 & x^J[12:00:00]  hi^[]0;title^GM-^["))
+        << forged.data();
+    peer.send(2, "IM_IN_ENC2:bob:F:F:T: O :F:L:en:\xe2\x82\xac 5 &#233;");
+    EXPECT_TRUE(
+        chat.lineContaining("<bob>").value_or("").endsWith("<bob> \xe2\x82\xac 5 \xc3\xa9"));
+    peer.send(2, "CHAT_JOIN:5:Den\x1b[2J");
+    EXPECT_TRUE(chat.lineContaining("You are in Den^[[2J (chat 5)"));
+
+    // Typed Latin-1 goes out as UTF-8; a stray Ctrl-L does not make the command plain text.
+    chat.write("\x0c/im bob caf\xe9");
+    EXPECT_EQ(peer.readCommand(), "toc_send_im \"bob\" \"caf\xc3\xa9\"");
+    QByteArray longText;
+    for (int i = 0; i < 1000; ++i)
+        longText += "word ";
+    chat.write("/im bob " + longText);
+    QByteArray received;
+    for (int part = 0; part < 3; ++part) {
+        const QByteArray command = peer.readCommand();
+        EXPECT_LE(command.size() + 1, 2048);
+        ASSERT_TRUE(command.startsWith("toc_send_im \"bob\" \"")) << command.left(40).data();
+        received += command.mid(19).chopped(1);
+    }
+    EXPECT_EQ(received, longText);
+    EXPECT_TRUE(chat.lineContaining("(sent in 3 parts)"));
+
+    const std::pair<QByteArray, QByteArray> sent[] = {
+        {"/add Friends \"Alice Ux\"", "toc2_new_buddies \"g:Friends\nb:Alice Ux\n\""},
+        {"/join \"My Room\"", "toc_chat_join \"4\" \"My Room\""},
+        {"/block eve", "toc2_add_deny \"eve\""},
+        {"", "toc2_set_pdmode 4"},
+        {"/privacy permit-list", "toc2_set_pdmode 3"},
+        {"/privacy 4", "toc2_set_pdmode 4"},
+    };
+    for (const auto& [input, command] : sent) {
+        if (!input.isEmpty())
+            chat.write(input);
+        EXPECT_EQ(peer.readCommand(), command) << input.data();
+    }
+    peer.send(2, "CHAT_JOIN:6:My Room");
+    EXPECT_TRUE(chat.lineContaining("You are in My Room"));
+    chat.write("/privacy");
+    EXPECT_TRUE(chat.lineContaining("Privacy: block-list (everyone but the people on your block"));
+
+    // Each answer comes after the commands the client sent for the line.
+    const struct {
+        QByteArray input;
+        int commands;
+        QByteArrayList answers;
+        QByteArray shown;
+    } answered[] = {
+        {"/accept 99", 1, {"ERROR:950:99"}, "/accept 99: there is no invitation to room 99."},
+        {"/nick Bob", 1, {"ERROR:911"}, "/nick Bob: only capital letters and blanks may change."},
+        {"/warn bob", 2, {"ERROR:902:bob", "ERROR:901:bob"}, "/warn bob: refused: "},
+        {"/warn bob anon",
+         2,
+         {"UPDATE_BUDDY2:bob:T:10:1700000000:12: OU:"},
+         "bob's warning level is now 10%."},
+        {"/status bob",
+         1,
+         {"UPDATE_BUDDY2:bob:T:10:1700000000:12: OU:"},
+         "bob is away, idle 12 min, warning 10%."},
+        {"/status zed", 1, {"ERROR:901:zed"}, "/status zed: zed is not online."},
+        {"/passwd pw new", 1, {"ADMIN_PASSWD_STATUS:0"}, "Password changed."},
+        {"/nick Alice",
+         1,
+         {"ADMIN_NICK_STATUS:0", "NICK:Alice"},
+         "Screen name now shows as Alice."},
+    };
+    for (const auto& a : answered) {
+        chat.write(a.input);
+        for (int i = 0; i < a.commands; ++i)
+            EXPECT_FALSE(peer.readCommand().isEmpty()) << a.input.data();
+        for (const QByteArray& answer : a.answers)
+            peer.send(2, answer);
+        const QByteArrayList lines = chat.linesThrough(a.shown);
+        ASSERT_FALSE(lines.isEmpty()) << a.input.data() << " did not show " << a.shown.data();
+        // One line answers the command: a refused warning shows no status and no level.
+        EXPECT_EQ(linesWith(lines, "/"), a.shown.startsWith('/') ? 1 : 0) << a.input.data();
+        EXPECT_EQ(linesWith(lines, "warning level"), a.shown.contains("level") ? 1 : 0);
+    }
 
     peer.close();
     EXPECT_TRUE(chat.lineContaining("Connection lost"));
     chat.write("/im bob hi");
     EXPECT_TRUE(chat.lineContaining("Not signed on. Type /reconnect"));
-
+    // The new password: "new" roasted.
     chat.write("/reconnect");
     ASSERT_TRUE(peer.serveSignOn("g:Friends\nb:bob:Bobby\ndone:\n"));
+    EXPECT_TRUE(peer.login().contains(" alice 0x3a0c14 ")) << peer.login().data();
     EXPECT_TRUE(chat.lineContaining("Signed on as alice"));
     chat.write("/im Bob hi (you)");
     EXPECT_EQ(peer.readCommand(), R"j(toc_send_im "bob" "hi \(you\)")j");
     chat.closeInput();
     EXPECT_TRUE(peer.closedByClient());
     EXPECT_EQ(chat.waitExit(), 0);
+    EXPECT_FALSE(chat.remainingOutput().contains('\x1b'));
+}
+
+// Scripts: the exit status says how the session ended, and no prompt is printed on a pipe.
+TEST(ChatSessionTest, ExitStatusSaysWhetherTheServerWasLostOrNeverReached) {
+    ScriptedPeer peer;
+    CliProcess lost(
+        {"chat", "--server", QStringLiteral("127.0.0.1:%1").arg(peer.port()), "--user", "alice"});
+    lost.write("pw");
+    ASSERT_TRUE(peer.serveSignOn("done:\n"));
+    ASSERT_TRUE(lost.lineContaining("Signed on as alice"));
+    peer.close();
+    EXPECT_TRUE(lost.lineContaining("Connection lost"));
+    lost.closeInput();
+    EXPECT_EQ(lost.waitExit(), 5);
+    EXPECT_EQ(lost.errorOutput(), "");
+
+    quint16 freePort = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+        freePort = probe.serverPort();
+    }
+    CliProcess unreachable(
+        {"chat", "--server", QStringLiteral("127.0.0.1:%1").arg(freePort), "--user", "alice"});
+    unreachable.write("pw");
+    unreachable.closeInput();
+    EXPECT_TRUE(unreachable.lineContaining("Could not sign on"));
+    EXPECT_EQ(unreachable.waitExit(), 4);
 }
 
 class ChatTest : public ::testing::Test {
@@ -70,8 +198,11 @@ TEST_F(ChatTest, TalksToEchobotAndInARoomAndAnswersBadCommandsWithUsage) {
         {"/im", "Usage: /im NAME TEXT"},
         {"/buddies now", "Usage: /buddies"},
         {"/idle soon", "Usage: /idle MINUTES"},
-        {"/idle 35791395", "overflow"},
-        {"/privacy maybe", "Usage: /privacy all|none|permit|deny|buddies"},
+        {"/idle 35791395", "too many minutes"},
+        {"/idle -5", "/idle -5: minutes start at 0"},
+        {"/privacy maybe", "Usage: /privacy allow-all|block-all|permit-list|block-list|buddies"},
+        {"/caps nope", "/caps nope: a capability is a UUID"},
+        {"/leave Nowhere", "/leave Nowhere: you are not in a room of that name"},
         {"/warn bob loudly", "Usage: /warn NAME [anon]"},
         {"/accept soon", "Usage: /accept [CHAT-ID]"},
         {"/say hi", "You are in no room"},
@@ -86,6 +217,12 @@ TEST_F(ChatTest, TalksToEchobotAndInARoomAndAnswersBadCommandsWithUsage) {
     }
     alice.write("/add Friends echobot");
     EXPECT_TRUE(alice.lineContaining("Added echobot to Friends"));
+    // What is known, even when nothing changed; the profile page the server points to.
+    alice.write("/status echobot");
+    EXPECT_TRUE(alice.lineContaining("EchoBot is online."));
+    alice.write("/info echobot");
+    EXPECT_TRUE(alice.lineContaining("Profile (echobot):"));
+    EXPECT_TRUE(alice.lineContaining("I answer every message with the same text."));
     alice.write("/im echobot hello <b>there</b> (1)");
     EXPECT_TRUE(alice.lineContaining("<EchoBot>").value_or("").endsWith("> hello there (1)"));
     // Replying goes to the last sender; plain text to the last /im partner.
@@ -110,34 +247,65 @@ TEST_F(ChatTest, TalksToEchobotAndInARoomAndAnswersBadCommandsWithUsage) {
     bob->write("/accept");
     EXPECT_TRUE(alice.lineContaining("bob is in Den."));
 
-    alice.write("/quit");
+    // Away: the first message from each person gets the away message, a second one does not.
+    alice.write("/away gone fishing");
+    EXPECT_TRUE(alice.lineContaining("You are away"));
+    bob->write("/im alice one");
+    EXPECT_TRUE(bob->lineContaining("<alice> (auto) gone fishing"));
+    bob->write("/im alice two");
+    EXPECT_TRUE(alice.lineContaining("<bob> two"));
+    bob->write("/im echobot ping");
+    const QByteArrayList untilPing = bob->linesThrough("<EchoBot> ping");
+    ASSERT_FALSE(untilPing.isEmpty());
+    EXPECT_EQ(linesWith(untilPing, "(auto)"), 0);
+
+    // Signed off, nobody shows as online.
+    alice.write("/logoff");
     EXPECT_TRUE(alice.lineContaining("Signed off."));
+    alice.write("/buddies");
+    EXPECT_TRUE(alice.lineContaining("    echobot").value_or("").endsWith("offline"));
+    alice.write("/quit");
     EXPECT_EQ(alice.waitExit(), 0);
     EXPECT_FALSE(alice.remainingOutput().contains('\x1b'));
 }
 
-// A refused sign-on with the old password shows the server's reason and drops lines typed
-// ahead, which otherwise run once signed on.
-TEST_F(ChatTest, TypedAheadLinesAndAPasswordChangeAskedForLineByLine) {
+// Lines typed while signing on run once signed on; a refused sign-on shows the server's
+// reason, drops them and ends with its own status. A piped script signs on even when its input
+// ends at once, and quits after what it sent went out.
+TEST_F(ChatTest, TypedAheadLinesPasswordChangesAndScriptsOnAPipe) {
     {
         auto dora = chat("dora", "old");
         dora->write("/im echobot typed ahead");
         dora->write("and more");
         EXPECT_TRUE(dora->lineContaining("<EchoBot> typed ahead"));
         EXPECT_TRUE(dora->lineContaining("<EchoBot> and more"));
+        dora->write("/passwd wrong x");
+        EXPECT_TRUE(dora->lineContaining("/passwd: refused: the old password is wrong"));
         dora->write("/passwd");
         dora->write("old");
         dora->write("new");
-        EXPECT_TRUE(dora->lineContaining("The server answered the password change."));
+        EXPECT_TRUE(dora->lineContaining("Password changed."));
+        dora->write("/reconnect");
+        EXPECT_TRUE(dora->lineContaining("Signed on as dora"));
         dora->write("/quit");
         EXPECT_EQ(dora->waitExit(), 0);
+        EXPECT_EQ(dora->errorOutput(), "");
     }
     auto refused = chat("dora", "old");
     refused->write("/im echobot never");
+    refused->closeInput();
     const QByteArray failed = refused->lineContaining("Sign-on failed").value_or("");
     EXPECT_TRUE(failed.contains("Invalid account or password")) << failed.data();
     EXPECT_TRUE(refused->lineContaining("Dropped 1 line(s) typed before the sign-on finished."));
-    EXPECT_TRUE(chat("dora", "new")->lineContaining("Signed on as dora"));
+    EXPECT_EQ(refused->waitExit(), 3);
+
+    auto dora = chat("dora", "new");
+    ASSERT_TRUE(dora->lineContaining("Signed on as dora"));
+    auto script = chat("scripted", "pw");
+    script->write("/im dora from a script");
+    script->closeInput();
+    EXPECT_TRUE(dora->lineContaining("<scripted> from a script"));
+    EXPECT_EQ(script->waitExit(), 0);
 }
 
 }  // namespace

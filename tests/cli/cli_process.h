@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QTcpServer>
@@ -55,7 +56,10 @@ public:
         if (read(8) != "FLAPON\n\n")
             return false;
         send(1, QByteArray("\0\0\0\1", 4));
-        if (readFrame().first != 1 || !readCommand().startsWith("toc2_login "))
+        if (readFrame().first != 1)
+            return false;
+        login_ = readCommand();
+        if (!login_.startsWith("toc2_login "))
             return false;
         send(2, "SIGN_ON:TOC2.0");
         send(2, "CONFIG2:" + configuration);
@@ -69,6 +73,8 @@ public:
         conn_->write(QByteArray(header, 6) + payload);
         conn_->flush();
     }
+    // The toc2_login line of the last sign-on served.
+    const QByteArray& login() const { return login_; }
     void close() { conn_->disconnectFromHost(); }
     bool closedByClient() {
         return conn_->state() == QAbstractSocket::UnconnectedState ||
@@ -79,6 +85,7 @@ private:
     QTcpServer server_;
     std::unique_ptr<QTcpSocket> conn_;
     int serverSequence_ = 0;
+    QByteArray login_;
 };
 
 // `ondrel ARGS` with stdin and stdout as pipes; stderr is kept apart for the test to read.
@@ -109,6 +116,17 @@ public:
         for (int skipped = 0; line && !line->contains(needle) && skipped < 200; ++skipped)
             line = nextLine();
         return line && line->contains(needle) ? line : std::nullopt;
+    }
+    // The lines before the first one containing `needle`, that one included; empty when it
+    // does not come.
+    QByteArrayList linesThrough(const QByteArray& needle) {
+        QByteArrayList lines;
+        for (auto line = nextLine(); line && lines.size() < 200; line = nextLine()) {
+            lines.append(*line);
+            if (line->contains(needle))
+                return lines;
+        }
+        return {};
     }
     // Exit code once the process has ended by itself (-1 for a crash), nullopt if it runs on.
     std::optional<int> waitExit() {
