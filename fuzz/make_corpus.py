@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Writes the seed corpora of the fuzz targets: corpus/receive, corpus/commands,
-corpus/tocd_text and corpus/tocd_session. Receive seeds are the server side of a whole session
-(sign-on, configuration, one message of each keyword, errors, keep-alives), cut into reads of
-several sizes and paired with host scripts."""
+corpus/tocd_text, corpus/tocd_session and corpus/terminal_text. Receive seeds are the server
+side of a whole session (sign-on, configuration, one message of each keyword, errors,
+keep-alives), cut into reads of several sizes and paired with host scripts."""
 import hashlib
 import pathlib
 import struct
@@ -148,6 +148,20 @@ def tocd_session_seeds():
                         (1, b"GET /profile/alice HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")])
 
 
+def terminal_text_seeds():
+    """Byte 0 picks the rule: 0 plain text, 1 a message, 2 a web page, 3 cutting into parts."""
+    texts = [
+        b"caf\xe9 \x1b]0;title\x07\r\n[12:00:00] <eve> hi\x9b\x7f",
+        "\u20ac 5 \u202eevil\u2028 \U0001f600".encode() + b"\x00\xef\xbb\xbf",
+        b"<b>x</b> &amp;&lt;&#233;&#x1F600;&nbsp;&bogus; &#0; &#xD800; <unclosed",
+        b"\xc3\xa9\xe9 \xc0\xaf \xf0\x9f\x98",
+    ]
+    for rule, text in enumerate(texts):
+        yield bytes([rule]) + text
+    yield bytes([2]) + b"<html><head><title>t</title></head><body><h1>Bob</h1><p>line<br>two\r\n"
+    yield bytes([3]) + ("word \u00e9\u20ac$\"{} " * 300).encode()
+
+
 def write(directory, seeds):
     directory.mkdir(parents=True, exist_ok=True)
     for old in directory.iterdir():
@@ -161,3 +175,4 @@ if __name__ == "__main__":
     write(HERE / "corpus" / "commands", command_seeds())
     write(HERE / "corpus" / "tocd_text", tocd_text_seeds())
     write(HERE / "corpus" / "tocd_session", tocd_session_seeds())
+    write(HERE / "corpus" / "terminal_text", terminal_text_seeds())
