@@ -348,9 +348,13 @@ ChatClient::Request& ChatClient::expect(Awaits awaits, std::string command, std:
     return requests_.emplace_back(std::move(r));
 }
 
-ChatClient::Request* ChatClient::awaiting(Awaits awaits, const std::string& subject) {
+void ChatClient::dropExpired() {
     const auto now = std::chrono::steady_clock::now();
     std::erase_if(requests_, [&](const Request& r) { return r.expiry < now; });
+}
+
+ChatClient::Request* ChatClient::awaiting(Awaits awaits, const std::string& subject) {
+    dropExpired();
     const std::string key = wire::normalizeName(subject);
     for (Request& r : requests_)
         if (r.awaits == awaits && (key.empty() || r.subject == key))

@@ -148,6 +148,8 @@ private:
     // Requests awaiting an answer.
     Request& expect(Awaits awaits, std::string command, std::string subject,
                     std::map<std::int16_t, std::string> errors);
+    // Forgets requests whose answer window has passed.
+    void dropExpired();
     // The oldest live request awaiting `awaits` about `subject` (any subject when empty).
     Request* awaiting(Awaits awaits, const std::string& subject = {});
     // Drops the requests before `request` that are answered only when they fail.

@@ -342,7 +342,7 @@ void ChatClient::Error(std::int16_t& intErrorCode, std::string& strError) {
         warn("Sign-on failed: " + sentence + " (error " + std::to_string(intErrorCode) + ")");
         return;
     }
-    awaiting(Awaits::Nothing);  // drops requests past their answer window
+    dropExpired();
     const auto it = std::find_if(requests_.begin(), requests_.end(), [&](const Request& r) {
         return r.errors.count(intErrorCode) != 0 && mentions(strError, r.subject);
     });
