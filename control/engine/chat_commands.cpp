@@ -13,7 +13,7 @@ bool Ondrel::selectChat(const std::string& strChatName, std::int32_t lngChatID,
         return true;
     }
     for (const auto& slot : ChatTable) {
-        if (slot.strChatName == strChatName) {
+        if (slot.inUse && slot.strChatName == strChatName) {
             chatId = slot.lngChatID;
             return true;
         }
@@ -62,7 +62,7 @@ void Ondrel::AcceptChatInvite(std::int32_t lngChatID) {
 
 std::string Ondrel::GetChatName(std::int32_t lngChatID) const {
     for (const auto& slot : ChatTable) {
-        if (slot.lngChatID == lngChatID)
+        if (slot.inUse && slot.lngChatID == lngChatID)
             return slot.strChatName;
     }
     return "[No Chat Name Found for ID]";

@@ -28,7 +28,8 @@ bool Ondrel::handleChatJoin(std::string_view message) {
     if (!chatId)
         return true;
     for (auto& slot : ChatTable) {
-        if (slot.lngChatID == 0) {
+        if (!slot.inUse) {
+            slot.inUse = true;
             slot.lngChatID = *chatId;
             if (f.has(2))
                 slot.strChatName = f[2];
@@ -84,9 +85,8 @@ bool Ondrel::handleChatLeft(std::string_view message) {
     if (!chatId)
         return true;
     for (auto& slot : ChatTable) {
-        if (slot.lngChatID == *chatId) {
-            slot.lngChatID = 0;
-            slot.strChatName.clear();
+        if (slot.inUse && slot.lngChatID == *chatId) {
+            slot = ChatEntry{};
             break;
         }
     }

@@ -19,10 +19,7 @@ Ondrel::~Ondrel() {
 }
 
 void Ondrel::clearChatTable() {
-    for (auto& slot : ChatTable) {
-        slot.lngChatID = 0;
-        slot.strChatName.clear();
-    }
+    ChatTable.fill(ChatEntry{});
 }
 
 std::string Ondrel::EncodeWord(std::int32_t value) {

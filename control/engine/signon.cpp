@@ -30,6 +30,7 @@ void Ondrel::loginImpl(const std::string& UserName, const std::string& Password,
     strAuthServer = wire::trimBlanks(AuthServer);
     // A new connection starts clean: no stale frame bytes, no half configuration.
     ++connectionGeneration_;
+    signOnAnswered_ = false;
     if (!receiving_)
         strRecvBuffer.clear();
     strConfigBuffer.clear();
@@ -38,6 +39,9 @@ void Ondrel::loginImpl(const std::string& UserName, const std::string& Password,
 }
 
 bool Ondrel::replyToSignOnFrame() {
+    if (signOnAnswered_)
+        return true;
+    signOnAnswered_ = true;
     std::string signOn("\x00\x00\x00\x01\x00\x01", 6);
     signOn += EncodeWord(static_cast<std::int32_t>(strLoginName.size()));
     signOn += strLoginName;

@@ -15,16 +15,20 @@ void Ondrel::SendPacket(std::int16_t intChannel, std::string strData) {
 bool Ondrel::sendPacket(int intChannel, std::string_view strData) {
     if (Sock->State() != Socket::StateConnected)
         return true;
-    const std::size_t payloadSize = strData.size() + (intChannel == wire::kFrameData ? 1 : 0);
-    if (payloadSize > kMaxPayload) {
-        // Such a frame has no valid length field; refusing it keeps the stream in step.
+    const bool isCommand = intChannel == wire::kFrameData;
+    const std::size_t payloadSize = strData.size() + (isCommand ? 1 : 0);
+    // Servers end the connection on a longer command; a longer frame of another type has no
+    // valid length field. Refusing either keeps the session and the stream in step.
+    if (const std::size_t limit = isCommand ? kMaxCommandPayload : kMaxPayload;
+        payloadSize > limit) {
         std::int16_t code = 0;
-        std::string text = "Command not sent: its " + std::to_string(payloadSize) +
-                           " bytes exceed the " + std::to_string(kMaxPayload) +
-                           "-byte limit of one frame";
+        std::string text = (isCommand ? "Command not sent: its " : "Frame not sent: its ") +
+                           std::to_string(payloadSize) + " bytes exceed the " +
+                           std::to_string(limit) +
+                           (isCommand ? "-byte limit of one command" : "-byte limit of one frame");
         return raise([&](__Ondrel& sink) { sink.Error(code, text); });
     }
-    if (intChannel == wire::kFrameData) {
+    if (isCommand) {
         // The NUL that ends a data frame ends the command for the server: one inside would cut
         // the line there and leave its last argument open.
         if (const auto nul = strData.find('\0'); nul != std::string_view::npos) {
@@ -46,7 +50,7 @@ bool Ondrel::sendPacket(int intChannel, std::string_view strData) {
     wire::appendFrameHeader(frame, static_cast<std::uint8_t>(intChannel), sequence,
                             static_cast<std::uint16_t>(payloadSize));
     frame.append(strData);
-    if (intChannel == wire::kFrameData)
+    if (isCommand)
         frame.push_back('\0');
     Sock->SendData(frame);
     return true;

@@ -23,7 +23,13 @@ TEST_F(ChatNoticesTest, MessagesAndChatTrafficReachTheHostForAnyRoom) {
     });
 }
 
-TEST_F(ChatNoticesTest, JoinsFillElevenSlotsInOrderAndLeavesFreeTheLowestMatch) {
+// Real servers number rooms from 0: room 0 is recorded, selected by name and freed like any
+// other, and a slot is free by its own mark.
+TEST_F(ChatNoticesTest, RoomsFromZeroFillElevenSlotsLowestFreeFirstAndLeavingFreesTheSlot) {
+    const std::string none = "[No Chat Name Found for ID]";
+    EXPECT_EQ(control->GetChatName(0), none);
+    control->SendChat("", "x");
+    EXPECT_EQ(onlyLine(), "") << "a free slot matches no name";
     serverSays("CHAT_JOIN:x:Bad");  // dropped whole
     serverSays("CHAT_JOIN:8");      // recorded without a name, not reported
     EXPECT_TRUE(takeEvents().empty());
@@ -31,24 +37,40 @@ TEST_F(ChatNoticesTest, JoinsFillElevenSlotsInOrderAndLeavesFreeTheLowestMatch) 
     control->LeaveChat("Bad");
     EXPECT_EQ(onlyLine(), "");
     serverSays("CHAT_LEFT:8");
-    sink.events.clear();
-    serverSays("CHAT_JOIN:5:First");
-    serverSays("CHAT_JOIN:5:Second");  // the same ID again takes a slot of its own
-    for (int id = 3; id <= 11; ++id)
+    serverSays("CHAT_JOIN:0:Room One");
+    serverSays("CHAT_JOIN:1:Room Two");
+    EXPECT_EQ(takeEvents(),
+              (Events{"LeftChat(8)", "JoinedChat(Room One,0)", "JoinedChat(Room Two,1)"}));
+    EXPECT_EQ(control->GetChatName(0), "Room One");
+    control->SendChat("Room One", "hi");
+    EXPECT_EQ(onlyLine(), R"(toc_chat_send "0" "hi")");
+    control->InviteUsers("Room One", "come in", "Ben Rec");
+    EXPECT_EQ(onlyLine(), R"(toc_chat_invite "0" "come in" "benrec")");
+    control->LeaveChat("Room One");
+    EXPECT_EQ(onlyLine(), R"(toc_chat_leave "0")");
+    serverSays("CHAT_JOIN:0:Room One");
+    EXPECT_EQ(control->LastChatID(), 0);
+
+    for (int id = 2; id <= 9; ++id)  // eleven slots in use
         serverSays("CHAT_JOIN:" + std::to_string(id) + ":Room: " + std::to_string(id));
-    EXPECT_EQ(takeEvents().size(), 11u);
+    sink.events.clear();
+    serverSays("CHAT_JOIN:11:Twelve");  // table full: reported, not recorded
+    EXPECT_EQ(takeEvents(), (Events{"JoinedChat(Twelve,11)"}));
+    EXPECT_EQ(control->GetChatName(11), none);
+    EXPECT_EQ(control->GetChatName(0), "Room One") << "no later join took room 0's slot";
 
-    serverSays("CHAT_JOIN:12:Twelve");  // table full: reported, not recorded
-    EXPECT_EQ(takeEvents(), (Events{"JoinedChat(Twelve,12)"}));
-    EXPECT_EQ(control->GetChatName(12), "[No Chat Name Found for ID]");
-    control->SendChat("", "x");  // no free slot to match an empty name
+    serverSays("CHAT_LEFT:0");
+    EXPECT_EQ(takeEvents(), (Events{"LeftChat(0)"}));
+    EXPECT_EQ(control->GetChatName(0), "Room One") << "the second join of room 0 holds on";
+    serverSays("CHAT_LEFT:0");
+    EXPECT_EQ(control->GetChatName(0), none);
+    control->SendChat("Room One", "x");
     EXPECT_EQ(onlyLine(), "");
-
-    serverSays("CHAT_LEFT:5");
-    EXPECT_EQ(control->LastChatID(), 12) << "leaving does not touch LastChatID";
-    EXPECT_EQ(control->GetChatName(5), "Second");
-    control->LeaveChat("");
-    EXPECT_EQ(onlyLine(), "toc_chat_leave \"0\"") << "a free slot matches an empty name";
+    EXPECT_EQ(control->LastChatID(), 11) << "leaving does not touch LastChatID";
+    serverSays("CHAT_JOIN:1:Again");  // the lowest free slot is room 0's old one
+    EXPECT_EQ(control->GetChatName(1), "Again");
+    serverSays("CHAT_LEFT:1");
+    EXPECT_EQ(control->GetChatName(1), "Room Two") << "leaving frees the lowest match";
 }
 
 }  // namespace

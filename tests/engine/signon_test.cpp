@@ -27,6 +27,16 @@ TEST_F(SignOnTest, AnswersTheServerSignOnFrameWithItsOwnAndTheLoginLine) {
               "toc2_login login.oscar.aol.com 1234 ab 0x2408105c23001130 English  "
               "\"Ondrel 2.0\" 160 US \"\" \"\" 3 0 30303 -kentucky -utf8 58203174");
 
+    // The server repeats its sign-on frame: seen, never answered again on this connection.
+    net.sent.clear();
+    sink.recordPackets = true;
+    const std::string again = serverFrame(1, std::string("\0\0\0\1", 4), 1);
+    sock->arrive(again + again);
+    EXPECT_TRUE(net.sent.empty()) << "the password went out again";
+    EXPECT_EQ(takeEvents(),
+              (Events{"IncomingPacket(" + again + ")", "IncomingPacket(" + again + ")"}));
+    sink.recordPackets = false;
+
     // Login again: a named authorizer is trimmed, the caller's copy not; old rooms are forgotten.
     sock->arrive(dataFrame("CHAT_JOIN:5:Lobby"));
     auth = " auth.example ";

@@ -29,16 +29,15 @@ TEST_F(TransportTest, StreamSplitAtEveryByteDeliversTheSameFrames) {
 }
 
 TEST_F(TransportTest, OutgoingFramesAreNumberedModulo65536AndOnlyWhenSent) {
-    control->SendPacket(2, std::string(65534, 'x'));  // the largest: 65535 with its NUL
+    control->SendPacket(1, std::string(65535, 'x'));  // the largest frame that is no command
     EXPECT_EQ(net.sent.size(), 6u + 65535u);
-    EXPECT_EQ(net.sent.substr(0, 6), std::string("*\x02\x00\x00\xff\xff", 6));
+    EXPECT_EQ(net.sent.substr(0, 6), std::string("*\x01\x00\x00\xff\xff", 6));
     net.sent.clear();
-    control->SendPacket(2, std::string(65535, 'x'));
+    control->SendPacket(1, std::string(65536, 'x'));
     EXPECT_TRUE(net.sent.empty());
-    const auto events = takeEvents();
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_TRUE(events[0].starts_with("Error(0,")) << events[0];
-    EXPECT_NE(events[0].find("65536 bytes"), std::string::npos) << events[0];
+    EXPECT_EQ(takeEvents(),
+              (Events{"Error(0,Frame not sent: its 65536 bytes exceed the 65535-byte limit of "
+                      "one frame)"}));
     control->SendPacket(256, "no byte carries this type");  // numbered, nothing sent
     net.state = 0;
     control->SendIM("bob", "dropped while not connected", false);
@@ -50,6 +49,38 @@ TEST_F(TransportTest, OutgoingFramesAreNumberedModulo65536AndOnlyWhenSent) {
     const auto frames = parseFrames(net.sent);
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_EQ(frames[0].sequence, 0) << "refused and unconnected frames take no number";
+}
+
+// Servers end the connection on a command over 2048 bytes with its NUL: such a command stays
+// here, with the reason, and the session goes on with the next number.
+TEST_F(TransportTest, CommandsOverTheServersLimitAreRefusedAndTheSessionGoesOn) {
+    const int closes = net.closes;
+    control->SendPacket(2, std::string(Ondrel::kMaxCommandPayload - 1, 'x'));
+    const auto largest = parseFrames(net.sent);
+    ASSERT_EQ(largest.size(), 1u);
+    EXPECT_EQ(largest[0].payload.size() + 1, Ondrel::kMaxCommandPayload);
+    net.sent.clear();
+
+    const std::string message(2072, 'x');  // the line is 2100 bytes with its NUL
+    control->SendIM("benrec2953", message, false);
+    control->SendChat("", message, 1);
+    control->SetProfile(message);
+    control->SendPacket(2, std::string(Ondrel::kMaxCommandPayload, 'x'));
+    EXPECT_TRUE(net.sent.empty());
+    const auto events = takeEvents();
+    ASSERT_EQ(events.size(), 4u);
+    EXPECT_EQ(events[0],
+              "Error(0,Command not sent: its 2100 bytes exceed the 2048-byte limit of one "
+              "command)");
+    for (const auto& e : events)
+        EXPECT_TRUE(e.starts_with("Error(0,Command not sent: its 2")) << e;
+    EXPECT_EQ(net.state, Socket::StateConnected);
+    EXPECT_EQ(net.closes, closes);
+
+    control->SendIM("benrec2953", "short", false);
+    const auto next = parseFrames(net.sent);
+    ASSERT_EQ(next.size(), 1u);
+    EXPECT_EQ(next[0].sequence, largest[0].sequence + 1) << "a refused command took a number";
 }
 
 TEST_F(TransportTest, KeepAlivesAreAnsweredAndUnknownFrameTypesReported) {

@@ -41,10 +41,12 @@
 
 namespace lantry {
 
-// One joined chat room. A slot with lngChatID 0 is free.
+// One slot of the table of joined rooms. Servers number rooms from 0, so a slot is free by
+// its own mark, never by its ID; a free slot holds ID 0 and an empty name.
 struct ChatEntry {
     std::int32_t lngChatID = 0;
     std::string strChatName;
+    bool inUse = false;
 };
 
 class Ondrel final : private SocketListener {
@@ -57,10 +59,12 @@ public:
     static constexpr std::string_view kClientVersion = "Ondrel 2.0";
     // Number of ChatTable slots.
     static constexpr std::size_t kChatSlots = 11;
-    // Largest FLAP payload; a longer command is refused with Error code 0.
+    // Largest FLAP payload of a frame that is not a data frame; a longer one is refused with
+    // Error code 0.
     static constexpr std::size_t kMaxPayload = 65535;
     // Largest data-frame payload, its trailing NUL included, that TOC2 servers accept: they end
-    // the connection on a longer command. Hosts that split long texts count against this.
+    // the connection on a longer command, so the control refuses it with Error code 0 and keeps
+    // the connection. Hosts that split long texts count against this.
     static constexpr std::size_t kMaxCommandPayload = 2048;
     // Configuration text held while CONFIG2 parts arrive; past it the text is dropped and
     // Error code 0 says so. Far above any real configuration.
@@ -85,7 +89,9 @@ public:
     // and the port, closes any connection without LoggedOut and connects to TOCServer:Port.
     // When AuthServer is blank it receives kDefaultAuthServer. Checks nothing; a connection
     // that cannot be made arrives as WinsockError. Bytes of an earlier connection and half a
-    // configuration of an earlier sign-on are dropped here.
+    // configuration of an earlier sign-on are dropped here. The server's first sign-on frame
+    // (type 1) on the new connection is answered with the control's sign-on frame and the
+    // toc2_login line; later ones raise IncomingPacket and nothing else.
     void Login(const std::string& UserName, const std::string& Password,
                const std::string& TOCServer, std::int32_t Port, std::string& AuthServer);
     // The same with AuthServer omitted (the default authorizer host).
@@ -101,12 +107,16 @@ public:
     // --- Transport ---
 
     // Sends one frame of type intChannel (0-255) with payload strData; type 2 gets a trailing
-    // NUL. Sends nothing while not connected. Not sent, with Error(0, a sentence saying why)
-    // raised and the sequence number kept: a payload over kMaxPayload bytes, and a type-2
-    // command holding a NUL byte (the server would end the command there).
+    // NUL. Sends nothing while not connected. Not sent, with Error(0, a sentence naming the
+    // size and the limit, or the NUL) raised, the sequence number kept and the connection left
+    // up: a type-2 command whose payload with its NUL exceeds kMaxCommandPayload bytes, a
+    // payload of any other type over kMaxPayload bytes, and a type-2 command holding a NUL byte
+    // (the server would end the command there). Every command method goes through here, so
+    // each refuses a line that is too long the same way.
     void SendPacket(std::int16_t intChannel, std::string strData);
 
-    // The ID of the chat room joined last (0 at creation and after LogOff).
+    // The ID of the chat room joined last (0 at creation and after LogOff; servers number
+    // rooms from 0, so 0 is also a real room's ID).
     std::int32_t LastChatID() const { return lastChatId_; }
     void LastChatID(std::int32_t value) { lastChatId_ = value; }
 
@@ -123,8 +133,9 @@ public:
     static std::string RemoveHtml(std::string strMessage);
 
     // --- Chat rooms ---
-    // A non-zero lngChatID selects the room by ID; 0 selects the first ChatTable slot whose name
-    // equals strChatName exactly, and nothing is sent when none does.
+    // A non-zero lngChatID selects the room by ID; 0 selects the first joined room whose name
+    // equals strChatName exactly (room 0 included, found by its name), and nothing is sent
+    // when none does. Free slots match no name, not even an empty one.
 
     void JoinChat(const std::string& strRoomName, std::int16_t intExchange);
     void LeaveChat(const std::string& strChatName, std::int32_t lngChatID = 0);
@@ -135,7 +146,7 @@ public:
     void InviteUsers(const std::string& strChatName, const std::string& strInviteMessage,
                      const std::string& strUsers, std::int32_t lngChatID = 0);
     void AcceptChatInvite(std::int32_t lngChatID);
-    // The name of the first slot holding lngChatID, or "[No Chat Name Found for ID]".
+    // The name of the first joined room with lngChatID, or "[No Chat Name Found for ID]".
     std::string GetChatName(std::int32_t lngChatID) const;
 
     // --- Buddy list, privacy, profile and account ---
@@ -187,6 +198,7 @@ private:
     // call's stack, so a handler that destroys the control leaves it valid.
     bool ProcessPacket(std::string_view frame, std::string& textBuffer);
     bool dispatchMessage(std::string_view message, std::string& textBuffer);
+    // Answers the first sign-on frame of a connection; later ones get no answer.
     bool replyToSignOnFrame();
     bool handleNick(std::string_view message);
     bool handleConfig2(std::string_view message);
@@ -208,7 +220,8 @@ private:
     bool handleRvousPropose(std::string_view message);
     bool handleClientEvent2(std::string_view message);
 
-    // The chat ID that LeaveChat, SendChat and InviteUsers address, or 0 for none.
+    // Puts the chat ID that LeaveChat, SendChat and InviteUsers address into chatId; false when
+    // no joined room matches.
     bool selectChat(const std::string& strChatName, std::int32_t lngChatID,
                     std::int32_t& chatId) const;
     void clearChatTable();
@@ -237,6 +250,9 @@ private:
     std::string strConfigBuffer;
     std::int32_t lngFlapSequence = 0;
 
+    // True once this connection's sign-on frame was answered; cleared by Login. A server that
+    // repeats its sign-on frame must not get the roasted password again.
+    bool signOnAnswered_ = false;
     // Bumped by Login: frames of an older connection still in hand are dropped.
     std::uint64_t connectionGeneration_ = 0;
     // True while LoggedOut is being raised; a LogOff from its handler raises it no second time.
