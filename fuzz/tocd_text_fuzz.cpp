@@ -1,6 +1,6 @@
 // tocd's handling of client text that needs no connection: the argument parser every command
 // goes through, the buddy-list text of toc2_new_buddies, the CONFIG2 chunking, screen-name
-// checks and the log and HTML renderings. Each is checked against a property, not just run.
+// checks and the log, HTML and page renderings. Each is checked against a property, not just run.
 //
 // Input: byte 0 picks the rule, the rest is the client's text.
 #include <algorithm>
@@ -78,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 3: {
             if (tocd::isValidScreenName(text)) {
                 const auto key = lantry::wire::normalizeName(text);
-                if (key.size() < 3 || key.size() > 16)
+                if (key.size() < 3 || key.size() > tocd::kMaxScreenNameChars ||
+                    text.size() > tocd::kMaxScreenNameBytes)
                     broken("a valid screen name of the wrong length");
                 if (key.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789") !=
                     std::string::npos)
@@ -96,6 +97,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             if (tocd::htmlEscape(text).find_first_of("<>\"'") != std::string::npos)
                 broken("HTML escaping lets markup through");
+            const std::string page = tocd::pageText(text);
+            if (!tocd::isUtf8(page) || page.find_first_of("<>\"'") != std::string::npos)
+                broken("page text that is not UTF-8 or lets markup through");
+            if (tocd::isUtf8(text) && text.find_first_of("&<>\"'") == std::string::npos &&
+                std::none_of(text.begin(), text.end(),
+                             [](char c) { return (c >= 0 && c < 32) || c == 127; }) &&
+                page != text)
+                broken("valid UTF-8 without markup changed on the page");
             break;
         }
     }

@@ -1,4 +1,5 @@
 // Chat rooms: one room per exchange and case-insensitive name, alive while it has members.
+// Anyone may join a room by name; a room is entered by its ID only on an invitation.
 #include <algorithm>
 
 #include "ondrel/wire.h"
@@ -13,6 +14,10 @@ namespace {
 
 constexpr std::size_t kMaxRoomsPerSession = 20;
 constexpr std::size_t kMaxRoomMembers = 1000;
+// Invitations a session keeps; past it the oldest is forgotten.
+constexpr std::size_t kMaxInvitations = 32;
+// A member list longer than this goes out in several messages, well below any frame limit.
+constexpr std::size_t kMemberListChunk = 1024;
 
 std::string roomKey(std::int64_t exchange, std::string_view name) {
     std::string key = std::to_string(exchange) + ":";
@@ -43,6 +48,7 @@ void Server::chatJoin(Session& s, const Args& args) {
         auto owned = std::make_unique<Room>();
         room = owned.get();
         room->id = nextRoomId_;
+        room->serial = nextRoomSerial_++;
         room->name = name;
         room->key = key;
         nextRoomId_ = nextRoomId_ == INT32_MAX ? 1 : nextRoomId_ + 1;
@@ -56,18 +62,26 @@ void Server::chatAccept(Session& s, const Args& args) {
     const auto id = args.empty() ? std::nullopt : wire::toInteger(args[0], 1, INT32_MAX);
     if (!id)
         return send(s, "ERROR:911");
+    const auto invitation =
+        std::find_if(s.invitations.begin(), s.invitations.end(),
+                     [&](const Invitation& i) { return i.room == static_cast<std::int32_t>(*id); });
     const auto it = rooms_.find(static_cast<std::int32_t>(*id));
-    if (it == rooms_.end())
+    // Without an invitation a room that exists looks like one that does not.
+    if (invitation == s.invitations.end() || it == rooms_.end() ||
+        it->second->serial != invitation->serial) {
         return send(s, "ERROR:950:" + args[0]);
-    joinRoom(s, *it->second);
+    }
+    if (joinRoom(s, *it->second))
+        s.invitations.erase(invitation);
 }
 
-void Server::joinRoom(Session& s, Room& room) {
+bool Server::joinRoom(Session& s, Room& room) {
     const std::string id = std::to_string(room.id);
     const bool member = std::find(s.rooms.begin(), s.rooms.end(), room.id) != s.rooms.end();
     if (!member) {
         if (s.rooms.size() >= kMaxRoomsPerSession || room.members.size() >= kMaxRoomMembers) {
-            return send(s, "ERROR:951:" + room.name + ":24");
+            send(s, "ERROR:951:" + room.name + ":24");
+            return false;
         }
         const std::string arrival = "CHAT_UPDATE_BUDDY:" + id + ":T:" + s.account->formatted;
         for (Session* m : room.members)
@@ -76,10 +90,18 @@ void Server::joinRoom(Session& s, Room& room) {
         s.rooms.push_back(room.id);
     }
     send(s, "CHAT_JOIN:" + id + ":" + room.name);
-    std::string list = "CHAT_UPDATE_BUDDY:" + id + ":T";
-    for (Session* m : room.members)
-        list += ":" + m->account->formatted;
+    const std::string head = "CHAT_UPDATE_BUDDY:" + id + ":T";
+    std::string list = head;
+    for (Session* m : room.members) {
+        const std::string& name = m->account->formatted;
+        if (list.size() > head.size() && list.size() + 1 + name.size() > kMemberListChunk) {
+            send(s, list);
+            list = head;
+        }
+        list += ":" + name;
+    }
     send(s, list);
+    return true;
 }
 
 Server::Room* Server::memberRoom(Session& s, std::string_view idText) {
@@ -113,11 +135,15 @@ void Server::chatWhisper(Session& s, const Args& args) {
     const std::string key = wire::normalizeName(args[1]);
     const std::string line = "CHAT_IN_ENC:" + std::to_string(room->id) + ":" +
                              s.account->formatted + ":T:A:en:" + args[2];
+    const Account* target = onlineAccount(key);
     bool found = false;
-    for (Session* m : room->members) {
-        if (m->account->name == key) {
-            send(*m, line);
-            found = true;
+    // The same privacy as an IM, and someone who is not in the room cannot be told apart.
+    if (target && mutuallyAllowed(*s.account, *target)) {
+        for (Session* t : target->sessions) {
+            if (std::find(t->rooms.begin(), t->rooms.end(), room->id) != t->rooms.end()) {
+                send(*t, line);
+                found = true;
+            }
         }
     }
     if (!found)
@@ -140,7 +166,16 @@ void Server::chatInvite(Session& s, const Args& args) {
             continue;
         }
         sendToAccount(*target, line);
+        for (Session* t : target->sessions)
+            rememberInvitation(*t, *room);
     }
+}
+
+void Server::rememberInvitation(Session& s, const Room& room) {
+    std::erase_if(s.invitations, [&](const Invitation& i) { return i.room == room.id; });
+    s.invitations.push_back({room.id, room.serial});
+    if (s.invitations.size() > kMaxInvitations)
+        s.invitations.pop_front();
 }
 
 void Server::chatLeave(Session& s, const Args& args) {
@@ -151,6 +186,9 @@ void Server::chatLeave(Session& s, const Args& args) {
         return send(s, "ERROR:911");
     if (Room* room = memberRoom(s, args[0]))
         leaveRoom(s, *room);
+    // Leaving declines an invitation to the room as well.
+    std::erase_if(s.invitations,
+                  [&](const Invitation& i) { return i.room == static_cast<std::int32_t>(*id); });
     // Even for a room the client is not in: its table loses a stale entry.
     send(s, "CHAT_LEFT:" + std::to_string(*id));
 }

@@ -23,13 +23,6 @@ constexpr std::size_t kMaxGroups = 100;
 constexpr std::size_t kMaxBuddies = 500;
 constexpr std::size_t kMaxListEntries = 500;
 
-std::size_t buddyCount(const std::vector<StoredGroup>& groups) {
-    std::size_t n = 0;
-    for (const auto& g : groups)
-        n += g.buddies.size();
-    return n;
-}
-
 }  // namespace
 
 bool Server::takeCommandToken(Session& s) {
@@ -144,7 +137,6 @@ void Server::newBuddies(Session& s, const Args& args) {
     if (args.empty())
         return send(s, "ERROR:911");
     Account& a = *s.account;
-    const auto before = viewers(a);
     for (const auto& entry : parseBuddyText(args[0], kDefaultGroup)) {
         const bool nameOk = entry.name.empty() || isValidScreenName(entry.name);
         if (!isSafeField(entry.group) || !nameOk ||
@@ -152,38 +144,35 @@ void Server::newBuddies(Session& s, const Args& args) {
             send(s, "ERROR:911");
             continue;
         }
-        auto g = std::find_if(a.groups.begin(), a.groups.end(),
-                              [&](const StoredGroup& x) { return x.name == entry.group; });
-        if (g == a.groups.end()) {
-            if (a.groups.size() >= kMaxGroups || !configRoom(a, configEntryBytes(entry.group)) ||
+        if (!a.groups.find(entry.group)) {
+            if (a.groups.groupCount() >= kMaxGroups ||
+                !configRoom(a, configEntryBytes(entry.group)) ||
                 !store_.addGroup(a.name, entry.group)) {
                 send(s, "ERROR:913");
                 continue;
             }
-            a.groups.push_back({entry.group, {}});
+            a.groups.addGroup(entry.group);
             a.configBytes += configEntryBytes(entry.group);
             sendToAccount(a, "INSERTED2:g:" + entry.group, &s);
         }
         if (entry.name.empty())
             continue;
         const std::string key = wire::normalizeName(entry.name);
-        const auto& group =
-            std::find_if(a.groups.begin(), a.groups.end(), [&](const StoredGroup& x) {
-                return x.name == entry.group;
-            })->buddies;
-        const bool present = std::any_of(group.begin(), group.end(), [&](const StoredBuddy& b) {
-            return wire::normalizeName(b.name) == key;
-        });
+        const bool present = a.groups.contains(entry.group, key);
         if (!present) {
-            if (buddyCount(a.groups) >= kMaxBuddies ||
+            if (a.groups.buddyCount() >= kMaxBuddies ||
                 !configRoom(a, configEntryBytes(entry.name, entry.alias)) ||
                 !store_.addBuddy(a.name, entry.group, entry.name, entry.alias)) {
                 send(s, "ERROR:913");
                 continue;
             }
-            addBuddyEntry(a, entry.group, entry.name, entry.alias);
+            const bool seen = seenBy(a, key);
+            a.groups.addBuddy(entry.group, {entry.name, key, entry.alias});
+            a.configBytes += configEntryBytes(entry.name, entry.alias);
+            watch(a, key);
             sendToAccount(a, "INSERTED2:b:" + entry.alias + ":" + entry.name + ":" + entry.group,
                           &s);
+            announceIfChanged(a, key, seen);
         }
         send(s, "NEW_BUDDY_REPLY2:" + entry.name + ":added");
         const Account* buddy = onlineAccount(key);
@@ -191,7 +180,6 @@ void Server::newBuddies(Session& s, const Args& args) {
             sendPresenceOf(a, *buddy);
         }
     }
-    announceChange(a, before);
 }
 
 void Server::removeBuddy(Session& s, const Args& args) {
@@ -199,40 +187,30 @@ void Server::removeBuddy(Session& s, const Args& args) {
         return send(s, "ERROR:911");
     Account& a = *s.account;
     const std::string& groupName = args.back();
-    auto g = std::find_if(a.groups.begin(), a.groups.end(),
-                          [&](const StoredGroup& x) { return x.name == groupName; });
-    if (g == a.groups.end())
-        return;
-    const auto before = viewers(a);
     for (std::size_t i = 0; i + 1 < args.size(); ++i) {
         const std::string key = wire::normalizeName(args[i]);
-        auto b = std::find_if(g->buddies.begin(), g->buddies.end(), [&](const StoredBuddy& x) {
-            return wire::normalizeName(x.name) == key;
-        });
-        if (b == g->buddies.end() || !store_.removeBuddy(a.name, groupName, key))
+        if (!a.groups.contains(groupName, key) || !store_.removeBuddy(a.name, groupName, key))
             continue;
-        const std::string name = b->name;
-        a.configBytes -= configEntryBytes(b->name, b->alias);
-        g->buddies.erase(b);
+        const bool seen = seenBy(a, key);
+        const auto buddy = a.groups.removeBuddy(groupName, key);
+        a.configBytes -= configEntryBytes(buddy->name, buddy->alias);
         unwatch(a, key);
-        sendToAccount(a, "DELETED2:b:" + name + ":" + groupName, &s);
+        sendToAccount(a, "DELETED2:b:" + buddy->name + ":" + groupName, &s);
+        announceIfChanged(a, key, seen);
     }
-    announceChange(a, before);
 }
 
 void Server::newGroup(Session& s, const Args& args) {
     if (args.empty() || !isSafeField(args[0]))
         return send(s, "ERROR:911");
     Account& a = *s.account;
-    const bool exists = std::any_of(a.groups.begin(), a.groups.end(),
-                                    [&](const StoredGroup& x) { return x.name == args[0]; });
-    if (exists)
+    if (a.groups.find(args[0]))
         return;
-    if (a.groups.size() >= kMaxGroups || !configRoom(a, configEntryBytes(args[0])) ||
+    if (a.groups.groupCount() >= kMaxGroups || !configRoom(a, configEntryBytes(args[0])) ||
         !store_.addGroup(a.name, args[0])) {
         return send(s, "ERROR:913");
     }
-    a.groups.push_back({args[0], {}});
+    a.groups.addGroup(args[0]);
     a.configBytes += configEntryBytes(args[0]);
     sendToAccount(a, "INSERTED2:g:" + args[0], &s);
 }
@@ -241,19 +219,21 @@ void Server::delGroup(Session& s, const Args& args) {
     if (args.empty())
         return send(s, "ERROR:911");
     Account& a = *s.account;
-    auto g = std::find_if(a.groups.begin(), a.groups.end(),
-                          [&](const StoredGroup& x) { return x.name == args[0]; });
-    if (g == a.groups.end() || !store_.removeGroup(a.name, args[0]))
+    const BuddyList::Group* group = a.groups.find(args[0]);
+    if (!group || !store_.removeGroup(a.name, args[0]))
         return;
-    const auto before = viewers(a);
-    for (const auto& b : g->buddies) {
-        unwatch(a, wire::normalizeName(b.name));
+    std::vector<std::pair<std::string, bool>> seen;
+    for (const auto& b : group->buddies) {
+        seen.emplace_back(b.key, seenBy(a, b.key));
         a.configBytes -= configEntryBytes(b.name, b.alias);
     }
-    a.configBytes -= configEntryBytes(g->name);
-    a.groups.erase(g);
+    a.configBytes -= configEntryBytes(group->name);
+    a.groups.removeGroup(args[0]);
+    for (const auto& [key, was] : seen)
+        unwatch(a, key);
     sendToAccount(a, "DELETED2:g:" + args[0], &s);
-    announceChange(a, before);
+    for (const auto& [key, was] : seen)
+        announceIfChanged(a, key, was);
 }
 
 void Server::addPermit(Session& s, const Args& args) {
@@ -275,13 +255,13 @@ void Server::changeList(Session& s, const Args& args, ListKind kind, bool add) {
     Account& a = *s.account;
     auto& list = kind == ListKind::Permit ? a.permits : a.denies;
     const std::string tag = kind == ListKind::Permit ? "p:" : "d:";
-    const auto before = viewers(a);
     for (const auto& arg : args) {
         const std::string key = wire::normalizeName(arg);
-        if (!isValidScreenName(key)) {
+        if (!isValidScreenName(arg)) {
             send(s, "ERROR:911");
             continue;
         }
+        const bool seen = seenBy(a, key);
         if (add) {
             if (list.count(key))
                 continue;
@@ -299,8 +279,8 @@ void Server::changeList(Session& s, const Args& args, ListKind kind, bool add) {
             a.configBytes -= configEntryBytes(key);
         }
         sendToAccount(a, (add ? "INSERTED2:" : "DELETED2:") + tag + key, &s);
+        announceIfChanged(a, key, seen);
     }
-    announceChange(a, before);
 }
 
 void Server::setPdMode(Session& s, const Args& args) {
@@ -388,11 +368,11 @@ void Server::getInfo(Session& s, const Args& args) {
     const Account* target = visibleTarget(s, args);
     if (!target)
         return;
-    const std::string& key = target->name;
     // The address the client reached us at is one it can reach again.
     const QString host = s.connection->localAddress().toString();
     send(s, "GOTO_URL:profile:http://" + host.toStdString() + ":" +
-                std::to_string(s.connection->localPort()) + "/profile/" + key);
+                std::to_string(s.connection->localPort()) + "/profile/" + target->name +
+                "?token=" + issueProfileToken(*s.account, *target));
 }
 
 void Server::evil(Session& s, const Args& args) {

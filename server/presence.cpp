@@ -27,15 +27,16 @@ Server::Account* Server::loadAccount(std::string_view name) {
     a->formatted = stored->formatted;
     a->profile = stored->profile;
     a->pdMode = stored->pdMode;
-    a->groups = std::move(stored->groups);
     a->permits.insert(stored->permits.begin(), stored->permits.end());
     a->denies.insert(stored->denies.begin(), stored->denies.end());
     accounts_.emplace(a->name, std::move(owned));
-    for (const auto& g : a->groups) {
+    for (auto& g : stored->groups) {
         a->configBytes += configEntryBytes(g.name);
-        for (const auto& b : g.buddies) {
+        a->groups.addGroup(g.name);
+        for (auto& b : g.buddies) {
             a->configBytes += configEntryBytes(b.name, b.alias);
-            watch(*a, wire::normalizeName(b.name));
+            watch(*a, b.key);
+            a->groups.addBuddy(g.name, {std::move(b.name), std::move(b.key), std::move(b.alias)});
         }
     }
     for (const auto* list : {&a->permits, &a->denies}) {
@@ -46,6 +47,7 @@ Server::Account* Server::loadAccount(std::string_view name) {
 }
 
 void Server::unloadAccount(Account& a) {
+    forgetProfileTokens(a);
     for (const auto& [key, count] : a.buddyKeys) {
         const auto w = watchers_.find(key);
         if (w == watchers_.end())
@@ -94,6 +96,23 @@ bool Server::permits(const Account& owner, std::string_view other) {
 
 bool Server::mutuallyAllowed(const Account& a, const Account& b) {
     return a.name == b.name || (permits(a, b.name) && permits(b, a.name));
+}
+
+bool Server::seenBy(const Account& a, const std::string& viewerKey) {
+    const Account* viewer = onlineAccount(viewerKey);
+    return viewer && viewer != &a && a.visible() && viewer->buddyKeys.count(a.name) > 0 &&
+           permits(a, viewerKey);
+}
+
+void Server::announceIfChanged(Account& a, const std::string& viewerKey, bool was) {
+    if (seenBy(a, viewerKey) == was)
+        return;
+    Account& viewer = *onlineAccount(viewerKey);
+    if (was) {
+        sendToAccount(viewer, goneLine(a));
+    } else {
+        sendPresenceOf(viewer, a);
+    }
 }
 
 std::string Server::presenceLine(const Account& a) {
@@ -167,17 +186,6 @@ void Server::sendBuddyPresence(Session& s) {
                 send(s, "BUDDY_CAPS2:" + buddy->formatted + ":" + buddy->caps);
         }
     }
-}
-
-void Server::addBuddyEntry(Account& a, std::string_view group, std::string_view name,
-                           std::string_view alias) {
-    auto g = std::find_if(a.groups.begin(), a.groups.end(),
-                          [&](const StoredGroup& x) { return x.name == group; });
-    if (g == a.groups.end())
-        return;
-    g->buddies.push_back({std::string(name), std::string(alias)});
-    a.configBytes += configEntryBytes(name, alias);
-    watch(a, wire::normalizeName(name));
 }
 
 }  // namespace tocd

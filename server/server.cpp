@@ -20,7 +20,6 @@ namespace {
 
 constexpr std::string_view kGreetingLf = "FLAPON\n\n";
 constexpr std::string_view kGreetingCrLf = "FLAPON\r\n\r\n";
-constexpr std::size_t kMaxHttpRequest = 8192;
 // CONFIG2 texts are cut well below the longest frame a client must accept.
 constexpr std::size_t kConfigChunk = 1024;
 
@@ -250,8 +249,7 @@ void Server::processInput(Session& s) {
             return;
         }
         const std::size_t total = wire::frameLength(rest);
-        // One byte more than the longest command: its trailing NUL.
-        if (total - wire::kFrameHeaderSize > kMaxCommand + 1) {
+        if (total - wire::kFrameHeaderSize > kMaxCommand) {
             drop(s, "command longer than 2048 bytes");
             return;
         }
@@ -306,10 +304,6 @@ bool Server::handleFrame(Session& s, std::uint8_t type, std::string_view payload
     payload = payload.substr(0, payload.find('\0'));
     if (payload.empty()) {
         drop(s, "empty command");
-        return false;
-    }
-    if (payload.size() > kMaxCommand) {
-        drop(s, "command longer than 2048 bytes");
         return false;
     }
     if (s.phase == Phase::Login) {
@@ -395,7 +389,7 @@ void Server::handleLogin(Session& s, std::string_view line) {
         return refuseSignOn(s, name, "ERROR:983", "signing on too often");
     }
     const auto password = wire::unroastPassword((*args)[3]);
-    if (!password || password->empty() || !isValidScreenName(name) || name == kEchoBot)
+    if (!password || password->empty() || !isValidScreenName((*args)[2]) || name == kEchoBot)
         return refuseSignOn(s, name, "ERROR:980", "bad name or password");
 
     struct Check {
@@ -519,65 +513,6 @@ void Server::logLimit(const char* limit, const std::string& who) {
     qInfo("limit reached: %s, %s (%d more times since the last note)", limit,
           printable(who).c_str(), note.unlogged);
     note = {now, 0};
-}
-
-void Server::serveHttp(Session& s) {
-    const auto end = s.input.find("\r\n\r\n");
-    if (end == std::string::npos && s.input.find("\n\n") == std::string::npos) {
-        if (s.input.size() > kMaxHttpRequest)
-            drop(s, "HTTP request too long");
-        return;
-    }
-    const std::string_view request = std::string_view(s.input).substr(0, s.input.find('\n'));
-    const auto firstBlank = request.find(' ');
-    const auto method = request.substr(0, firstBlank);
-    auto target =
-        firstBlank == std::string_view::npos ? std::string_view{} : request.substr(firstBlank + 1);
-    target = target.substr(0, target.find(' '));
-
-    int status = 200;
-    std::string body;
-    constexpr std::string_view kProfilePath = "/profile/";
-    const std::string name = isPrefixOf(kProfilePath, target)
-                                 ? wire::normalizeName(target.substr(kProfilePath.size()))
-                                 : std::string();
-    if (method != "GET" && method != "HEAD") {
-        status = 405;
-        body = "<html><body><p>Only GET is served here.</p></body></html>\n";
-    } else {
-        std::optional<std::string> profile;
-        std::string shown = name;
-        const Account* online = onlineAccount(name);
-        if (online) {
-            profile = online->profile;
-            shown = online->formatted;
-        } else if (isValidScreenName(name)) {
-            profile = store_.profile(name);
-        }
-        if (!profile) {
-            status = 404;
-            body = "<html><body><p>No such screen name.</p></body></html>\n";
-        } else {
-            body = "<!DOCTYPE html>\n<html><head><meta charset=\"iso-8859-1\"><title>" +
-                   htmlEscape(shown) + "</title></head>\n<body>\n<h1>" + htmlEscape(shown) +
-                   "</h1>\n";
-            if (online && online->away) {
-                body += "<p class=\"away\">Away: " + htmlEscape(online->awayMessage) + "</p>\n";
-            }
-            body += "<div class=\"profile\">" + htmlEscape(*profile) + "</div>\n</body></html>\n";
-        }
-    }
-    const char* reason = status == 200 ? "OK" : status == 404 ? "Not Found" : "Method Not Allowed";
-    std::string response = "HTTP/1.0 " + std::to_string(status) + " " + reason +
-                           "\r\nContent-Type: text/html; charset=iso-8859-1\r\nContent-Length: " +
-                           std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
-    if (method != "HEAD")
-        response += body;
-    s.connection->write(response);
-    if (options_.verbose)
-        qInfo("session %llu: HTTP %d for %s", s.id, status, printable(target).c_str());
-    s.input.clear();
-    drop(s, "HTTP response sent");
 }
 
 void Server::sendFrame(Session& s, std::uint8_t type, std::string_view payload) {

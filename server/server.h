@@ -28,6 +28,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -35,7 +36,9 @@
 #include <unordered_set>
 #include <vector>
 
+#include "buddy_list.h"
 #include "connection.h"
+#include "ondrel/ondrel.h"
 #include "passwords.h"
 #include "rate_limit.h"
 #include "store.h"
@@ -68,8 +71,8 @@ struct Options {
 
 class Server {
 public:
-    // The longest client command, its trailing NUL not counted.
-    static constexpr std::size_t kMaxCommand = 2048;
+    // The longest client command payload, its trailing NUL included; longer ends the connection.
+    static constexpr std::size_t kMaxCommand = lantry::Ondrel::kMaxCommandPayload;
     static constexpr std::size_t kMaxSessionsPerAccount = 5;
     // Wrong passwords (at sign-on or in a password change) per account and per client
     // address: a burst, and as many again each minute.
@@ -122,6 +125,12 @@ private:
 
     struct Account;
 
+    // A room this session was invited to; the serial tells it from a later room of that ID.
+    struct Invitation {
+        std::int32_t room = 0;
+        std::uint64_t serial = 0;
+    };
+
     struct Session {
         SessionId id = 0;
         std::unique_ptr<Connection> connection;
@@ -136,6 +145,7 @@ private:
         bool closing = false;   // no more input is read nor output sent
         bool queued = false;    // waiting in dropped_ for its cleanup
         std::vector<std::int32_t> rooms;
+        std::deque<Invitation> invitations;  // oldest first
         double tokens = 0;
         qint64 tokensAt = 0;
         qint64 deadline = 0;  // ms since start; sign-on must finish by then
@@ -146,11 +156,12 @@ private:
         std::string formatted;
         std::string profile;
         int pdMode = 1;
-        std::vector<StoredGroup> groups;
+        BuddyList groups;
         std::set<std::string> permits;
         std::set<std::string> denies;
         std::unordered_map<std::string, int> buddyKeys;  // normalised buddy -> entries
         std::size_t configBytes = 0;                     // see kMaxConfigBytes
+        std::deque<std::string> profileTokens;           // issued to this account, oldest first
         std::vector<Session*> sessions;
         int visibleSessions = 0;
         bool bot = false;
@@ -166,9 +177,17 @@ private:
 
     struct Room {
         std::int32_t id = 0;
+        std::uint64_t serial = 0;  // never reused, unlike the ID
         std::string name;
         std::string key;
         std::vector<Session*> members;
+    };
+
+    // What a profile link lets its holder see, and until when.
+    struct ProfileGrant {
+        std::string requester;  // normalised
+        std::string target;     // normalised
+        qint64 expiresMs = 0;   // on the nowMs() clock
     };
 
     using Args = std::vector<std::string>;
@@ -194,7 +213,6 @@ private:
     void stopWaiting(Session& s);
     // Logs that a limit refused something, at most every few seconds per limit and client.
     void logLimit(const char* limit, const std::string& who);
-    void serveHttp(Session& s);
     void sendFrame(Session& s, std::uint8_t type, std::string_view payload);
     void send(Session& s, std::string_view message);
     void sendToAccount(Account& a, std::string_view message, const Session* except = nullptr);
@@ -243,6 +261,10 @@ private:
     Account* onlineAccount(std::string_view name);
     static bool permits(const Account& owner, std::string_view other);
     static bool mutuallyAllowed(const Account& a, const Account& b);
+    // Whether the account named `viewerKey` is online, has `a` on its buddy list and may see it.
+    bool seenBy(const Account& a, const std::string& viewerKey);
+    // Tells that viewer of `a` its presence when whether it sees `a` changed from `was`.
+    void announceIfChanged(Account& a, const std::string& viewerKey, bool was);
     static std::string presenceLine(const Account& a);
     static std::string goneLine(const Account& a);
     void watch(Account& watcher, const std::string& key);
@@ -254,8 +276,6 @@ private:
     void announceGone(Account& a);
     void sendPresenceOf(Account& watcher, const Account& buddy);
     void sendBuddyPresence(Session& s);
-    void addBuddyEntry(Account& a, std::string_view group, std::string_view name,
-                       std::string_view alias);
     // What an entry (group, buddy with its alias, permit, deny) adds to an account's
     // configBytes: its CONFIG2 line, "b:NAME:ALIAS\n" say.
     static std::size_t configEntryBytes(std::string_view name, std::string_view alias = {}) {
@@ -264,6 +284,14 @@ private:
     // Whether an entry of `bytes` more still fits the account's configuration; logs when not.
     bool configRoom(Account& a, std::size_t bytes);
 
+    // Profile links and pages (profile_page.cpp).
+    // A token that lets `requester` fetch `target`'s page for a short time.
+    std::string issueProfileToken(Account& requester, const Account& target);
+    void forgetProfileTokens(Account& a);
+    void serveHttp(Session& s);
+    // The target's page, or nullopt unless the token lets its holder see the target now.
+    std::optional<std::string> profilePage(std::string_view name, std::string_view token);
+
     // Chat rooms (chat.cpp).
     void chatJoin(Session& s, const Args& args);
     void chatAccept(Session& s, const Args& args);
@@ -271,7 +299,9 @@ private:
     void chatWhisper(Session& s, const Args& args);
     void chatInvite(Session& s, const Args& args);
     void chatLeave(Session& s, const Args& args);
-    void joinRoom(Session& s, Room& room);
+    // False, with the refusal sent, when the session cannot take part in one more room.
+    bool joinRoom(Session& s, Room& room);
+    void rememberInvitation(Session& s, const Room& room);
     void leaveRoom(Session& s, Room& room);
     Room* memberRoom(Session& s, std::string_view idText);
 
@@ -290,6 +320,8 @@ private:
     std::unordered_map<std::int32_t, std::unique_ptr<Room>> rooms_;
     std::unordered_map<std::string, Room*> roomsByKey_;
     std::int32_t nextRoomId_ = 1;
+    std::uint64_t nextRoomSerial_ = 1;
+    std::unordered_map<std::string, ProfileGrant> profileGrants_;
     RateLimit signOns_;
     RateLimit registrations_;
     RateLimit wrongPasswordsByAccount_;

@@ -5,6 +5,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include <map>
+
 #include "ondrel/wire.h"
 
 namespace tocd {
@@ -140,18 +142,19 @@ std::optional<StoredAccount> AccountStore::load(std::string_view name) {
     while (q.next())
         a.groups.push_back({text(q.value(0)), {}});
 
-    q.prepare(
-        QStringLiteral("SELECT grp, name, alias FROM buddies WHERE account = ? ORDER BY rowid"));
+    std::map<std::string, std::size_t> groupAt;
+    for (std::size_t i = 0; i < a.groups.size(); ++i)
+        groupAt.emplace(a.groups[i].name, i);
+    q.prepare(QStringLiteral(
+        "SELECT grp, name, key, alias FROM buddies WHERE account = ? ORDER BY rowid"));
     q.addBindValue(key);
     if (!q.exec())
         return std::nullopt;
     while (q.next()) {
-        const std::string group = text(q.value(0));
-        for (auto& g : a.groups) {
-            if (g.name == group) {
-                g.buddies.push_back({text(q.value(1)), text(q.value(2))});
-                break;
-            }
+        const auto g = groupAt.find(text(q.value(0)));
+        if (g != groupAt.end()) {
+            a.groups[g->second].buddies.push_back(
+                {text(q.value(1)), text(q.value(2)), text(q.value(3))});
         }
     }
     for (auto kind : {ListKind::Permit, ListKind::Deny}) {

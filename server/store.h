@@ -25,6 +25,7 @@ namespace tocd {
 
 struct StoredBuddy {
     std::string name;  // as the owner typed it (case and blanks kept)
+    std::string key;   // normalised
     std::string alias;
 };
 

@@ -20,8 +20,10 @@ bool isValidScreenName(std::string_view name) {
         if (!isLetter(c) && !isDigit(c) && c != ' ')
             return false;
     }
+    if (name.size() > kMaxScreenNameBytes)
+        return false;
     const std::string key = lantry::wire::normalizeName(name);
-    return key.size() >= 3 && key.size() <= 16 && isLetter(key[0]);
+    return key.size() >= 3 && key.size() <= kMaxScreenNameChars && isLetter(key[0]);
 }
 
 bool isSafeField(std::string_view text) {
@@ -94,6 +96,69 @@ std::string htmlEscape(std::string_view text) {
                 break;
             default:
                 out.push_back(c);
+        }
+    }
+    return out;
+}
+
+bool isUtf8(std::string_view bytes) {
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        const auto lead = static_cast<unsigned char>(bytes[i]);
+        std::size_t length = 1;
+        unsigned char low = 0x80, high = 0xbf;  // the range of the second byte
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if (lead >= 0xc2 && lead <= 0xdf) {
+            length = 2;
+        } else if (lead >= 0xe0 && lead <= 0xef) {
+            length = 3;
+            low = lead == 0xe0 ? 0xa0 : 0x80;   // not overlong
+            high = lead == 0xed ? 0x9f : 0xbf;  // no surrogates
+        } else if (lead >= 0xf0 && lead <= 0xf4) {
+            length = 4;
+            low = lead == 0xf0 ? 0x90 : 0x80;   // not overlong
+            high = lead == 0xf4 ? 0x8f : 0xbf;  // at most U+10FFFF
+        } else {
+            return false;
+        }
+        if (bytes.size() - i < length)
+            return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto c = static_cast<unsigned char>(bytes[i + k]);
+            if (c < (k == 1 ? low : 0x80) || c > (k == 1 ? high : 0xbf))
+                return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+std::string pageText(std::string_view bytes) {
+    std::string utf8;
+    if (isUtf8(bytes)) {
+        utf8 = bytes;
+    } else {
+        utf8.reserve(bytes.size() * 2);
+        for (char c : bytes) {
+            const auto u = static_cast<unsigned char>(c);
+            if (u < 0x80) {
+                utf8.push_back(c);
+            } else {
+                utf8.push_back(static_cast<char>(0xc0 | (u >> 6)));
+                utf8.push_back(static_cast<char>(0x80 | (u & 0x3f)));
+            }
+        }
+    }
+    std::string out;
+    out.reserve(utf8.size());
+    for (char c : htmlEscape(utf8)) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((u < 32 && c != '\t' && c != '\n' && c != '\r') || u == 127) {
+            out += "\xef\xbf\xbd";
+        } else {
+            out.push_back(c);
         }
     }
     return out;

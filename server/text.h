@@ -9,7 +9,13 @@
 
 namespace tocd {
 
-// Letters, digits and blanks only; 3-16 characters once normalised, the first a letter.
+// A screen name has at most this many characters besides blanks, and at most this many bytes
+// in all, so that no name costs more than a few bytes wherever it is compared or sent.
+constexpr std::size_t kMaxScreenNameChars = 16;
+constexpr std::size_t kMaxScreenNameBytes = 32;
+
+// Letters, digits and blanks only, at most kMaxScreenNameBytes in all; 3 to
+// kMaxScreenNameChars characters once normalised, the first a letter.
 bool isValidScreenName(std::string_view name);
 
 // A group name, alias or room name that fits the colon- and line-separated server messages:
@@ -34,6 +40,15 @@ std::vector<std::string> configChunks(const std::vector<std::string>& lines, std
 
 // & < > " ' as character references; every other byte unchanged.
 std::string htmlEscape(std::string_view text);
+
+// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or codes past
+// U+10FFFF).
+bool isUtf8(std::string_view bytes);
+
+// Client text for a UTF-8 page: as is when it is valid UTF-8, otherwise read as Latin-1 and
+// converted; then HTML-escaped, with control characters other than tab and line breaks
+// replaced by U+FFFD.
+std::string pageText(std::string_view bytes);
 
 // Printable ASCII as is, everything else as \xNN: safe to write to a log.
 std::string printable(std::string_view bytes);

@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include <cstdio>
+#include <set>
 
 #include "harness.h"
 #include "server_process.h"
@@ -81,6 +82,56 @@ TEST_F(Hostile, GarbageAndLyingFramesEndOnlyTheirOwnConnection) {
         figure(std::string("close_ms_") + name, clock.elapsed());
         expectNothingLost(20, name);
     }
+}
+
+// The attack that once froze tocd for everyone: names padded with blanks, which every command
+// compared again for every entry. Such names are refused wherever they would be kept.
+TEST_F(Hostile, BlankPaddedScreenNamesAreRefusedWhereverTheyWouldBeKept) {
+    RawSession padder(tocd.port(), "padder");
+    const std::string padded = "b" + std::string(1900, ' ') + "0001";
+    const std::string longest = "b" + std::string(16, ' ') + "000000000000001";  // 16 in 32 bytes
+    padder.command("toc2_new_buddies \"{g:Pad\nb:" + padded + "\nb:" + longest + "\n}\"");
+    padder.command("toc2_add_permit \"" + padded + "\"");
+    padder.command("toc2_add_deny \"" + longest + " \"");
+    padder.command("toc_format_nickname \"p a d d e r" + std::string(30, ' ') + "\"");
+    ASSERT_TRUE(padder.sync());
+    EXPECT_EQ(padder.seen("ERROR:"), std::vector<std::string>(4, "ERROR:911"));
+    EXPECT_EQ(padder.seen("NEW_BUDDY_REPLY2:"),
+              std::vector<std::string>{"NEW_BUDDY_REPLY2:" + longest + ":added"});
+    expectNothingLost(20, "after the padded names");
+}
+
+// 40 members with the longest names allowed fill a room: a newcomer hears of every one, in member
+// lists cut into messages of at most 1 KiB.
+TEST_F(Hostile, EveryMemberOfACrowdedRoomIsAnnouncedToANewcomer) {
+    std::vector<std::unique_ptr<RawSession>> members;
+    std::set<std::string> names;
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "member" + std::to_string(100 + i);
+        const std::string formatted = name.substr(0, 1) + std::string(23, ' ') + name.substr(1);
+        names.insert(formatted);
+        members.push_back(std::make_unique<RawSession>(tocd.port(), name));
+        members.back()->command("toc_format_nickname \"" + formatted + "\"");
+        members.back()->command("toc_chat_join 4 \"Crowd\"");
+        ASSERT_TRUE(members.back()->sync());  // signed on, so no longer among those waiting
+    }
+    RawSession newcomer(tocd.port(), "newcomer");
+    newcomer.command("toc_chat_join 4 \"Crowd\"");
+    ASSERT_TRUE(newcomer.sync());
+    names.insert("newcomer");
+    std::set<std::string> announced;
+    const auto lists = newcomer.seen("CHAT_UPDATE_BUDDY:");
+    for (const auto& list : lists) {
+        EXPECT_LE(list.size(), 1024u);
+        const auto fields = lantry::wire::cutAllFields(list);
+        ASSERT_GE(fields.size(), 4u) << list;
+        EXPECT_EQ(fields[2], "T");
+        for (std::size_t i = 3; i < fields.size(); ++i)
+            announced.emplace(fields[i]);
+    }
+    EXPECT_GT(lists.size(), 1u);
+    EXPECT_EQ(announced, names);
+    expectNothingLost(20, "beside the crowded room");
 }
 
 TEST_F(Hostile, AClientThatNeverReadsIsCutOffWithBoundedMemory) {

@@ -142,4 +142,49 @@ inline std::string signOnBytes(const std::string& name) {
            clientFrame(2, std::string("toc_init_done", 14), 2);
 }
 
+// A raw client signed on with signOnBytes; its commands go out as data frames in sequence.
+class RawSession : public RawClient {
+public:
+    RawSession(int port, const std::string& name) : RawClient(port) { send(signOnBytes(name)); }
+
+    void command(const std::string& line) { send(clientFrame(2, line + '\0', sequence_++)); }
+
+    // The messages of every data frame received so far, in order, but for the answers to sync().
+    std::vector<std::string> messages() {
+        drain();
+        std::vector<std::string> out;
+        std::string_view rest = input;
+        while (rest.size() >= lantry::wire::kFrameHeaderSize &&
+               rest.size() >= lantry::wire::frameLength(rest)) {
+            const auto length = lantry::wire::frameLength(rest);
+            const auto message = rest.substr(lantry::wire::kFrameHeaderSize,
+                                             length - lantry::wire::kFrameHeaderSize);
+            if (rest[1] == 2 && !message.starts_with(kSyncAnswer))
+                out.emplace_back(message);
+            rest.remove_prefix(length);
+        }
+        return out;
+    }
+
+    // The received messages that start with `prefix`.
+    std::vector<std::string> seen(const std::string& prefix) {
+        auto all = messages();
+        std::erase_if(all, [&](const std::string& m) { return !m.starts_with(prefix); });
+        return all;
+    }
+
+    // Returns once tocd has answered every command sent so far (it answers in order).
+    bool sync() {
+        const std::string answer = std::string(kSyncAnswer) + std::to_string(++syncs_);
+        command("toc_get_status " + answer.substr(answer.rfind(':') + 1));
+        return QTest::qWaitFor([&] { return drain(), input.find(answer) != std::string::npos; },
+                               kWaitMs);
+    }
+
+private:
+    static constexpr std::string_view kSyncAnswer = "ERROR:901:syncmark";
+    std::uint16_t sequence_ = 3;
+    int syncs_ = 0;
+};
+
 }  // namespace tocd::testing

@@ -7,26 +7,32 @@ namespace tocd::testing {
 namespace {
 
 // A command ends at its first NUL, so the bytes after it never reach a reply where a client would
-// cut the message short; 2048 bytes are served, 2049 end the connection.
+// cut the message short; a payload of 2048 bytes, its NUL included, is served, 2049 end the
+// connection.
 TEST(Protocol, OlderSignOnCommandsEndAtTheirFirstNulAndAt2048Bytes) {
     lantry::testing::TocdProcess tocd;
     ASSERT_TRUE(tocd.start());
     RawClient c(tocd.port());
     const std::string roasted = lantry::wire::roastPassword("pw");
+    const std::string echoCommand = "toc2_send_im_enc echobot F U en \"";
+    const std::string longText(2047 - echoCommand.size() - 1, 'y');
+    const std::string longest = echoCommand + longText + '"';
     c.send("FLAPON\r\n\r\n" + clientFrame(1, std::string("\0\0\0\1\0\1\0\3bob", 11), 0) +
            clientFrame(2, "toc_signon host 5190 bob " + roasted + " english \"x\"" + '\0', 1) +
            clientFrame(2, std::string("toc_get_status ghost\0\0\0", 23), 2) +
            clientFrame(2, std::string("toc2_send_im_enc echobot F U en cut\0off\0", 40), 3) +
-           clientFrame(2, "toc_set_info \"" + std::string(2048 - 15, 'y') + "\"" + '\0', 4) +
+           clientFrame(2, longest + '\0', 4) +
            clientFrame(2, std::string("toc_no_such_command 1", 22), 5));
-    for (const char* text : {"CONFIG2:g:Buddies\nb:echobot\nm:1\ndone:\n", "ERROR:901:ghost",
-                             "IM_IN_ENC2:EchoBot:F:F:T: O :F:L:en:cut", "ERROR:911"}) {
+    for (const std::string& text :
+         std::vector<std::string>{"CONFIG2:g:Buddies\nb:echobot\nm:1\ndone:\n", "ERROR:901:ghost",
+                                  "IM_IN_ENC2:EchoBot:F:F:T: O :F:L:en:cut",
+                                  "IM_IN_ENC2:EchoBot:F:F:T: O :F:L:en:" + longText, "ERROR:911"}) {
         const std::string framed = clientFrame(2, text, 0).substr(4);  // its length and text
         EXPECT_TRUE(QTest::qWaitFor([&] { return c.drain(), c.input.find(framed) != c.input.npos; },
                                     kWaitMs))
             << text;
     }
-    c.send(clientFrame(2, "toc_set_info \"" + std::string(2049 - 15, 'y') + "\"", 6));  // no NUL
+    c.send(clientFrame(2, echoCommand + longText + "y\"" + '\0', 6));
     EXPECT_TRUE(c.closedWithin());
 }
 

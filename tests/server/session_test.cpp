@@ -134,12 +134,11 @@ TEST_F(Session, MessagesAndPresenceThroughAwayIdleWarningsPrivacyAndSignOff) {
 }
 
 // Refusals are only errors, with no confirmation after them.
-TEST_F(Session, AccountChangesSessionLimitsAndTheProfilePage) {
+TEST_F(Session, AccountChangesAndSessionLimits) {
     ASSERT_NE(alice.login("alice", "right", tocd.port()), "");
     alice.control.ChangePassword("wrong", "new");
     alice.control.FormatUserName("Alicia");
     alice.control.FormatUserName("Al Ice");
-    alice.control.SetProfile("<script>alert(1)</script> Tom & Jerry \xe9");
     alice.sync();
     EXPECT_EQ(alice.seen("Error("),
               std::vector<std::string>(2, "Error(911,Error validating input)"));
@@ -152,22 +151,126 @@ TEST_F(Session, AccountChangesSessionLimitsAndTheProfilePage) {
     more[4].control.Login("alice", "right", "127.0.0.1", tocd.port());
     EXPECT_EQ(more[4].next("Error("), "Error(913,Error code: 913)");
 
-    more[0].control.GetProfile("Alice");
-    EXPECT_EQ(more[0].next("UserProfile("),
-              "UserProfile(http://127.0.0.1:" + std::to_string(tocd.port()) + "/profile/alice)");
-    QTcpSocket http;
-    http.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(tocd.port()));
-    ASSERT_TRUE(http.waitForConnected(kWaitMs));
-    http.write("GET /profile/alice HTTP/1.1\r\nHost: x\r\n\r\n");
-    QByteArray response;
-    while (http.waitForReadyRead(kWaitMs))
-        response += http.readAll();
-    EXPECT_TRUE(response.startsWith("HTTP/1.0 200 OK\r\n")) << response.toStdString();
-    EXPECT_TRUE(response.contains("&lt;script&gt;alert(1)&lt;/script&gt; Tom &amp; Jerry \xe9"));
-
     ASSERT_TRUE(tocd.start({"--closed"}));
     bob.control.Login("stranger", "pw", "127.0.0.1", tocd.port());
     EXPECT_EQ(bob.next("Error("), "Error(980,Invalid account or password)");
+}
+
+// A profile page opens only through a fresh link that toc_get_info handed to its holder, and only
+// while the target lets the holder see it; anything else looks like a name that does not exist.
+// The page tells nothing of presence, and shows text that is not UTF-8 as Latin-1.
+TEST_F(Session, ProfilePagesOpenOnlyThroughTheirLinkWhileTheTargetAllowsIt) {
+    ASSERT_NE(alice.login("alice", "pw", tocd.port()), "");
+    ASSERT_NE(bob.login("bob", "pw", tocd.port()), "");
+    alice.control.SetProfile("<script>alert(1)</script> Tom & Jerry caf\xe9");
+    alice.control.SetAwayMessage("gone fishing");
+    alice.sync();
+    const auto get = [&](const std::string& path) {
+        QTcpSocket http;
+        http.connectToHost(QStringLiteral("127.0.0.1"), static_cast<quint16>(tocd.port()));
+        EXPECT_TRUE(http.waitForConnected(kWaitMs));
+        http.write(QByteArray::fromStdString("GET " + path + " HTTP/1.1\r\nHost: x\r\n\r\n"));
+        QByteArray response;
+        while (http.waitForReadyRead(kWaitMs))
+            response += http.readAll();
+        return response.toStdString();
+    };
+    bob.control.GetProfile("Alice");
+    const std::string event = bob.next("UserProfile(");
+    const std::string url = event.substr(12, event.size() - 13);
+    const std::string prefix =
+        "http://127.0.0.1:" + std::to_string(tocd.port()) + "/profile/alice?token=";
+    ASSERT_EQ(url.substr(0, prefix.size()), prefix);
+    EXPECT_EQ(url.size() - prefix.size(), 32u) << "128 bits";
+    const std::string path = url.substr(url.find("/profile/"));
+
+    const std::string page = get(path);
+    EXPECT_EQ(page.rfind("HTTP/1.0 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n", 0), 0u)
+        << page;
+    EXPECT_NE(page.find("<meta charset=\"utf-8\">"), std::string::npos);
+    EXPECT_NE(page.find("&lt;script&gt;alert(1)&lt;/script&gt; Tom &amp; Jerry caf\xc3\xa9"),
+              std::string::npos);
+    EXPECT_EQ(page.find("fishing"), std::string::npos) << "the page shows presence";
+    alice.control.SetProfile("caf\xc3\xa9 already in UTF-8");
+    alice.sync();
+    EXPECT_NE(get(path).find("caf\xc3\xa9 already in UTF-8"), std::string::npos);
+
+    const std::string notFound = "HTTP/1.0 404 Not Found\r\n";
+    std::string altered = path;
+    altered.back() = altered.back() == '0' ? '1' : '0';
+    for (const std::string& other :
+         {std::string("/profile/alice"), std::string("/profile/alice?token="), altered,
+          "/profile/bob" + path.substr(path.find('?'))}) {
+        EXPECT_EQ(get(other).rfind(notFound, 0), 0u) << other;
+    }
+    alice.control.BlockUser("bob");
+    alice.control.SetPrivacy(4);
+    alice.sync();
+    EXPECT_EQ(get(path).rfind(notFound, 0), 0u) << "after alice denied bob";
+    alice.control.SetPrivacy(1);
+    alice.sync();
+    EXPECT_EQ(get(path).rfind("HTTP/1.0 200 OK", 0), 0u) << "alice allows bob again";
+    bob.control.LogOff();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return get(path).rfind(notFound, 0) == 0; }, kWaitMs))
+        << "after bob left";
+}
+
+// A room is entered by its name, or by its ID on an invitation, which accepting or leaving the
+// room uses up. A whisper obeys both sides' privacy, like an IM.
+TEST_F(Session, RoomsOpenByIdOnlyOnAnInvitationAndWhispersObeyPrivacy) {
+    ASSERT_NE(alice.login("alice", "pw", tocd.port()), "");
+    ASSERT_NE(bob.login("bob", "pw", tocd.port()), "");
+    RawSession mallory(tocd.port(), "mallory");
+    ASSERT_TRUE(mallory.sync());
+    alice.control.JoinChat("Den", 4);
+    const std::string joined = alice.next("JoinedChat(Den,");
+    const std::string id = joined.substr(15, joined.size() - 16);
+    ASSERT_NE(id, "0");
+    const std::int32_t room = std::stoi(id);
+
+    mallory.command("toc_chat_accept " + id);  // a guessed ID
+    ASSERT_TRUE(mallory.sync());
+    alice.control.InviteUsers("Den", "come", "mallory", room);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return !mallory.seen("CHAT_INVITE:Den:" + id + ":alice:come").empty(); }, kWaitMs));
+    mallory.command("toc_chat_leave " + id);  // declined
+    mallory.command("toc_chat_accept " + id);
+    ASSERT_TRUE(mallory.sync());
+    EXPECT_EQ(mallory.seen("ERROR:"), std::vector<std::string>(2, "ERROR:950:" + id));
+    EXPECT_TRUE(mallory.seen("CHAT_JOIN:").empty());
+
+    alice.control.InviteUsers("Den", "come", "bob", room);
+    ASSERT_NE(bob.next("ChatInvite(Den," + id + ",alice,come)"), "");
+    bob.control.AcceptChatInvite(room);
+    ASSERT_NE(bob.next("JoinedChat(Den," + id + ")"), "");
+    bob.control.LeaveChat("Den", room);
+    ASSERT_NE(bob.next("LeftChat(" + id + ")"), "");
+    bob.control.AcceptChatInvite(room);
+    EXPECT_EQ(bob.next("Error(").rfind("Error(950,", 0), 0u) << "the invitation was used up";
+
+    // By name everyone may come in; mallory whispers to bob, then to alice, who denies her, then
+    // to bob again after denying him herself.
+    bob.control.JoinChat("Den", 4);
+    ASSERT_NE(bob.next("JoinedChat(Den," + id + ")"), "");
+    mallory.command("toc_chat_join 4 Den");
+    ASSERT_NE(alice.next("ChatUserUpdate(mallory,true," + id + ")"), "");
+    mallory.command("toc_chat_whisper " + id + " bob \"psst\"");
+    ASSERT_NE(bob.next("ChatMessage(" + id + ",mallory,psst)"), "");
+    alice.control.BlockUser("mallory");
+    alice.control.SetPrivacy(4);
+    alice.sync();
+    mallory.command("toc_chat_whisper " + id + " alice \"psst\"");
+    mallory.command("toc2_add_deny bob");
+    mallory.command("toc2_set_pdmode 4");
+    mallory.command("toc_chat_whisper " + id + " bob \"again\"");
+    ASSERT_TRUE(mallory.sync());
+    EXPECT_EQ(mallory.seen("ERROR:"),
+              (std::vector<std::string>{"ERROR:950:" + id, "ERROR:950:" + id, "ERROR:901:alice",
+                                        "ERROR:901:bob"}));
+    bob.sync();
+    alice.sync();
+    EXPECT_EQ(bob.seen("ChatMessage(").size(), 1u);
+    EXPECT_TRUE(alice.seen("ChatMessage(").empty());
 }
 
 }  // namespace
