@@ -20,6 +20,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -195,6 +196,9 @@ private:
     void cmdReconnect(const std::vector<std::string>& a);
     void cmdLogoff(const std::vector<std::string>& a);
     void cmdQuit(const std::vector<std::string>& a);
+    // Runs a control call that sends one command; false when the control refused it at once
+    // (an Error, shown beside `command`).
+    bool sentWhole(const std::string& command, const std::function<void()>& call);
     void changePassword(const std::string& oldPassword, const std::string& newPassword);
     void setPrivacy(PrivacyMode mode);
 
@@ -254,6 +258,7 @@ private:
     Prompt prompt_ = Prompt::None;
     std::string oldPassword_;
     std::list<Request> requests_;  // oldest first
+    std::uint64_t errorsShown_ = 0;
 
     std::vector<Group> groups_;
     std::map<std::string, Presence> presence_;  // by normalised name

@@ -15,6 +15,14 @@ namespace lantry::cli {
 namespace {
 
 constexpr std::int16_t kDefaultExchange = 4;
+// Parts past this many would run into servers' rate limits and be dropped; a longer text is
+// refused whole, so nothing goes out half.
+constexpr qsizetype kMaxMessageParts = 10;
+
+std::string tooLong(qsizetype parts) {
+    return "the text is too long: it would take " + std::to_string(parts) +
+           " messages, and at most " + std::to_string(kMaxMessageParts) + " go out at once.";
+}
 
 // Privacy modes in words, as /privacy takes and shows them; the older words still work.
 constexpr std::pair<const char*, std::int16_t> kPrivacyWords[] = {
@@ -199,6 +207,14 @@ void ChatClient::sendText(const std::string& text) {
     }
 }
 
+bool ChatClient::sentWhole(const std::string& command, const std::function<void()>& call) {
+    // The control refuses a command it cannot send (too long for servers) with an Error at once.
+    expect(Awaits::Nothing, command, {}, {{0, ""}});
+    const std::uint64_t before = errorsShown_;
+    call();
+    return errorsShown_ == before;
+}
+
 void ChatClient::cmdHelp(const std::vector<std::string>& a) {
     if (a.empty()) {
         for (std::string_view rest = commandHelp(); !rest.empty();) {
@@ -227,6 +243,10 @@ void ChatClient::cmdIm(const std::vector<std::string>& a) {
         warn("/im " + a[0] + ": the name is too long to send a message to.");
         return;
     }
+    if (parts.size() > kMaxMessageParts) {
+        warn("/im " + a[0] + ": " + tooLong(parts.size()));
+        return;
+    }
     for (const QByteArray& part : parts)
         control_->SendIM(a[0], part.toStdString(), false);
     expect(Awaits::Nothing, "/im " + a[0], a[0], {{901, notOnline(a[0])}});
@@ -248,7 +268,8 @@ void ChatClient::cmdAway(const std::vector<std::string>& a) {
     if (!requireOnline())
         return;
     const std::string text = a.empty() ? std::string() : a[0];
-    control_->SetAwayMessage(text);
+    if (!sentWhole("/away", [&] { control_->SetAwayMessage(text); }))
+        return;
     awayRepliedAt_.clear();
     if (text.empty()) {
         awayMessage_.reset();
@@ -420,6 +441,10 @@ void ChatClient::cmdSay(const std::vector<std::string>& a) {
         return;
     }
     const auto parts = splitForChat(QByteArray::fromStdString(a[0]), currentRoom_);
+    if (parts.size() > kMaxMessageParts) {
+        warn("/say: " + tooLong(parts.size()));
+        return;
+    }
     for (const QByteArray& part : parts)
         control_->SendChat(std::string(), part.toStdString(), currentRoom_);
     if (parts.size() > 1)
@@ -544,8 +569,8 @@ void ChatClient::changePassword(const std::string& oldPassword, const std::strin
 void ChatClient::cmdProfile(const std::vector<std::string>& a) {
     if (!requireOnline())
         return;
-    control_->SetProfile(a[0]);
-    say("Profile set.");
+    if (sentWhole("/profile", [&] { control_->SetProfile(a[0]); }))
+        say("Profile set.");
 }
 
 void ChatClient::cmdCaps(const std::vector<std::string>& a) {
@@ -563,7 +588,7 @@ void ChatClient::cmdCaps(const std::vector<std::string>& a) {
 void ChatClient::cmdRaw(const std::vector<std::string>& a) {
     if (!requireOnline())
         return;
-    control_->SendPacket(2, a[0]);
+    sentWhole("/raw", [&] { control_->SendPacket(2, a[0]); });
 }
 
 void ChatClient::cmdReconnect(const std::vector<std::string>&) {

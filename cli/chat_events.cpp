@@ -336,6 +336,7 @@ void ChatClient::UserProfile(std::string& strURL) {
 }
 
 void ChatClient::Error(std::int16_t& intErrorCode, std::string& strError) {
+    ++errorsShown_;
     const std::string sentence = wireForTerminal(strError);
     if (connected_ && !signedOn_) {
         refused_ = true;

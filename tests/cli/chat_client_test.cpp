@@ -63,6 +63,9 @@ TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
     }
     EXPECT_EQ(received, longText);
     EXPECT_TRUE(chat.lineContaining("(sent in 3 parts)"));
+    // Past what a server takes at once, nothing goes out.
+    chat.write("/im bob " + longText.repeated(5));
+    EXPECT_TRUE(chat.lineContaining("/im bob: the text is too long: it would take 13 messages"));
 
     const std::pair<QByteArray, QByteArray> sent[] = {
         {"/add Friends \"Alice Ux\"", "toc2_new_buddies \"g:Friends\nb:Alice Ux\n\""},
