@@ -44,5 +44,32 @@ TEST_F(CommandsTest, LinesEscapeOnlyFreeTextAndSelectTheRoomByIdOrExactName) {
     EXPECT_TRUE(net.sent.empty());
 }
 
+// Every argument that carries free text, each of the nine characters the server unescapes: a
+// member that skips the escaping, or escapes as a name would, loses a character on the way.
+TEST_F(CommandsTest, EveryFreeTextArgumentEscapesEachCharacterTheServerUnescapes) {
+    serverSays("CHAT_JOIN:5:Room");
+    const std::pair<const char*, std::function<void(Ondrel&, const std::string&)>> members[] = {
+        {"SendIM", [](Ondrel& o, const std::string& t) { o.SendIM("bob", t, false); }},
+        {"SendChat", [](Ondrel& o, const std::string& t) { o.SendChat("Room", t); }},
+        {"InviteUsers", [](Ondrel& o, const std::string& t) { o.InviteUsers("Room", t, "bob"); }},
+        {"SetProfile", [](Ondrel& o, const std::string& t) { o.SetProfile(t); }},
+        {"SetAwayMessage", [](Ondrel& o, const std::string& t) { o.SetAwayMessage(t); }},
+        {"ChangePassword old", [](Ondrel& o, const std::string& t) { o.ChangePassword(t, "n"); }},
+        {"ChangePassword new", [](Ondrel& o, const std::string& t) { o.ChangePassword("o", t); }},
+        {"AddBuddy group", [](Ondrel& o, const std::string& t) { o.AddBuddy(t, "bob"); }},
+        {"AddBuddy buddy", [](Ondrel& o, const std::string& t) { o.AddBuddy("G", t); }},
+        {"RemoveBuddy group", [](Ondrel& o, const std::string& t) { o.RemoveBuddy(t, "bob"); }},
+        {"AddGroup", [](Ondrel& o, const std::string& t) { o.AddGroup(t); }},
+        {"RemoveGroup", [](Ondrel& o, const std::string& t) { o.RemoveGroup(t); }},
+    };
+    for (const auto& [member, call] : members) {
+        for (const char c : std::string("\\$\"()[]{}")) {
+            call(*control, std::string("<") + c + ">");
+            EXPECT_NE(onlyLine().find(std::string("<\\") + c + ">"), std::string::npos)
+                << member << " " << c;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace lantry::testing

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <stdexcept>
 
 #include "fake_socket.h"
 #include "ondrel/ondrel.h"
@@ -104,20 +105,28 @@ TEST_F(Faults, AConnectionEndingAtAnyByteIsReportedOnceAndLeavesNothingForTheNex
     }
 }
 
-TEST_F(Faults, HandlersMaySignOffSignOnOrDestroyTheControlInsideAnyEvent) {
+// A handler that throws inside a socket notification loses only its own step: the exception
+// stays inside the control and every later event comes as in an undisturbed run.
+TEST_F(Faults, HandlersMaySignOffSignOnDestroyTheControlOrThrowInsideAnyEvent) {
     // The kinds of event the stream raises in one undisturbed run, and two that only the end of
     // a connection raises.
     sink.recordPackets = true;
     deliver(everyEvent(), 64);
+    sock->peerClose();
+    const Events undisturbed = sink.events;
     std::set<std::string> kinds = {"WinsockError", "LoggedOut"};
     for (const auto& e : sink.events)
         kinds.insert(e.substr(0, e.find('(')));
     ASSERT_GE(kinds.size(), 27u) << "the stream no longer reaches every kind of event";
 
-    enum class Action { LogOff, Login, Destroy };
+    enum class Action { LogOff, Login, Destroy, Throw };
     for (const auto& kind : kinds) {
         for (const std::size_t readSize : {1, 64, 100000}) {
-            for (const Action action : {Action::LogOff, Action::Login, Action::Destroy}) {
+            for (const Action action :
+                 {Action::LogOff, Action::Login, Action::Destroy, Action::Throw}) {
+                // LoggedOut comes from the host's own LogOff call, which passes errors back.
+                if (action == Action::Throw && kind == "LoggedOut")
+                    continue;
                 SCOPED_TRACE(kind + " in reads of " + std::to_string(readSize) + ", action " +
                              std::to_string(static_cast<int>(action)));
                 connectNewControl();
@@ -132,10 +141,17 @@ TEST_F(Faults, HandlersMaySignOffSignOnOrDestroyTheControlInsideAnyEvent) {
                         control->LogOff();
                     else if (action == Action::Login)
                         control->Login("Again", "pw", "127.0.0.1", 5190);
-                    else
+                    else if (action == Action::Destroy)
                         control.reset();
+                    else
+                        throw std::runtime_error("handler failed");
                 };
-                deliver(everyEvent(), readSize);
+                ASSERT_NO_THROW(deliver(everyEvent(), readSize));
+                if (action == Action::Throw) {
+                    ASSERT_NO_THROW(sock->peerClose());
+                    EXPECT_EQ(sink.events, undisturbed);
+                    continue;
+                }
                 if (control && after == 0)
                     kind == "WinsockError" ? sock->peerClose() : control->LogOff();
                 ASSERT_NE(after, 0u);
