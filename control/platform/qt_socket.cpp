@@ -95,15 +95,19 @@ int QtSocket::State() const {
     }
 }
 
+void QtSocket::reportLater(int number, const std::string& description) {
+    QTimer::singleShot(0, this, [this, number, description, generation = generation_] {
+        if (generation == generation_)
+            notify(nullptr, [&](SocketListener& l) { l.socketError(number, description); });
+    });
+}
+
 void QtSocket::Connect(const std::string& host, std::int32_t port) {
     Close();
     if (port < 1 || port > 65535) {
         // Reported like any other failure: later, from the event loop.
-        const std::string text = "Invalid port number " + std::to_string(port);
-        QTimer::singleShot(0, this, [this, text] {
-            if (auto* l = listener())
-                l->socketError(QAbstractSocket::UnknownSocketError, text);
-        });
+        reportLater(QAbstractSocket::UnknownSocketError,
+                    "Invalid port number " + std::to_string(port));
         return;
     }
     auto* tcp = new QTcpSocket(this);
@@ -130,7 +134,20 @@ void QtSocket::Connect(const std::string& host, std::int32_t port) {
 void QtSocket::SendData(std::string_view bytes) {
     if (!tcp_ || tcp_->state() != QAbstractSocket::ConnectedState)
         return;
-    tcp_->write(bytes.data(), static_cast<qint64>(bytes.size()));
+    const auto size = static_cast<qint64>(bytes.size());
+    if (const qint64 unsent = tcp_->bytesToWrite(); unsent + size > kMaxUnsentBytes) {
+        // A peer that stopped reading would otherwise make the queue grow without end.
+        tcp_->disconnect();
+        tcp_->abort();
+        tcp_->deleteLater();
+        tcp_ = nullptr;
+        reportLater(QAbstractSocket::SocketResourceError,
+                    "Connection closed: the server stopped reading, with " +
+                        std::to_string(unsent) + " bytes still unsent (the limit is " +
+                        std::to_string(kMaxUnsentBytes) + ")");
+        return;
+    }
+    tcp_->write(bytes.data(), size);
 }
 
 void QtSocket::GetData(std::string& bytes) {
@@ -146,6 +163,7 @@ void QtSocket::GetData(std::string& bytes) {
 }
 
 void QtSocket::Close() {
+    ++generation_;
     if (!tcp_)
         return;
     QTcpSocket* tcp = tcp_;

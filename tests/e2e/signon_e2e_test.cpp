@@ -1,5 +1,6 @@
 // The control on its real Qt socket against a peer scripted by the test on 127.0.0.1: signing
-// on and off, a refusal, and a host that destroys the control inside a socket signal. Client and
+// on and off, a refusal, a host that destroys the control inside a socket signal, and a server
+// that never reads. Client and
 // peer share the test's thread: every wait pumps the Qt event loop.
 #include <gtest/gtest.h>
 
@@ -7,6 +8,9 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -100,6 +104,56 @@ TEST_F(SignOnE2ETest, HostMayDestroyTheControlInsideARealSocketSignal) {
     EXPECT_TRUE(peerGone());
     QTest::qWait(50);  // the socket's own deferred cleanup runs here
     EXPECT_EQ(sink.events, (Events{"ScreennameFormat(one)"}));
+}
+
+long residentBytes() {
+    long pages = 0, resident = 0;
+    std::ifstream("/proc/self/statm") >> pages >> resident;
+    return resident * 4096;
+}
+
+// A hostile server repeats its sign-on frame and sends keep-alives without end, and never reads:
+// the control answers the first sign-on frame only, and once a bounded amount of answers waits
+// unsent it ends the connection and says why, instead of growing without bound.
+TEST_F(SignOnE2ETest, AServerThatNeverReadsIsCutOffWithAReasonAndMemoryStaysBounded) {
+    ASSERT_NO_FATAL_FAILURE(signOn("secret"));
+    QObject::disconnect(peer.get(), &QTcpSocket::readyRead, nullptr, nullptr);
+    peer->setReadBufferSize(1);
+    peer->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    std::string chunk = serverFrame(1, std::string("\0\0\0\1", 4));
+    for (int i = 0; i < 10000; ++i)
+        chunk += serverFrame(5, "");
+    const auto bytes = QByteArray::fromStdString(chunk);
+
+    const long before = residentBytes();
+    constexpr long kGrowthBound = 64L << 20;  // unbounded output passes this within seconds
+    long growth = 0;
+    QTimer deadline;
+    deadline.start(120000);
+    while (sink.events.empty() && deadline.isActive() && growth < kGrowthBound) {
+        if (peer->bytesToWrite() < bytes.size())
+            peer->write(bytes);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        growth = std::max(growth, residentBytes() - before);
+    }
+    EXPECT_LT(growth, kGrowthBound);
+    ASSERT_EQ(sink.events.size(), 1u);
+    EXPECT_TRUE(
+        sink.events[0].starts_with("WinsockError(Connection closed: the server stopped "
+                                   "reading"))
+        << sink.events[0];
+    EXPECT_NE(control->socket().State(), Socket::StateConnected);
+
+    // What reached the server: keep-alive answers only, the sign-on answered once.
+    peer->setReadBufferSize(0);
+    EXPECT_TRUE(waitFor([&] {
+        received += peer->readAll().toStdString();
+        return peer->state() == QAbstractSocket::UnconnectedState;
+    }));
+    const auto frames = parseFrames(received);
+    EXPECT_GT(frames.size(), 1000u);
+    for (const auto& frame : frames)
+        ASSERT_EQ(frame.type, 5) << "the sign-on frame was answered again";
 }
 
 }  // namespace

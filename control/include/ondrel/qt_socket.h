@@ -6,6 +6,12 @@
 // reaches the listener. Notifications are delivered from Qt's signals; the listener may
 // destroy this object from inside any of them.
 //
+// Output is bounded: at most kMaxUnsentBytes wait to be sent. A SendData that would queue more
+// (a server that no longer reads while the control answers its keep-alives) aborts the
+// connection at once, drops what was queued, and reports socketError with a description of
+// why, later from the event loop and never from inside SendData; until then State() is 0, so
+// nothing more is queued. A Close or Connect before that report cancels it.
+//
 // State() follows the classic socket control's numbers: 0 closed, 4 resolving the host,
 // 6 connecting, 7 connected, 8 closing.
 #pragma once
@@ -22,6 +28,10 @@ namespace lantry {
 class QtSocket final : public QObject, public Socket {
     Q_OBJECT
 public:
+    // Bytes queued and not yet taken by the network, per connection. Far above any real burst
+    // of commands, which the network takes as fast as they come.
+    static constexpr qint64 kMaxUnsentBytes = qint64{1} << 20;
+
     explicit QtSocket(QObject* parent = nullptr);
     ~QtSocket() override;
 
@@ -43,10 +53,14 @@ private:
     // Delivers one notification of `from`; the listener may destroy this object inside it.
     template <class Call>
     void notify(QTcpSocket* from, Call&& call);
+    // Reports a failure from the event loop, unless Close or Connect comes first.
+    void reportLater(int number, const std::string& description);
 
     QPointer<QTcpSocket> tcp_;
     // The connection whose signal is being delivered, if any.
     QTcpSocket* signalling_ = nullptr;
+    // Bumped by Close (and so by Connect): a report due for an earlier connection is dropped.
+    quint64 generation_ = 0;
 };
 
 }  // namespace lantry
