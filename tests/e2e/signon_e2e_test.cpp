@@ -1,7 +1,6 @@
 // The control on its real Qt socket against a peer scripted by the test on 127.0.0.1: signing
 // on and off, a refusal, a host that destroys the control inside a socket signal, and a server
-// that never reads. Client and
-// peer share the test's thread: every wait pumps the Qt event loop.
+// that never reads. Client and peer share the test's thread: every wait pumps the Qt event loop.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
