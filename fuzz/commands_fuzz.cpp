@@ -1,7 +1,8 @@
 // The control's commands with arbitrary arguments, one command for each way a line is built
 // (the rest share those builders). Each call must produce either one well-formed data frame whose
 // line splits back into exactly the arguments given (quotes balanced, no argument ended early or
-// merged with the next, no NUL inside the line), or no frame and an Error event saying why.
+// merged with the next, no NUL inside the line) and fits the size servers accept, or no frame
+// and an Error event saying why: a NUL, or the command's size over that limit.
 //
 // Input layout: byte 0 picks the command, byte 1 is a number argument (chat ID, exchange,
 // minutes), the rest is cut at the first 0xFF byte into two text arguments.
@@ -97,6 +98,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       [](const std::string& e) { return e.starts_with("Error(0,"); });
     if (sent.size() + errors != 1)
         ondrel_fuzz::violation("not one line or one refusal", {});
+    if (errors != 0 && host.events.back().find("NUL") == std::string::npos &&
+        host.events.back().find("-byte limit of one command") == std::string::npos)
+        ondrel_fuzz::violation("refused without saying why", host.events.back());
+    if (!sent.empty() && sent[0].size() + 1 > lantry::Ondrel::kMaxCommandPayload)
+        ondrel_fuzz::violation("line longer than servers accept", sent[0]);
     if (!sent.empty() && (sent[0].find('\0') != std::string::npos ||
                           lantry::wire::parseArguments(sent[0]) != expected))
         ondrel_fuzz::violation("line does not split into its arguments", sent[0]);

@@ -1,6 +1,7 @@
 // The control's receive path fed arbitrary server bytes in arbitrary read sizes, with a host
 // that calls methods (LogOff, Login, commands, even destroying the control) from inside any of
-// its events, and a socket that fails or closes at arbitrary moments.
+// its events, and a socket that fails or closes at arbitrary moments. Beyond the frame checks,
+// the control answers at most one sign-on frame per connection, however many the server sends.
 //
 // Input layout: byte 0 holds the length n (0-15) of the host's script, bytes 1..n the script
 // (one reaction per event, in turn); then records of one op byte each:
@@ -86,6 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     control->Login("Fuzz User", "password", "127.0.0.1", 5190);
     sock->connectNow();
+    int signOnAnswers = 0;  // toc2_login lines sent on the current connection
 
     while (!input.empty() && control) {
         const auto op = static_cast<unsigned char>(input[0]);
@@ -98,8 +100,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
             }
             case 1:
-                if (sock->State() != lantry::Socket::StateConnected)
+                if (sock->State() != lantry::Socket::StateConnected) {
                     sock->connectNow();
+                    signOnAnswers = 0;
+                }
                 break;
             case 2:
                 sock->fail();
@@ -109,8 +113,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
         }
         host.events.clear();
-        if (control)
+        if (control) {
+            for (const auto& line : sock->dataPayloads)
+                signOnAnswers += line.starts_with("toc2_login ") ? 1 : 0;
+            if (signOnAnswers > 1)
+                ondrel_fuzz::violation("sign-on answered twice on one connection", {});
             sock->dataPayloads.clear();
+        }
     }
     return 0;
 }
