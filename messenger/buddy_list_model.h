@@ -1,0 +1,99 @@
+// The buddy list as an item model: groups at the top level, buddies below them, kept current by
+// the control's events (fed in through handleEvent) and by the changes this client makes itself
+// (the server confirms those only to the account's other sessions).
+//
+// Within a group, buddies who are online come first, each part in the stored order; a change
+// of presence moves the row (rowsMoved). Names and groups are held as the wire gives them (one
+// character per byte), which is what commands must name, and shown decoded. A buddy may be in
+// several groups; presence is per person. Works without any window: tests feed it events.
+#pragma once
+
+#include <QAbstractItemModel>
+#include <QHash>
+#include <QStringList>
+#include <QVariantList>
+
+#include <memory>
+#include <vector>
+
+namespace messenger {
+
+// What the server last said about one person.
+struct Presence {
+    bool online = false;
+    bool away = false;
+    int idleMinutes = 0;
+    int warningPercent = 0;
+    qint64 onlineSince = 0;  // seconds since the epoch, 0 when unknown
+};
+
+// Screen names compare without regard to case and blanks.
+QString normalizedName(const QString& name);
+
+class BuddyListModel : public QAbstractItemModel {
+    Q_OBJECT
+public:
+    enum Role {
+        WireNameRole = Qt::UserRole + 1,  // the buddy's or group's name as the wire gives it
+        IsGroupRole,
+        OnlineRole,
+        AwayRole,
+        IdleMinutesRole,
+        WarningRole,
+    };
+
+    explicit BuddyListModel(QObject* parent = nullptr);
+    ~BuddyListModel() override;
+
+    // Reacts to LoggedIn (the whole list anew), BuddyUpdate, BuddyAdded, BuddyRemoved,
+    // GroupAdded, GroupRemoved and LoggedOut (everyone offline); ignores every other event.
+    void handleEvent(int eventNumber, const QVariantList& args);
+    // The connection is gone: nobody is known to be online any more.
+    void setEveryoneOffline();
+
+    // This client's own changes, in wire form.
+    void addGroup(const QString& group);
+    void removeGroup(const QString& group);
+    void addBuddy(const QString& group, const QString& name, const QString& alias = {});
+    void removeBuddy(const QString& group, const QString& name);
+
+    Presence presence(const QString& name) const;
+    bool contains(const QString& name) const;
+    QStringList groupNames() const;  // wire form, in order
+    int onlineCount() const;
+    // The index of the group, or of the buddy in that group (column 0); invalid when absent.
+    QModelIndex groupIndex(const QString& group) const;
+    QModelIndex buddyIndex(const QString& group, const QString& name) const;
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+
+private:
+    struct Buddy {
+        QString name;  // wire form, as stored
+        QString alias;
+        int order = 0;  // position in the stored list, for the offline-then-online ordering
+    };
+    struct Group {
+        QString name;
+        std::vector<Buddy> buddies;
+    };
+
+    void resetList(const QStringList& entries);
+    void updatePresence(const QString& name, const Presence& presence);
+    // Moves row `row` of `group` to where the ordering wants it.
+    void place(Group& group, int row);
+    bool before(const Buddy& a, const Buddy& b) const;
+    int groupRow(const QString& group) const;
+    Group& ensureGroup(const QString& group);
+    QModelIndex indexOf(const Group& group) const;
+
+    std::vector<std::unique_ptr<Group>> groups_;
+    QHash<QString, Presence> presence_;  // by normalised name
+    int nextOrder_ = 0;
+};
+
+}  // namespace messenger

@@ -1,0 +1,139 @@
+#include "chat_room_window.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+#include "conversation_store.h"
+#include "message_view.h"
+#include "text_codec.h"
+
+namespace messenger {
+
+ChatRoomWindow::ChatRoomWindow(ConversationStore* store, const QString& key, QWidget* parent)
+    : QWidget(parent, Qt::Window), store_(store), key_(key) {
+    const Conversation* c = store_->find(key_);
+    setObjectName(QStringLiteral("chatRoomWindow"));
+    setWindowTitle(tr("%1 - Chat Room").arg(c ? c->title : key_));
+    view_ = new MessageView(this);
+    view_->setObjectName(QStringLiteral("transcript"));
+    members_ = new QListWidget(this);
+    members_->setObjectName(QStringLiteral("members"));
+    input_ = new QLineEdit(this);
+    input_->setObjectName(QStringLiteral("input"));
+    input_->setPlaceholderText(tr("Type to the room and press Enter"));
+    invite_ = new QPushButton(tr("&Invite..."), this);
+    rejoin_ = new QPushButton(tr("&Rejoin"), this);
+    auto* leave = new QPushButton(tr("&Leave"), this);
+
+    auto* splitter = new QSplitter(this);
+    splitter->addWidget(view_);
+    splitter->addWidget(members_);
+    splitter->setStretchFactor(0, 4);
+    splitter->setStretchFactor(1, 1);
+    auto* row = new QHBoxLayout;
+    row->addWidget(input_, 1);
+    row->addWidget(invite_);
+    row->addWidget(rejoin_);
+    row->addWidget(leave);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(splitter, 1);
+    layout->addLayout(row);
+    resize(560, 380);
+
+    auto* close = new QAction(this);
+    close->setShortcut(QKeySequence::Close);
+    connect(close, &QAction::triggered, this, &QWidget::close);
+    addAction(close);
+
+    connect(input_, &QLineEdit::returnPressed, this, [this] {
+        const QString text = input_->text();
+        if (text.trimmed().isEmpty())
+            return;
+        input_->clear();
+        emit sendRequested(text);
+    });
+    connect(invite_, &QPushButton::clicked, this, &ChatRoomWindow::askForInvitees);
+    connect(rejoin_, &QPushButton::clicked, this, &ChatRoomWindow::rejoinRequested);
+    connect(leave, &QPushButton::clicked, this, &QWidget::close);
+    connect(store_, &ConversationStore::lineAdded, this, [this](const QString& k) {
+        if (k == key_)
+            appendNewLines();
+    });
+    connect(store_, &ConversationStore::membersChanged, this, [this](const QString& k) {
+        if (k == key_)
+            showMembers();
+    });
+    connect(store_, &ConversationStore::roomStateChanged, this, [this](const QString& k) {
+        if (k == key_)
+            showJoined();
+    });
+    appendNewLines();
+    showMembers();
+    showJoined();
+    input_->setFocus();
+}
+
+bool ChatRoomWindow::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::Show)
+        store_->markRead(key_);
+    return QWidget::event(event);
+}
+
+void ChatRoomWindow::closeEvent(QCloseEvent* event) {
+    const Conversation* c = store_->find(key_);
+    if (c && c->chatId != 0)
+        emit leaveRequested();
+    event->accept();
+}
+
+void ChatRoomWindow::appendNewLines() {
+    const Conversation* c = store_->find(key_);
+    if (!c)
+        return;
+    const qint64 fresh = std::min<qint64>(c->linesAdded - shownLines_, c->lines.size());
+    for (qsizetype i = c->lines.size() - fresh; i < c->lines.size(); ++i)
+        view_->appendLine(c->lines[i]);
+    shownLines_ = c->linesAdded;
+    if (isActiveWindow())
+        store_->markRead(key_);
+}
+
+void ChatRoomWindow::showMembers() {
+    members_->clear();
+    if (const Conversation* c = store_->find(key_)) {
+        for (const QString& m : c->members)
+            members_->addItem(fromWire(m));
+    }
+}
+
+void ChatRoomWindow::showJoined() {
+    const Conversation* c = store_->find(key_);
+    const bool joined = c && c->chatId != 0;
+    input_->setEnabled(joined);
+    invite_->setEnabled(joined);
+    rejoin_->setVisible(!joined);
+}
+
+void ChatRoomWindow::askForInvitees() {
+    bool ok = false;
+    const QString names = QInputDialog::getText(this, tr("Invite"),
+                                                tr("Screen names to invite (separated by commas):"),
+                                                QLineEdit::Normal, QString(), &ok);
+    if (!ok || names.trimmed().isEmpty())
+        return;
+    const Conversation* c = store_->find(key_);
+    const QString message =
+        QInputDialog::getText(this, tr("Invite"), tr("Invitation text:"), QLineEdit::Normal,
+                              tr("Join me in %1.").arg(c ? c->title : QString()), &ok);
+    if (ok)
+        emit inviteRequested(names, message);
+}
+
+}  // namespace messenger

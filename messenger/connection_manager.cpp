@@ -1,0 +1,237 @@
+#include "connection_manager.h"
+
+#include <QWidget>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "ondrel/events.h"
+#include "ondrel/ondrel.h"
+#include "text_codec.h"
+
+namespace messenger {
+
+namespace {
+
+// Sign-on refusals that say "later", not "never".
+bool isPassingRefusal(int code) {
+    return code == 981 || code == 983 || code == 989 || code == 914;
+}
+
+// Bytes a command line takes besides its free text: "toc_send_im NAME \"...\" auto" and NUL.
+qsizetype imOverhead(const QString& wireName) {
+    return qsizetype(sizeof("toc_send_im  \"\" auto")) + wireName.size();
+}
+// "toc_chat_send \"ID\" \"...\"" and NUL.
+qsizetype chatOverhead(int chatId) {
+    return qsizetype(sizeof("toc_chat_send \"\" \"\"")) + QByteArray::number(chatId).size();
+}
+
+}  // namespace
+
+bool parseServer(const QString& text, QString& host, quint16& port, QString& error) {
+    const QString trimmed = text.trimmed();
+    host = trimmed;
+    port = 5190;
+    if (trimmed.isEmpty()) {
+        error = QObject::tr("Type the server as HOST or HOST:PORT, e.g. 127.0.0.1:5190.");
+        return false;
+    }
+    const qsizetype colon = trimmed.lastIndexOf(u':');
+    if (colon >= 0) {
+        bool ok = false;
+        const uint number = trimmed.mid(colon + 1).toUInt(&ok);
+        if (!ok || number < 1 || number > 65535) {
+            error = QObject::tr("The port after the colon must be a number from 1 to 65535.");
+            return false;
+        }
+        host = trimmed.left(colon).trimmed();
+        port = quint16(number);
+    }
+    if (host.isEmpty() || host.contains(u' ')) {
+        error = QObject::tr("The server name is missing or holds a blank.");
+        return false;
+    }
+    return true;
+}
+
+lantry::ControlObject* ConnectionManager::createControl(QString* error) {
+    QString first;
+    if (auto* control = lantry::createObject(QLatin1String(lantry::kOndrelProgId), &first))
+        return control;
+    if (DllRegisterServer() != lantry::kResultOk) {
+        if (error)
+            *error = first + QObject::tr("; registering the control in %1 failed too")
+                                 .arg(lantry::registryFile());
+        return nullptr;
+    }
+    std::fprintf(stderr, "ondrel-messenger: registered the Ondrel control in %s (%s)\n",
+                 qPrintable(lantry::registryFile()), qPrintable(first));
+    QString second;
+    auto* control = lantry::createObject(QLatin1String(lantry::kOndrelProgId), &second);
+    if (!control && error)
+        *error = second;
+    return control;
+}
+
+ConnectionManager::ConnectionManager(lantry::ControlObject* control, QObject* parent)
+    : QObject(parent), control_(control) {
+    control_->widget()->hide();
+    control_->connectEvents([this](int number, QVariantList& args) { onEvent(number, args); });
+    retryTimer_.setSingleShot(true);
+    retryTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&retryTimer_, &QTimer::timeout, this, &ConnectionManager::attempt);
+}
+
+ConnectionManager::~ConnectionManager() {
+    // Destroying the control closes its connection and raises nothing.
+    delete control_->widget();
+}
+
+void ConnectionManager::signOn(const Account& account) {
+    account_ = account;
+    wasSignedOn_ = false;
+    failedAttempts_ = 0;
+    formattedName_.clear();
+    retryTimer_.stop();
+    attempt();
+}
+
+void ConnectionManager::signOff() {
+    retryTimer_.stop();
+    wasSignedOn_ = false;
+    const State before = state_;
+    setState(State::SignedOff);
+    if (before != State::SignedOff)
+        call(lantry::DispId::LogOff);
+}
+
+void ConnectionManager::reconnectNow() {
+    if (state_ != State::Waiting)
+        return;
+    retryTimer_.stop();
+    failedAttempts_ = 0;
+    attempt();
+}
+
+void ConnectionManager::attempt() {
+    setState(State::Connecting);
+    call(lantry::DispId::Login,
+         {toWire(account_.name), toWire(account_.password), account_.host, int(account_.port)});
+}
+
+void ConnectionManager::scheduleRetry(const QString& why) {
+    lastProblem_ = why;
+    const int pause =
+        std::min(kLongestPauseSeconds, kFirstPauseSeconds << std::min(failedAttempts_, 6));
+    ++failedAttempts_;
+    pauseSeconds_ = pause;
+    retryTimer_.start(pause * 1000);
+    setState(State::Waiting);
+}
+
+void ConnectionManager::setState(State state) {
+    if (state == state_)
+        return;
+    state_ = state;
+    emit stateChanged(state);
+}
+
+QString ConnectionManager::statusText() const {
+    switch (state_) {
+        case State::SignedOff:
+            return tr("Signed off");
+        case State::Connecting:
+            return wasSignedOn_ ? tr("Reconnecting to %1 ...").arg(account_.host)
+                                : tr("Signing on to %1 ...").arg(account_.host);
+        case State::SignedOn:
+            return tr("Signed on as %1").arg(formattedName_);
+        case State::Waiting:
+            return tr("Connection lost: %1. Trying again in %2 s.")
+                .arg(lastProblem_)
+                .arg(secondsToNextAttempt());
+    }
+    return {};
+}
+
+int ConnectionManager::secondsToNextAttempt() const {
+    if (state_ != State::Waiting || !retryTimer_.isActive())
+        return 0;
+    return (retryTimer_.remainingTime() + 999) / 1000;
+}
+
+lantry::DispatchResult ConnectionManager::call(lantry::DispatchId id, const QVariantList& args) {
+    lantry::DispatchResult result = control_->call(id, args);
+    if (!result.ok())
+        emit problem(result.description);
+    return result;
+}
+
+int ConnectionManager::sendIm(const QString& wireName, const QString& text, bool autoResponse) {
+    const auto parts =
+        splitForSending(text, qsizetype(lantry::Ondrel::kMaxCommandPayload) - imOverhead(wireName));
+    for (const QByteArray& part : parts)
+        call(lantry::DispId::SendIM, {wireName, part, autoResponse});
+    return int(parts.size());
+}
+
+int ConnectionManager::sendChat(int chatId, const QString& text) {
+    const auto parts =
+        splitForSending(text, qsizetype(lantry::Ondrel::kMaxCommandPayload) - chatOverhead(chatId));
+    for (const QByteArray& part : parts)
+        call(lantry::DispId::SendChat, {QString(), part, chatId});
+    return int(parts.size());
+}
+
+void ConnectionManager::onEvent(int eventNumber, QVariantList& args) {
+    emit controlEvent(eventNumber, args);
+    using lantry::EventNumber;
+    switch (static_cast<EventNumber>(eventNumber)) {
+        case EventNumber::ScreennameFormat:
+            formattedName_ = fromWire(args.value(0).toString());
+            break;
+        case EventNumber::LoggedIn:
+            if (formattedName_.isEmpty())
+                formattedName_ = fromWire(args.value(0).toString());
+            wasSignedOn_ = true;
+            failedAttempts_ = 0;
+            setState(State::SignedOn);
+            emit signedOn();
+            break;
+        case EventNumber::Error: {
+            const int code = args.value(0).toInt();
+            const QString sentence = fromWire(args.value(1).toString());
+            if (state_ != State::Connecting) {
+                emit problem(sentence);
+            } else if (wasSignedOn_ && isPassingRefusal(code)) {
+                scheduleRetry(sentence);
+            } else {
+                // The server closes after a refusal; that close must not count as a loss.
+                setState(State::SignedOff);
+                wasSignedOn_ = false;
+                emit signOnFailed(sentence);
+            }
+            break;
+        }
+        case EventNumber::WinsockError: {
+            const QString sentence = fromWire(args.value(0).toString());
+            if (state_ == State::SignedOn) {
+                scheduleRetry(sentence);
+                emit connectionLost(sentence);
+            } else if (state_ == State::Connecting && wasSignedOn_) {
+                scheduleRetry(sentence);
+            } else if (state_ == State::Connecting) {
+                setState(State::SignedOff);
+                emit signOnFailed(tr("Cannot reach %1:%2: %3")
+                                      .arg(account_.host)
+                                      .arg(account_.port)
+                                      .arg(sentence));
+            }
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+}  // namespace messenger

@@ -1,0 +1,105 @@
+// One account's connection, through one Ondrel control reached only by the component layer:
+// signs on, hands every event of the control on (controlEvent), and keeps the session alive:
+// a connection that was signed on and is lost is made again after growing pauses (1, 2, 4 ...
+// up to 60 seconds), or at once by reconnectNow.
+//
+// States: SignedOff -> Connecting -> SignedOn; a lost connection goes to Waiting, and the pause
+// ends in Connecting again. A refusal while connecting (bad password, an unreachable server on
+// the first attempt) goes back to SignedOff and says why through signOnFailed; a refusal on a
+// reconnection that a later attempt may overcome (the server is busy or unreachable) waits
+// again instead.
+//
+// Threading: the GUI thread. controlEvent is emitted from inside the control's event, before
+// this object acts on the event itself, so a slot sees the connection's old state. Slots may
+// call the control; they must not destroy this object (use deleteLater).
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <QVariantList>
+
+#include "ondrel/component.h"
+
+namespace messenger {
+
+struct Account {
+    QString host;
+    quint16 port = 5190;
+    QString name;  // as typed
+    QString password;
+};
+
+// "HOST[:PORT]" read into host and port; false, with `error` in words, when it is unusable.
+bool parseServer(const QString& text, QString& host, quint16& port, QString& error);
+
+class ConnectionManager : public QObject {
+    Q_OBJECT
+public:
+    enum class State { SignedOff, Connecting, SignedOn, Waiting };
+    static constexpr int kFirstPauseSeconds = 1;
+    static constexpr int kLongestPauseSeconds = 60;
+
+    // Creates a control by its programmatic identifier; when it is not registered (or the
+    // record names a library that is gone) registers the libondrel this program is linked
+    // with and tries once more. Null, with `error`, when that fails too.
+    static lantry::ControlObject* createControl(QString* error);
+
+    // Takes ownership of `control` (not null); its face stays hidden.
+    explicit ConnectionManager(lantry::ControlObject* control, QObject* parent = nullptr);
+    ~ConnectionManager() override;
+
+    void signOn(const Account& account);
+    // Signs off (LoggedOut is raised) and stops any reconnection.
+    void signOff();
+    // While waiting to reconnect: try now, and start the pauses over.
+    void reconnectNow();
+
+    State state() const { return state_; }
+    // The state in words, for a status line.
+    QString statusText() const;
+    // Seconds until the next attempt while waiting; 0 otherwise.
+    int secondsToNextAttempt() const;
+    // The length of the pause now running (or that ran last), in seconds.
+    int pauseSeconds() const { return pauseSeconds_; }
+    const Account& account() const { return account_; }
+    // The screen name as the server formats it, once signed on.
+    QString formattedName() const { return formattedName_; }
+
+    // Calls a member by dispatch identifier. A failure of the call itself is reported through
+    // problem and returned.
+    lantry::DispatchResult call(lantry::DispatchId id, const QVariantList& args = {});
+    // Sends text in as many parts as the command limit needs. Returns the number of parts.
+    int sendIm(const QString& wireName, const QString& text, bool autoResponse = false);
+    int sendChat(int chatId, const QString& text);
+
+signals:
+    void controlEvent(int eventNumber, const QVariantList& args);
+    void stateChanged(State state);
+    void signedOn();
+    // The sign-on did not succeed and will not be tried again; `why` in words.
+    void signOnFailed(const QString& why);
+    // A signed-on connection was lost; reconnection is under way.
+    void connectionLost(const QString& why);
+    // A server error or a failed call while signed on, in words.
+    void problem(const QString& why);
+
+private:
+    void onEvent(int eventNumber, QVariantList& args);
+    void attempt();
+    void scheduleRetry(const QString& why);
+    void setState(State state);
+
+    lantry::ControlObject* control_;
+    Account account_;
+    State state_ = State::SignedOff;
+    QString formattedName_;
+    QString lastProblem_;
+    // Whether this sign-on has succeeded once: only then is a lost connection made again.
+    bool wasSignedOn_ = false;
+    int failedAttempts_ = 0;
+    int pauseSeconds_ = 0;
+    QTimer retryTimer_;
+};
+
+}  // namespace messenger

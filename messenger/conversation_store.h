@@ -1,0 +1,97 @@
+// The conversations of one session: instant-message conversations, one per person, and chat
+// rooms, one per room name. Each keeps its lines (rendered once, safely), its unread count, and
+// for rooms the chat ID and the member list. Fed by the control's events through handleEvent
+// and by what this client sends; windows only show and edit what it holds. Works without any
+// window.
+#pragma once
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QStringList>
+#include <QVariantList>
+
+#include <memory>
+#include <vector>
+
+namespace messenger {
+
+struct ChatLine {
+    enum class Kind { Incoming, Outgoing, AutoReply, Notice };
+    Kind kind = Kind::Notice;
+    QDateTime time;
+    QString sender;  // decoded, shown as it is; empty for notices
+    QString html;    // the text, rendered by renderMarkup (or written by us for notices)
+};
+
+struct Conversation {
+    enum class Type { Im, Room };
+    Type type = Type::Im;
+    QString key;            // see ConversationStore::imKey / roomKey
+    QString wireName;       // the person's screen name or the room's name, as the wire gives it
+    QString title;          // the same, decoded
+    QList<ChatLine> lines;  // the latest kMaxLines
+    qint64 linesAdded = 0;  // every line ever added, those dropped from `lines` included
+    int unread = 0;
+    // Rooms: the chat ID while joined (0 when not), and the members, wire form, in order.
+    int chatId = 0;
+    QStringList members;
+    // Instant messages: the other person's typing status (0 none, 1 paused, 2 typing).
+    int typing = 0;
+};
+
+class ConversationStore : public QObject {
+    Q_OBJECT
+public:
+    // Lines kept per conversation; older ones go.
+    static constexpr int kMaxLines = 2000;
+
+    explicit ConversationStore(QObject* parent = nullptr);
+    ~ConversationStore() override;
+
+    // This user's own screen name (wire form): room lines from it are marked as sent.
+    void setOwnName(const QString& wireName) { ownName_ = wireName; }
+
+    static QString imKey(const QString& wireName);
+    static QString roomKey(const QString& wireRoomName);
+
+    // Reacts to InstantMessage, TypingStatus, JoinedChat, ChatMessage, ChatUserUpdate and
+    // LeftChat. InstantMessage and JoinedChat create their conversation.
+    void handleEvent(int eventNumber, const QVariantList& args);
+    // The connection is gone: every room is left (its window stays, with a notice).
+    void leaveAllRooms(const QString& why);
+
+    Conversation* find(const QString& key);
+    Conversation* roomById(int chatId);
+    // The conversation with a person, created when there is none.
+    Conversation& im(const QString& wireName);
+    // The room of that name, created (not joined) when there is none.
+    Conversation& room(const QString& wireRoomName);
+    QStringList keys() const;
+
+    // Adds a line; an incoming line counts as unread until markRead.
+    void addLine(const QString& key, ChatLine line);
+    void addNotice(const QString& key, const QString& text);
+    void markRead(const QString& key);
+    int unreadTotal() const;
+
+signals:
+    // A conversation came into being (a window may want to open for it).
+    void conversationAdded(const QString& key);
+    void lineAdded(const QString& key);
+    void membersChanged(const QString& key);
+    void typingChanged(const QString& key);
+    // Joined or left: chatId changed.
+    void roomStateChanged(const QString& key);
+    void unreadChanged(int total);
+
+private:
+    Conversation& ensure(Conversation::Type type, const QString& key, const QString& wireName);
+
+    std::vector<std::unique_ptr<Conversation>> conversations_;
+    QHash<QString, Conversation*> byKey_;
+    QString ownName_;
+};
+
+}  // namespace messenger

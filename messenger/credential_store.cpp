@@ -1,0 +1,97 @@
+#include "credential_store.h"
+
+#include <qt6keychain/keychain.h>
+
+namespace messenger {
+
+namespace {
+
+const QString kService = QStringLiteral("Ondrel Messenger");
+
+QString sentenceFor(QKeychain::Job* job) {
+    switch (job->error()) {
+        case QKeychain::NoBackendAvailable:
+            return QObject::tr(
+                "No secret service (such as GNOME Keyring or KWallet) is "
+                "running, so the password was not stored; you will be asked "
+                "for it.");
+        case QKeychain::AccessDenied:
+        case QKeychain::AccessDeniedByUser:
+            return QObject::tr(
+                "The secret service refused access, so the password was not "
+                "stored.");
+        default:
+            return QObject::tr(
+                       "The secret service could not keep the password (%1); it was "
+                       "not stored.")
+                .arg(job->errorString());
+    }
+}
+
+}  // namespace
+
+CredentialStore::CredentialStore(QSettings* settings, QObject* parent)
+    : QObject(parent), settings_(settings) {
+}
+
+QString CredentialStore::keyFor(const QString& server, const QString& name) {
+    return name.toLower().remove(u' ') + u'@' + server.trimmed().toLower();
+}
+
+RememberedAccount CredentialStore::remembered() const {
+    RememberedAccount a;
+    a.remember = settings_->value(QStringLiteral("account/remember"), false).toBool();
+    a.server = settings_->value(QStringLiteral("account/server")).toString();
+    a.name = settings_->value(QStringLiteral("account/name")).toString();
+    return a;
+}
+
+void CredentialStore::remember(const QString& server, const QString& name,
+                               const QString& password) {
+    settings_->setValue(QStringLiteral("account/remember"), true);
+    settings_->setValue(QStringLiteral("account/server"), server);
+    settings_->setValue(QStringLiteral("account/name"), name);
+    settings_->sync();
+    auto* job = new QKeychain::WritePasswordJob(kService, this);
+    // Without a secret service the job must fail, not fall back to a plain file.
+    job->setInsecureFallback(false);
+    job->setAutoDelete(true);
+    job->setKey(keyFor(server, name));
+    job->setTextData(password);
+    connect(job, &QKeychain::Job::finished, this, [this](QKeychain::Job* done) {
+        if (done->error() == QKeychain::NoError)
+            emit stored();
+        else
+            emit problem(sentenceFor(done));
+    });
+    job->start();
+}
+
+void CredentialStore::forget() {
+    const RememberedAccount a = remembered();
+    settings_->remove(QStringLiteral("account"));
+    settings_->sync();
+    if (a.name.isEmpty())
+        return;
+    auto* job = new QKeychain::DeletePasswordJob(kService, this);
+    job->setInsecureFallback(false);
+    job->setAutoDelete(true);
+    job->setKey(keyFor(a.server, a.name));
+    job->start();
+}
+
+void CredentialStore::readPassword(const QString& server, const QString& name) {
+    auto* job = new QKeychain::ReadPasswordJob(kService, this);
+    job->setInsecureFallback(false);
+    job->setAutoDelete(true);
+    job->setKey(keyFor(server, name));
+    connect(job, &QKeychain::Job::finished, this, [this](QKeychain::Job* done) {
+        const auto* read = static_cast<QKeychain::ReadPasswordJob*>(done);
+        if (done->error() != QKeychain::NoError && done->error() != QKeychain::EntryNotFound)
+            emit problem(sentenceFor(done));
+        emit passwordRead(done->error() == QKeychain::NoError ? read->textData() : QString());
+    });
+    job->start();
+}
+
+}  // namespace messenger

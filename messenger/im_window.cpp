@@ -1,0 +1,117 @@
+#include "im_window.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "conversation_store.h"
+#include "message_view.h"
+
+namespace messenger {
+
+ImWindow::ImWindow(ConversationStore* store, const QString& key, QWidget* parent)
+    : QWidget(parent, Qt::Window), store_(store), key_(key) {
+    const Conversation* c = store_->find(key_);
+    setObjectName(QStringLiteral("imWindow"));
+    setWindowTitle(tr("%1 - Instant Message").arg(c ? c->title : key_));
+    view_ = new MessageView(this);
+    view_->setObjectName(QStringLiteral("transcript"));
+    typing_ = new QLabel(this);
+    typing_->setObjectName(QStringLiteral("typing"));
+    input_ = new QLineEdit(this);
+    input_->setObjectName(QStringLiteral("input"));
+    input_->setPlaceholderText(tr("Type a message and press Enter"));
+    auto* sendButton = new QPushButton(tr("&Send"), this);
+    auto* infoButton = new QPushButton(tr("&Info"), this);
+    infoButton->setToolTip(tr("Show this person's profile"));
+
+    auto* row = new QHBoxLayout;
+    row->addWidget(input_, 1);
+    row->addWidget(sendButton);
+    row->addWidget(infoButton);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(view_, 1);
+    layout->addWidget(typing_);
+    layout->addLayout(row);
+    resize(460, 360);
+
+    auto* close = new QAction(this);
+    close->setShortcuts({QKeySequence::Close, QKeySequence(Qt::Key_Escape)});
+    connect(close, &QAction::triggered, this, &QWidget::close);
+    addAction(close);
+
+    connect(input_, &QLineEdit::returnPressed, this, &ImWindow::send);
+    connect(sendButton, &QPushButton::clicked, this, &ImWindow::send);
+    connect(infoButton, &QPushButton::clicked, this, &ImWindow::profileRequested);
+    connect(input_, &QLineEdit::textEdited, this, [this](const QString& text) {
+        if (text.isEmpty()) {
+            pauseTimer_.stop();
+            setOwnTyping(0);
+            return;
+        }
+        setOwnTyping(2);
+        pauseTimer_.start(kTypingPauseSeconds * 1000);
+    });
+    pauseTimer_.setSingleShot(true);
+    connect(&pauseTimer_, &QTimer::timeout, this, [this] { setOwnTyping(1); });
+    connect(store_, &ConversationStore::lineAdded, this, [this](const QString& k) {
+        if (k == key_)
+            appendNewLines();
+    });
+    connect(store_, &ConversationStore::typingChanged, this, [this](const QString& k) {
+        if (k == key_)
+            showTyping();
+    });
+    appendNewLines();
+    showTyping();
+    input_->setFocus();
+}
+
+bool ImWindow::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::Show)
+        store_->markRead(key_);
+    return QWidget::event(event);
+}
+
+void ImWindow::appendNewLines() {
+    const Conversation* c = store_->find(key_);
+    if (!c)
+        return;
+    const qint64 fresh = std::min<qint64>(c->linesAdded - shownLines_, c->lines.size());
+    for (qsizetype i = c->lines.size() - fresh; i < c->lines.size(); ++i)
+        view_->appendLine(c->lines[i]);
+    shownLines_ = c->linesAdded;
+    if (isActiveWindow())
+        store_->markRead(key_);
+}
+
+void ImWindow::showTyping() {
+    const Conversation* c = store_->find(key_);
+    const int state = c ? c->typing : 0;
+    typing_->setText(state == 2   ? tr("%1 is typing ...").arg(c->title)
+                     : state == 1 ? tr("%1 stopped typing.").arg(c->title)
+                                  : QString());
+}
+
+void ImWindow::send() {
+    const QString text = input_->text();
+    if (text.trimmed().isEmpty())
+        return;
+    pauseTimer_.stop();
+    ownTyping_ = 0;
+    input_->clear();
+    emit sendRequested(text);
+}
+
+void ImWindow::setOwnTyping(int state) {
+    if (state == ownTyping_)
+        return;
+    ownTyping_ = state;
+    emit typingStateChanged(state);
+}
+
+}  // namespace messenger

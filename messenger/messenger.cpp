@@ -1,0 +1,557 @@
+#include "messenger.h"
+
+#include <QApplication>
+#include <QEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QRegularExpression>
+#include <QStatusBar>
+#include <QTextDocumentFragment>
+
+#include "away_dialog.h"
+#include "buddy_list_window.h"
+#include "chat_room_window.h"
+#include "im_window.h"
+#include "ondrel/events.h"
+#include "profile_editor.h"
+#include "profile_viewer.h"
+#include "safe_markup.h"
+#include "settings_dialog.h"
+#include "sign_on_window.h"
+#include "text_codec.h"
+#include "tray_icon.h"
+#include "window_geometry.h"
+
+namespace messenger {
+
+namespace {
+
+namespace DispId = lantry::DispId;
+using lantry::EventNumber;
+
+// What a person typed, as the one-character-per-byte text the control takes and gives.
+QString wireFrom(const QString& typed) {
+    return QString::fromLatin1(toWire(typed));
+}
+
+// How long a status note stays in the buddy list's status bar.
+constexpr int kNoteMilliseconds = 15000;
+
+}  // namespace
+
+Messenger::Messenger(lantry::ControlObject* control, QSettings* settings, QObject* parent)
+    : QObject(parent),
+      settings_(settings),
+      connection_(new ConnectionManager(control, this)),
+      credentials_(settings) {
+    signOnWindow_ = new SignOnWindow;
+    rememberGeometry(signOnWindow_, settings_, QStringLiteral("signOn"));
+    buddyListWindow_ = new BuddyListWindow(&buddies_);
+    rememberGeometry(buddyListWindow_, settings_, QStringLiteral("buddyList"));
+    buddyListWindow_->setBlockedCheck([this](const QString& name) { return isBlocked(name); });
+
+    trayMenu_ = new QMenu;
+    trayMenu_->addAction(tr("Show Buddy List"), this, [this] {
+        QWidget* w = connection_->state() == ConnectionManager::State::SignedOff
+                         ? static_cast<QWidget*>(signOnWindow_)
+                         : buddyListWindow_;
+        w->show();
+        w->raise();
+        w->activateWindow();
+    });
+    trayMenu_->addAction(tr("Quit"), this, &Messenger::quitRequested);
+    tray_ = new TrayIcon(trayMenu_, this);
+    connect(tray_, &TrayIcon::activated, this, [this] { trayMenu_->actions().first()->trigger(); });
+    connect(&conversations_, &ConversationStore::unreadChanged, tray_, &TrayIcon::setUnread);
+
+    connect(connection_, &ConnectionManager::controlEvent, this, &Messenger::onControlEvent);
+    connect(connection_, &ConnectionManager::stateChanged, this, &Messenger::showConnectionState);
+    connect(connection_, &ConnectionManager::signOnFailed, this, [this](const QString& why) {
+        buddyListWindow_->hide();
+        signOnWindow_->setBusy(false);
+        signOnWindow_->setStatus(why, true);
+        signOnWindow_->show();
+    });
+    connect(connection_, &ConnectionManager::connectionLost, this, [this](const QString& why) {
+        buddies_.setEveryoneOffline();
+        roomsToRejoin_.clear();
+        for (const QString& key : conversations_.keys()) {
+            const Conversation* c = conversations_.find(key);
+            if (c->type == Conversation::Type::Room && c->chatId != 0)
+                roomsToRejoin_.append(c->wireName);
+        }
+        conversations_.leaveAllRooms(tr("Connection lost: %1").arg(why));
+    });
+    connect(connection_, &ConnectionManager::problem, this, &Messenger::showProblem);
+    connect(&credentials_, &CredentialStore::problem, this, &Messenger::showProblem);
+    connect(&credentials_, &CredentialStore::passwordRead, this, [this](const QString& password) {
+        if (!password.isEmpty())
+            signOnWindow_->setPassword(password);
+    });
+    connect(&conversations_, &ConversationStore::conversationAdded, this,
+            [this](const QString& key) {
+                const Conversation* c = conversations_.find(key);
+                if (c && c->type == Conversation::Type::Room)
+                    openRoom(key);
+            });
+    connectWindows();
+
+    countdown_.setInterval(1000);
+    connect(&countdown_, &QTimer::timeout, this, &Messenger::showConnectionState);
+    idleTimer_.setInterval(30 * 1000);
+    connect(&idleTimer_, &QTimer::timeout, this, &Messenger::checkIdle);
+    idleTimer_.start();
+    sinceInput_.start();
+    qApp->installEventFilter(this);
+}
+
+Messenger::~Messenger() {
+    for (const auto& w : std::as_const(imWindows_))
+        delete w.data();
+    for (const auto& w : std::as_const(roomWindows_))
+        delete w.data();
+    // The connection goes first, so no event reaches a window being destroyed.
+    delete connection_;
+    delete lastProfileViewer_.data();
+    delete buddyListWindow_;
+    delete signOnWindow_;
+    delete trayMenu_;
+}
+
+void Messenger::start(const QString& server) {
+    const RememberedAccount remembered = credentials_.remembered();
+    signOnWindow_->setRemember(remembered.remember);
+    if (!remembered.server.isEmpty())
+        signOnWindow_->setServer(remembered.server);
+    if (!server.isEmpty())
+        signOnWindow_->setServer(server);
+    signOnWindow_->setScreenName(remembered.name);
+    if (remembered.remember && !remembered.name.isEmpty())
+        credentials_.readPassword(remembered.server, remembered.name);
+    signOnWindow_->show();
+}
+
+void Messenger::connectWindows() {
+    connect(signOnWindow_, &SignOnWindow::signOnRequested, this,
+            [this](const QString& host, quint16 port, const QString& name, const QString& password,
+                   bool remember) {
+                const QString server = QStringLiteral("%1:%2").arg(host).arg(port);
+                if (remember)
+                    credentials_.remember(server, name, password);
+                else if (credentials_.remembered().remember)
+                    credentials_.forget();
+                signOnWindow_->setBusy(true);
+                connection_->signOn(Account{host, port, name, password});
+            });
+    connect(signOnWindow_, &SignOnWindow::cancelRequested, this, [this] {
+        connection_->signOff();
+        signOnWindow_->setBusy(false);
+        signOnWindow_->setStatus(tr("Sign-on cancelled."));
+    });
+
+    BuddyListWindow* w = buddyListWindow_;
+    connect(w, &BuddyListWindow::imRequested, this, [this](const QString& name) { openIm(name); });
+    connect(w, &BuddyListWindow::imToNameRequested, this,
+            [this](const QString& typed) { openIm(wireFrom(typed)); });
+    connect(w, &BuddyListWindow::profileRequested, this, &Messenger::requestProfile);
+    connect(w, &BuddyListWindow::addBuddyRequested, this,
+            [this](const QString& group, const QString& name) {
+                if (!requireSignedOn())
+                    return;
+                connection_->call(DispId::AddBuddy, {wireFrom(group), wireFrom(name)});
+                buddies_.addBuddy(wireFrom(group), wireFrom(name));
+            });
+    connect(w, &BuddyListWindow::addGroupRequested, this, [this](const QString& group) {
+        if (!requireSignedOn())
+            return;
+        connection_->call(DispId::AddGroup, {wireFrom(group)});
+        buddies_.addGroup(wireFrom(group));
+    });
+    connect(w, &BuddyListWindow::removeBuddyRequested, this,
+            [this](const QString& group, const QString& name) {
+                if (!requireSignedOn())
+                    return;
+                connection_->call(DispId::RemoveBuddy, {group, name});
+                buddies_.removeBuddy(group, name);
+            });
+    connect(w, &BuddyListWindow::removeGroupRequested, this, [this](const QString& group) {
+        if (!requireSignedOn())
+            return;
+        connection_->call(DispId::RemoveGroup, {group});
+        buddies_.removeGroup(group);
+    });
+    connect(w, &BuddyListWindow::blockRequested, this, &Messenger::block);
+    connect(w, &BuddyListWindow::unblockRequested, this, &Messenger::unblock);
+    connect(w, &BuddyListWindow::joinRoomRequested, this,
+            [this](const QString& typed) { joinRoom(wireFrom(typed)); });
+    connect(w, &BuddyListWindow::awayRequested, this, &Messenger::editAway);
+    connect(w, &BuddyListWindow::backRequested, this, [this] { setAwayMessage({}); });
+    connect(w, &BuddyListWindow::profileEditRequested, this, &Messenger::editProfile);
+    connect(w, &BuddyListWindow::settingsRequested, this, &Messenger::editSettings);
+    connect(w, &BuddyListWindow::reconnectRequested, connection_, &ConnectionManager::reconnectNow);
+    connect(w, &BuddyListWindow::signOffRequested, this, [this] {
+        connection_->signOff();
+        buddyListWindow_->hide();
+        signOnWindow_->setBusy(false);
+        signOnWindow_->setStatus(tr("Signed off."));
+        signOnWindow_->show();
+    });
+    connect(w, &BuddyListWindow::quitRequested, this, &Messenger::quitRequested);
+}
+
+ImWindow* Messenger::imWindow(const QString& key) const {
+    return imWindows_.value(key);
+}
+
+ChatRoomWindow* Messenger::roomWindow(const QString& key) const {
+    return roomWindows_.value(key);
+}
+
+ProfileViewer* Messenger::lastProfileViewer() const {
+    return lastProfileViewer_;
+}
+
+bool Messenger::isBlocked(const QString& wireName) const {
+    return std::any_of(blocked_.begin(), blocked_.end(), [&](const QString& b) {
+        return normalizedName(b) == normalizedName(wireName);
+    });
+}
+
+bool Messenger::requireSignedOn() {
+    if (connection_->state() == ConnectionManager::State::SignedOn)
+        return true;
+    showProblem(tr("You are not signed on: %1.").arg(connection_->statusText()));
+    return false;
+}
+
+void Messenger::showProblem(const QString& why) {
+    buddyListWindow_->statusBar()->showMessage(why, kNoteMilliseconds);
+}
+
+void Messenger::showConnectionState() {
+    using State = ConnectionManager::State;
+    const State state = connection_->state();
+    if (state == State::Waiting)
+        countdown_.start();
+    else
+        countdown_.stop();
+    buddyListWindow_->setConnectionStatus(connection_->statusText(), state == State::Waiting);
+    if (state == State::Connecting && !buddyListWindow_->isVisible())
+        signOnWindow_->setStatus(connection_->statusText());
+}
+
+void Messenger::onControlEvent(int eventNumber, const QVariantList& args) {
+    buddies_.handleEvent(eventNumber, args);
+    conversations_.handleEvent(eventNumber, args);
+    const auto text = [&](int i) { return args.value(i).toString(); };
+    switch (static_cast<EventNumber>(eventNumber)) {
+        case EventNumber::LoggedIn:
+            onSignedOn(args);
+            break;
+        case EventNumber::InstantMessage:
+            openIm(text(0), false);
+            answerWhileAway(text(0), args.value(2).toBool());
+            break;
+        case EventNumber::ChatInvite:
+            askAboutInvitation(args);
+            break;
+        case EventNumber::BuddyBlocked:
+            if (!isBlocked(text(0)))
+                blocked_.append(text(0));
+            break;
+        case EventNumber::BuddyUnblocked:
+            blocked_.removeIf(
+                [&](const QString& b) { return normalizedName(b) == normalizedName(text(0)); });
+            break;
+        case EventNumber::UserProfile:
+            while (!pendingProfiles_.isEmpty()) {
+                QPointer<ProfileViewer> viewer = pendingProfiles_.dequeue();
+                if (viewer) {
+                    viewer->fetch(fromWire(text(0)), connection_->account().host,
+                                  connection_->account().port);
+                    break;
+                }
+            }
+            break;
+        case EventNumber::Error:
+            // A profile asked for of someone the server cannot show ends in an error.
+            for (const auto& viewer : std::as_const(pendingProfiles_)) {
+                if (viewer &&
+                    normalizedName(text(1)).contains(viewer->property("who").toString())) {
+                    viewer->fail(fromWire(text(1)));
+                    pendingProfiles_.removeOne(viewer);
+                    break;
+                }
+            }
+            break;
+        case EventNumber::Warned: {
+            const QString from = fromWire(text(1));
+            showProblem(
+                from.isEmpty()
+                    ? tr("You were warned anonymously; your warning level is %1%.").arg(text(0))
+                    : tr("%1 warned you; your warning level is %2%.").arg(from, text(0)));
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+void Messenger::onSignedOn(const QVariantList& loggedIn) {
+    conversations_.setOwnName(loggedIn.value(0).toString());
+    blocked_ = loggedIn.value(2).toStringList();
+    privacyMode_ = loggedIn.value(6).toInt();
+    if (privacyMode_ < SettingsDialog::AllowEveryone ||
+        privacyMode_ > SettingsDialog::AllowBuddyList)
+        privacyMode_ = SettingsDialog::AllowEveryone;
+    const QString profile = settings_->value(QStringLiteral("profile/text")).toString();
+    if (!profile.isEmpty())
+        connection_->call(DispId::SetProfile, {toWire(profile)});
+    if (!awayMessage_.isEmpty())
+        connection_->call(DispId::SetAwayMessage, {toWire(awayMessage_)});
+    idleReported_ = false;
+    const QStringList rooms = std::exchange(roomsToRejoin_, {});
+    for (const QString& room : rooms)
+        connection_->call(DispId::JoinChat, {room, kRoomExchange});
+
+    signOnWindow_->setBusy(false);
+    signOnWindow_->setStatus(QString());
+    signOnWindow_->hide();
+    buddyListWindow_->show();
+    buddyListWindow_->raise();
+    buddyListWindow_->activateWindow();
+}
+
+ImWindow* Messenger::openIm(const QString& wireName, bool activate) {
+    const QString key = ConversationStore::imKey(wireName);
+    ImWindow* window = imWindows_.value(key);
+    if (!window) {
+        conversations_.im(wireName);
+        window = new ImWindow(&conversations_, key);
+        rememberGeometry(window, settings_, QStringLiteral("im"));
+        imWindows_.insert(key, window);
+        connect(window, &ImWindow::sendRequested, this,
+                [this, wireName](const QString& text) { sendIm(wireName, text); });
+        connect(window, &ImWindow::typingStateChanged, this,
+                [this, wireName](int state) { sendTyping(wireName, state); });
+        connect(window, &ImWindow::profileRequested, this,
+                [this, wireName] { requestProfile(wireName); });
+    }
+    if (activate || !window->isVisible()) {
+        window->show();
+        if (activate) {
+            window->raise();
+            window->activateWindow();
+        }
+    }
+    return window;
+}
+
+void Messenger::sendIm(const QString& wireName, const QString& text) {
+    const QString key = ConversationStore::imKey(wireName);
+    if (connection_->state() != ConnectionManager::State::SignedOn) {
+        conversations_.addNotice(
+            key, tr("Not sent (you are not signed on): %1").arg(text.toHtmlEscaped()));
+        return;
+    }
+    const int parts = connection_->sendIm(wireName, text);
+    conversations_.addLine(key, ChatLine{ChatLine::Kind::Outgoing, QDateTime::currentDateTime(),
+                                         connection_->formattedName(), renderMarkup(text)});
+    if (parts > 1)
+        conversations_.addNotice(key, tr("Sent in %1 parts (the message was long).").arg(parts));
+}
+
+void Messenger::sendTyping(const QString& wireName, int state) {
+    // The control has no member for typing notices; SendPacket carries the command. Only names
+    // that need no quoting go, so the line cannot be bent.
+    static const QRegularExpression plain(QStringLiteral("^[a-z0-9@._-]{1,64}$"));
+    const QString name = normalizedName(wireName);
+    if (connection_->state() != ConnectionManager::State::SignedOn || !plain.match(name).hasMatch())
+        return;
+    connection_->call(DispId::SendPacket,
+                      {2, QStringLiteral("toc2_client_event %1 %2").arg(name).arg(state)});
+}
+
+void Messenger::answerWhileAway(const QString& wireName, bool wasAutomatic) {
+    if (awayMessage_.isEmpty() || wasAutomatic)
+        return;
+    QElapsedTimer& last = lastAutoReply_[normalizedName(wireName)];
+    if (last.isValid() && last.elapsed() < qint64(kAutoReplyMinutes) * 60 * 1000)
+        return;
+    last.start();
+    connection_->sendIm(wireName, awayMessage_, true);
+    conversations_.addLine(ConversationStore::imKey(wireName),
+                           ChatLine{ChatLine::Kind::AutoReply, QDateTime::currentDateTime(),
+                                    connection_->formattedName(), renderMarkup(awayMessage_)});
+}
+
+void Messenger::askAboutInvitation(const QVariantList& args) {
+    const QString room = fromWire(args.value(0).toString());
+    const int chatId = args.value(1).toInt();
+    const QString from = fromWire(args.value(2).toString());
+    const QString message =
+        QTextDocumentFragment::fromHtml(renderMarkup(fromWire(args.value(3).toString())))
+            .toPlainText();
+    auto* box = new QMessageBox(
+        QMessageBox::Question, tr("Chat Invitation"),
+        tr("%1 invites you to the room %2:\n\n%3\n\nJoin the room?").arg(from, room, message),
+        QMessageBox::Yes | QMessageBox::No);
+    box->setObjectName(QStringLiteral("invitation"));
+    box->setTextFormat(Qt::PlainText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    connect(box, &QMessageBox::finished, this, [this, chatId](int answer) {
+        if (answer == QMessageBox::Yes && requireSignedOn())
+            connection_->call(DispId::AcceptChatInvite, {chatId});
+    });
+    box->open();
+}
+
+void Messenger::requestProfile(const QString& wireName) {
+    if (!requireSignedOn())
+        return;
+    auto* viewer = new ProfileViewer(fromWire(wireName));
+    viewer->setProperty("who", normalizedName(wireName));
+    rememberGeometry(viewer, settings_, QStringLiteral("profile"));
+    lastProfileViewer_ = viewer;
+    pendingProfiles_.enqueue(viewer);
+    viewer->show();
+    connection_->call(DispId::GetProfile, {wireName});
+}
+
+void Messenger::openRoom(const QString& key) {
+    ChatRoomWindow* window = roomWindows_.value(key);
+    if (!window) {
+        window = new ChatRoomWindow(&conversations_, key);
+        rememberGeometry(window, settings_, QStringLiteral("room"));
+        roomWindows_.insert(key, window);
+        const auto chatId = [this, key] {
+            const Conversation* c = conversations_.find(key);
+            return c ? c->chatId : 0;
+        };
+        connect(window, &ChatRoomWindow::sendRequested, this, [this, chatId](const QString& t) {
+            if (chatId() != 0 && requireSignedOn())
+                connection_->sendChat(chatId(), t);
+        });
+        connect(window, &ChatRoomWindow::inviteRequested, this,
+                [this, chatId](const QString& names, const QString& message) {
+                    if (chatId() == 0 || !requireSignedOn())
+                        return;
+                    for (const QString& name : names.split(u',', Qt::SkipEmptyParts)) {
+                        connection_->call(
+                            DispId::InviteUsers,
+                            {QString(), toWire(message), wireFrom(name.trimmed()), chatId()});
+                    }
+                });
+        connect(window, &ChatRoomWindow::leaveRequested, this, [this, chatId] {
+            if (chatId() != 0 && connection_->state() == ConnectionManager::State::SignedOn)
+                connection_->call(DispId::LeaveChat, {QString(), chatId()});
+        });
+        connect(window, &ChatRoomWindow::rejoinRequested, this, [this, key] {
+            if (const Conversation* c = conversations_.find(key))
+                joinRoom(c->wireName);
+        });
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void Messenger::joinRoom(const QString& wireRoomName) {
+    if (!requireSignedOn())
+        return;
+    connection_->call(DispId::JoinChat, {wireRoomName, kRoomExchange});
+}
+
+void Messenger::setAwayMessage(const QString& message) {
+    awayMessage_ = message;
+    lastAutoReply_.clear();
+    buddyListWindow_->setAway(!message.isEmpty());
+    if (connection_->state() == ConnectionManager::State::SignedOn)
+        connection_->call(DispId::SetAwayMessage, {toWire(message)});
+}
+
+void Messenger::setPrivacyMode(int mode) {
+    privacyMode_ = mode;
+    if (requireSignedOn())
+        connection_->call(DispId::SetPrivacy, {mode});
+}
+
+void Messenger::block(const QString& wireName) {
+    if (!requireSignedOn())
+        return;
+    connection_->call(DispId::BlockUser, {wireName});
+    if (!isBlocked(wireName))
+        blocked_.append(wireName);
+    if (privacyMode_ == SettingsDialog::AllowEveryone) {
+        // Under "everyone may contact me" the block list counts for nothing.
+        setPrivacyMode(SettingsDialog::BlockBlockList);
+        showProblem(
+            tr("Blocked %1. Privacy is now: %2.")
+                .arg(fromWire(wireName), SettingsDialog::describe(SettingsDialog::BlockBlockList)));
+    } else {
+        showProblem(tr("Blocked %1.").arg(fromWire(wireName)));
+    }
+}
+
+void Messenger::unblock(const QString& wireName) {
+    if (!requireSignedOn())
+        return;
+    connection_->call(DispId::UnblockUser, {wireName});
+    blocked_.removeIf(
+        [&](const QString& b) { return normalizedName(b) == normalizedName(wireName); });
+    showProblem(tr("Unblocked %1.").arg(fromWire(wireName)));
+}
+
+bool Messenger::eventFilter(QObject* watched, QEvent* event) {
+    switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseMove:
+        case QEvent::Wheel:
+            sinceInput_.restart();
+            if (idleReported_) {
+                idleReported_ = false;
+                if (connection_->state() == ConnectionManager::State::SignedOn)
+                    connection_->call(DispId::SetIdleTime, {0});
+            }
+            break;
+        default:
+            break;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void Messenger::checkIdle() {
+    if (idleReported_ || connection_->state() != ConnectionManager::State::SignedOn ||
+        sinceInput_.elapsed() < qint64(kIdleMinutes) * 60 * 1000)
+        return;
+    idleReported_ = true;
+    connection_->call(DispId::SetIdleTime, {int(sinceInput_.elapsed() / 60000)});
+}
+
+void Messenger::editAway() {
+    AwayDialog dialog(awayMessage_, buddyListWindow_);
+    if (dialog.exec() == QDialog::Accepted && !dialog.message().isEmpty())
+        setAwayMessage(dialog.message());
+}
+
+void Messenger::editProfile() {
+    ProfileEditor editor(settings_->value(QStringLiteral("profile/text")).toString(),
+                         buddyListWindow_);
+    if (editor.exec() != QDialog::Accepted)
+        return;
+    settings_->setValue(QStringLiteral("profile/text"), editor.profile());
+    if (requireSignedOn())
+        connection_->call(DispId::SetProfile, {toWire(editor.profile())});
+}
+
+void Messenger::editSettings() {
+    QStringList shown;
+    for (const QString& b : std::as_const(blocked_))
+        shown.append(fromWire(b));
+    SettingsDialog dialog(privacyMode_, shown, buddyListWindow_);
+    if (dialog.exec() == QDialog::Accepted && dialog.privacyMode() != privacyMode_)
+        setPrivacyMode(dialog.privacyMode());
+}
+
+}  // namespace messenger

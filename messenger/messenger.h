@@ -1,0 +1,131 @@
+// One messenger session: the connection, the models over it and the windows that show them.
+// It turns what the windows ask for into calls on the control (by dispatch identifier) and the
+// control's events (by number) into model changes and windows: an incoming message opens its
+// window, a joined room its room window, an invitation a question.
+//
+// Own presence: an away message (set, cleared, and sent as an automatic reply to the first
+// message of each person, again after kAutoReplyMinutes), idle reported after kIdleMinutes
+// without keyboard or mouse input, the profile (kept in the settings, sent at each sign-on).
+// After a lost connection comes back, the rooms that were open are joined again and the away
+// message is set again.
+//
+// Threading: the GUI thread. Settings (server, name, geometry, profile) live in the QSettings
+// given; the password only in the secret service (CredentialStore).
+#pragma once
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QQueue>
+#include <QSettings>
+#include <QStringList>
+#include <QTimer>
+
+#include "buddy_list_model.h"
+#include "connection_manager.h"
+#include "conversation_store.h"
+#include "credential_store.h"
+
+class QMenu;
+
+namespace messenger {
+
+class BuddyListWindow;
+class ChatRoomWindow;
+class ImWindow;
+class ProfileViewer;
+class SignOnWindow;
+class TrayIcon;
+
+class Messenger : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kIdleMinutes = 10;
+    static constexpr int kAutoReplyMinutes = 10;
+    // The exchange rooms are joined on (the usual one for user rooms).
+    static constexpr int kRoomExchange = 4;
+
+    // Takes ownership of `control` (not null). `settings` must outlive the messenger.
+    Messenger(lantry::ControlObject* control, QSettings* settings, QObject* parent = nullptr);
+    ~Messenger() override;
+
+    // Shows the sign-on window, filled from what was remembered; `server` (when not empty)
+    // replaces the remembered server.
+    void start(const QString& server = {});
+
+    ConnectionManager& connection() { return *connection_; }
+    BuddyListModel& buddies() { return buddies_; }
+    ConversationStore& conversations() { return conversations_; }
+    CredentialStore& credentials() { return credentials_; }
+    SignOnWindow* signOnWindow() const { return signOnWindow_; }
+    BuddyListWindow* buddyListWindow() const { return buddyListWindow_; }
+    // The window of a conversation (ConversationStore keys), or null.
+    ImWindow* imWindow(const QString& key) const;
+    ChatRoomWindow* roomWindow(const QString& key) const;
+    // The profile window opened last, or null.
+    ProfileViewer* lastProfileViewer() const;
+    TrayIcon* trayIcon() const { return tray_; }
+    int privacyMode() const { return privacyMode_; }
+    bool isBlocked(const QString& wireName) const;
+
+    // Opens (or raises) the conversation window with a person.
+    ImWindow* openIm(const QString& wireName, bool activate = true);
+    void setAwayMessage(const QString& message);
+    void setPrivacyMode(int mode);
+    void block(const QString& wireName);
+    void unblock(const QString& wireName);
+
+signals:
+    void quitRequested();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void connectWindows();
+    void onControlEvent(int eventNumber, const QVariantList& args);
+    void onSignedOn(const QVariantList& loggedIn);
+    void showConnectionState();
+    void sendIm(const QString& wireName, const QString& text);
+    void sendTyping(const QString& wireName, int state);
+    void answerWhileAway(const QString& wireName, bool wasAutomatic);
+    void askAboutInvitation(const QVariantList& args);
+    void requestProfile(const QString& wireName);
+    void openRoom(const QString& key);
+    void joinRoom(const QString& wireRoomName);
+    void checkIdle();
+    void editAway();
+    void editProfile();
+    void editSettings();
+    void showProblem(const QString& why);
+    bool requireSignedOn();
+
+    QSettings* settings_;
+    ConnectionManager* connection_;
+    BuddyListModel buddies_;
+    ConversationStore conversations_;
+    CredentialStore credentials_;
+
+    SignOnWindow* signOnWindow_ = nullptr;
+    BuddyListWindow* buddyListWindow_ = nullptr;
+    QHash<QString, QPointer<ImWindow>> imWindows_;
+    QHash<QString, QPointer<ChatRoomWindow>> roomWindows_;
+    QQueue<QPointer<ProfileViewer>> pendingProfiles_;
+    QPointer<ProfileViewer> lastProfileViewer_;
+    QMenu* trayMenu_ = nullptr;
+    TrayIcon* tray_ = nullptr;
+
+    int privacyMode_ = 1;
+    QStringList blocked_;  // wire form
+    QString awayMessage_;
+    QHash<QString, QElapsedTimer> lastAutoReply_;  // by normalised name
+    // Rooms open when the connection was lost, to join again (wire names).
+    QStringList roomsToRejoin_;
+    QElapsedTimer sinceInput_;
+    bool idleReported_ = false;
+    QTimer idleTimer_;
+    QTimer countdown_;  // refreshes the "trying again in N s" status
+};
+
+}  // namespace messenger

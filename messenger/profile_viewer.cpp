@@ -1,0 +1,99 @@
+#include "profile_viewer.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QVBoxLayout>
+
+#include "message_view.h"
+#include "safe_markup.h"
+#include "text_codec.h"
+
+namespace messenger {
+
+ProfileViewer::ProfileViewer(const QString& personShown, QWidget* parent)
+    : QWidget(parent, Qt::Window) {
+    setObjectName(QStringLiteral("profileViewer"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(tr("Profile of %1").arg(personShown));
+    status_ = new QLabel(tr("Asking the server ..."), this);
+    status_->setObjectName(QStringLiteral("status"));
+    status_->setTextFormat(Qt::PlainText);
+    status_->setWordWrap(true);
+    page_ = new MessageView(this);
+    page_->setObjectName(QStringLiteral("page"));
+    network_ = new QNetworkAccessManager(this);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(status_);
+    layout->addWidget(page_, 1);
+    resize(420, 320);
+    auto* close = new QAction(this);
+    close->setShortcuts({QKeySequence::Close, QKeySequence(Qt::Key_Escape)});
+    connect(close, &QAction::triggered, this, &QWidget::close);
+    addAction(close);
+}
+
+ProfileViewer::~ProfileViewer() {
+    if (reply_)
+        reply_->abort();
+}
+
+void ProfileViewer::fetch(const QString& address, const QString& serverHost, quint16 serverPort) {
+    QUrl base;
+    base.setScheme(QStringLiteral("http"));
+    base.setHost(serverHost);
+    base.setPort(serverPort);
+    base.setPath(QStringLiteral("/"));
+    const QUrl url = base.resolved(QUrl(address.trimmed()));
+    if (!isSafeLink(url.toString()) || url.scheme().startsWith(u'm')) {
+        status_->setText(tr("The server named an address that is not a web page: %1").arg(address));
+        emit finished();
+        return;
+    }
+    status_->setText(tr("Fetching %1 ...").arg(url.toString()));
+    QNetworkRequest request(url);
+    request.setTransferTimeout(kTimeoutSeconds * 1000);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    reply_ = network_->get(request);
+    connect(reply_, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64) {
+        if (received > kMaxBytes && reply_) {
+            tooBig_ = true;
+            reply_->abort();
+        }
+    });
+    QNetworkReply* reply = reply_;
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { done(reply); });
+}
+
+void ProfileViewer::done(QNetworkReply* reply) {
+    reply->deleteLater();
+    const QByteArray body = reply->readAll();
+    if (reply->error() != QNetworkReply::NoError) {
+        status_->setText(
+            tooBig_ ? tr("The profile page is larger than %1 KB; it is not shown.")
+                          .arg(kMaxBytes / 1024)
+                    : tr("The profile could not be fetched: %1").arg(reply->errorString()));
+        emit finished();
+        return;
+    }
+    const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString().toLower();
+    const QString text = type.contains(QLatin1String("charset=utf-8"))
+                             ? QString::fromUtf8(body)
+                             : fromWire(QString::fromLatin1(body));
+    page_->showSafeHtml(renderMarkup(text, OtherMarkup::Drop));
+    status_->setText(tr("Profile fetched."));
+    emit finished();
+}
+
+void ProfileViewer::fail(const QString& why) {
+    status_->setText(why);
+    emit finished();
+}
+
+QString ProfileViewer::status() const {
+    return status_->text();
+}
+
+}  // namespace messenger

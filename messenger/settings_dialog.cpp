@@ -1,0 +1,62 @@
+#include "settings_dialog.h"
+
+#include <QButtonGroup>
+#include <QDialogButtonBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace messenger {
+
+QString SettingsDialog::describe(int mode) {
+    switch (mode) {
+        case AllowEveryone:
+            return tr("Everyone may contact me");
+        case BlockEveryone:
+            return tr("Nobody may contact me");
+        case AllowPermitList:
+            return tr("Only the people on my permit list may contact me");
+        case BlockBlockList:
+            return tr("Everyone but the people I blocked may contact me");
+        case AllowBuddyList:
+            return tr("Only the people on my buddy list may contact me");
+        default:
+            return tr("Unknown (the server said %1)").arg(mode);
+    }
+}
+
+SettingsDialog::SettingsDialog(int privacyMode, const QStringList& blocked, QWidget* parent)
+    : QDialog(parent) {
+    setObjectName(QStringLiteral("settingsDialog"));
+    setWindowTitle(tr("Settings"));
+    auto* box = new QGroupBox(tr("Privacy: who may see me and send me messages"), this);
+    auto* boxLayout = new QVBoxLayout(box);
+    modes_ = new QButtonGroup(this);
+    for (int mode = AllowEveryone; mode <= AllowBuddyList; ++mode) {
+        auto* button = new QRadioButton(describe(mode), box);
+        button->setObjectName(QStringLiteral("privacy%1").arg(mode));
+        button->setChecked(mode == privacyMode);
+        modes_->addButton(button, mode);
+        boxLayout->addWidget(button);
+    }
+    auto* list =
+        new QLabel(blocked.isEmpty() ? tr("You have blocked nobody.")
+                                     : tr("Blocked: %1").arg(blocked.join(QStringLiteral(", "))),
+                   this);
+    list->setTextFormat(Qt::PlainText);
+    list->setWordWrap(true);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(box);
+    layout->addWidget(list);
+    layout->addWidget(buttons);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+}
+
+int SettingsDialog::privacyMode() const {
+    return modes_->checkedId();
+}
+
+}  // namespace messenger

@@ -1,0 +1,409 @@
+// The messenger as a person uses it: sign-on window, buddy list, IM and room windows, offscreen
+// against private tocd servers, two or three sessions in one process; and its renderer of
+// received markup on its own.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFile>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextFragment>
+#include <QTreeView>
+
+#include <memory>
+
+#include "buddy_list_window.h"
+#include "chat_room_window.h"
+#include "im_window.h"
+#include "message_view.h"
+#include "messenger.h"
+#include "ondrel/component.h"
+#include "ondrel/ondrel.h"
+#include "safe_markup.h"
+#include "sign_on_window.h"
+#include "tocd_process.h"
+#include "tray_icon.h"
+
+namespace {
+
+using namespace messenger;
+using State = ConnectionManager::State;
+
+constexpr int kWaitMs = 10000;
+
+TEST(SafeMarkup, KeepsFormattingAndLinksAndShowsEverythingElseAsText) {
+    const struct {
+        const char* in;
+        const char* out;
+    } rows[] = {
+        {"<HTML><BODY><B>bold</B> <i>it</I> <u>u</u></BODY></HTML>",
+         "<b>bold</b> <i>it</i> <u>u</u>"},
+        {"<font color=\"red\" face=\"x\" onclick=\"f()\">red</font>",
+         "<span style=\"color:#ff0000\">red</span>"},
+        {"<font color=\"url(http://x/)\">plain</font>", "plain"},
+        {"<a href=\"http://example.com/a?b=1&amp;c=2\">site</a>",
+         "<a href=\"http://example.com/a?b=1&amp;c=2\">site</a>"},
+        {"<a href=\"javascript:alert(1)\">js</a>",
+         "&lt;a href=&quot;javascript:alert(1)&quot;&gt;js"},
+        {"<script>alert(1)</script>", "&lt;script&gt;alert(1)&lt;/script&gt;"},
+        {"<img src=\"http://127.0.0.1:9/x.png\">",
+         "&lt;img src=&quot;http://127.0.0.1:9/x.png&quot;&gt;"},
+        {"<b><i>open", "<b><i>open</i></b>"},
+        {"a &amp; b &lt;c&gt; &#233;&#x263A; &bogus;", "a &amp; b &lt;c&gt; é☺ &amp;bogus;"},
+        {"one\n[12:00:00] echobot: two\r\x1b]0;t\x07", "one␊[12:00:00] echobot: two␍␛]0;t␇"},
+        {"a\u2028b\u202Ec", "a&lt;U+2028&gt;b&lt;U+202E&gt;c"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.in);
+        EXPECT_EQ(renderMarkup(QString::fromUtf8(row.in)).toStdString(), row.out);
+    }
+    // A fetched page: its body as text, line ends where blocks end, nothing of head or script.
+    const QString page = renderMarkup(
+        QStringLiteral("<html><head><title>t</title><script>x()</script></head><body><h1>Bob</h1>"
+                       "<div>likes <b>tea</b>\n&amp; <img src=\"http://a/b\">cake</div></body>"),
+        OtherMarkup::Drop);
+    EXPECT_EQ(page.toStdString(), "<br>Bob<br>likes <b>tea</b> &amp; cake<br>");
+}
+
+// A messenger session with settings of its own, in a temporary folder.
+struct Session {
+    explicit Session(const QString& folder, const QString& name)
+        : settings(folder + u'/' + name + QStringLiteral(".ini"), QSettings::IniFormat) {
+        QString error;
+        lantry::ControlObject* control = ConnectionManager::createControl(&error);
+        EXPECT_NE(control, nullptr) << error.toStdString();
+        app = std::make_unique<Messenger>(control, &settings);
+        app->start();
+    }
+
+    SignOnWindow* signOn() const { return app->signOnWindow(); }
+    template <class T>
+    T* field(const char* name) const {
+        return signOn()->findChild<T*>(QLatin1String(name));
+    }
+    // Types into the sign-on window and presses Enter, as a person would.
+    void typeSignOn(int port, const QString& name, const QString& password, bool remember = false) {
+        field<QLineEdit>("server")->clear();
+        QTest::keyClicks(field<QLineEdit>("server"), QStringLiteral("127.0.0.1:%1").arg(port));
+        field<QLineEdit>("screenName")->clear();
+        QTest::keyClicks(field<QLineEdit>("screenName"), name);
+        field<QLineEdit>("password")->clear();
+        QTest::keyClicks(field<QLineEdit>("password"), password);
+        field<QCheckBox>("rememberMe")->setChecked(remember);
+        QTest::keyClick(field<QLineEdit>("password"), Qt::Key_Return);
+    }
+    bool signOnAs(int port, const QString& name, const QString& password = QStringLiteral("pw1")) {
+        typeSignOn(port, name, password);
+        return QTest::qWaitFor([&] { return app->connection().state() == State::SignedOn; },
+                               kWaitMs);
+    }
+    bool sees(const char* buddy, bool online, bool away = false) const {
+        return QTest::qWaitFor(
+            [&] {
+                const Presence p = app->buddies().presence(QLatin1String(buddy));
+                return p.online == online && p.away == away;
+            },
+            kWaitMs);
+    }
+    const Conversation* conversation(const QString& key) { return app->conversations().find(key); }
+
+    QSettings settings;
+    std::unique_ptr<Messenger> app;
+};
+
+// Every line shown in a transcript, as text.
+QStringList linesOf(MessageView* view) {
+    QStringList out;
+    for (QTextBlock b = view->document()->begin(); b.isValid(); b = b.next())
+        out.append(b.text());
+    return out;
+}
+
+bool shows(MessageView* view, const QString& text) {
+    return QTest::qWaitFor([&] { return view->toPlainText().contains(text); }, kWaitMs);
+}
+
+// Answers the next questions the windows ask (QInputDialog), in order, as a person types.
+void answerQuestions(QStringList answers) {
+    auto* poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, answers]() mutable {
+        auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible() || dialog->property("answered").toBool())
+            return;
+        dialog->setProperty("answered", true);
+        dialog->setTextValue(answers.takeFirst());
+        QTest::keyClick(dialog, Qt::Key_Return);
+        if (answers.isEmpty())
+            poll->deleteLater();
+    });
+    poll->start(20);
+}
+
+// A shortcut pressed in `window`, made the active window first as a person's click would.
+void press(QWidget* window, Qt::Key key, Qt::KeyboardModifiers modifiers) {
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(window, key, modifiers);
+}
+
+class MessengerWindows : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        ASSERT_TRUE(tocd_.start()) << tocd_.errorText().toStdString();
+    }
+    std::unique_ptr<Session> session(const QString& name) {
+        return std::make_unique<Session>(dir_.path(), name);
+    }
+
+    QTemporaryDir dir_;
+    lantry::testing::TocdProcess tocd_;
+};
+
+TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
+    auto alice = session(QStringLiteral("alice"));
+    alice->typeSignOn(tocd_.port(), QStringLiteral("Alice Ux"), QStringLiteral("pw1"), true);
+    EXPECT_TRUE(alice->signOn()->status().contains(QLatin1String("Signing on")));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return alice->app->buddyListWindow()->isVisible(); }, kWaitMs));
+    EXPECT_FALSE(alice->signOn()->isVisible());
+    // Remember me: server and name in the settings, the password nowhere in them.
+    alice->settings.sync();
+    EXPECT_EQ(alice->settings.value("account/name").toString(), QLatin1String("Alice Ux"));
+    QFile stored(alice->settings.fileName());
+    ASSERT_TRUE(stored.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(stored.readAll().contains("pw1"));
+    // This test runs without a secret service: the window says the password was not kept.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return alice->app->buddyListWindow()->statusBar()->currentMessage().contains(
+                QLatin1String("was not stored"));
+        },
+        kWaitMs))
+        << alice->app->buddyListWindow()->statusBar()->currentMessage().toStdString();
+
+    // echobot is online in the tree; Enter on it opens the IM window; a message comes back.
+    ASSERT_TRUE(alice->sees("echobot", true));
+    BuddyListWindow* list = alice->app->buddyListWindow();
+    const QModelIndex echobot =
+        alice->app->buddies().buddyIndex(QStringLiteral("Buddies"), QStringLiteral("echobot"));
+    ASSERT_TRUE(echobot.isValid());
+    EXPECT_TRUE(
+        echobot.data(Qt::ToolTipRole).toString().contains(QLatin1String("Warning level 0%")));
+    list->view()->setCurrentIndex(echobot);
+    QTest::keyClick(list->view(), Qt::Key_Return);
+    ImWindow* toBot = alice->app->imWindow(ConversationStore::imKey(QStringLiteral("echobot")));
+    ASSERT_NE(toBot, nullptr);
+    ASSERT_TRUE(toBot->isVisible());
+    auto* input = toBot->findChild<QLineEdit*>(QStringLiteral("input"));
+    input->insert(QStringLiteral("héllo <b>there</b>"));  // QTest types ASCII only
+    QTest::keyClick(input, Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return linesOf(toBot->transcript()).size() == 2; }, kWaitMs));
+    const QStringList botLines = linesOf(toBot->transcript());
+    EXPECT_TRUE(botLines[0].endsWith(QStringLiteral("aliceux: héllo there")))
+        << botLines[0].toStdString();
+    EXPECT_TRUE(botLines[1].contains(QStringLiteral("EchoBot: héllo there")))
+        << botLines[1].toStdString();
+
+    // A second client's message opens a window by itself, marked unread until seen.
+    auto bob = session(QStringLiteral("bob"));
+    ASSERT_TRUE(bob->signOnAs(tocd_.port(), QStringLiteral("bob")));
+    const QString fromBobKey = ConversationStore::imKey(QStringLiteral("bob"));
+    ImWindow* toAlice = bob->app->openIm(QStringLiteral("aliceux"));
+    auto* bobInput = toAlice->findChild<QLineEdit*>(QStringLiteral("input"));
+    QTest::keyClicks(bobInput, QStringLiteral("hi alice"));
+    QTest::keyClick(bobInput, Qt::Key_Return);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return alice->app->imWindow(fromBobKey) != nullptr; }, kWaitMs));
+    ImWindow* fromBob = alice->app->imWindow(fromBobKey);
+    EXPECT_TRUE(fromBob->isVisible());
+    EXPECT_TRUE(shows(fromBob->transcript(), QStringLiteral("bob: hi alice")));
+
+    // Markup from a message: no script, nothing loaded, no line that passes for another's.
+    bob->app->connection().sendIm(
+        QStringLiteral("aliceux"),
+        QStringLiteral(
+            "<script>alert(1)</script><img src=\"http://127.0.0.1:%1/profile/bob\">"
+            "<a href=\"javascript:alert(2)\">x</a> <a href=\"http://example.com/\">ok</a>"
+            "\n[12:00:00] EchoBot: forged<br>[12:00:01] Alice Ux: forged too")
+            .arg(tocd_.port()));
+    ASSERT_TRUE(shows(fromBob->transcript(), QStringLiteral("forged too")));
+    QTextDocument* doc = fromBob->transcript()->document();
+    const QStringList lines = linesOf(fromBob->transcript());
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[1].contains(QLatin1String("] bob: <script>alert(1)</script><img src=")));
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+        for (auto f = b.begin(); !f.atEnd(); ++f) {
+            EXPECT_FALSE(f.fragment().charFormat().isImageFormat());
+            const QString href = f.fragment().charFormat().anchorHref();
+            EXPECT_TRUE(href.isEmpty() || href == QLatin1String("http://example.com/"))
+                << href.toStdString();
+        }
+    }
+    EXPECT_FALSE(doc->toHtml().contains(QLatin1String("<img")));
+
+    // A message far over the command limit goes in parts and arrives whole.
+    const QString longText = QStringLiteral("long (text) ").repeated(400);
+    fromBob->findChild<QLineEdit*>(QStringLiteral("input"))->setText(longText);
+    QTest::keyClick(fromBob->findChild<QLineEdit*>(QStringLiteral("input")), Qt::Key_Return);
+    const QString toAliceKey = ConversationStore::imKey(QStringLiteral("aliceux"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            QString joined;
+            for (const ChatLine& l : bob->conversation(toAliceKey)->lines) {
+                if (l.kind == ChatLine::Kind::Incoming)
+                    joined += l.html;
+            }
+            return joined == longText.toHtmlEscaped();
+        },
+        kWaitMs));
+    EXPECT_TRUE(shows(fromBob->transcript(), QStringLiteral("Sent in 3 parts")));
+    EXPECT_EQ(alice->app->connection().state(), State::SignedOn);
+
+    // A buddy added in another session of the same account appears in this one.
+    auto alice2 = session(QStringLiteral("alice2"));
+    ASSERT_TRUE(alice2->signOnAs(tocd_.port(), QStringLiteral("aliceux")));
+    answerQuestions({QStringLiteral("bob"), QStringLiteral("Friends")});
+    press(alice2->app->buddyListWindow(), Qt::Key_B, Qt::ControlModifier);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return alice->app->buddies().contains(QStringLiteral("bob")); }, kWaitMs));
+    EXPECT_TRUE(alice->app->buddies().groupIndex(QStringLiteral("Friends")).isValid());
+    alice2.reset();
+
+    // Away and back, as the other client sees it, with the automatic answer marked.
+    ASSERT_TRUE(alice->sees("bob", true));
+    bob->app->setAwayMessage(QStringLiteral("Out for <i>lunch</i>"));
+    ASSERT_TRUE(alice->sees("bob", true, true));
+    const QModelIndex bobRow =
+        alice->app->buddies().buddyIndex(QStringLiteral("Friends"), QStringLiteral("bob"));
+    EXPECT_TRUE(bobRow.data().toString().endsWith(QLatin1String("(away)")));
+    auto* aliceToBob = fromBob->findChild<QLineEdit*>(QStringLiteral("input"));
+    QTest::keyClicks(aliceToBob, QStringLiteral("are you there?"));
+    QTest::keyClick(aliceToBob, Qt::Key_Return);
+    EXPECT_TRUE(shows(fromBob->transcript(), QStringLiteral("bob (auto reply): Out for lunch")));
+    bob->app->setAwayMessage({});
+    EXPECT_TRUE(alice->sees("bob", true, false));
+
+    // A room: joined by name from the menu, the second client comes in, both talk.
+    answerQuestions({QStringLiteral("Tea Room")});
+    press(list, Qt::Key_J, Qt::ControlModifier);
+    const QString roomKey = ConversationStore::roomKey(QStringLiteral("Tea Room"));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return alice->app->roomWindow(roomKey) != nullptr; }, kWaitMs));
+    ChatRoomWindow* aliceRoom = alice->app->roomWindow(roomKey);
+    bob->app->connection().call(lantry::DispId::JoinChat, {QStringLiteral("Tea Room"), 4});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bob->app->roomWindow(roomKey) != nullptr; }, kWaitMs));
+    ChatRoomWindow* bobRoom = bob->app->roomWindow(roomKey);
+    const auto members = [](ChatRoomWindow* w) {
+        QStringList names;
+        for (int i = 0; i < w->memberList()->count(); ++i)
+            names.append(w->memberList()->item(i)->text());
+        names.sort(Qt::CaseInsensitive);
+        return names;
+    };
+    const QStringList both{QStringLiteral("aliceux"), QStringLiteral("bob")};
+    EXPECT_TRUE(QTest::qWaitFor([&] { return members(aliceRoom) == both; }, kWaitMs))
+        << members(aliceRoom).join(',').toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return members(bobRoom) == both; }, kWaitMs))
+        << members(bobRoom).join(',').toStdString();
+    auto* bobSays = bobRoom->findChild<QLineEdit*>(QStringLiteral("input"));
+    QTest::keyClicks(bobSays, QStringLiteral("tea, anyone?"));
+    QTest::keyClick(bobSays, Qt::Key_Return);
+    EXPECT_TRUE(shows(aliceRoom->transcript(), QStringLiteral("bob: tea, anyone?")));
+    auto* aliceSays = aliceRoom->findChild<QLineEdit*>(QStringLiteral("input"));
+    QTest::keyClicks(aliceSays, QStringLiteral("yes please"));
+    QTest::keyClick(aliceSays, Qt::Key_Return);
+    EXPECT_TRUE(shows(bobRoom->transcript(), QStringLiteral("aliceux: yes please")));
+    bobRoom->close();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return members(aliceRoom) == QStringList{QStringLiteral("aliceux")}; }, kWaitMs));
+}
+
+TEST_F(MessengerWindows, RefusedAndUnreachableSignOnsSayWhy) {
+    auto first = session(QStringLiteral("first"));
+    ASSERT_TRUE(first->signOnAs(tocd_.port(), QStringLiteral("carol"), QStringLiteral("right1")));
+    first.reset();
+
+    auto s = session(QStringLiteral("second"));
+    s->typeSignOn(tocd_.port(), QStringLiteral("carol"), QStringLiteral("wrong1"));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return s->field<QLineEdit>("password")->isEnabled(); }, kWaitMs));
+    EXPECT_EQ(s->app->connection().state(), State::SignedOff);
+    EXPECT_TRUE(s->signOn()->status().contains(QLatin1String("password"), Qt::CaseInsensitive))
+        << s->signOn()->status().toStdString();
+    EXPECT_TRUE(s->signOn()->isVisible());
+
+    s->field<QLineEdit>("server")->setText(QStringLiteral("127.0.0.1:99999"));
+    QTest::keyClick(s->field<QLineEdit>("password"), Qt::Key_Return);
+    EXPECT_TRUE(s->signOn()->status().contains(QLatin1String("65535")));
+
+    const int port = tocd_.port();
+    tocd_.stop();
+    s->typeSignOn(port, QStringLiteral("carol"), QStringLiteral("right1"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return s->signOn()->status().startsWith(QLatin1String("Cannot reach")); }, kWaitMs))
+        << s->signOn()->status().toStdString();
+    EXPECT_EQ(s->app->connection().state(), State::SignedOff);
+}
+
+TEST_F(MessengerWindows, ReconnectsByItselfWhenTheServerComesBack) {
+    const QString db = dir_.filePath(QStringLiteral("accounts.db"));
+    ASSERT_TRUE(tocd_.start({QStringLiteral("--db"), db}));
+    const int port = tocd_.port();
+    auto s = session(QStringLiteral("dave"));
+    ASSERT_TRUE(s->signOnAs(port, QStringLiteral("dave")));
+    ASSERT_TRUE(s->sees("echobot", true));
+    BuddyListWindow* list = s->app->buddyListWindow();
+
+    std::vector<int> pauses;
+    QObject::connect(&s->app->connection(), &ConnectionManager::stateChanged, [&](State state) {
+        if (state == State::Waiting)
+            pauses.push_back(s->app->connection().pauseSeconds());
+    });
+    tocd_.stop();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !pauses.empty(); }, kWaitMs));
+    EXPECT_TRUE(list->connectionStatus().startsWith(QLatin1String("Connection lost")))
+        << list->connectionStatus().toStdString();
+    EXPECT_FALSE(s->app->buddies().presence(QStringLiteral("echobot")).online);
+    // Attempts fail while the server is away, each pause twice the one before; "reconnect
+    // now" tries at once and starts the pauses over.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pauses.size() == 3; }, kWaitMs));
+    s->app->connection().reconnectNow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return pauses.size() == 4; }, kWaitMs));
+    EXPECT_EQ(pauses, (std::vector<int>{1, 2, 4, 1}));
+
+    ASSERT_TRUE(tocd_.start({QStringLiteral("--db"), db, QStringLiteral("--listen"),
+                             QStringLiteral("127.0.0.1:%1").arg(port)}))
+        << tocd_.errorText().toStdString();
+    ASSERT_EQ(tocd_.port(), port);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s->app->connection().state() == State::SignedOn; },
+                                2 * kWaitMs));
+    EXPECT_TRUE(s->sees("echobot", true));
+    EXPECT_TRUE(list->isVisible());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A private registration record, and no secret service: nothing of the user's is touched.
+    QTemporaryDir registry;
+    if (!registry.isValid())
+        return 1;
+    qputenv(lantry::kRegistryEnvironmentVariable,
+            registry.filePath(QStringLiteral("components.ini")).toLocal8Bit());
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
