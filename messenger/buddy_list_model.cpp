@@ -9,7 +9,7 @@
 #include <algorithm>
 
 #include "ondrel/events.h"
-#include "text_codec.h"
+#include "wire_strings.h"
 
 namespace messenger {
 
@@ -29,12 +29,6 @@ QIcon dot(const QColor& colour) {
 }
 
 }  // namespace
-
-QString normalizedName(const QString& name) {
-    QString out = name.toLower();
-    out.remove(u' ');
-    return out;
-}
 
 BuddyListModel::BuddyListModel(QObject* parent) : QAbstractItemModel(parent) {
 }

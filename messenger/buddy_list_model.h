@@ -16,6 +16,8 @@
 #include <memory>
 #include <vector>
 
+#include "wire_strings.h"
+
 namespace messenger {
 
 // What the server last said about one person.
@@ -26,9 +28,6 @@ struct Presence {
     int warningPercent = 0;
     qint64 onlineSince = 0;  // seconds since the epoch, 0 when unknown
 };
-
-// Screen names compare without regard to case and blanks.
-QString normalizedName(const QString& name);
 
 class BuddyListModel : public QAbstractItemModel {
     Q_OBJECT

@@ -11,7 +11,7 @@
 #include <QTreeView>
 
 #include "buddy_list_model.h"
-#include "text_codec.h"
+#include "wire_strings.h"
 
 namespace messenger {
 
@@ -142,7 +142,10 @@ QString BuddyListWindow::selectedGroup() const {
 }
 
 void BuddyListWindow::showContextMenu(const QPoint& at) {
-    const QModelIndex index = view_->indexAt(at);
+    // The menu key opens the menu of the current row, wherever the pointer is.
+    QModelIndex index = view_->indexAt(at);
+    if (!index.isValid())
+        index = view_->currentIndex();
     if (!index.isValid())
         return;
     view_->setCurrentIndex(index);

@@ -12,7 +12,7 @@
 
 #include "conversation_store.h"
 #include "message_view.h"
-#include "text_codec.h"
+#include "wire_strings.h"
 
 namespace messenger {
 
@@ -81,7 +81,7 @@ ChatRoomWindow::ChatRoomWindow(ConversationStore* store, const QString& key, QWi
 }
 
 bool ChatRoomWindow::event(QEvent* event) {
-    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::Show)
+    if (event->type() == QEvent::WindowActivate)
         store_->markRead(key_);
     return QWidget::event(event);
 }

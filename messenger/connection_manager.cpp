@@ -6,8 +6,7 @@
 #include <cstdio>
 
 #include "ondrel/events.h"
-#include "ondrel/ondrel.h"
-#include "text_codec.h"
+#include "wire_strings.h"
 
 namespace messenger {
 
@@ -16,15 +15,6 @@ namespace {
 // Sign-on refusals that say "later", not "never".
 bool isPassingRefusal(int code) {
     return code == 981 || code == 983 || code == 989 || code == 914;
-}
-
-// Bytes a command line takes besides its free text: "toc_send_im NAME \"...\" auto" and NUL.
-qsizetype imOverhead(const QString& wireName) {
-    return qsizetype(sizeof("toc_send_im  \"\" auto")) + wireName.size();
-}
-// "toc_chat_send \"ID\" \"...\"" and NUL.
-qsizetype chatOverhead(int chatId) {
-    return qsizetype(sizeof("toc_chat_send \"\" \"\"")) + QByteArray::number(chatId).size();
 }
 
 }  // namespace
@@ -169,15 +159,17 @@ lantry::DispatchResult ConnectionManager::call(lantry::DispatchId id, const QVar
 
 int ConnectionManager::sendIm(const QString& wireName, const QString& text, bool autoResponse) {
     const auto parts =
-        splitForSending(text, qsizetype(lantry::Ondrel::kMaxCommandPayload) - imOverhead(wireName));
+        lantry::splitForIm(lantry::toWireText(text), wireName.toLatin1(), autoResponse);
+    if (parts.isEmpty())
+        emit problem(
+            tr("The screen name %1 is too long to send anything to.").arg(fromWire(wireName)));
     for (const QByteArray& part : parts)
         call(lantry::DispId::SendIM, {wireName, part, autoResponse});
     return int(parts.size());
 }
 
 int ConnectionManager::sendChat(int chatId, const QString& text) {
-    const auto parts =
-        splitForSending(text, qsizetype(lantry::Ondrel::kMaxCommandPayload) - chatOverhead(chatId));
+    const auto parts = lantry::splitForChat(lantry::toWireText(text), chatId);
     for (const QByteArray& part : parts)
         call(lantry::DispId::SendChat, {QString(), part, chatId});
     return int(parts.size());

@@ -3,7 +3,7 @@
 #include "buddy_list_model.h"
 #include "ondrel/events.h"
 #include "safe_markup.h"
-#include "text_codec.h"
+#include "wire_strings.h"
 
 namespace messenger {
 

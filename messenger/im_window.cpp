@@ -72,7 +72,7 @@ ImWindow::ImWindow(ConversationStore* store, const QString& key, QWidget* parent
 }
 
 bool ImWindow::event(QEvent* event) {
-    if (event->type() == QEvent::WindowActivate || event->type() == QEvent::Show)
+    if (event->type() == QEvent::WindowActivate)
         store_->markRead(key_);
     return QWidget::event(event);
 }

@@ -1,7 +1,7 @@
 // The window of one instant-message conversation: the transcript (time stamps, markup shown
 // safely, automatic replies marked), the other person's typing notice and a line to type in.
-// Enter sends; what is sent is Messenger's business (sendRequested). Showing or activating the
-// window marks its lines read.
+// Enter sends; what is sent is Messenger's business (sendRequested). Activating the window
+// marks its lines read.
 #pragma once
 
 #include <QTimer>

@@ -49,9 +49,9 @@ int takeScreenshot(messenger::Messenger& m, const QString& name, const QString& 
         std::fprintf(stderr, "ondrel-messenger: no sign-on (%s)\n", qPrintable(signOn->status()));
         return 1;
     }
-    m.buddyListWindow()->setGeometry(20, 20, 240, 400);
+    m.buddyListWindow()->setGeometry(20, 20, 300, 400);
     messenger::ImWindow* im = m.openIm(QStringLiteral("echobot"));
-    im->setGeometry(280, 20, 440, 300);
+    im->setGeometry(340, 20, 440, 300);
     auto* input = im->findChild<QLineEdit*>(QStringLiteral("input"));
     input->setText(
         QStringLiteral("Hello, <b>echobot</b>! Is the <font color=\"#1a7f37\">green</font> "
@@ -63,7 +63,7 @@ int takeScreenshot(messenger::Messenger& m, const QString& name, const QString& 
         return 1;
     }
     waitFor([] { return false; }, 500);
-    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, 0, 0, 740, 440);
+    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, 0, 0, 800, 440);
     if (!shot.save(file, "PNG")) {
         std::fprintf(stderr, "ondrel-messenger: cannot write %s\n", qPrintable(file));
         return 1;

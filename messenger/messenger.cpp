@@ -18,9 +18,9 @@
 #include "safe_markup.h"
 #include "settings_dialog.h"
 #include "sign_on_window.h"
-#include "text_codec.h"
 #include "tray_icon.h"
 #include "window_geometry.h"
+#include "wire_strings.h"
 
 namespace messenger {
 
@@ -28,11 +28,6 @@ namespace {
 
 namespace DispId = lantry::DispId;
 using lantry::EventNumber;
-
-// What a person typed, as the one-character-per-byte text the control takes and gives.
-QString wireFrom(const QString& typed) {
-    return QString::fromLatin1(toWire(typed));
-}
 
 // How long a status note stays in the buddy list's status bar.
 constexpr int kNoteMilliseconds = 15000;
@@ -88,12 +83,6 @@ Messenger::Messenger(lantry::ControlObject* control, QSettings* settings, QObjec
         if (!password.isEmpty())
             signOnWindow_->setPassword(password);
     });
-    connect(&conversations_, &ConversationStore::conversationAdded, this,
-            [this](const QString& key) {
-                const Conversation* c = conversations_.find(key);
-                if (c && c->type == Conversation::Type::Room)
-                    openRoom(key);
-            });
     connectWindows();
 
     countdown_.setInterval(1000);
@@ -152,20 +141,20 @@ void Messenger::connectWindows() {
     BuddyListWindow* w = buddyListWindow_;
     connect(w, &BuddyListWindow::imRequested, this, [this](const QString& name) { openIm(name); });
     connect(w, &BuddyListWindow::imToNameRequested, this,
-            [this](const QString& typed) { openIm(wireFrom(typed)); });
+            [this](const QString& typed) { openIm(toWire(typed)); });
     connect(w, &BuddyListWindow::profileRequested, this, &Messenger::requestProfile);
     connect(w, &BuddyListWindow::addBuddyRequested, this,
             [this](const QString& group, const QString& name) {
                 if (!requireSignedOn())
                     return;
-                connection_->call(DispId::AddBuddy, {wireFrom(group), wireFrom(name)});
-                buddies_.addBuddy(wireFrom(group), wireFrom(name));
+                connection_->call(DispId::AddBuddy, {toWire(group), toWire(name)});
+                buddies_.addBuddy(toWire(group), toWire(name));
             });
     connect(w, &BuddyListWindow::addGroupRequested, this, [this](const QString& group) {
         if (!requireSignedOn())
             return;
-        connection_->call(DispId::AddGroup, {wireFrom(group)});
-        buddies_.addGroup(wireFrom(group));
+        connection_->call(DispId::AddGroup, {toWire(group)});
+        buddies_.addGroup(toWire(group));
     });
     connect(w, &BuddyListWindow::removeBuddyRequested, this,
             [this](const QString& group, const QString& name) {
@@ -183,7 +172,7 @@ void Messenger::connectWindows() {
     connect(w, &BuddyListWindow::blockRequested, this, &Messenger::block);
     connect(w, &BuddyListWindow::unblockRequested, this, &Messenger::unblock);
     connect(w, &BuddyListWindow::joinRoomRequested, this,
-            [this](const QString& typed) { joinRoom(wireFrom(typed)); });
+            [this](const QString& typed) { joinRoom(toWire(typed)); });
     connect(w, &BuddyListWindow::awayRequested, this, &Messenger::editAway);
     connect(w, &BuddyListWindow::backRequested, this, [this] { setAwayMessage({}); });
     connect(w, &BuddyListWindow::profileEditRequested, this, &Messenger::editProfile);
@@ -252,6 +241,9 @@ void Messenger::onControlEvent(int eventNumber, const QVariantList& args) {
             openIm(text(0), false);
             answerWhileAway(text(0), args.value(2).toBool());
             break;
+        case EventNumber::JoinedChat:
+            openRoom(ConversationStore::roomKey(text(0)));
+            break;
         case EventNumber::ChatInvite:
             askAboutInvitation(args);
             break;
@@ -304,15 +296,20 @@ void Messenger::onSignedOn(const QVariantList& loggedIn) {
     if (privacyMode_ < SettingsDialog::AllowEveryone ||
         privacyMode_ > SettingsDialog::AllowBuddyList)
         privacyMode_ = SettingsDialog::AllowEveryone;
-    const QString profile = settings_->value(QStringLiteral("profile/text")).toString();
-    if (!profile.isEmpty())
-        connection_->call(DispId::SetProfile, {toWire(profile)});
-    if (!awayMessage_.isEmpty())
-        connection_->call(DispId::SetAwayMessage, {toWire(awayMessage_)});
     idleReported_ = false;
-    const QStringList rooms = std::exchange(roomsToRejoin_, {});
-    for (const QString& room : rooms)
-        connection_->call(DispId::JoinChat, {room, kRoomExchange});
+    // After the sign-on has finished (toc_init_done goes out when this event returns).
+    QTimer::singleShot(0, this, [this] {
+        if (connection_->state() != ConnectionManager::State::SignedOn)
+            return;
+        const QString profile = settings_->value(QStringLiteral("profile/text")).toString();
+        if (!profile.isEmpty())
+            connection_->call(DispId::SetProfile, {toWire(profile)});
+        if (!awayMessage_.isEmpty())
+            connection_->call(DispId::SetAwayMessage, {toWire(awayMessage_)});
+        const QStringList rooms = std::exchange(roomsToRejoin_, {});
+        for (const QString& room : rooms)
+            connection_->call(DispId::JoinChat, {room, kRoomExchange});
+    });
 
     signOnWindow_->setBusy(false);
     signOnWindow_->setStatus(QString());
@@ -437,9 +434,8 @@ void Messenger::openRoom(const QString& key) {
                     if (chatId() == 0 || !requireSignedOn())
                         return;
                     for (const QString& name : names.split(u',', Qt::SkipEmptyParts)) {
-                        connection_->call(
-                            DispId::InviteUsers,
-                            {QString(), toWire(message), wireFrom(name.trimmed()), chatId()});
+                        connection_->call(DispId::InviteUsers, {QString(), toWire(message),
+                                                                toWire(name.trimmed()), chatId()});
                     }
                 });
         connect(window, &ChatRoomWindow::leaveRequested, this, [this, chatId] {

@@ -8,7 +8,7 @@
 
 #include "message_view.h"
 #include "safe_markup.h"
-#include "text_codec.h"
+#include "wire_strings.h"
 
 namespace messenger {
 
@@ -78,10 +78,8 @@ void ProfileViewer::done(QNetworkReply* reply) {
         emit finished();
         return;
     }
-    const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString().toLower();
-    const QString text = type.contains(QLatin1String("charset=utf-8"))
-                             ? QString::fromUtf8(body)
-                             : fromWire(QString::fromLatin1(body));
+    // Pages are read like messages: UTF-8 when valid, Latin-1 otherwise, whatever they claim.
+    const QString text = lantry::fromWireText(body);
     page_->showSafeHtml(renderMarkup(text, OtherMarkup::Drop));
     status_->setText(tr("Profile fetched."));
     emit finished();

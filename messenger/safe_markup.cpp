@@ -4,6 +4,8 @@
 #include <QList>
 #include <QUrl>
 
+#include "ondrel/text.h"
+
 namespace messenger {
 
 namespace {
@@ -71,52 +73,13 @@ Tag parseTag(QStringView body) {
     return tag;
 }
 
-// The character a reference at `text[at]` ("&...;") stands for, and its length; 0 when none.
-std::pair<char32_t, qsizetype> characterReference(QStringView text, qsizetype at);
-
 // An attribute's value with its character references decoded.
 QString attribute(const Tag& tag, const QString& name) {
     for (const auto& [key, value] : tag.attributes) {
-        if (key != name)
-            continue;
-        QString out;
-        for (qsizetype i = 0; i < value.size(); ++i) {
-            const auto [code, length] =
-                value[i] == u'&' ? characterReference(value, i) : std::pair<char32_t, qsizetype>{};
-            if (length == 0) {
-                out += value[i];
-                continue;
-            }
-            out += QString::fromUcs4(&code, 1);
-            i += length - 1;
-        }
-        return out;
+        if (key == name)
+            return lantry::decodeEntities(value);
     }
     return {};
-}
-
-std::pair<char32_t, qsizetype> characterReference(QStringView text, qsizetype at) {
-    const qsizetype semicolon = text.indexOf(u';', at);
-    if (semicolon < 0 || semicolon - at > 10)
-        return {0, 0};
-    const QStringView name = text.mid(at + 1, semicolon - at - 1);
-    const qsizetype length = semicolon - at + 1;
-    static const std::pair<const char16_t*, char32_t> named[] = {
-        {u"amp", U'&'},  {u"lt", U'<'},    {u"gt", U'>'},
-        {u"quot", U'"'}, {u"apos", U'\''}, {u"nbsp", U'\u00a0'},
-    };
-    for (const auto& [entity, code] : named) {
-        if (name.compare(QStringView(entity), Qt::CaseInsensitive) == 0)
-            return {code, length};
-    }
-    if (name.size() < 2 || name[0] != u'#')
-        return {0, 0};
-    bool ok = false;
-    const uint code = name[1] == u'x' || name[1] == u'X' ? name.mid(2).toUInt(&ok, 16)
-                                                         : name.mid(1).toUInt(&ok, 10);
-    if (!ok || code == 0 || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff))
-        return {0, 0};
-    return {char32_t(code), length};
 }
 
 // Characters that would start a line, reorder text or hide themselves show as visible signs.
@@ -144,42 +107,36 @@ public:
     QString run() {
         qsizetype i = 0;
         while (i < text_.size()) {
-            const QChar c = text_[i];
-            if (c == u'<') {
+            if (text_[i] == u'<') {
                 const qsizetype close = text_.indexOf(u'>', i + 1);
-                if (close > i && element(QStringView(text_).mid(i + 1, close - i - 1))) {
-                    i = close + 1;
-                    continue;
-                }
-                if (other_ == OtherMarkup::Drop && close > i) {
-                    i = close + 1;
-                    continue;
-                }
-            }
-            if (skipping_.isEmpty()) {
-                if (c == u'&') {
-                    const auto [code, length] = characterReference(text_, i);
-                    if (length > 0) {
-                        emitCharacter(code);
-                        i += length;
+                if (close > i) {
+                    flushText();
+                    if (element(QStringView(text_).mid(i + 1, close - i - 1)) ||
+                        other_ == OtherMarkup::Drop) {
+                        i = close + 1;
                         continue;
                     }
                 }
-                char32_t code = c.unicode();
-                if (c.isHighSurrogate() && i + 1 < text_.size() && text_[i + 1].isLowSurrogate()) {
-                    code = QChar::surrogateToUcs4(c, text_[i + 1]);
-                    ++i;
-                }
-                emitCharacter(code);
             }
-            ++i;
+            pending_ += text_[i++];
         }
+        flushText();
         while (!open_.isEmpty())
             closeTop();
         return out_;
     }
 
 private:
+    // The text since the last tag, references decoded, each character made harmless.
+    void flushText() {
+        const QString text = lantry::decodeEntities(pending_);
+        pending_.clear();
+        if (!skipping_.isEmpty())
+            return;
+        for (const char32_t c : text.toUcs4())
+            emitCharacter(c);
+    }
+
     void emitCharacter(char32_t c) {
         const bool dropMode = other_ == OtherMarkup::Drop;
         // In a page, line ends inside the source are blanks; block elements end lines.
@@ -278,6 +235,7 @@ private:
     const QString& text_;
     OtherMarkup other_;
     QString out_;
+    QString pending_;       // text not yet written
     QStringList open_;      // the kept elements open now, innermost last
     QStringList skipping_;  // hidden elements whose content is being left out
 };
