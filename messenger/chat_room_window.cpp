@@ -88,7 +88,7 @@ bool ChatRoomWindow::event(QEvent* event) {
 
 void ChatRoomWindow::closeEvent(QCloseEvent* event) {
     const Conversation* c = store_->find(key_);
-    if (c && c->chatId != 0)
+    if (c && c->joined)
         emit leaveRequested();
     event->accept();
 }
@@ -115,7 +115,7 @@ void ChatRoomWindow::showMembers() {
 
 void ChatRoomWindow::showJoined() {
     const Conversation* c = store_->find(key_);
-    const bool joined = c && c->chatId != 0;
+    const bool joined = c && c->joined;
     input_->setEnabled(joined);
     invite_->setEnabled(joined);
     rejoin_->setVisible(!joined);

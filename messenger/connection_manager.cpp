@@ -168,10 +168,10 @@ int ConnectionManager::sendIm(const QString& wireName, const QString& text, bool
     return int(parts.size());
 }
 
-int ConnectionManager::sendChat(int chatId, const QString& text) {
+int ConnectionManager::sendChat(const QString& wireRoomName, int chatId, const QString& text) {
     const auto parts = lantry::splitForChat(lantry::toWireText(text), chatId);
     for (const QByteArray& part : parts)
-        call(lantry::DispId::SendChat, {QString(), part, chatId});
+        call(lantry::DispId::SendChat, {wireRoomName, part, chatId});
     return int(parts.size());
 }
 

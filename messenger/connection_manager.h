@@ -71,7 +71,8 @@ public:
     lantry::DispatchResult call(lantry::DispatchId id, const QVariantList& args = {});
     // Sends text in as many parts as the command limit needs. Returns the number of parts.
     int sendIm(const QString& wireName, const QString& text, bool autoResponse = false);
-    int sendChat(int chatId, const QString& text);
+    // Into the joined room `wireRoomName` with that chat ID.
+    int sendChat(const QString& wireRoomName, int chatId, const QString& text);
 
 signals:
     void controlEvent(int eventNumber, const QVariantList& args);

@@ -47,6 +47,7 @@ void ConversationStore::handleEvent(int eventNumber, const QVariantList& args) {
         }
         case EventNumber::JoinedChat: {
             Conversation& c = room(text(0));
+            c.joined = true;
             c.chatId = args.value(1).toInt();
             c.members.clear();
             emit membersChanged(c.key);
@@ -87,7 +88,7 @@ void ConversationStore::handleEvent(int eventNumber, const QVariantList& args) {
         }
         case EventNumber::LeftChat: {
             if (Conversation* c = roomById(args.value(0).toInt())) {
-                c->chatId = 0;
+                c->joined = false;
                 c->members.clear();
                 emit membersChanged(c->key);
                 emit roomStateChanged(c->key);
@@ -102,9 +103,9 @@ void ConversationStore::handleEvent(int eventNumber, const QVariantList& args) {
 
 void ConversationStore::leaveAllRooms(const QString& why) {
     for (const auto& c : conversations_) {
-        if (c->type != Conversation::Type::Room || c->chatId == 0)
+        if (c->type != Conversation::Type::Room || !c->joined)
             continue;
-        c->chatId = 0;
+        c->joined = false;
         c->members.clear();
         emit membersChanged(c->key);
         emit roomStateChanged(c->key);
@@ -117,10 +118,8 @@ Conversation* ConversationStore::find(const QString& key) {
 }
 
 Conversation* ConversationStore::roomById(int chatId) {
-    if (chatId == 0)
-        return nullptr;
     for (const auto& c : conversations_) {
-        if (c->type == Conversation::Type::Room && c->chatId == chatId)
+        if (c->type == Conversation::Type::Room && c->joined && c->chatId == chatId)
             return c.get();
     }
     return nullptr;
@@ -167,11 +166,12 @@ void ConversationStore::addLine(const QString& key, ChatLine line) {
     ++c->linesAdded;
     if (c->lines.size() > kMaxLines)
         c->lines.removeFirst();
-    emit lineAdded(key);
-    if (unread) {
+    // Counted before the windows hear of the line, so a window being read can clear it.
+    if (unread)
         ++c->unread;
+    emit lineAdded(key);
+    if (unread)
         emit unreadChanged(unreadTotal());
-    }
 }
 
 void ConversationStore::addNotice(const QString& key, const QString& text) {

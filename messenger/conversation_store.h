@@ -34,7 +34,9 @@ struct Conversation {
     QList<ChatLine> lines;  // the latest kMaxLines
     qint64 linesAdded = 0;  // every line ever added, those dropped from `lines` included
     int unread = 0;
-    // Rooms: the chat ID while joined (0 when not), and the members, wire form, in order.
+    // Rooms: whether joined, the chat ID while joined (0 is a room too), and the members, wire
+    // form, in order.
+    bool joined = false;
     int chatId = 0;
     QStringList members;
     // Instant messages: the other person's typing status (0 none, 1 paused, 2 typing).
@@ -82,7 +84,7 @@ signals:
     void lineAdded(const QString& key);
     void membersChanged(const QString& key);
     void typingChanged(const QString& key);
-    // Joined or left: chatId changed.
+    // Joined or left.
     void roomStateChanged(const QString& key);
     void unreadChanged(int total);
 

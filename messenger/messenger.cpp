@@ -72,7 +72,7 @@ Messenger::Messenger(lantry::ControlObject* control, QSettings* settings, QObjec
         roomsToRejoin_.clear();
         for (const QString& key : conversations_.keys()) {
             const Conversation* c = conversations_.find(key);
-            if (c->type == Conversation::Type::Room && c->chatId != 0)
+            if (c->type == Conversation::Type::Room && c->joined)
                 roomsToRejoin_.append(c->wireName);
         }
         conversations_.leaveAllRooms(tr("Connection lost: %1").arg(why));
@@ -421,26 +421,29 @@ void Messenger::openRoom(const QString& key) {
         window = new ChatRoomWindow(&conversations_, key);
         rememberGeometry(window, settings_, QStringLiteral("room"));
         roomWindows_.insert(key, window);
-        const auto chatId = [this, key] {
+        // The joined room, or null. Its name goes along: room 0 is found by name.
+        const auto joined = [this, key]() -> const Conversation* {
             const Conversation* c = conversations_.find(key);
-            return c ? c->chatId : 0;
+            return c && c->joined ? c : nullptr;
         };
-        connect(window, &ChatRoomWindow::sendRequested, this, [this, chatId](const QString& t) {
-            if (chatId() != 0 && requireSignedOn())
-                connection_->sendChat(chatId(), t);
+        connect(window, &ChatRoomWindow::sendRequested, this, [this, joined](const QString& t) {
+            if (const Conversation* c = joined(); c && requireSignedOn())
+                connection_->sendChat(c->wireName, c->chatId, t);
         });
         connect(window, &ChatRoomWindow::inviteRequested, this,
-                [this, chatId](const QString& names, const QString& message) {
-                    if (chatId() == 0 || !requireSignedOn())
+                [this, joined](const QString& names, const QString& message) {
+                    const Conversation* c = joined();
+                    if (!c || !requireSignedOn())
                         return;
                     for (const QString& name : names.split(u',', Qt::SkipEmptyParts)) {
-                        connection_->call(DispId::InviteUsers, {QString(), toWire(message),
-                                                                toWire(name.trimmed()), chatId()});
+                        connection_->call(DispId::InviteUsers, {c->wireName, toWire(message),
+                                                                toWire(name.trimmed()), c->chatId});
                     }
                 });
-        connect(window, &ChatRoomWindow::leaveRequested, this, [this, chatId] {
-            if (chatId() != 0 && connection_->state() == ConnectionManager::State::SignedOn)
-                connection_->call(DispId::LeaveChat, {QString(), chatId()});
+        connect(window, &ChatRoomWindow::leaveRequested, this, [this, joined] {
+            const Conversation* c = joined();
+            if (c && connection_->state() == ConnectionManager::State::SignedOn)
+                connection_->call(DispId::LeaveChat, {c->wireName, c->chatId});
         });
         connect(window, &ChatRoomWindow::rejoinRequested, this, [this, key] {
             if (const Conversation* c = conversations_.find(key))

@@ -227,6 +227,8 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
     ImWindow* fromBob = alice->app->imWindow(fromBobKey);
     EXPECT_TRUE(fromBob->isVisible());
     EXPECT_TRUE(shows(fromBob->transcript(), QStringLiteral("bob: hi alice")));
+    // What arrives while another window is in front counts as unread until its window is.
+    press(list, Qt::Key_Shift, Qt::NoModifier);
 
     // Markup from a message: no script, nothing loaded, no line that passes for another's.
     bob->app->connection().sendIm(
@@ -237,6 +239,9 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
             "\n[12:00:00] EchoBot: forged<br>[12:00:01] Alice Ux: forged too")
             .arg(tocd_.port()));
     ASSERT_TRUE(shows(fromBob->transcript(), QStringLiteral("forged too")));
+    EXPECT_EQ(alice->app->trayIcon()->unread(), 1);
+    press(fromBob, Qt::Key_Shift, Qt::NoModifier);
+    EXPECT_EQ(alice->app->trayIcon()->unread(), 0);
     QTextDocument* doc = fromBob->transcript()->document();
     const QStringList lines = linesOf(fromBob->transcript());
     ASSERT_EQ(lines.size(), 2);
