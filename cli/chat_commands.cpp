@@ -18,6 +18,9 @@ constexpr std::int16_t kDefaultExchange = 4;
 // Parts past this many would run into servers' rate limits and be dropped; a longer text is
 // refused whole, so nothing goes out half.
 constexpr qsizetype kMaxMessageParts = 10;
+// How long /status waits for the server before it says the status is unknown; well inside
+// the window in which a request awaits its answer.
+constexpr std::chrono::seconds kStatusWait{3};
 
 std::string tooLong(qsizetype parts) {
     return "the text is too long: it would take " + std::to_string(parts) +
@@ -315,6 +318,12 @@ void ChatClient::cmdStatus(const std::vector<std::string>& a) {
         return;
     control_->GetStatus(a[0]);
     expect(Awaits::Status, "/status " + a[0], a[0], {{901, notOnline(a[0])}});
+    QTimer::singleShot(kStatusWait, this, [this, name = a[0]] {
+        if (const Request* r = awaiting(Awaits::Status, name)) {
+            settle(r);
+            say(name + ": unknown; the server did not answer.");
+        }
+    });
 }
 
 void ChatClient::cmdBuddies(const std::vector<std::string>&) {

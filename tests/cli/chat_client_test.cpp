@@ -104,6 +104,7 @@ TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
          {"UPDATE_BUDDY2:bob:T:10:1700000000:12: OU:"},
          "bob is away, idle 12 min, warning 10%."},
         {"/status zed", 1, {"ERROR:901:zed"}, "/status zed: zed is not online."},
+        {"/status quiet", 1, {}, "quiet: unknown; the server did not answer."},
         {"/passwd pw new", 1, {"ADMIN_PASSWD_STATUS:0"}, "Password changed."},
         {"/info bob",
          1,
