@@ -140,8 +140,8 @@ Type a command, or plain text to talk to the room you are in (or the person you 
 an instant message to). Words with blanks can be put in double quotes, the last one too
 (/add "My Group" "Alice Ux"). Text goes out as UTF-8; received text is shown as UTF-8 when it
 is, otherwise as Latin-1, with control characters made visible (^[ for ESC). A message too
-long for one command goes out in several parts. Colours are used only when output is a
-terminal and TERM is not dumb (NO_COLOR turns them off).
+long for one command goes out in several parts (ten at most). Colours are used only when
+output is a terminal and TERM is not dumb (NO_COLOR turns them off).
 
 End of input is /quit, once a sign-on in progress has finished and the lines typed ahead have
 run, so "printf 'PASSWORD\n/im echobot hi\n' | ondrel chat ..." works in scripts.

@@ -116,10 +116,8 @@ const std::vector<ChatClient::Command>& ChatClient::commands() {
         {"im", "NAME TEXT", "send an instant message", 2, 2, true, &ChatClient::cmdIm},
         {"r", "TEXT", "reply to the last person who sent you a message", 1, 1, true,
          &ChatClient::cmdReply},
-        {"away", "[TEXT]",
-         "set an away message, sent once to each person who writes to you; "
-         "without text: back",
-         0, 1, true, &ChatClient::cmdAway},
+        {"away", "[TEXT]", "set an away message, answered once to each caller; no text: back", 0, 1,
+         true, &ChatClient::cmdAway},
         {"idle", "MINUTES", "report yourself idle for that long (0: not idle)", 1, 1, false,
          &ChatClient::cmdIdle},
         {"info", "NAME", "show someone's profile", 1, 1, false, &ChatClient::cmdInfo},
