@@ -34,6 +34,7 @@ AccountStore::AccountStore() {
 }
 
 AccountStore::~AccountStore() {
+    statements_.clear();
     if (db_.isValid()) {
         db_.close();
         db_ = QSqlDatabase();
@@ -79,12 +80,21 @@ bool AccountStore::open(const QString& file, QString* error) {
 }
 
 bool AccountStore::exec(const QString& sql, std::initializer_list<QVariant> values) {
-    QSqlQuery q(db_);
-    if (!q.prepare(sql))
-        return false;
+    // Each write is prepared once: preparing costs more than running most of them.
+    auto it = statements_.find(sql);
+    if (it == statements_.end()) {
+        QSqlQuery q(db_);
+        if (!q.prepare(sql))
+            return false;
+        it = statements_.insert(sql, std::move(q));
+    }
+    QSqlQuery& q = *it;
+    int i = 0;
     for (const auto& v : values)
-        q.addBindValue(v);
-    return q.exec() && q.numRowsAffected() > 0;
+        q.bindValue(i++, v);
+    const bool written = q.exec() && q.numRowsAffected() > 0;
+    q.finish();
+    return written;
 }
 
 AccountStore::Lookup AccountStore::password(std::string_view name, PasswordRecord* record) {

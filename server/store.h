@@ -9,7 +9,9 @@
 // Threading: one thread, the one that opened the store.
 #pragma once
 
+#include <QHash>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QVariant>
 
@@ -86,6 +88,7 @@ private:
 
     QString connection_;
     QSqlDatabase db_;
+    QHash<QString, QSqlQuery> statements_;  // prepared writes, by their text
 };
 
 }  // namespace tocd
