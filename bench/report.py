@@ -2,7 +2,8 @@
 """Turns the raw results of scripts/bench.sh into bench/results/REPORT.md and scaling.png.
 
 Reads, from the results directory: engine.json (Google Benchmark), memory.txt
-(engine_memory), tocd_load.txt (tocd_load), hostile.txt (tocd_hostile_tests), machine.txt.
+(engine_memory), tocd_load.txt (tocd_load), im_under_attack.txt (tocd_load --im-under-attack),
+hostile.txt (tocd_hostile_tests), machine.txt.
 Every figure in the report is copied or computed from those files; nothing is typed in.
 """
 import json
@@ -184,6 +185,24 @@ def main():
             lines.append(f"IM throughput / TCP echo of the same bytes: {load['im_to_echo_ratio']:.3f} "
                          f"(goal >= 0.25: {verdict(load['im_to_echo_ratio'] >= 0.25)}).")
         lines.append("")
+    attack = figures(RESULTS / "im_under_attack.txt")
+    if "calm_im_p99_attack_to_idle_ratio" in attack:
+        lines += ["## IM latency while one account attacks with its buddy list "
+                  "(tocd_load --im-under-attack)", "",
+                  "One well-behaved session sends another 10 IMs a second, first on an idle tocd, "
+                  "then while five sessions of one account, holding "
+                  f"{attack.get('attack_buddies', 0):.0f} buddies named at the longest length "
+                  "allowed (32 bytes), remove and add them back with commands as full as one "
+                  "command can be, each session at tocd's sustained command rate (its default "
+                  "limits; the burst allowance is not used).", "",
+                  "| figure | value |", "|---|---|"]
+        for k, v in attack.items():
+            lines.append(f"| {k} | {v:.6g} |")
+        ratio = attack["calm_im_p99_attack_to_idle_ratio"]
+        if ratio > 5:
+            missed.add("attack")
+        lines += ["", f"IM latency p99 under attack / idle: {ratio:.2f} "
+                  f"(goal <= 5: {verdict(ratio <= 5)}).", ""]
     hostile = figures(RESULTS / "hostile.txt", "figure ")
     if hostile:
         lines += ["## tocd against hostile clients (tocd_hostile_tests)", "", "| figure | value |",

@@ -5,6 +5,10 @@
 //   tocd_load [--tocd PATH] [--sessions 2000] [--pairs 50] [--messages 1000] [--window 16]
 //             [--timeout 120]
 //   tocd_load --echo-server      (the baseline's server; started by the generator itself)
+//   tocd_load --im-under-attack SECONDS [--tocd PATH]
+//             IM latency between two well-behaved sessions on an idle tocd, then while one
+//             account attacks with the buddy-list commands at the command rate tocd allows
+//             (each phase SECONDS long, tocd at its default limits)
 //
 // Every phase is bounded by --timeout seconds; tocd and the echo server listen on 127.0.0.1
 // only and are stopped at the end.
@@ -12,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -246,11 +251,199 @@ bool echoSameBytes(const Options& o, int port, Latencies& latency, double& secon
     return ok;
 }
 
+// One session of the attacking account on a raw socket: it signs on, then sends one command per
+// tick and reads (and drops) whatever tocd sends, so that it is never cut off for not reading.
+class AttackSession {
+public:
+    AttackSession(const std::string& account, int port) {
+        QObject::connect(&socket_, &QTcpSocket::readyRead, [this] {
+            const QByteArray data = socket_.readAll();
+            if (data.contains("SIGN_ON:"))
+                signedOn = true;
+            refused += static_cast<int>(data.count("ERROR:903"));
+            received += data.size();
+        });
+        socket_.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+        std::string signOn("\0\0\0\1\0\1", 6);
+        signOn += lantry::wire::encodeWord(static_cast<std::int32_t>(account.size())) + account;
+        std::string out = "FLAPON\r\n\r\n";
+        lantry::wire::appendFrame(out, 1, sequence_++, signOn);
+        const std::string login = "toc2_login login.oscar.aol.com 5190 " + account + " " +
+                                  lantry::wire::roastPassword("secret") +
+                                  " English \"x\" 160 US \"\" \"\" 3 0 30303 -kentucky -utf8 1";
+        lantry::wire::appendFrame(out, 2, sequence_++, login + '\0');
+        lantry::wire::appendFrame(out, 2, sequence_++, std::string("toc_init_done", 14));
+        socket_.write(out.data(), static_cast<qint64>(out.size()));
+    }
+
+    void command(const std::string& line) {
+        std::string out;
+        lantry::wire::appendFrame(out, 2, sequence_++, line + '\0');
+        socket_.write(out.data(), static_cast<qint64>(out.size()));
+        ++sent;
+    }
+
+    bool signedOn = false;
+    int sent = 0;
+    int refused = 0;  // ERROR:903, over the command rate
+    qint64 received = 0;
+
+private:
+    QTcpSocket socket_;
+    std::uint16_t sequence_ = 0;
+};
+
+// The buddy-list commands of an attack, as long as tocd takes them: toc2_remove_buddy and
+// toc2_new_buddies, each with as many names of `names` as fit in one command.
+std::vector<std::string> attackCommands(const std::vector<std::string>& names,
+                                        const std::string& group) {
+    constexpr std::size_t kRoom = lantry::Ondrel::kMaxCommandPayload - 1;  // its NUL
+    std::vector<std::string> out;
+    for (std::size_t first = 0; first < names.size();) {
+        std::string remove = "toc2_remove_buddy";
+        std::string add = "toc2_new_buddies \"{g:" + group + "\n";
+        std::size_t next = first;
+        while (next < names.size() &&
+               remove.size() + names[next].size() + 3 + group.size() + 3 <= kRoom &&
+               add.size() + names[next].size() + 3 + 2 <= kRoom) {
+            remove += " \"" + names[next] + "\"";
+            add += "b:" + names[next] + "\n";
+            ++next;
+        }
+        out.push_back(remove + " \"" + group + "\"");
+        out.push_back(add + "}\"");
+        first = next;
+    }
+    return out;
+}
+
+// IMs from one calm session to another, 10 a second (half tocd's default command rate) for
+// `seconds`; true when all arrived.
+bool calmIms(Client& from, Client& to, int seconds, Latencies& latency) {
+    constexpr int kPerSecond = 10;
+    int sent = 0;
+    int received = 0;
+    to.onIm = [&](const std::string& text) {
+        latency.ns.push_back(nowNs() - sentAt(text));
+        ++received;
+    };
+    QTimer pace;
+    QObject::connect(&pace, &QTimer::timeout, [&] {
+        if (sent < seconds * kPerSecond)
+            from.control->SendIM(to.name, imText(sent++), false);
+    });
+    pace.start(1000 / kPerSecond);
+    const bool ok = runUntil([&] { return received == seconds * kPerSecond; }, seconds + 30);
+    to.onIm = nullptr;
+    return ok;
+}
+
+int imUnderAttack(const Options& o, int seconds) {
+    lantry::testing::ServerProcess tocd;
+    // The command limits stay at their defaults; sign-ons are not measured here.
+    if (!tocd.start(o.tocd,
+                    {"--listen", "127.0.0.1:0", "--keepalive", "0", "--password-cost", "min",
+                     "--open-registration-rate", "0"},
+                    true)) {
+        std::fprintf(stderr, "tocd_load: tocd %s\n", qPrintable(tocd.errorText()));
+        return 1;
+    }
+    Client calm1("calmone"), calm2("calmtwo");
+    for (Client* c : {&calm1, &calm2})
+        c->control->Login(c->name, "secret", "127.0.0.1", tocd.port());
+    if (!runUntil([&] { return calm1.signedOn && calm2.signedOn; }, o.timeoutSeconds)) {
+        std::fprintf(stderr, "tocd_load: the calm sessions did not sign on\n");
+        return 1;
+    }
+    Latencies idle;
+    const bool idleOk = calmIms(calm1, calm2, seconds, idle);
+
+    // The attack: five sessions of one account, 499 buddies named up to the longest name tocd
+    // allows (16 characters padded with blanks to 32 bytes), each session removing and adding
+    // back its share of them, one command per tick at the sustained command rate.
+    constexpr int kSessions = 5;
+    constexpr int kBuddies = 499;
+    constexpr int kCommandsPerSecond = 20;  // tocd's default --rate-per-second
+    std::vector<std::unique_ptr<AttackSession>> attackers;
+    for (int i = 0; i < kSessions; ++i) {
+        // One at a time: the first creates the account.
+        attackers.push_back(std::make_unique<AttackSession>("attacker", tocd.port()));
+        if (!runUntil([&] { return attackers.back()->signedOn; }, o.timeoutSeconds)) {
+            std::fprintf(stderr, "tocd_load: the attacking sessions did not sign on\n");
+            return 1;
+        }
+    }
+    std::vector<std::vector<std::string>> scripts(kSessions);
+    for (int i = 0; i < kSessions; ++i) {
+        std::vector<std::string> names;
+        for (int b = i; b < kBuddies; b += kSessions) {
+            const std::string digits = std::to_string(100000000 + b);
+            names.push_back("z" + std::string(32 - 1 - digits.size(), ' ') + digits);
+        }
+        scripts[i] = attackCommands(names, "Attack" + std::to_string(i));
+    }
+    // First every buddy goes in (the odd commands add), then removals and additions alternate.
+    std::size_t tick = 0;
+    QTimer pace;
+    QObject::connect(&pace, &QTimer::timeout, [&] {
+        for (int i = 0; i < kSessions; ++i) {
+            const auto& script = scripts[i];
+            const std::size_t fill = script.size() / 2;
+            attackers[i]->command(tick < fill ? script[2 * tick + 1]
+                                              : script[(tick - fill) % script.size()]);
+        }
+        ++tick;
+    });
+    pace.start(1000 / kCommandsPerSecond);
+    runUntil([] { return false; }, 2);  // the list fills up and the attack reaches its pace
+    Latencies attacked;
+    const int sentBefore = attackers[0]->sent;
+    const auto attackStart = nowNs();
+    const double cpuBefore = tocd.cpuSeconds();
+    const bool attackedOk = calmIms(calm1, calm2, seconds, attacked);
+    const double attackSeconds = static_cast<double>(nowNs() - attackStart) / 1e9;
+    const double attackCommands = kSessions * (attackers[0]->sent - sentBefore);
+    const double cpuPerCommand = (tocd.cpuSeconds() - cpuBefore) / attackCommands;
+    pace.stop();
+
+    int sent = 0, refused = 0;
+    qint64 received = 0;
+    for (const auto& a : attackers) {
+        sent += a->sent;
+        refused += a->refused;
+        received += a->received;
+    }
+    const double idleP99 = idle.percentileUs(0.99);
+    const double attackedP99 = attacked.percentileUs(0.99);
+    figure("attack_sessions", kSessions);
+    figure("attack_buddies", kBuddies);
+    figure("attack_commands_per_session_per_second",
+           (attackers[0]->sent - sentBefore) / attackSeconds);
+    figure("tocd_cpu_us_per_attack_command", cpuPerCommand * 1e6);
+    figure("attack_commands_sent", sent);
+    figure("attack_commands_refused_903", refused);
+    figure("attack_bytes_received", static_cast<double>(received));
+    figure("calm_ims_idle", static_cast<double>(idle.ns.size()));
+    figure("calm_im_latency_idle_p50_us", idle.percentileUs(0.50));
+    figure("calm_im_latency_idle_p99_us", idleP99);
+    figure("calm_ims_under_attack", static_cast<double>(attacked.ns.size()));
+    figure("calm_im_latency_attack_p50_us", attacked.percentileUs(0.50));
+    figure("calm_im_latency_attack_p99_us", attackedP99);
+    figure("calm_im_latency_attack_max_us", attacked.percentileUs(1.0));
+    figure("calm_im_p99_attack_to_idle_ratio", attackedP99 / idleP99);
+    if (!idleOk || !attackedOk) {
+        std::fprintf(stderr, "tocd_load: calm IMs were lost or late past the timeout\n");
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     Options o;
+    int attackSeconds = 0;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
@@ -273,6 +466,8 @@ int main(int argc, char** argv) {
             o.window = v.toInt();
         else if (a == QLatin1String("--timeout"))
             o.timeoutSeconds = v.toInt();
+        else if (a == QLatin1String("--im-under-attack"))
+            attackSeconds = v.toInt();
         else {
             std::fprintf(stderr, "tocd_load: unknown option %s\n", qPrintable(a));
             return 2;
@@ -283,6 +478,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tocd_load: needs sessions >= 2 x pairs, and positive numbers\n");
         return 2;
     }
+    if (attackSeconds > 0)
+        return imUnderAttack(o, attackSeconds);
 
     lantry::testing::ServerProcess tocd;
     if (!tocd.start(o.tocd,

@@ -27,6 +27,8 @@ build-perf/bin/engine_bench --benchmark_repetitions=3 --benchmark_report_aggrega
 build-perf/bin/engine_memory | tee "$out/memory.txt" || echo "engine_memory: a bound was exceeded"
 build-perf/bin/tocd_load --sessions "${SESSIONS:-2000}" --pairs 50 --messages 2000 --window 16 \
     --timeout 180 | tee "$out/tocd_load.txt" || echo "tocd_load: incomplete (see above)"
+build-perf/bin/tocd_load --im-under-attack 10 --timeout 60 | tee "$out/im_under_attack.txt" ||
+    echo "tocd_load --im-under-attack: incomplete (see above)"
 build-perf/bin/tocd_hostile_tests | tee "$out/hostile.txt" || echo "hostile-client tests failed"
 python3 bench/report.py "$out"
 echo "report: $out/REPORT.md"

@@ -14,6 +14,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <memory>
 
@@ -104,6 +106,22 @@ public:
             QDir(QStringLiteral("/proc/%1/fd").arg(process_->processId()))
                 .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System)
                 .size());
+    }
+
+    // Processor time the child has used so far, user and system, in seconds; 0 when unknown.
+    double cpuSeconds() const {
+        if (!running())
+            return 0;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(process_->processId()));
+        if (!stat.open(QIODevice::ReadOnly))
+            return 0;
+        // utime and stime are fields 14 and 15; the name before them may hold blanks.
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() < 13)
+            return 0;
+        return static_cast<double>(fields[11].toLongLong() + fields[12].toLongLong()) /
+               static_cast<double>(sysconf(_SC_CLK_TCK));
     }
 
 private:
