@@ -369,7 +369,10 @@ void Server::getInfo(Session& s, const Args& args) {
     if (!target)
         return;
     // The address the client reached us at is one it can reach again.
-    const QString host = s.connection->localAddress().toString();
+    const QHostAddress address = s.connection->localAddress();
+    QString host = address.toString();
+    if (address.protocol() == QAbstractSocket::IPv6Protocol)
+        host = QLatin1Char('[') + host + QLatin1Char(']');
     send(s, "GOTO_URL:profile:http://" + host.toStdString() + ":" +
                 std::to_string(s.connection->localPort()) + "/profile/" + target->name +
                 "?token=" + issueProfileToken(*s.account, *target));
