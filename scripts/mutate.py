@@ -4,7 +4,7 @@ catch it. Not run by CI (each mutant costs a rebuild and a test run); run it whe
 touches rules, and add a mutant for each rule a test is meant to guard.
 
 Each mutant of the list (tests/mutants.txt) replaces one exact text, which must occur exactly
-once in its file. The runner applies it, rebuilds the build folder incrementally, runs ctest
+once in its file (or, with nth, the nth of its occurrences). The runner applies it, rebuilds the build folder incrementally, runs ctest
 (only the tests its filter names, stopping at the first failure), restores the file and says
 whether the tests caught it. Before the first mutant the same tests run unmutated: they must
 pass, or every mutant would count as caught.
@@ -25,7 +25,7 @@ import sys
 import time
 
 ROOT = pathlib.Path(__file__).resolve().parent.parent
-KEYS = ("mutant", "file", "find", "replace", "tests")
+KEYS = ("mutant", "file", "find", "nth", "replace", "tests")
 
 
 def read_list(path):
@@ -54,6 +54,13 @@ def read_list(path):
         if missing:
             sys.exit(f"{path}:{m['line']}: mutant lacks {', '.join(missing)}")
     return mutants
+
+
+def mutated(text, m):
+    at = -1
+    for _ in range(int(m.get("nth", 1))):
+        at = text.find(m["find"], at + 1)
+    return text[:at] + m["replace"] + text[at + len(m["find"]):]
 
 
 def run(command, log, timeout=None):
@@ -99,7 +106,7 @@ def main():
     for m in mutants:
         text = (ROOT / m["file"]).read_text(encoding="utf-8")
         count = text.count(m["find"])
-        if count != 1:
+        if count != 1 and not ("nth" in m and count >= int(m["nth"]) >= 1):
             print(f"does not apply ({count} matches): {m['mutant']} ({m['file']})")
         else:
             applicable.append(m)
@@ -122,7 +129,7 @@ def main():
         original = path.read_text(encoding="utf-8")
         started = time.monotonic()
         try:
-            path.write_text(original.replace(m["find"], m["replace"]), encoding="utf-8")
+            path.write_text(mutated(original, m), encoding="utf-8")
             if not build(args, log):
                 outcome, bucket = "does not build", broken
             elif test(args, log, m.get("tests", "")):

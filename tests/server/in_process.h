@@ -1,0 +1,126 @@
+// tocd's server inside the test process, each session on a connection that keeps what the
+// server writes. Server::receive writes every answer of a command, and every delivery it causes
+// to other sessions, before it returns: a test reads "nothing else came" at once, without
+// waiting, and no clock decides a result. Sign-on waits for the password check (worker threads).
+//
+// Threading: the thread that owns the QCoreApplication.
+#pragma once
+
+#include <QCoreApplication>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "connection.h"
+#include "harness.h"
+#include "server.h"
+
+namespace tocd::testing {
+
+class InProcessServer {
+public:
+    static Options optionsForTests() {
+        Options options;
+        options.passwordCost = PasswordCost::Minimum;
+        options.registrationsPerHour = 0;
+        options.rateBurst = 0;
+        options.keepAliveSeconds = 0;
+        return options;
+    }
+
+    explicit InProcessServer(Options options = optionsForTests()) : server_(std::move(options)) {
+        QString error;
+        EXPECT_TRUE(server_.openStore(&error)) << error.toStdString();
+    }
+
+    // A new session of `name` (password "pw"), signed on; without `initDone` it stops before
+    // toc_init_done, so it never becomes visible. `commands` go in the same read as the
+    // sign-on. Returns the user's index.
+    int signOn(const std::string& name, bool initDone = true,
+               const std::vector<std::string>& commands = {}) {
+        auto user = std::make_unique<User>();
+        user->session = server_.openSession(std::make_unique<Wire>(user->written));
+        std::string bytes = signOnBytes(name);
+        if (!initDone)
+            bytes.resize(bytes.size() - clientFrame(2, std::string(14, '\0'), 0).size());
+        user->sequence = initDone ? 3 : 2;
+        users_.push_back(std::move(user));
+        for (const auto& c : commands)
+            bytes += frame(*users_.back(), c);
+        server_.receive(users_.back()->session, bytes);
+        server_.finishPasswordChecks();
+        QCoreApplication::processEvents();
+        return static_cast<int>(users_.size()) - 1;
+    }
+
+    void say(int user, const std::string& line) {
+        server_.receive(users_[user]->session, frame(*users_[user], line));
+    }
+
+    // The messages of the data frames written to `user` since the last call.
+    std::vector<std::string> take(int user) {
+        User& u = *users_[user];
+        std::vector<std::string> out;
+        std::string_view rest = std::string_view(u.written).substr(u.read);
+        while (rest.size() >= lantry::wire::kFrameHeaderSize &&
+               rest.size() >= lantry::wire::frameLength(rest)) {
+            const auto length = lantry::wire::frameLength(rest);
+            if (rest[1] == lantry::wire::kFrameData)
+                out.emplace_back(rest.substr(lantry::wire::kFrameHeaderSize,
+                                             length - lantry::wire::kFrameHeaderSize));
+            rest.remove_prefix(length);
+            u.read += length;
+        }
+        return out;
+    }
+
+    // The client goes away; the others are told when the event loop next runs, as here.
+    void leave(int user) {
+        server_.closeSession(users_[user]->session);
+        QCoreApplication::processEvents();
+    }
+
+private:
+    struct User {
+        Server::SessionId session = 0;
+        std::string written;
+        std::size_t read = 0;
+        std::uint16_t sequence = 0;
+    };
+
+    class Wire final : public Connection {
+    public:
+        explicit Wire(std::string& written) : written_(written) {}
+        void write(std::string_view bytes) override { written_.append(bytes); }
+        qint64 bytesToWrite() const override { return 0; }
+        void close() override {}
+        void abort() override {}
+        QHostAddress localAddress() const override { return QHostAddress(QHostAddress::LocalHost); }
+        quint16 localPort() const override { return 5190; }
+        QHostAddress peerAddress() const override { return QHostAddress(QHostAddress::LocalHost); }
+
+    private:
+        std::string& written_;
+    };
+
+    static std::string frame(User& u, const std::string& line) {
+        return clientFrame(lantry::wire::kFrameData, line + '\0', u.sequence++);
+    }
+
+    std::vector<std::unique_ptr<User>> users_;  // outlives the server, which writes to them
+    Server server_;
+};
+
+// The messages of `messages` that start with `prefix`.
+inline std::vector<std::string> starting(const std::vector<std::string>& messages,
+                                         const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const auto& m : messages) {
+        if (m.starts_with(prefix))
+            out.push_back(m);
+    }
+    return out;
+}
+
+}  // namespace tocd::testing
