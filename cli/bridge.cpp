@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "json_text.h"
+#include "ondrel/ondrel.h"
 
 namespace lantry::cli {
 
@@ -53,20 +54,20 @@ std::optional<std::int64_t> integral(const QJsonValue& json, std::int64_t low, s
     return static_cast<std::int64_t>(d);
 }
 
-std::optional<QVariant> textValue(const QString& text, std::string& error) {
-    if (auto bytes = bytesFromJson(text))
+std::optional<QVariant> textValue(const QString& text, TextMode mode, std::string& error) {
+    if (auto bytes = bytesFromJson(text, mode, error))
         return QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size()));
-    error = "has a character above U+00FF (text is one byte per character)";
     return std::nullopt;
 }
 
 // One JSON parameter as the component layer's value of its declared type: text as bytes,
 // integers as int, booleans as bool. nullopt with `error` completing "parameter NAME ...".
-std::optional<QVariant> layerValue(ParamType type, const QJsonValue& json, std::string& error) {
+std::optional<QVariant> layerValue(ParamType type, const QJsonValue& json, TextMode mode,
+                                   std::string& error) {
     switch (type) {
         case ParamType::Text:
             if (json.isString())
-                return textValue(json.toString(), error);
+                return textValue(json.toString(), mode, error);
             error = "must be a string";
             return std::nullopt;
         case ParamType::Int16:
@@ -92,7 +93,7 @@ std::optional<QVariant> layerValue(ParamType type, const QJsonValue& json, std::
             return std::nullopt;
         case ParamType::Variant:
             if (json.isString())
-                return textValue(json.toString(), error);
+                return textValue(json.toString(), mode, error);
             if (auto n = integral(json, -kExactLimit, kExactLimit))
                 return QVariant(QByteArray::number(static_cast<qlonglong>(*n)));
             error = "must be a string or an integer";
@@ -104,23 +105,26 @@ std::optional<QVariant> layerValue(ParamType type, const QJsonValue& json, std::
 
 // A value the control handed back (text as Latin-1 QString or bytes, numbers, booleans, lists
 // of text) as JSON.
-Value jsonable(const QVariant& value) {
+std::string jsonOf(const QVariant& value, TextMode mode) {
+    const auto text = [mode](const QByteArray& bytes) {
+        return jsonText(std::string_view(bytes.data(), static_cast<std::size_t>(bytes.size())),
+                        mode);
+    };
     switch (value.metaType().id()) {
         case QMetaType::QString:
-            return value.toString().toLatin1().toStdString();
+            return text(value.toString().toLatin1());
         case QMetaType::QByteArray:
-            return value.toByteArray().toStdString();
+            return text(value.toByteArray());
         case QMetaType::Bool:
-            return value.toBool();
+            return value.toBool() ? "true" : "false";
         case QMetaType::QStringList: {
-            std::vector<std::string> items;
+            std::string out = "[";
             for (const QString& item : value.toStringList())
-                items.push_back(item.toLatin1().toStdString());
-            return items;
+                out += (out.size() > 1 ? "," : "") + text(item.toLatin1());
+            return out + ']';
         }
         default:
-            return value.isValid() ? Value(static_cast<std::int64_t>(value.toLongLong()))
-                                   : Value(std::monostate{});
+            return value.isValid() ? std::to_string(value.toLongLong()) : "null";
     }
 }
 
@@ -134,7 +138,7 @@ bool reportsBack(const ParamInfo& param) {
 // The arguments of `member` from positional or named params, in declared order without the
 // optional ones left out at the end; nullopt with `error` set when they do not fit.
 std::optional<QVariantList> convertArguments(const MemberInfo& member, const QJsonValue& params,
-                                             std::string& error) {
+                                             TextMode mode, std::string& error) {
     const auto& declared = member.params;
     std::vector<QJsonValue> given(declared.size(), QJsonValue(QJsonValue::Undefined));
     if (params.isArray()) {
@@ -178,7 +182,7 @@ std::optional<QVariantList> convertArguments(const MemberInfo& member, const QJs
             continue;
         }
         std::string why;
-        auto value = layerValue(declared[i].type, json, why);
+        auto value = layerValue(declared[i].type, json, mode, why);
         if (!value) {
             error = std::string(member.name) + ": parameter " + declared[i].name + " " + why;
             return std::nullopt;
@@ -198,17 +202,18 @@ const MemberInfo* findMember(const QString& name) {
 }
 
 // The response's result: the reported-back parameters as an object, else the member's value.
-std::string resultOf(const MemberInfo& member, const QVariantList& args, const QVariant& value) {
+std::string resultOf(const MemberInfo& member, const QVariantList& args, const QVariant& value,
+                     TextMode mode) {
     JsonObjectWriter reported;
     bool any = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const ParamInfo& param = member.params[static_cast<std::size_t>(i)];
         if (reportsBack(param)) {
-            reported.add(param.name, jsonable(args[i]));
+            reported.addRaw(param.name, jsonOf(args[i], mode));
             any = true;
         }
     }
-    return any ? reported.finish() : jsonValue(jsonable(value));
+    return any ? reported.finish() : jsonOf(value, mode);
 }
 
 }  // namespace
@@ -234,8 +239,8 @@ std::unique_ptr<ControlObject> createControl(std::string& error) {
     return control;
 }
 
-Bridge::Bridge(std::unique_ptr<ControlObject> control, QObject* parent)
-    : QObject(parent), control_(std::move(control)) {
+Bridge::Bridge(std::unique_ptr<ControlObject> control, TextMode mode, QObject* parent)
+    : QObject(parent), control_(std::move(control)), mode_(mode) {
     control_->connectEvents(
         [this](int eventNumber, QVariantList& args) { relay(eventNumber, args); });
     connect(&reader_, &LineReader::lineRead, this, [this](const std::string& line) {
@@ -265,7 +270,7 @@ void Bridge::relay(int eventNumber, const QVariantList& args) {
     JsonObjectWriter params;
     for (std::size_t i = 0; i < info.params.size() && i < static_cast<std::size_t>(args.size());
          ++i)
-        params.add(info.params[i], jsonable(args[static_cast<qsizetype>(i)]));
+        params.addRaw(info.params[i], jsonOf(args[static_cast<qsizetype>(i)], mode_));
     writeLine(JsonObjectWriter()
                   .add("jsonrpc", std::string("2.0"))
                   .add("method", std::string(info.name))
@@ -313,7 +318,8 @@ std::string Bridge::handleRequest(const std::string& line) {
                                           " (see ondrel bridge --help)");
 
     std::string error;
-    auto arguments = convertArguments(*member, request.value(QLatin1String("params")), error);
+    auto arguments =
+        convertArguments(*member, request.value(QLatin1String("params")), mode_, error);
     if (!arguments)
         return reply(kInvalidParams, error);
 
@@ -324,7 +330,8 @@ std::string Bridge::handleRequest(const std::string& line) {
     if (!called.ok())
         return reply(called.error == DispatchError::MethodFailed ? kCallFailed : kInvalidParams,
                      called.description.toStdString());
-    return hasId ? resultLine(id, resultOf(*member, *arguments, called.value)) : std::string();
+    return hasId ? resultLine(id, resultOf(*member, *arguments, called.value, mode_))
+                 : std::string();
 }
 
 void Bridge::finish() {
@@ -351,8 +358,36 @@ const char* typeName(ParamType type) {
 
 }  // namespace
 
+std::optional<TextMode> parseBridgeOptions(const std::vector<std::string>& args,
+                                           std::string& error) {
+    TextMode mode = TextMode::Utf8;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string value;
+        if (args[i].rfind("--text=", 0) == 0) {
+            value = args[i].substr(7);
+        } else if (args[i] == "--text" && i + 1 < args.size()) {
+            value = args[++i];
+        } else if (args[i] == "--text") {
+            error = "--text needs a value: utf-8 or bytes";
+            return std::nullopt;
+        } else {
+            error = "unexpected argument \"" + args[i] + "\"";
+            return std::nullopt;
+        }
+        if (value == "utf-8" || value == "utf8") {
+            mode = TextMode::Utf8;
+        } else if (value == "bytes") {
+            mode = TextMode::Bytes;
+        } else {
+            error = "--text takes utf-8 or bytes, not \"" + value + "\"";
+            return std::nullopt;
+        }
+    }
+    return mode;
+}
+
 std::string bridgeHelp() {
-    std::string out = R"(Usage: ondrel bridge
+    std::string out = R"(Usage: ondrel bridge [--text utf-8|bytes]
 
 The Ondrel control as a JSON-RPC 2.0 service: one JSON object per line on stdin, one per line
 on stdout, stdout flushed after every line. Events of the control arrive as notifications.
@@ -365,10 +400,23 @@ Requests
   and gets no response.
   LastChatID with no params reads the property; with one param it stores the value.
 
+Text
+  --text utf-8  the default. Strings from requests go to the wire as UTF-8. Text from the
+                wire that is valid UTF-8 arrives decoded as UTF-8, any other as Latin-1 (one
+                character per byte, as older clients send), value by value. A lone surrogate
+                escape such as \ud800 is invalid params.
+  --text bytes  every character of a string stands for one byte, U+0000 to U+00FF, both ways;
+                a character above U+00FF is invalid params. For hosts that need the exact
+                bytes.
+  Output escapes every character outside 0x20-0x7E as \uXXXX, so stdout is plain ASCII.
+  Servers take a command of at most )" +
+                      std::to_string(Ondrel::kMaxCommandPayload) +
+                      R"( bytes on the wire, escaping and the frame's end
+  counted, so what fits depends on the encoding ("\u00e9" is two bytes in UTF-8). A longer
+  command is refused with an Error event and not sent; nothing is split.
+
 Values
-  text    a JSON string in which every character is one byte, U+0000 to U+00FF; a character
-          above U+00FF is invalid params. Output escapes every byte outside 0x20-0x7E as
-          \u00XX, so stdout is plain ASCII.
+  text    a JSON string, carried as --text says
   int16   a JSON integer from -32768 to 32767
   int32   a JSON integer from -2147483648 to 2147483647
   bool    true or false; a number is taken as the host's boolean: -1 is true, anything else
@@ -382,7 +430,7 @@ Responses
     -32700  the line is not JSON
     -32600  not a request object (also: batches, which are not supported)
     -32601  no member of that name
-    -32602  wrong parameters (count, type, range, a character above U+00FF)
+    -32602  wrong parameters (count, type, range, text the --text mode cannot carry)
     -32000  the member failed (SetIdleTime overflow, LogOff's errors); TEXT says why
   A bad line never ends the bridge.
 

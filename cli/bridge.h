@@ -5,8 +5,9 @@
 // programmatic identifier, finds members and events by name in the layer's description of the
 // boundary, calls by dispatch identifier and hears events by number. Each request line calls
 // one member; a request with an id gets exactly one response line, a notification (no id)
-// gets none. Each event becomes a notification line. Order on stdout is the order of
-// happening: events raised during a call come before that call's response. A bad line is
+// gets none. Each event becomes a notification line. Text maps between JSON strings and the
+// control's bytes as the TextMode says (UTF-8 unless told otherwise). Order on stdout is the order
+// of happening: events raised during a call come before that call's response. A bad line is
 // answered with an error and never ends the bridge.
 //
 // At end of input the bridge closes the connection, gives it a bounded time to send what is
@@ -17,8 +18,11 @@
 #include <QVariantList>
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "json_text.h"
 #include "line_io.h"
 #include "ondrel/component.h"
 
@@ -27,7 +31,7 @@ namespace lantry::cli {
 class Bridge final : public QObject {
     Q_OBJECT
 public:
-    explicit Bridge(std::unique_ptr<ControlObject> control, QObject* parent = nullptr);
+    Bridge(std::unique_ptr<ControlObject> control, TextMode mode, QObject* parent = nullptr);
     ~Bridge() override;
 
     // Starts reading stdin. The event loop must run; the bridge quits it at end of input.
@@ -42,6 +46,7 @@ private:
     void finish();
 
     std::unique_ptr<ControlObject> control_;
+    TextMode mode_;
     LineReader reader_;
 };
 
@@ -50,6 +55,11 @@ private:
 // and passed over. Null, with `error` saying why, when neither gives one. Needs a
 // QApplication.
 std::unique_ptr<ControlObject> createControl(std::string& error);
+
+// The options of `ondrel bridge` (--text utf-8|bytes, utf-8 when not given); nullopt with
+// `error` saying what is wrong.
+std::optional<TextMode> parseBridgeOptions(const std::vector<std::string>& args,
+                                           std::string& error);
 
 // The text of `ondrel bridge --help`.
 std::string bridgeHelp();

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "ondrel/text.h"
+
 namespace lantry::cli {
 
 namespace {
@@ -93,15 +95,40 @@ std::string jsonId(const QJsonValue& id) {
     return "null";
 }
 
-std::optional<std::string> bytesFromJson(const QString& text) {
+std::optional<std::string> bytesFromJson(const QString& text, TextMode mode, std::string& error) {
     std::string out;
     out.reserve(static_cast<std::size_t>(text.size()));
-    for (const QChar c : text) {
-        if (c.unicode() > 0xFF)
-            return std::nullopt;
-        out += static_cast<char>(c.unicode());
+    if (mode == TextMode::Bytes) {
+        for (const QChar c : text) {
+            if (c.unicode() > 0xFF) {
+                error = "has a character above U+00FF (text is one byte per character)";
+                return std::nullopt;
+            }
+            out += static_cast<char>(c.unicode());
+        }
+        return out;
     }
-    return out;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        const bool paired =
+            c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+        if (paired) {
+            ++i;
+        } else if (c.isSurrogate()) {
+            char code[8];
+            std::snprintf(code, sizeof code, "%04X", static_cast<unsigned>(c.unicode()));
+            error = std::string("has a lone surrogate U+") + code + ", which is no character";
+            return std::nullopt;
+        }
+    }
+    return toWireText(text).toStdString();
+}
+
+std::string jsonText(std::string_view bytes, TextMode mode) {
+    if (mode == TextMode::Bytes)
+        return jsonString(bytes);
+    return jsonString(QStringView(
+        fromWireText(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())))));
 }
 
 JsonObjectWriter& JsonObjectWriter::addRaw(std::string_view key, std::string_view json) {

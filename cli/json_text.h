@@ -1,8 +1,7 @@
 // JSON text for the bridge: the control's byte strings as JSON strings and back, and writers
 // that keep object members in the order they are added (QJsonObject sorts its keys).
 //
-// A byte string travels as a JSON string in which every character stands for one byte
-// (U+0000 to U+00FF). Output is pure ASCII: bytes outside 0x20-0x7E are written as \u00XX.
+// Output is pure ASCII: characters outside 0x20-0x7E are written as \uXXXX (UTF-16 units).
 #pragma once
 
 #include <QJsonValue>
@@ -17,6 +16,15 @@
 
 namespace lantry::cli {
 
+// How text maps between JSON strings and the control's bytes.
+enum class TextMode {
+    // Strings go to the wire as UTF-8; wire text that is valid UTF-8 is decoded as UTF-8,
+    // any other as Latin-1, value by value.
+    Utf8,
+    // Every character stands for one byte, U+0000 to U+00FF, both ways.
+    Bytes,
+};
+
 // One argument of a member call or one parameter of an event.
 using Value =
     std::variant<std::monostate, std::string, std::int64_t, bool, std::vector<std::string>>;
@@ -30,8 +38,12 @@ std::string jsonValue(const Value& value);
 // A request id (string, number or null) written back as JSON.
 std::string jsonId(const QJsonValue& id);
 
-// The bytes a JSON string stands for; nullopt when a character is above U+00FF.
-std::optional<std::string> bytesFromJson(const QString& text);
+// The bytes a JSON string stands for in `mode`; nullopt with `error` completing the sentence
+// "parameter NAME ..." when it stands for none: a lone surrogate in Utf8, a character above
+// U+00FF in Bytes.
+std::optional<std::string> bytesFromJson(const QString& text, TextMode mode, std::string& error);
+// The control's bytes as a quoted JSON string in `mode`.
+std::string jsonText(std::string_view bytes, TextMode mode);
 
 // Builds one JSON object member by member, in order.
 class JsonObjectWriter {

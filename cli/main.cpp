@@ -41,21 +41,23 @@ int runBridge(int argc, char** argv) {
         std::fputs(lantry::cli::bridgeHelp().c_str(), stdout);
         return 0;
     }
-    if (argc > 2) {
-        std::fprintf(stderr, "ondrel bridge: unexpected argument \"%s\"\n", argv[2]);
+    std::string error;
+    const auto mode =
+        lantry::cli::parseBridgeOptions(std::vector<std::string>(argv + 2, argv + argc), error);
+    if (!mode) {
+        std::fprintf(stderr, "ondrel bridge: %s\nTry: ondrel bridge --help\n", error.c_str());
         return 2;
     }
     // The control is a widget, so the bridge needs a QApplication, but it never shows a
     // window: the offscreen platform needs no display.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    std::string error;
     auto control = lantry::cli::createControl(error);
     if (!control) {
         std::fprintf(stderr, "ondrel bridge: cannot create the control: %s\n", error.c_str());
         return 1;
     }
-    lantry::cli::Bridge bridge(std::move(control));
+    lantry::cli::Bridge bridge(std::move(control), *mode);
     bridge.start();
     return app.exec();
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "cli_process.h"
+#include "tocd_process.h"
 
 namespace lantry::testing {
 namespace {
@@ -25,9 +26,16 @@ QByteArray event(const QByteArray& name, const QByteArray& params) {
     return R"({"jsonrpc":"2.0","method":")" + name + R"(","params":)" + params + "}";
 }
 
-TEST(BridgeTest, RelaysEventsAndCallsAnswersBadLinesAndSendsWhatIsQueuedAtTheEnd) {
+// Run once per text mode; the rows that differ say what each mode makes of the same text.
+class BridgeTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(BridgeTest, RelaysEventsAndCallsAnswersBadLinesAndSendsWhatIsQueuedAtTheEnd) {
+    const bool utf8 = QByteArray(GetParam()) == "utf-8";
+    const auto either = [utf8](const QByteArray& inUtf8, const QByteArray& inBytes) {
+        return utf8 ? inUtf8 : inBytes;
+    };
     ScriptedPeer peer;
-    CliProcess bridge({"bridge"});
+    CliProcess bridge({"bridge", "--text", GetParam()});
     const auto nextEvent = [&] {
         auto line = bridge.nextLine();
         while (line && line->contains(R"("method":"IncomingPacket")"))
@@ -59,9 +67,15 @@ TEST(BridgeTest, RelaysEventsAndCallsAnswersBadLinesAndSendsWhatIsQueuedAtTheEnd
                R"("lngOnlineTime":1700000000,"lngIdleTime":5,"strUserClass":" UU"})")},
         {"INSERTED2:b:Bobby:bob:Friends",
          event("BuddyAdded", R"({"strGroup":"Friends","strBuddy":"bob","strAlias":"Bobby"})")},
+        // Not UTF-8, so Latin-1 in both modes.
         {"IM_IN_ENC2:bob:F:F:T: O :F:L:en:caf\xe9\x01<b>!</b>",
          event("InstantMessage", R"({"strUserName":"bob","strMessage":"caf\u00e9\u0001<b>!</b>",)"
                                  R"("blnAutoResponse":false,"strUserClass":" O "})")},
+        {"CHAT_IN_ENC:77:bob:F:A:en:\xe6\x97\xa5 \xf0\x9f\x98\x80",
+         event("ChatMessage", R"({"lngChatID":77,"strUserName":"bob","strMessage":")" +
+                                  either(R"(\u65e5 \ud83d\ude00)",
+                                         R"(\u00e6\u0097\u00a5 \u00f0\u009f\u0098\u0080)") +
+                                  R"("})")},
         {"EVILED:05:bob", event("Warned", R"({"intWarningLevel":"5","strFromUser":"bob"})")},
         {"ADMIN_PASSWD_STATUS:0", event("PasswordChanged", "{}")},
     };
@@ -80,7 +94,7 @@ TEST(BridgeTest, RelaysEventsAndCallsAnswersBadLinesAndSendsWhatIsQueuedAtTheEnd
         {"SendIM", R"(["Joe Smith","hi",true])", R"(toc_send_im "joesmith" "hi" auto)"},
         {"SendIM", R"(["bob","x",1])", R"(toc_send_im "bob" "x")"},
         {"SendIM", R"({"strMessage":"\u00e9","AutoResponse":-1,"strUserName":"bob"})",
-         "toc_send_im \"bob\" \"\xe9\" auto"},
+         either("toc_send_im \"bob\" \"\xc3\xa9\" auto", "toc_send_im \"bob\" \"\xe9\" auto")},
         {"JoinChat", R"(["  Lobby ",4])", R"(toc_chat_join "4" "Lobby")"},
         {"LeaveChat", R"(["Lobby:one"])", R"(toc_chat_leave "77")"},
         {"LeaveChat", R"(["nowhere",12345])", R"(toc_chat_leave "12345")"},
@@ -116,7 +130,9 @@ TEST(BridgeTest, RelaysEventsAndCallsAnswersBadLinesAndSendsWhatIsQueuedAtTheEnd
         {R"({"id":2,"method":"LogOff"})", error("2", -32600)},
         {request(R"("four")", "logoff", "[]"), error(R"("four")", -32601)},
         {request("5", "SendIM", R"(["a","b"])"), error("5", -32602)},
-        {request("7", "SendIM", R"(["a","\u0100",true])"), error("7", -32602)},
+        {request("7", "RemoveHtml", R"(["\u0100"])"),
+         either(result("7", R"("\u0100")"), error("7", -32602))},
+        {request("8", "SendIM", R"(["a","\ud800",true])"), error("8", -32602)},
         {request("10", "JoinChat", R"(["r",32768])"), error("10", -32602)},
         {request("13", "GetStatus", R"({"strBuddy":"x"})"), error("13", -32602)},
         {request("14", "GetStatus", R"("x")"), error("14", -32602)},
@@ -148,9 +164,27 @@ TEST(BridgeTest, RelaysEventsAndCallsAnswersBadLinesAndSendsWhatIsQueuedAtTheEnd
     EXPECT_TRUE(bridge.remainingOutput().isEmpty());
 }
 
+INSTANTIATE_TEST_SUITE_P(TextModes, BridgeTest, ::testing::Values("utf-8", "bytes"));
+
+TEST(BridgeTextTest, JapaneseEmojiAndAccentsComeBackFromEchobotIntact) {
+    TocdProcess tocd;
+    ASSERT_TRUE(tocd.start()) << tocd.errorText().toStdString();
+    CliProcess bridge({"bridge"});
+    bridge.write(request("1", "Login",
+                         R"(["Alice","pw","127.0.0.1",)" + QByteArray::number(tocd.port()) + "]"));
+    ASSERT_TRUE(bridge.lineContaining(R"("method":"LoggedIn")"));
+    const QByteArray text = R"(\u65e5\u672c \ud83d\ude00 caf\u00e9)";
+    bridge.write(request("2", "SendIM", R"(["echobot",")" + text + R"(",false])"));
+    const QByteArray echo = bridge.lineContaining(R"("method":"InstantMessage")").value_or("");
+    EXPECT_TRUE(echo.contains(R"("strMessage":")" + text + '"')) << echo.data();
+    bridge.closeInput();
+    EXPECT_EQ(bridge.waitExit(), 0);
+}
+
 TEST(CommandLineTest, RefusesBadArgumentsAndRegistersTheLibrary) {
     const QStringList cases[] = {
         {"frobnicate"},
+        {"bridge", "--text", "latin9"},
         {"chat", "--user", "alice"},
         {"chat", "--server", "127.0.0.1:99999", "--user", "alice"},
         {"chat", "--server", "127.0.0.1", "--user", " "},
