@@ -1,5 +1,6 @@
 #include "ondrel/wire.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
@@ -36,20 +37,50 @@ constexpr std::size_t kBlock = 16;
 // Up to this many bytes to escape, a block is cheaper stored whole and then shifted.
 constexpr int kFewEscapes = 4;
 
-// Bit i set when byte i of the block at `in` needs a backslash.
-std::uint32_t escapeMask(const char* in) {
 #if defined(__SSE2__)
+// 0xFF in each byte of the block at `in` that needs a backslash, 0 in the others.
+__m128i escapeHits(const char* in) {
     const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
     __m128i hits = _mm_setzero_si128();
     for (const char c : kEscaped)
         hits = _mm_or_si128(hits, _mm_cmpeq_epi8(block, _mm_set1_epi8(c)));
-    return static_cast<std::uint32_t>(_mm_movemask_epi8(hits));
+    return hits;
+}
+#endif
+
+// Bit i set when byte i of the block at `in` needs a backslash.
+std::uint32_t escapeMask(const char* in) {
+#if defined(__SSE2__)
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(escapeHits(in)));
 #else
     std::uint32_t mask = 0;
     for (std::size_t i = 0; i < kBlock; ++i)
         mask |= std::uint32_t{needsEscape(in[i])} << i;
     return mask;
 #endif
+}
+
+// How many bytes of the first `blocks` blocks at `in` need a backslash.
+std::size_t countEscapes(const char* in, std::size_t blocks) {
+    std::size_t count = 0;
+#if defined(__SSE2__)
+    // Per-byte counters (each hit subtracts -1) summed before any of them can wrap.
+    constexpr std::size_t kBeforeWrap = 255;
+    for (std::size_t done = 0; done < blocks;) {
+        const std::size_t run = std::min(blocks - done, kBeforeWrap);
+        __m128i counters = _mm_setzero_si128();
+        for (std::size_t b = 0; b < run; ++b)
+            counters = _mm_sub_epi8(counters, escapeHits(in + (done + b) * kBlock));
+        const __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
+        count += static_cast<std::size_t>(_mm_cvtsi128_si32(sums)) +
+                 static_cast<std::size_t>(_mm_extract_epi16(sums, 4));
+        done += run;
+    }
+#else
+    for (std::size_t b = 0; b < blocks; ++b)
+        count += static_cast<std::size_t>(std::popcount(escapeMask(in + b * kBlock)));
+#endif
+    return count;
 }
 
 int hexValue(char c) {
@@ -129,11 +160,8 @@ std::optional<std::string> unroastPassword(std::string_view roasted) {
 std::string escapeText(std::string_view text) {
     const char* in = text.data();
     const std::size_t size = text.size();
-    std::size_t extra = 0;
-    std::size_t at = 0;
-    for (; at + kBlock <= size; at += kBlock)
-        extra += static_cast<std::size_t>(std::popcount(escapeMask(in + at)));
-    for (; at < size; ++at)
+    std::size_t extra = countEscapes(in, size / kBlock);
+    for (std::size_t at = size / kBlock * kBlock; at < size; ++at)
         extra += needsEscape(in[at]);
     if (extra == 0)
         return std::string(text);
@@ -141,12 +169,13 @@ std::string escapeText(std::string_view text) {
     std::string out;
     out.resize(size + extra);
     char* p = out.data();
+    std::size_t at = 0;
     // A block with few bytes to escape is stored whole; then, for each byte to escape, the block
     // from that byte on is stored again one place further and the backslash written in the gap.
     // Stores reach up to one block past the block's own output, into what the bytes after it will
     // overwrite, so the loop stops while at least one whole block of input is left for the tail. A
     // block with more goes byte by byte, which is then cheaper than storing it again and again.
-    for (at = 0; at + 2 * kBlock <= size; at += kBlock) {
+    for (; at + 2 * kBlock <= size; at += kBlock) {
         std::uint32_t mask = escapeMask(in + at);
         if (std::popcount(mask) > kFewEscapes) {
             for (std::size_t i = 0; i < kBlock; ++i) {
