@@ -7,8 +7,10 @@
 #include <QCheckBox>
 #include <QFile>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
@@ -28,6 +30,7 @@
 #include "messenger.h"
 #include "ondrel/component.h"
 #include "ondrel/ondrel.h"
+#include "profile_viewer.h"
 #include "safe_markup.h"
 #include "sign_on_window.h"
 #include "tocd_process.h"
@@ -298,6 +301,37 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
     bob->app->setAwayMessage({});
     EXPECT_TRUE(alice->sees("bob", true, false));
 
+    // Typing shows in the other person's window.
+    QTest::keyClicks(bobInput, QStringLiteral("typ"));
+    auto* typing = fromBob->findChild<QLabel*>(QStringLiteral("typing"));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return typing->text() == QLatin1String("bob is typing ..."); }, kWaitMs));
+    bobInput->clear();
+
+    // A profile written in the editor is fetched from the server's page by the other client.
+    auto* fillProfile = new QTimer(qApp);
+    QObject::connect(fillProfile, &QTimer::timeout, fillProfile, [fillProfile] {
+        auto* editor = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!editor || editor->objectName() != QLatin1String("profileEditor"))
+            return;
+        editor->findChild<QPlainTextEdit*>()->setPlainText(QStringLiteral("Tea & cake, 9-5"));
+        editor->accept();
+        fillProfile->deleteLater();
+    });
+    fillProfile->start(20);
+    press(bob->app->buddyListWindow(), Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
+    list->view()->setCurrentIndex(bobRow);
+    press(list, Qt::Key_I, Qt::ControlModifier);
+    ASSERT_NE(alice->app->lastProfileViewer(), nullptr);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return alice->app->lastProfileViewer()->status() == QLatin1String("Profile fetched.");
+        },
+        kWaitMs))
+        << alice->app->lastProfileViewer()->status().toStdString();
+    EXPECT_TRUE(alice->app->lastProfileViewer()->page()->toPlainText().contains(
+        QLatin1String("Tea & cake, 9-5")));
+
     // A room: joined by name from the menu, the second client comes in, both talk.
     answerQuestions({QStringLiteral("Tea Room")});
     press(list, Qt::Key_J, Qt::ControlModifier);
@@ -331,6 +365,15 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
     bobRoom->close();
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return members(aliceRoom) == QStringList{QStringLiteral("aliceux")}; }, kWaitMs));
+
+    // Blocking from the list while everyone may write switches to blocking the block list.
+    EXPECT_EQ(alice->app->privacyMode(), 1);
+    list->view()->setCurrentIndex(bobRow);
+    press(list, Qt::Key_B, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(alice->app->isBlocked(QStringLiteral("bob")));
+    EXPECT_EQ(alice->app->privacyMode(), 4);
+    EXPECT_TRUE(list->statusBar()->currentMessage().contains(
+        QLatin1String("Everyone but the people I blocked")));
 }
 
 TEST_F(MessengerWindows, RefusedAndUnreachableSignOnsSayWhy) {
