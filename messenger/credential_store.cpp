@@ -8,23 +8,24 @@ namespace {
 
 const QString kService = QStringLiteral("Ondrel Messenger");
 
-QString sentenceFor(QKeychain::Job* job) {
+// Why a keychain job failed, and what that means for the password, in words.
+QString sentenceFor(QKeychain::Job* job, bool storing) {
+    const QString outcome = storing ? QObject::tr("so the password was not stored")
+                                    : QObject::tr("so the password could not be read; type it");
     switch (job->error()) {
         case QKeychain::NoBackendAvailable:
+        case QKeychain::OtherError:
+            // Without a session bus or keyring daemon the library can say no more than this.
             return QObject::tr(
-                "No secret service (such as GNOME Keyring or KWallet) is "
-                "running, so the password was not stored; you will be asked "
-                "for it.");
+                       "No secret service (such as GNOME Keyring or KWallet) is "
+                       "available (%1), %2.")
+                .arg(job->errorString(), outcome);
         case QKeychain::AccessDenied:
         case QKeychain::AccessDeniedByUser:
-            return QObject::tr(
-                "The secret service refused access, so the password was not "
-                "stored.");
+            return QObject::tr("The secret service refused access, %1.").arg(outcome);
         default:
-            return QObject::tr(
-                       "The secret service could not keep the password (%1); it was "
-                       "not stored.")
-                .arg(job->errorString());
+            return QObject::tr("The secret service failed (%1), %2.")
+                .arg(job->errorString(), outcome);
     }
 }
 
@@ -62,7 +63,7 @@ void CredentialStore::remember(const QString& server, const QString& name,
         if (done->error() == QKeychain::NoError)
             emit stored();
         else
-            emit problem(sentenceFor(done));
+            emit problem(sentenceFor(done, true));
     });
     job->start();
 }
@@ -88,7 +89,7 @@ void CredentialStore::readPassword(const QString& server, const QString& name) {
     connect(job, &QKeychain::Job::finished, this, [this](QKeychain::Job* done) {
         const auto* read = static_cast<QKeychain::ReadPasswordJob*>(done);
         if (done->error() != QKeychain::NoError && done->error() != QKeychain::EntryNotFound)
-            emit problem(sentenceFor(done));
+            emit problem(sentenceFor(done, false));
         emit passwordRead(done->error() == QKeychain::NoError ? read->textData() : QString());
     });
     job->start();

@@ -58,8 +58,10 @@ void TrayIcon::setUnread(int count) {
 }
 
 QString TrayIcon::toolTip() const {
-    return unread_ == 0 ? tr("Ondrel Messenger")
-                        : tr("Ondrel Messenger: %n unread message(s)", nullptr, unread_);
+    if (unread_ == 0)
+        return tr("Ondrel Messenger");
+    return unread_ == 1 ? tr("Ondrel Messenger: 1 unread message")
+                        : tr("Ondrel Messenger: %1 unread messages").arg(unread_);
 }
 
 }  // namespace messenger

@@ -189,7 +189,7 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
             return alice->app->buddyListWindow()->statusBar()->currentMessage().contains(
-                QLatin1String("was not stored"));
+                QLatin1String("No secret service"));
         },
         kWaitMs))
         << alice->app->buddyListWindow()->statusBar()->currentMessage().toStdString();
