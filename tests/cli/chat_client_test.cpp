@@ -84,6 +84,13 @@ TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
     EXPECT_TRUE(chat.lineContaining("You are in My Room"));
     chat.write("/privacy");
     EXPECT_TRUE(chat.lineContaining("Privacy: block-list (everyone but the people on your block"));
+    // Once the current room is left, plain text goes to the room still joined, not the one left.
+    chat.write("/leave");
+    EXPECT_EQ(peer.readCommand(), "toc_chat_leave \"6\"");
+    peer.send(2, "CHAT_LEFT:6");
+    EXPECT_TRUE(chat.lineContaining("You left My Room."));
+    chat.write("still there?");
+    EXPECT_EQ(peer.readCommand(), "toc_chat_send \"5\" \"still there?\"");
 
     // Each answer comes after the commands the client sent for the line.
     const struct {

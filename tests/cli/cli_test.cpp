@@ -130,6 +130,7 @@ TEST_P(BridgeTest, RelaysEventsAndCallsAnswersBadLinesAndSendsWhatIsQueuedAtTheE
         {R"({"id":2,"method":"LogOff"})", error("2", -32600)},
         {request(R"("four")", "logoff", "[]"), error(R"("four")", -32601)},
         {request("5", "SendIM", R"(["a","b"])"), error("5", -32602)},
+        {request("6", "GetStatus", R"(["a","b"])"), error("6", -32602)},
         {request("7", "RemoveHtml", R"(["\u0100"])"),
          either(result("7", R"("\u0100")"), error("7", -32602))},
         {request("8", "SendIM", R"(["a","\ud800",true])"), error("8", -32602)},

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -196,7 +197,12 @@ TEST_F(PanelWindow, CaptionsShowSignOnSignOffAndAnAcceptedPasswordChange) {
     ASSERT_TRUE(waitForEvents(EventNumber::Error, 2));
     QTest::qWait(100);
     EXPECT_EQ(caption("Label6"), QLatin1String(" Logged Out"));
+    // Bound but not listening, the port refuses connections, and no other server can take it.
+    const quint16 port = static_cast<quint16>(tocd_.port());
     tocd_.stop();
+    QTcpSocket held;
+    ASSERT_TRUE(held.bind(QHostAddress::LocalHost, port, QAbstractSocket::ReuseAddressHint))
+        << "port " << port << " taken at once";
     const int socketErrors = count(EventNumber::WinsockError);
     click("Label4");
     ASSERT_TRUE(waitForEvents(EventNumber::WinsockError, socketErrors + 1));

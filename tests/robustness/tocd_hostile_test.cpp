@@ -25,6 +25,14 @@ void figure(const std::string& oneWord, double value) {
 
 class Hostile : public ::testing::Test {
 protected:
+    // Before any tocd starts, so that tocd inherits the raised descriptor limit too.
+    static void SetUpTestSuite() {
+        rlimit limit{};
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+
     void SetUp() override {
         ASSERT_TRUE(tocd.start(
             QStringLiteral(TOCD_PATH),
@@ -139,7 +147,11 @@ TEST_F(Hostile, AClientThatNeverReadsIsCutOffWithBoundedMemory) {
     const int size = 4096;
     ::setsockopt(slow.fd(), SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
     slow.send(signOnBytes("slowpoke"));
-    QTest::qWait(500);
+    // Signed on and visible before the flood: a refusal can then only mean the cut-off.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return slow.drain(), slow.input.find("CONFIG2:") != std::string::npos; }, kWaitMs));
+    bob.control.GetStatus("slowpoke");
+    ASSERT_NE(bob.next("BuddyUpdate(slowpoke,true"), "");
     // bob floods it until tocd gives up on it (at most 40 MiB).
     const std::string text(1900, 'z');
     std::size_t sent = 0;
@@ -167,8 +179,6 @@ TEST_F(Hostile, AClientThatNeverReadsIsCutOffWithBoundedMemory) {
 TEST_F(Hostile, TenThousandHalfOpenConnectionsFromOneAddressAreHeldToItsLimit) {
     rlimit limit{};
     ::getrlimit(RLIMIT_NOFILE, &limit);
-    limit.rlim_cur = limit.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &limit);
     // Fewer where the descriptor limit does not allow them (half_open_connections says so).
     const int count = static_cast<int>(std::min<rlim_t>(10000, limit.rlim_cur - 200));
     const int startDescriptors = tocd.openDescriptors();
