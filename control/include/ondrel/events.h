@@ -123,7 +123,8 @@ public:
     virtual void Warned(std::string& intWarningLevel, std::string& strFromUser) {}
     // 25: another user's typing status (0 none, 1 paused, 2 typing by convention).
     virtual void TypingStatus(std::string& strUserName, std::int16_t& intTypingStatus) {}
-    // 26: the connection failed or was closed by the server; the socket is closed.
+    // 26: the connection failed, was closed by the server, or was cut because the server stopped
+    // reading what the control sent; the socket is closed.
     virtual void WinsockError(std::string& strError) {}
     // 27: a rendezvous proposal, reported and never answered by the control.
     virtual void RendevousRequest(std::string& strUserName, std::string& strUUID,
