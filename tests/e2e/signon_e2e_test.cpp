@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -127,10 +128,16 @@ long residentBytes() {
 // unsent it ends the connection and says why, instead of growing without bound.
 TEST_F(SignOnE2ETest, AServerThatNeverReadsIsCutOffWithAReasonAndMemoryStaysBounded) {
     ASSERT_NO_FATAL_FAILURE(signOn("secret"));
+    const std::string signOnFrame = serverFrame(1, std::string("\0\0\0\1", 4));
+    // Answers leave in order, so a second sign-on answer would come before the keep-alive's.
+    peer->write(QByteArray::fromStdString(signOnFrame + signOnFrame + serverFrame(5, "")));
+    ASSERT_TRUE(waitFor([&] { return !parseFrames(received).empty(); }));
+    EXPECT_EQ(parseFrames(received).front().type, 5) << "the sign-on frame was answered again";
+
     QObject::disconnect(peer.get(), &QTcpSocket::readyRead, nullptr, nullptr);
     peer->setReadBufferSize(1);
     peer->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
-    std::string chunk = serverFrame(1, std::string("\0\0\0\1", 4));
+    std::string chunk = signOnFrame;
     for (int i = 0; i < 10000; ++i)
         chunk += serverFrame(5, "");
     const auto bytes = QByteArray::fromStdString(chunk);
@@ -138,9 +145,11 @@ TEST_F(SignOnE2ETest, AServerThatNeverReadsIsCutOffWithAReasonAndMemoryStaysBoun
     const long before = residentBytes();
     constexpr long kGrowthBound = 64L << 20;  // unbounded output passes this within seconds
     long growth = 0;
-    QTimer deadline;
-    deadline.start(120000);
-    while (sink.events.empty() && deadline.isActive() && growth < kGrowthBound) {
+    QTimer wake;  // WaitForMoreEvents returns at least this often
+    wake.start(50);
+    QElapsedTimer clock;
+    clock.start();
+    while (sink.events.empty() && !clock.hasExpired(120000) && growth < kGrowthBound) {
         if (peer->bytesToWrite() < bytes.size())
             peer->write(bytes);
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
@@ -149,21 +158,11 @@ TEST_F(SignOnE2ETest, AServerThatNeverReadsIsCutOffWithAReasonAndMemoryStaysBoun
     EXPECT_LT(growth, kGrowthBound);
     ASSERT_EQ(sink.events.size(), 1u);
     EXPECT_TRUE(
-        sink.events[0].starts_with("WinsockError(Connection closed: the server stopped "
-                                   "reading"))
+        sink.events[0].starts_with("WinsockError(Connection closed: the server stopped reading"))
         << sink.events[0];
     EXPECT_NE(control->socket().State(), Socket::StateConnected);
-
-    // What reached the server: keep-alive answers only, the sign-on answered once.
     peer->setReadBufferSize(0);
-    EXPECT_TRUE(waitFor([&] {
-        received += peer->readAll().toStdString();
-        return peer->state() == QAbstractSocket::UnconnectedState;
-    }));
-    const auto frames = parseFrames(received);
-    EXPECT_GT(frames.size(), 1000u);
-    for (const auto& frame : frames)
-        ASSERT_EQ(frame.type, 5) << "the sign-on frame was answered again";
+    EXPECT_TRUE(peerGone());
 }
 
 }  // namespace
