@@ -101,7 +101,8 @@ Messenger::~Messenger() {
         delete w.data();
     // The connection goes first, so no event reaches a window being destroyed.
     delete connection_;
-    delete lastProfileViewer_.data();
+    for (const auto& viewer : std::as_const(profileViewers_))
+        delete viewer.data();
     delete buddyListWindow_;
     delete signOnWindow_;
     delete trayMenu_;
@@ -180,6 +181,8 @@ void Messenger::connectWindows() {
     connect(w, &BuddyListWindow::reconnectRequested, connection_, &ConnectionManager::reconnectNow);
     connect(w, &BuddyListWindow::signOffRequested, this, [this] {
         connection_->signOff();
+        // Signing off leaves every room without a word from the server.
+        conversations_.leaveAllRooms(tr("Signed off."));
         buddyListWindow_->hide();
         signOnWindow_->setBusy(false);
         signOnWindow_->setStatus(tr("Signed off."));
@@ -407,6 +410,7 @@ void Messenger::requestProfile(const QString& wireName) {
     if (!requireSignedOn())
         return;
     auto* viewer = new ProfileViewer(fromWire(wireName));
+    profileViewers_.append(viewer);
     viewer->setProperty("who", normalizedName(wireName));
     rememberGeometry(viewer, settings_, QStringLiteral("profile"));
     lastProfileViewer_ = viewer;

@@ -113,6 +113,8 @@ private:
     QHash<QString, QPointer<ChatRoomWindow>> roomWindows_;
     QQueue<QPointer<ProfileViewer>> pendingProfiles_;
     QPointer<ProfileViewer> lastProfileViewer_;
+    // Every viewer opened (a closed one deletes itself); those still open go with the session.
+    QList<QPointer<ProfileViewer>> profileViewers_;
     QMenu* trayMenu_ = nullptr;
     TrayIcon* tray_ = nullptr;
 
