@@ -1,5 +1,6 @@
 // signpad: the sign-on panel. Without arguments it signs on to the TOC2 server on localhost,
-// port 5190. --server and --port point it elsewhere (another server, a test's private one);
+// port 5190. --server HOST[:PORT] and --port point it elsewhere (another server, a test's
+// private one); --help and --version need no display;
 // --screenshot FILE saves a picture of the window as shown and exits.
 #include <QApplication>
 #include <QCommandLineParser>
@@ -11,6 +12,7 @@
 #include <QWindow>
 
 #include <cstdio>
+#include <memory>
 
 #include "ondrel/component.h"
 #include "signpad_window.h"
@@ -35,6 +37,12 @@ QImage captureWindow(QWidget& window) {
     return out;
 }
 
+bool validPort(const QString& text) {
+    bool ok = false;
+    const int port = text.toInt(&ok);
+    return ok && port >= 1 && port <= 65535;
+}
+
 bool waitForExposure(QWidget& window, int timeoutMs) {
     QElapsedTimer clock;
     clock.start();
@@ -47,12 +55,26 @@ bool waitForExposure(QWidget& window, int timeoutMs) {
     return false;
 }
 
+// --help and --version are answered without a display: they need no QApplication.
+bool wantsTextOnly(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray arg(argv[i]);
+        if (arg == "--help" || arg == "-h" || arg == "--help-all" || arg == "--version" ||
+            arg == "-v") {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("signpad"));
-    QApplication::setApplicationVersion(QLatin1String(lantry::kLibraryVersion));
+    const std::unique_ptr<QCoreApplication> app =
+        wantsTextOnly(argc, argv) ? std::make_unique<QCoreApplication>(argc, argv)
+                                  : std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("signpad"));
+    QCoreApplication::setApplicationVersion(QLatin1String(lantry::kLibraryVersion));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -60,8 +82,10 @@ int main(int argc, char** argv) {
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption serverOption(
-        QStringLiteral("server"), QStringLiteral("TOC2 server to sign on to (default: localhost)."),
-        QStringLiteral("HOST"));
+        QStringLiteral("server"),
+        QStringLiteral("TOC2 server to sign on to, with its port after a colon if it is not "
+                       "5190 (default: localhost)."),
+        QStringLiteral("HOST[:PORT]"));
     const QCommandLineOption portOption(
         QStringLiteral("port"),
         QStringLiteral("Port of the TOC2 server (default: 5190); for tests and deployments "
@@ -72,7 +96,7 @@ int main(int argc, char** argv) {
         QStringLiteral("Save a PNG picture of the window once it is shown, then exit."),
         QStringLiteral("FILE"));
     parser.addOptions({serverOption, portOption, screenshotOption});
-    parser.process(app);
+    parser.process(*app);
     if (!parser.positionalArguments().isEmpty()) {
         std::fprintf(stderr, "signpad: unexpected argument '%s' (see --help)\n",
                      qPrintable(parser.positionalArguments().first()));
@@ -82,20 +106,31 @@ int main(int argc, char** argv) {
     signpad::ServerSettings server;
     if (parser.isSet(serverOption)) {
         server.host = parser.value(serverOption).trimmed();
+        const qsizetype colon = server.host.lastIndexOf(QLatin1Char(':'));
+        if (colon >= 0) {
+            const QString port = server.host.mid(colon + 1);
+            server.host.truncate(colon);
+            if (!validPort(port)) {
+                std::fprintf(stderr,
+                             "signpad: the port in --server needs a number from 1 to 65535, "
+                             "not '%s'\n",
+                             qPrintable(port));
+                return 2;
+            }
+            server.port = QString::number(port.toInt());
+        }
         if (server.host.isEmpty()) {
             std::fprintf(stderr, "signpad: --server needs a host name\n");
             return 2;
         }
     }
     if (parser.isSet(portOption)) {
-        bool ok = false;
-        const int port = parser.value(portOption).toInt(&ok);
-        if (!ok || port < 1 || port > 65535) {
+        if (!validPort(parser.value(portOption))) {
             std::fprintf(stderr, "signpad: --port needs a number from 1 to 65535, not '%s'\n",
                          qPrintable(parser.value(portOption)));
             return 2;
         }
-        server.port = QString::number(port);
+        server.port = QString::number(parser.value(portOption).toInt());
     }
 
     QString error;
@@ -130,5 +165,5 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
-    return app.exec();
+    return app->exec();
 }

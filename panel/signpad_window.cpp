@@ -1,7 +1,9 @@
 #include "signpad_window.h"
 
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QPainter>
+#include <QToolTip>
 #include <QVariantList>
 
 #include <cstdio>
@@ -134,6 +136,8 @@ SignpadWindow::SignpadWindow(lantry::ControlObject* control, ServerSettings serv
     connect(label4_, &ClickLabel::clicked, this, &SignpadWindow::login);
     connect(label5_, &ClickLabel::clicked, this, &SignpadWindow::logOff);
     connect(label7_, &ClickLabel::clicked, this, &SignpadWindow::changePassword);
+    connect(text2_, &QLineEdit::returnPressed, this, &SignpadWindow::login);
+    connect(text3_, &QLineEdit::returnPressed, this, &SignpadWindow::changePassword);
     connect(label2_, &ClickLabel::clicked, this, &QWidget::close);
     connect(label3_, &ClickLabel::clicked, this, &QWidget::showMinimized);
 
@@ -141,7 +145,8 @@ SignpadWindow::SignpadWindow(lantry::ControlObject* control, ServerSettings serv
         QWidget* face = control_->widget();
         face->setParent(this);
         face->hide();
-        control_->connectEvents([this](int eventNumber, QVariantList&) { onEvent(eventNumber); });
+        control_->connectEvents(
+            [this](int eventNumber, QVariantList& args) { onEvent(eventNumber, args); });
     }
 }
 
@@ -159,6 +164,7 @@ void SignpadWindow::paintEvent(QPaintEvent*) {
 
 // text() hands out copies: the control may write its by-reference arguments, never the fields.
 void SignpadWindow::login() {
+    label6_->setToolTip(QString());
     call(lantry::DispId::Login, {text1_->text(), text2_->text(), server_.host, server_.port});
 }
 
@@ -167,7 +173,21 @@ void SignpadWindow::logOff() {
 }
 
 void SignpadWindow::changePassword() {
+    passwordChangePending_ = true;
     call(lantry::DispId::ChangePassword, {text4_->text(), text3_->text()});
+}
+
+bool SignpadWindow::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        for (const FittedLabel* status : {label6_, label8_}) {
+            if (status->geometry().contains(help->pos()) && !status->toolTip().isEmpty()) {
+                QToolTip::showText(help->globalPos(), status->toolTip(), this);
+                return true;
+            }
+        }
+    }
+    return QWidget::event(event);
 }
 
 void SignpadWindow::call(int dispatchId, const QVariantList& args) {
@@ -182,17 +202,36 @@ void SignpadWindow::call(int dispatchId, const QVariantList& args) {
     }
 }
 
-void SignpadWindow::onEvent(int eventNumber) {
-    switch (static_cast<lantry::EventNumber>(eventNumber)) {
-        case lantry::EventNumber::LoggedIn:
+void SignpadWindow::onEvent(int eventNumber, const QVariantList& args) {
+    using lantry::EventNumber;
+    const auto number = static_cast<EventNumber>(eventNumber);
+    switch (number) {
+        case EventNumber::LoggedIn:
             label6_->setText(QStringLiteral(" Logged In"));
+            label6_->setToolTip(QString());
             break;
-        case lantry::EventNumber::LoggedOut:
+        case EventNumber::LoggedOut:
             label6_->setText(QStringLiteral(" Logged Out"));
             break;
-        case lantry::EventNumber::PasswordChanged:
+        case EventNumber::PasswordChanged:
+            passwordChangePending_ = false;
             label8_->setText(QStringLiteral("Success!"));
+            label8_->setToolTip(QString());
             break;
+        case EventNumber::Error:
+        case EventNumber::WinsockError: {
+            const QString sentence = args.value(number == EventNumber::Error ? 1 : 0).toString();
+            FittedLabel* status = passwordChangePending_ ? label8_ : label6_;
+            passwordChangePending_ = false;
+            // A refused sign-on is followed by the server closing the connection: the refusal
+            // is the reason worth showing.
+            const bool followsRefusal = number == EventNumber::WinsockError && status == label6_ &&
+                                        !status->toolTip().isEmpty();
+            if (!followsRefusal)
+                status->setToolTip(sentence);
+            std::fprintf(stderr, "signpad: %s\n", qPrintable(sentence));
+            break;
+        }
         default:
             break;
     }

@@ -59,13 +59,18 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // Tooltips of the status texts, which let the mouse through to the drag surface.
+    bool event(QEvent* event) override;
 
 private:
     void login();
     void logOff();
     void changePassword();
-    // The captions follow LoggedIn, LoggedOut and PasswordChanged; no argument is read.
-    void onEvent(int eventNumber);
+    // The captions follow LoggedIn, LoggedOut and PasswordChanged. The sentence of an Error or
+    // WinsockError becomes the tooltip of the status it concerns (the password change's while
+    // one is awaiting its answer, else the sign-on's; a sign-on's first reason stays until the
+    // next Login) and goes to stderr; captions stay. Success clears the tooltip.
+    void onEvent(int eventNumber, const QVariantList& args);
     void call(int dispatchId, const QVariantList& args);
 
     lantry::ControlObject* control_;
@@ -74,7 +79,8 @@ private:
     // PicHiddenData: the shape bitmap, never shown.
     QImage hiddenData_;
     bool shapeDecoded_ = false;
-    // Whether the frame now being handled is the server's refusal of a password change.
+    // A password change was sent and its answer has not come yet.
+    bool passwordChangePending_ = false;
 
     DragSurface* label1_;
     FrameShape* shape1_;

@@ -37,7 +37,13 @@ protected:
         QString error;
         lantry::ControlObject* control = createOndrelControl(&error);
         ASSERT_NE(control, nullptr) << error.toStdString();
-        control->connectEvents([this](int n, QVariantList&) { events_.push_back(n); });
+        control->connectEvents([this](int n, QVariantList& args) {
+            events_.push_back(n);
+            if (n == int(EventNumber::Error))
+                refusal_ = args.constLast().toString();
+            if (n == int(EventNumber::WinsockError))
+                socketFailure_ = args.constLast().toString();
+        });
         const ServerSettings server{QStringLiteral("127.0.0.1"), QString::number(port)};
         window_ = std::make_unique<SignpadWindow>(control, server);
         window_->show();
@@ -71,7 +77,12 @@ protected:
         return QTest::qWaitFor([&] { return count(n) >= atLeast; }, 10000);
     }
 
+    QString tip(const char* name) { return part(name)->toolTip(); }
+    void enter(const char* field) { QTest::keyClick(part<QLineEdit>(field), Qt::Key_Return); }
+
     std::vector<int> events_;  // the number of every event the control raised, in order
+    QString refusal_;          // the last Error's sentence
+    QString socketFailure_;    // the last WinsockError's
     std::unique_ptr<SignpadWindow> window_;
     lantry::testing::TocdProcess tocd_;
 };
@@ -185,18 +196,25 @@ TEST_F(PanelWindow, CaptionsShowSignOnSignOffAndAnAcceptedPasswordChange) {
     click("Label7");
     ASSERT_TRUE(waitForEvents(EventNumber::Error, 1));
     EXPECT_EQ(caption("Label8"), QLatin1String("  Idle..."));
+    // The reason is the password status's tooltip, not the sign-on's.
+    EXPECT_FALSE(refusal_.isEmpty());
+    EXPECT_EQ(tip("Label8"), refusal_);
+    EXPECT_EQ(tip("Label6"), QString());
     type("Text4", QStringLiteral("first1"));
-    click("Label7");
+    enter("Text3");
     ASSERT_TRUE(waitForCaption("Label8", QStringLiteral("Success!")));
 
     click("Label5");
     EXPECT_EQ(caption("Label6"), QLatin1String(" Logged Out"));
     EXPECT_EQ(count(EventNumber::LoggedOut), 1);
-    // The old password is refused now, and a missing server is not shown either.
-    click("Label4");
+    // The old password is refused now, and a missing server is not shown either: the caption
+    // stays and the sign-on status's tooltip says why. Enter in the password field logs in.
+    enter("Text2");
     ASSERT_TRUE(waitForEvents(EventNumber::Error, 2));
     QTest::qWait(100);
     EXPECT_EQ(caption("Label6"), QLatin1String(" Logged Out"));
+    EXPECT_TRUE(refusal_.contains(QLatin1String("password"))) << refusal_.toStdString();
+    EXPECT_EQ(tip("Label6"), refusal_);
     // Bound but not listening, the port refuses connections, and no other server can take it.
     const quint16 port = static_cast<quint16>(tocd_.port());
     tocd_.stop();
@@ -207,6 +225,8 @@ TEST_F(PanelWindow, CaptionsShowSignOnSignOffAndAnAcceptedPasswordChange) {
     click("Label4");
     ASSERT_TRUE(waitForEvents(EventNumber::WinsockError, socketErrors + 1));
     EXPECT_EQ(caption("Label6"), QLatin1String(" Logged Out"));
+    EXPECT_EQ(tip("Label6"), socketFailure_);
+    EXPECT_EQ(tip("Label8"), QString());
 }
 
 // Runs `program` to its end in `env`; its exit code (-1 when it crashed or hung) and stderr.
@@ -227,6 +247,7 @@ TEST(SignpadProgram, RefusesBadArgumentsWithAReason) {
     const std::pair<QStringList, const char*> cases[] = {
         {{"--port", "65536"}, "--port"},
         {{"--server", "  "}, "--server"},
+        {{"--server", "localhost:0"}, "--server"},
         {{"somehost"}, "somehost"},
     };
     for (const auto& [args, mentions] : cases) {
@@ -234,6 +255,12 @@ TEST(SignpadProgram, RefusesBadArgumentsWithAReason) {
         EXPECT_EQ(exitCode, 2) << args.join(' ').toStdString();
         EXPECT_TRUE(errors.contains(QLatin1String(mentions))) << errors.toStdString();
     }
+    // Usage needs no display.
+    QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
+    noDisplay.remove(QStringLiteral("DISPLAY"));
+    noDisplay.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    noDisplay.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    EXPECT_EQ(run(QStringLiteral(SIGNPAD_PATH), {"--help"}, noDisplay).first, 0);
 }
 
 // Under a real X server (Xvfb) the window is shown, captured from the screen and saved.
