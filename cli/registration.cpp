@@ -1,6 +1,7 @@
 // Registration through the library's own entry points; see registration.h.
 #include "registration.h"
 
+#include <QFileInfo>
 #include <QLibrary>
 
 #include <dlfcn.h>
@@ -83,8 +84,13 @@ int runRegistration(bool registering, const std::vector<std::string>& args) {
                      registering ? "written" : "changed");
         return 1;
     }
-    std::printf("%s %s %s %s\n", registering ? "Registered" : "Unregistered",
-                qPrintable(library.fileName()), registering ? "in" : "from", qPrintable(record));
+    const QString file = QFileInfo(library.fileName()).canonicalFilePath();
+    if (registering)
+        std::printf("The Ondrel control (Lantry.Ondrel) in %s is registered in %s.\n",
+                    qPrintable(file), qPrintable(record));
+    else
+        std::printf("The Ondrel control's entries for %s are removed from %s.\n", qPrintable(file),
+                    qPrintable(record));
     return 0;
 }
 

@@ -86,8 +86,12 @@ int main(int argc, char** argv) {
                 break;
         }
         QStringList shown;
-        for (const QVariant& a : args)
-            shown << a.toString();
+        for (const QVariant& a : args) {
+            // LoggedIn's buddy, block, permit and other lists arrive as QStringList.
+            shown << (a.metaType().id() == QMetaType::QStringList
+                          ? QStringLiteral("[%1]").arg(a.toStringList().join(u", "))
+                          : a.toString());
+        }
         log->appendPlainText(QStringLiteral("event %1: %2").arg(number).arg(shown.join(u" | ")));
     });
 

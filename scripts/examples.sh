@@ -14,7 +14,7 @@ if [ -z "$build" ]; then
     build=$work/build
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DONDREL_BUILD_TESTS=OFF >/dev/null
 fi
-cmake --build "$build" --target ondrel -j2
+cmake --build "$build" --target ondrel ondrel_cli -j2
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" --component ondrel >/dev/null
 echo "installed: $(cd "$prefix" && find . -type f -o -type l | sort | tr '\n' ' ')"
@@ -29,7 +29,7 @@ c++ -std=c++20 -fPIC -Wall -Wextra -Werror "$root/examples/console_signon.cpp" \
     $(pkg-config --cflags --libs ondrel) -Wl,-rpath,"$prefix/lib" -o "$work/console_pc"
 
 # Port 1 on 127.0.0.1 refuses connections: the program reports it and stops by itself.
-for program in "$work/examples/ondrel_console" "$work/console_pc"; do
+for program in "$work/examples/ondrel_console" "$work/console_pc" "$work/examples/ondrel_minimal_console"; do
     set +e
     out=$(timeout 20 "$program" 127.0.0.1 1 someone secret 10)
     rc=$?
@@ -40,4 +40,15 @@ for program in "$work/examples/ondrel_console" "$work/console_pc"; do
         exit 1
     fi
 done
+# The installed program registers the installed library, found next to it.
+record=$work/components.ini
+ONDREL_REGISTRY=$record "$prefix/bin/ondrel" register
+library=$(grep -o 'Library=.*' "$record" | head -1 | cut -d= -f2-)
+case "$library" in
+"$prefix"/lib*/libondrel.so*) ;;
+*)
+    echo "examples: the installed ondrel registered '$library', not the installed library" >&2
+    exit 1
+    ;;
+esac
 echo "examples: built against the installed package and ran"
