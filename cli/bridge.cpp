@@ -256,8 +256,6 @@ Bridge::Bridge(std::unique_ptr<ControlObject> control, TextMode mode, QObject* p
     connect(&reader_, &LineReader::endOfInput, this, &Bridge::finish);
 }
 
-Bridge::~Bridge() = default;
-
 void Bridge::start() {
     reader_.start();
 }

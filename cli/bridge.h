@@ -32,7 +32,6 @@ class Bridge final : public QObject {
     Q_OBJECT
 public:
     Bridge(std::unique_ptr<ControlObject> control, TextMode mode, QObject* parent = nullptr);
-    ~Bridge() override;
 
     // Starts reading stdin. The event loop must run; the bridge quits it at end of input.
     void start();
