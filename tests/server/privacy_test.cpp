@@ -145,6 +145,14 @@ TEST(Presence, OnlyWatchersAllowedToSeeHearAndHalfSignedSessionsDoNotCount) {
         return starting(tocd.take(watcher), "UPDATE_BUDDY2:" + shownAs + ":");
     };
 
+    // Her list changes tell only those who watch her.
+    const int dave = tocd.signOn("dave");
+    tocd.say(alice, "toc2_set_pdmode 4");
+    tocd.say(alice, "toc2_add_deny dave");
+    tocd.say(alice, "toc2_remove_deny dave");
+    tocd.say(alice, "toc2_set_pdmode 1");
+    EXPECT_TRUE(starting(tocd.take(dave), "UPDATE_BUDDY2:alice:").empty());
+
     // A session of alice that never finished signing on comes and goes: she stays visible.
     tocd.leave(tocd.signOn("alice", false));
     EXPECT_TRUE(heard(bob).empty());
