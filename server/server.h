@@ -81,7 +81,7 @@ public:
     static constexpr std::size_t kMaxProfileText = 1024;
     // Bytes of an account's stored configuration (groups, buddies, aliases, permits, denies),
     // counted as the CONFIG2 lines that carry it.
-    static constexpr std::size_t kMaxConfigBytes = 64 * 1024;
+    static constexpr std::size_t kMaxConfigBytes = 32 * 1024;
     // Bytes a client may send while its password is being checked.
     static constexpr std::size_t kMaxInputWhileChecking = 64 * 1024;
     // Bytes queued for a client that does not read; past this its connection ends.

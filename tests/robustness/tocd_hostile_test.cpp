@@ -23,6 +23,29 @@ void figure(const std::string& oneWord, double value) {
     std::fflush(stdout);
 }
 
+// A raw sign-on from 127.0.0.`host`, once it was answered (or closed unanswered).
+std::unique_ptr<RawClient> signOn(int port, const std::string& name, const std::string& password,
+                                  std::uint32_t host = 1) {
+    auto c = std::make_unique<RawClient>(port, true, (127u << 24) | host);
+    c->send(signOnBytes(name, password));
+    (void)QTest::qWaitFor(
+        [&] {
+            const bool closed = c->drain();
+            return closed || c->input.find("SIGN_ON:") != std::string::npos ||
+                   c->input.find("ERROR:") != std::string::npos;
+        },
+        kWaitMs);
+    return c;
+}
+
+// "SIGN_ON", "ERROR:NNN" or "" for what a sign-on received first.
+std::string answer(const RawClient& c) {
+    if (c.input.find("SIGN_ON:") != std::string::npos)
+        return "SIGN_ON";
+    const auto error = c.input.find("ERROR:");
+    return error == std::string::npos ? "" : c.input.substr(error, 9);
+}
+
 class Hostile : public ::testing::Test {
 protected:
     // Before any tocd starts, so that tocd inherits the raised descriptor limit too.
@@ -267,6 +290,97 @@ TEST_F(Hostile, AClientSigningOnAHundredTimesASecondIsRefusedNotServed) {
     figure("flood_rss_growth_bytes", tocd.residentBytes() - startRss);
     EXPECT_GT(answers[1], 0) << "tocd never limited the flood";
     EXPECT_EQ(unanswered, 0) << "sign-ons that got no answer at all";
+}
+
+// Wrong passwords spend a few tokens a minute of the account and of the address; past them
+// tocd refuses before hashing: ERROR:983 at sign-on, ERROR:911 for a password change.
+TEST_F(Hostile, PasswordGuessesAreLimitedPerAccountAndPerAddress) {
+    const auto guessed = [](int i) { return "guessed" + std::to_string(i); };
+    for (int i = 1; i <= 6; ++i)
+        ASSERT_EQ(answer(*signOn(tocd.port(), guessed(i), "right", 9)), "SIGN_ON");
+    // One address guesses once at each of five accounts; its sixth guess is refused.
+    for (int i = 1; i <= 5; ++i)
+        EXPECT_EQ(answer(*signOn(tocd.port(), guessed(i), "wrong", 2)), "ERROR:980") << i;
+    EXPECT_EQ(answer(*signOn(tocd.port(), guessed(6), "wrong", 2)), "ERROR:983");
+    // Two addresses guess five times at one account; then even its right password waits.
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(answer(*signOn(tocd.port(), guessed(6), "wrong", 3 + i % 2)), "ERROR:980");
+    EXPECT_EQ(answer(*signOn(tocd.port(), guessed(6), "right", 5)), "ERROR:983");
+    EXPECT_EQ(answer(*signOn(tocd.port(), guessed(1), "right", 5)), "SIGN_ON");
+
+    for (int i = 0; i < 5; ++i)
+        bob.control.ChangePassword("wrong", "new");
+    bob.control.ChangePassword("secret", "new");
+    bob.sync();
+    EXPECT_EQ(bob.seen("Error(911,").size(), 6u);
+    EXPECT_TRUE(bob.seen("PasswordChanged").empty());
+
+    // Clients that hang up while their password is checked are let go of quietly.
+    for (int i = 0; i < 20; ++i)
+        RawClient(tocd.port()).send(signOnBytes("alice", "secret"));
+    expectNothingLost(20, "after the guesses");
+}
+
+// One address creates three accounts at once (the default), then no more for a while; texts
+// are refused past 1024 bytes, a configuration past 32 KiB.
+TEST_F(Hostile, AnAddressCreatesFewAccountsEachHoldingBoundedData) {
+    lantry::testing::ServerProcess defaults;
+    ASSERT_TRUE(defaults.start(QStringLiteral(TOCD_PATH),
+                               {"--listen", "127.0.0.1:0", "--password-cost", "min"}, true));
+    for (int i = 1; i <= 3; ++i)
+        EXPECT_EQ(answer(*signOn(defaults.port(), "new" + std::to_string(i), "pw")), "SIGN_ON");
+    EXPECT_EQ(answer(*signOn(defaults.port(), "new4", "pw")), "ERROR:983");
+    EXPECT_EQ(answer(*signOn(defaults.port(), "new1", "pw")), "SIGN_ON");
+    EXPECT_EQ(answer(*signOn(defaults.port(), "new4", "pw", 2)), "SIGN_ON");
+
+    auto hoarder = signOn(tocd.port(), "hoarder", "pw");
+    std::uint16_t sequence = 3;
+    const auto command = [&](const std::string& text) {
+        hoarder->send(commandBytes(text, sequence++));
+    };
+    command("toc_init_done");
+    command("toc_set_info \"" + std::string(1024, 'p') + "\"");
+    command("toc_set_away \"" + std::string(1024, 'a') + "\"");
+    command("toc_get_status echobot");
+    ASSERT_TRUE(receivedWithin(*hoarder, "UPDATE_BUDDY2:EchoBot"));
+    EXPECT_EQ(hoarder->input.find("ERROR:"), std::string::npos) << "1024 bytes were refused";
+    command("toc_set_info \"" + std::string(1025, 'p') + "\"");
+    EXPECT_TRUE(receivedWithin(*hoarder, "ERROR:911"));
+    hoarder->input.clear();
+    command("toc_set_away \"" + std::string(1025, 'a') + "\"");
+    EXPECT_TRUE(receivedWithin(*hoarder, "ERROR:911"));
+    // 486 buddies with 64-byte aliases (at most 72 bytes each): more than 32 KiB, fewer than 500.
+    for (int c = 0; c < 18; ++c) {
+        std::string list = "g:G\n";
+        for (int i = 0; i < 27; ++i)
+            list += "b:b" + std::to_string(c * 27 + i) + ":" + std::string(64, 'x') + "\n";
+        command("toc2_new_buddies \"{" + list + "}\"");
+    }
+    command("toc_get_status echobot");
+    hoarder->input.clear();
+    ASSERT_TRUE(receivedWithin(*hoarder, "UPDATE_BUDDY2:EchoBot", 15000));
+    std::size_t added = 0;
+    for (auto at = hoarder->input.find("NEW_BUDDY_REPLY2:"); at != std::string::npos;
+         at = hoarder->input.find("NEW_BUDDY_REPLY2:", at + 1)) {
+        ++added;
+    }
+    figure("config_bytes_buddies_with_64_byte_aliases_stored", added);
+    EXPECT_NE(hoarder->input.find("ERROR:913"), std::string::npos) << added << " buddies added";
+    EXPECT_GT(added * 72, 30u * 1024);
+    EXPECT_LE(added * 70, 32u * 1024);  // entries of 70 to 72 bytes
+}
+
+// A changed password ends the account's other sessions: they signed on with the old one.
+TEST_F(Hostile, ChangingThePasswordEndsTheOtherSessions) {
+    auto changer = signOn(tocd.port(), "victim", "pw");
+    auto thief = signOn(tocd.port(), "victim", "pw", 2);
+    ASSERT_EQ(answer(*thief), "SIGN_ON");
+    changer->send(commandBytes("toc_change_passwd pw fresh", 3));
+    EXPECT_TRUE(receivedWithin(*changer, "ADMIN_PASSWD_STATUS:0"));
+    EXPECT_TRUE(thief->closedWithin()) << "the other session stayed";
+    changer->send(commandBytes("toc_get_status echobot", 4));
+    EXPECT_TRUE(receivedWithin(*changer, "UPDATE_BUDDY2:EchoBot"));
+    EXPECT_EQ(answer(*signOn(tocd.port(), "victim", "fresh", 3)), "SIGN_ON");
 }
 
 }  // namespace

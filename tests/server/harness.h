@@ -131,12 +131,12 @@ inline std::string clientFrame(std::uint8_t type, std::string_view payload,
     return out;
 }
 
-// A whole sign-on with password "pw", sent at once; the next frame's sequence number is 3.
-inline std::string signOnBytes(const std::string& name) {
+// A whole sign-on, sent at once; the next frame's sequence number is 3.
+inline std::string signOnBytes(const std::string& name, const std::string& password = "pw") {
     std::string signOn("\0\0\0\1\0\1", 6);
     signOn += lantry::wire::encodeWord(static_cast<std::int32_t>(name.size())) + name;
     const std::string login = "toc2_login login.oscar.aol.com 5190 " + name + " " +
-                              lantry::wire::roastPassword("pw") +
+                              lantry::wire::roastPassword(password) +
                               " English \"x\" 160 US \"\" \"\" 3 0 30303 -kentucky -utf8 1";
     return "FLAPON\r\n\r\n" + clientFrame(1, signOn, 0) + clientFrame(2, login + '\0', 1) +
            clientFrame(2, std::string("toc_init_done", 14), 2);
@@ -186,5 +186,21 @@ private:
     std::uint16_t sequence_ = 3;
     int syncs_ = 0;
 };
+
+// A data frame as the client sends it after signOnBytes, `sequence` from 3 on.
+inline std::string commandBytes(const std::string& command, std::uint16_t sequence) {
+    return clientFrame(2, command + '\0', sequence);
+}
+
+// Waits until `client` received `text` (true) or the server closed or time ran out (false).
+inline bool receivedWithin(RawClient& client, std::string_view text, int timeoutMs = kWaitMs) {
+    return QTest::qWaitFor(
+               [&] {
+                   const bool closed = client.drain();
+                   return closed || client.input.find(text) != std::string::npos;
+               },
+               timeoutMs) &&
+           client.input.find(text) != std::string::npos;
+}
 
 }  // namespace tocd::testing

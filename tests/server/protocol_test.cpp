@@ -1,5 +1,11 @@
 // tocd's framing and limits. Other bad input: tests/robustness/tocd_hostile_test.cpp and
 // fuzz/tocd_session_fuzz.cpp.
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <functional>
+
 #include "harness.h"
 #include "in_process.h"
 #include "tocd_process.h"
@@ -111,6 +117,55 @@ TEST(Rules, TheRateLimitServesExactlyItsBurst) {
     EXPECT_EQ(errors,
               (std::vector<std::string>{"ERROR:901:ghost0", "ERROR:901:ghost1", "ERROR:901:ghost2",
                                         "ERROR:901:ghost3", "ERROR:903", "ERROR:903"}));
+}
+
+// What tocd wrote to stderr, run with `args` until it ends by itself or, with `client`, until
+// the client has done its part on tocd's port.
+QString tocdLog(const QStringList& args, const std::function<void(int port)>& client = {}) {
+    QProcess p;
+    p.start(QStringLiteral(TOCD_PATH), args);
+    if (client && p.waitForReadyRead(kWaitMs)) {
+        const QByteArray line = p.readLine().trimmed();
+        client(line.mid(line.lastIndexOf(':') + 1).toInt());
+        p.terminate();
+    }
+    p.waitForFinished(kWaitMs);
+    return QString::fromLocal8Bit(p.readAllStandardError());
+}
+
+// Every log line starts with its UTC time; refused sign-ons are logged, never their password.
+TEST(Protocol, StartupErrorsNameWhatFailedAndEveryLogLineCarriesItsUtcTime) {
+    std::vector<QString> logs;
+    logs.push_back(tocdLog({"--listen", "127.0.0.1:99999"}));
+    EXPECT_TRUE(logs.back().contains("port 99999 is out of range")) << logs.back().toStdString();
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("missing/accounts.db"));
+    logs.push_back(tocdLog({"--listen", "127.0.0.1:0", "--db", db}));
+    EXPECT_TRUE(logs.back().contains("cannot use the database " + db + ": "))
+        << logs.back().toStdString();
+    lantry::testing::TocdProcess busy;
+    ASSERT_TRUE(busy.start());
+    const QString taken = QStringLiteral("127.0.0.1:%1").arg(busy.port());
+    logs.push_back(tocdLog({"--listen", taken}));
+    EXPECT_TRUE(logs.back().contains("cannot listen on " + taken + ": "))
+        << logs.back().toStdString();
+
+    logs.push_back(tocdLog({"--listen", "127.0.0.1:0", "--password-cost", "min"}, [](int port) {
+        RawClient owner(port), guesser(port);
+        owner.send(signOnBytes("alice", "pw"));
+        EXPECT_TRUE(receivedWithin(owner, "SIGN_ON:"));
+        guesser.send(signOnBytes("alice", "Guess\xe9Me"));
+        EXPECT_TRUE(guesser.closedWithin());
+    }));
+    EXPECT_TRUE(logs.back().contains(" sign-on refused: alice from 127.0.0.1: wrong password\n"))
+        << logs.back().toStdString();
+    EXPECT_FALSE(logs.back().contains("Guess"));
+    const QRegularExpression stamped(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z \\S"));
+    for (const QString& log : logs) {
+        for (const QString& line : log.split('\n', Qt::SkipEmptyParts))
+            EXPECT_TRUE(stamped.match(line).hasMatch()) << line.toStdString();
+    }
 }
 
 }  // namespace

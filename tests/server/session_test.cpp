@@ -1,5 +1,9 @@
 // Real controls signed on to a running tocd: what one user does, the others see.
+#include <QCryptographicHash>
 #include <QFile>
+#include <QPasswordDigestor>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
@@ -66,6 +70,52 @@ TEST_F(Session, ListChangesReachTheOtherSessionsAndSurviveARestart) {
         EXPECT_FALSE(bytes.contains("Sesame42") || bytes.contains("Open\xff")) << "in clear";
     }
     EXPECT_EQ(alice.login("alice", "Open\xff", tocd.port()).rfind("LoggedIn(", 0), 0u);
+}
+
+// Databases of older tocd versions hold PBKDF2-SHA256 hashes: they still sign on, and their
+// first good sign-on replaces the hash with Argon2id.
+TEST_F(Session, OlderPasswordHashesSignOnAndAreReplacedWithArgon2id) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("old.db"));
+    ASSERT_TRUE(tocd.start({"--db", file}));
+    ASSERT_EQ(tocd.stop(), 0);
+    const auto storedHash = [&](const QString& connection) {
+        auto db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(file);
+        EXPECT_TRUE(db.open());
+        return db;
+    };
+    {
+        auto db = storedHash(QStringLiteral("write"));
+        const QByteArray salt("0123456789abcdef");
+        QSqlQuery q(db);
+        q.prepare(
+            QStringLiteral("INSERT INTO accounts (name, formatted, salt, hash, iterations) "
+                           "VALUES (?, ?, ?, ?, 2000)"));
+        for (const QVariant& v :
+             {QVariant(QByteArray("oldtimer")), QVariant(QByteArray("Old Timer")), QVariant(salt),
+              QVariant(QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, "Sesame",
+                                                          salt, 2000, 32))})
+            q.addBindValue(v);
+        ASSERT_TRUE(q.exec());
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("write"));
+    ASSERT_TRUE(tocd.start({"--db", file}));
+    alice.control.Login("oldtimer", "sesame", "127.0.0.1", tocd.port());
+    EXPECT_EQ(alice.next("Error("), "Error(980,Invalid account or password)");
+    EXPECT_EQ(bob.login("oldtimer", "Sesame", tocd.port()), "LoggedIn(oldtimer,[],[],[],[],,1)");
+    ASSERT_EQ(tocd.stop(), 0);
+    {
+        auto db = storedHash(QStringLiteral("read"));
+        QSqlQuery q(QStringLiteral("SELECT hash, iterations FROM accounts"), db);
+        ASSERT_TRUE(q.next());
+        EXPECT_TRUE(q.value(0).toByteArray().startsWith("$argon2id$"));
+        EXPECT_EQ(q.value(1).toInt(), 0);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("read"));
+    ASSERT_TRUE(tocd.start({"--db", file}));
+    Client again;
+    EXPECT_NE(again.login("oldtimer", "Sesame", tocd.port()), "");
 }
 
 TEST_F(Session, MessagesAndPresenceThroughAwayIdleWarningsAndSignOff) {
