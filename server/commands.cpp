@@ -432,7 +432,7 @@ void Server::changePassword(Session& s, const Args& args) {
     auto check = std::make_shared<Check>();
     if (store_.password(a.name, &check->stored) != AccountStore::Lookup::Found)
         return send(s, "ERROR:913");
-    if (!takeWrongPasswordTokens(a.name, s.peer)) {
+    if (!mayGuessPassword(a.name, s.peer)) {
         qInfo("password change of %s from %s refused: too many wrong passwords", a.name.c_str(),
               s.peer.c_str());
         return send(s, "ERROR:911");
@@ -450,13 +450,13 @@ void Server::changePassword(Session& s, const Args& args) {
             const bool current = store_.password(name, &now) == AccountStore::Lookup::Found &&
                                  now.hash == check->stored.hash;
             if (!check->matches || !current) {
+                countWrongPassword(name, peer);
                 qInfo("password change of %s from %s refused: wrong password", name.c_str(),
                       peer.c_str());
                 if (s)
                     send(*s, "ERROR:911");
                 return;
             }
-            giveBackWrongPasswordTokens(name, peer);
             // Only a client still there learns whether its change was made.
             if (!s)
                 return;

@@ -5,6 +5,9 @@
 #include <QTcpSocket>
 #include <QtDebug>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <memory>
 #include <utility>
@@ -22,6 +25,8 @@ constexpr std::string_view kGreetingLf = "FLAPON\n\n";
 constexpr std::string_view kGreetingCrLf = "FLAPON\r\n\r\n";
 // CONFIG2 texts are cut well below the longest frame a client must accept.
 constexpr std::size_t kConfigChunk = 1024;
+// The nice value of hashing threads (the event thread keeps 0).
+constexpr int kHashingNice = 5;
 
 bool isPrefixOf(std::string_view part, std::string_view whole) {
     return part.size() <= whole.size() && whole.substr(0, part.size()) == part;
@@ -323,23 +328,22 @@ void Server::handleSignOnFrame(Session& s, std::string_view payload) {
     s.phase = Phase::Login;
 }
 
-bool Server::takeWrongPasswordTokens(const std::string& name, const std::string& peer) {
+bool Server::mayGuessPassword(const std::string& name, const std::string& peer) {
     const qint64 now = nowMs();
-    if (!wrongPasswordsByAccount_.take(name, now)) {
+    if (!wrongPasswordsByAccount_.allows(name, now)) {
         logLimit("wrong passwords for the account", name);
         return false;
     }
-    if (!wrongPasswordsByPeer_.take(peer, now)) {
-        wrongPasswordsByAccount_.giveBack(name, now);
+    if (!wrongPasswordsByPeer_.allows(peer, now)) {
         logLimit("wrong passwords from the address", peer);
         return false;
     }
     return true;
 }
 
-void Server::giveBackWrongPasswordTokens(const std::string& name, const std::string& peer) {
-    wrongPasswordsByAccount_.giveBack(name, nowMs());
-    wrongPasswordsByPeer_.giveBack(peer, nowMs());
+void Server::countWrongPassword(const std::string& name, const std::string& peer) {
+    wrongPasswordsByAccount_.spend(name, nowMs());
+    wrongPasswordsByPeer_.spend(peer, nowMs());
 }
 
 void Server::checkPassword(Session& s, std::function<void()> work,
@@ -347,6 +351,9 @@ void Server::checkPassword(Session& s, std::function<void()> work,
     s.checking = true;
     const SessionId id = s.id;
     hashers_.start([this, id, work = std::move(work), done = std::move(done)] {
+        // Hashing yields the CPU to the event thread: messages go first, sign-ons wait.
+        thread_local const bool lowered = setpriority(PRIO_PROCESS, gettid(), kHashingNice) == 0;
+        (void)lowered;
         work();
         QMetaObject::invokeMethod(
             &listener_,
@@ -363,8 +370,15 @@ void Server::checkPassword(Session& s, std::function<void()> work,
 }
 
 void Server::finishPasswordChecks() {
-    hashers_.waitForDone();
-    QCoreApplication::sendPostedEvents(&listener_);
+    // A result may let a session read on into another check.
+    const auto checking = [this] {
+        return std::any_of(sessions_.begin(), sessions_.end(),
+                           [](const auto& entry) { return entry.second->checking; });
+    };
+    while (checking()) {
+        hashers_.waitForDone();
+        QCoreApplication::sendPostedEvents(&listener_, QEvent::MetaCall);
+    }
 }
 
 void Server::refuseSignOn(Session& s, std::string_view name, const char* error, const char* why) {
@@ -434,7 +448,7 @@ void Server::handleLogin(Session& s, std::string_view line) {
         case AccountStore::Lookup::Failed:
             return refuseSignOn(s, name, "ERROR:989:0", "store failed");
     }
-    if (!takeWrongPasswordTokens(name, s.peer))
+    if (!mayGuessPassword(name, s.peer))
         return refuseSignOn(s, name, "ERROR:983", "too many wrong passwords");
     const PasswordCost cost = options_.passwordCost;
     const std::string peer = s.peer;
@@ -451,11 +465,11 @@ void Server::handleLogin(Session& s, std::string_view line) {
             const bool current = store_.password(name, &now) == AccountStore::Lookup::Found &&
                                  now.hash == check->stored.hash;
             if (!check->matches || !current) {
+                countWrongPassword(name, peer);
                 if (s)
                     refuseSignOn(*s, name, "ERROR:980", "wrong password");
                 return;
             }
-            giveBackWrongPasswordTokens(name, peer);
             if (!check->fresh.hash.empty() && store_.setPassword(name, check->fresh))
                 qInfo("%s: password hash replaced with Argon2id", name.c_str());
             if (s)

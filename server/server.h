@@ -206,10 +206,11 @@ private:
     // Runs `work` on the pool, then `done` on the event thread with the session (null when it
     // ended meanwhile); the session's input waits until then.
     void checkPassword(Session& s, std::function<void()> work, std::function<void(Session*)> done);
-    // Spends one wrong-password token of the account and of the address; false (nothing
-    // spent) when either has none left.
-    bool takeWrongPasswordTokens(const std::string& name, const std::string& peer);
-    void giveBackWrongPasswordTokens(const std::string& name, const std::string& peer);
+    // Whether the account and the address may still get a password wrong; logs when not.
+    // Checks under way are not counted: their number is bounded by waitingPerAddress and
+    // kMaxSessionsPerAccount.
+    bool mayGuessPassword(const std::string& name, const std::string& peer);
+    void countWrongPassword(const std::string& name, const std::string& peer);
     void stopWaiting(Session& s);
     // Logs that a limit refused something, at most every few seconds per limit and client.
     void logLimit(const char* limit, const std::string& who);
