@@ -484,7 +484,8 @@ int main(int argc, char** argv) {
     lantry::testing::ServerProcess tocd;
     if (!tocd.start(o.tocd,
                     {"--listen", "127.0.0.1:0", "--signon-burst", "0", "--rate-burst", "0",
-                     "--keepalive", "0"},
+                     "--keepalive", "0", "--password-cost", "min", "--open-registration-rate", "0",
+                     "--waiting-per-address", "0"},
                     true)) {
         std::fprintf(stderr, "tocd_load: tocd %s\n", qPrintable(tocd.errorText()));
         return 1;

@@ -10,7 +10,7 @@ out=bench/results
 mkdir -p "$out"
 cmake -S . -B build-perf -G Ninja -DCMAKE_BUILD_TYPE=Release -DONDREL_BUILD_QT=ON \
     -DONDREL_BUILD_TESTS=ON -DONDREL_BUILD_BENCH=ON >/dev/null
-ninja -C build-perf -j2 engine_bench engine_memory tocd_load tocd_hostile_tests
+ninja -C build-perf -j2 engine_bench engine_memory tocd_load tocd_passwords tocd_hostile_tests
 
 {
     echo "date: $(date -u '+%Y-%m-%d %H:%M UTC')"
@@ -29,6 +29,7 @@ build-perf/bin/tocd_load --sessions "${SESSIONS:-2000}" --pairs 50 --messages 20
     --timeout 180 | tee "$out/tocd_load.txt" || echo "tocd_load: incomplete (see above)"
 build-perf/bin/tocd_load --im-under-attack 10 --timeout 60 | tee "$out/im_under_attack.txt" ||
     echo "tocd_load --im-under-attack: incomplete (see above)"
+build-perf/bin/tocd_passwords | tee "$out/passwords.txt" || echo "tocd_passwords: incomplete (see above)"
 build-perf/bin/tocd_hostile_tests | tee "$out/hostile.txt" || echo "hostile-client tests failed"
 python3 bench/report.py "$out"
 echo "report: $out/REPORT.md"
