@@ -48,7 +48,6 @@ private:
     QLineEdit* input_;
     QPushButton* invite_;
     QPushButton* rejoin_;
-    qint64 shownLines_ = 0;  // Conversation::linesAdded when last shown
 };
 
 }  // namespace messenger

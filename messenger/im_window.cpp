@@ -81,10 +81,7 @@ void ImWindow::appendNewLines() {
     const Conversation* c = store_->find(key_);
     if (!c)
         return;
-    const qint64 fresh = std::min<qint64>(c->linesAdded - shownLines_, c->lines.size());
-    for (qsizetype i = c->lines.size() - fresh; i < c->lines.size(); ++i)
-        view_->appendLine(c->lines[i]);
-    shownLines_ = c->linesAdded;
+    view_->showNewLines(*c);
     if (isActiveWindow())
         store_->markRead(key_);
 }

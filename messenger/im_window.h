@@ -47,7 +47,6 @@ private:
     MessageView* view_;
     QLabel* typing_;
     QLineEdit* input_;
-    qint64 shownLines_ = 0;  // Conversation::linesAdded when last shown
     int ownTyping_ = 0;
     QTimer pauseTimer_;
 };

@@ -4,6 +4,8 @@
 #include <QScrollBar>
 #include <QTextCursor>
 
+#include <algorithm>
+
 #include "safe_markup.h"
 
 namespace messenger {
@@ -17,6 +19,14 @@ MessageView::MessageView(QWidget* parent) : QTextBrowser(parent) {
         if (isSafeLink(url.toString()))
             QDesktopServices::openUrl(url);
     });
+}
+
+void MessageView::showNewLines(const Conversation& conversation) {
+    const qint64 fresh =
+        std::min<qint64>(conversation.linesAdded - shownLines_, conversation.lines.size());
+    for (qsizetype i = conversation.lines.size() - fresh; i < conversation.lines.size(); ++i)
+        appendLine(conversation.lines[i]);
+    shownLines_ = conversation.linesAdded;
 }
 
 void MessageView::appendLine(const ChatLine& line) {

@@ -17,10 +17,16 @@ public:
 
     // Appends one line: "[hh:mm:ss] sender: text", the time stamp and sender written by us.
     void appendLine(const ChatLine& line);
+    // Appends the lines `conversation` gained since the last call (only the ones it still
+    // keeps, when more came than it holds).
+    void showNewLines(const Conversation& conversation);
     // Shows `html` (already made safe) as the whole content.
     void showSafeHtml(const QString& html);
 
     QVariant loadResource(int type, const QUrl& name) override;
+
+private:
+    qint64 shownLines_ = 0;  // Conversation::linesAdded when last shown
 };
 
 }  // namespace messenger
