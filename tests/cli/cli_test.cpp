@@ -65,8 +65,6 @@ TEST_P(BridgeTest, RelaysEventsAndCallsAnswersBadLinesAndSendsWhatIsQueuedAtTheE
          event("BuddyUpdate",
                R"({"strBuddy":"bob","blnOnline":true,"intWarningLevel":10,)"
                R"("lngOnlineTime":1700000000,"lngIdleTime":5,"strUserClass":" UU"})")},
-        {"INSERTED2:b:Bobby:bob:Friends",
-         event("BuddyAdded", R"({"strGroup":"Friends","strBuddy":"bob","strAlias":"Bobby"})")},
         // Not UTF-8, so Latin-1 in both modes.
         {"IM_IN_ENC2:bob:F:F:T: O :F:L:en:caf\xe9\x01<b>!</b>",
          event("InstantMessage", R"({"strUserName":"bob","strMessage":"caf\u00e9\u0001<b>!</b>",)"
@@ -95,14 +93,8 @@ TEST_P(BridgeTest, RelaysEventsAndCallsAnswersBadLinesAndSendsWhatIsQueuedAtTheE
         {"SendIM", R"(["bob","x",1])", R"(toc_send_im "bob" "x")"},
         {"SendIM", R"({"strMessage":"\u00e9","AutoResponse":-1,"strUserName":"bob"})",
          either("toc_send_im \"bob\" \"\xc3\xa9\" auto", "toc_send_im \"bob\" \"\xe9\" auto")},
-        {"JoinChat", R"(["  Lobby ",4])", R"(toc_chat_join "4" "Lobby")"},
-        {"LeaveChat", R"(["Lobby:one"])", R"(toc_chat_leave "77")"},
         {"LeaveChat", R"(["nowhere",12345])", R"(toc_chat_leave "12345")"},
         {"LeaveChat", R"(["nowhere",null])", ""},
-        {"InviteUsers", R"(["Lobby:one","Come","Joe Smith"])",
-         R"(toc_chat_invite "77" "Come" "joesmith")"},
-        {"AddBuddy", R"(["Friends","Joe Smith"])", "toc2_new_buddies \"g:Friends\nb:Joe Smith\n\""},
-        {"RemoveBuddy", R"(["Friends","Joe"])", R"(toc2_remove_buddy "Joe" "Friends")"},
         {"SendPacket", R"([2,"toc_raw x"])", "toc_raw x"},
         {"RemoveHtml", R"(["a>b<c>d<<x>>"])", "", R"("a>bd>")"},
         {"GetChatName", "[77]", "", R"("Lobby:one")"},

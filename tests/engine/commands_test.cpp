@@ -1,5 +1,6 @@
-// Command lines where escaping or room selection is at stake; every method's plain line is
-// checked through the platform and command-line layers, and by the commands fuzz target.
+// Command lines where escaping, blanks or room selection are at stake; every method's plain line
+// is checked byte for byte by the replay of the real server's recording, and its shape by the
+// commands fuzz target.
 #include <functional>
 #include <stdexcept>
 
@@ -20,11 +21,12 @@ TEST_F(CommandsTest, LinesEscapeOnlyFreeTextAndSelectTheRoomByIdOrExactName) {
     const std::pair<std::function<void(Ondrel&)>, std::string> cases[] = {
         {[](Ondrel& o) { o.SendIM("J\tO", "a\\b $5 \"q\" [x] {y} <b>&amp;'#%\n", false); },
          "toc_send_im \"j\to\" \"a\\\\b \\$5 \\\"q\\\" \\[x\\] \\{y\\} <b>&amp;'#%\n\""},
-        {[](Ondrel& o) { o.JoinChat("a (\"b\") \\", -1); },
+        {[](Ondrel& o) { o.JoinChat(" a (\"b\") \\ ", -1); },
          R"-(toc_chat_join "-1" "a (\"b\") \\")-"},
         {[](Ondrel& o) { o.LeaveChat("Lobby"); }, R"-(toc_chat_leave "77")-"},
         {[](Ondrel& o) { o.LeaveChat("lobby"); }, ""},
         {[](Ondrel& o) { o.LeaveChat("Lobby "); }, ""},
+        {[](Ondrel& o) { o.LeaveChat("nowhere", 12); }, R"-(toc_chat_leave "12")-"},
         {[](Ondrel& o) { o.InviteUsers("", "Come (now)", "Joe Smith", 9); },
          R"-(toc_chat_invite "9" "Come \(now\)" "joesmith")-"},
         {[](Ondrel& o) { o.InviteUsers("Nope", "x", "bob"); }, ""},

@@ -64,14 +64,9 @@ TEST_F(Control, MembersByNameSendTheirLineWithConvertedArgumentsOrReturnResults)
     const Case cases[] = {
         {"joinchat", {" Lobby ", "4"}, R"(toc_chat_join "4" "Lobby")"},
         {"LeaveChat", {"Lobby", QVariant()}, R"(toc_chat_leave "77")"},
-        {"LeaveChat", {"nowhere", 12}, R"(toc_chat_leave "12")"},
         {"SendChat", {"", "yo", 9.0}, R"(toc_chat_send "9" "yo")"},
-        {"InviteUsers", {"Lobby", "come", "Bob J"}, R"(toc_chat_invite "77" "come" "bobj")"},
-        {"ChangePassword", {"old", "new"}, R"(toc_change_passwd "old" "new")"},
         {"SetIdleTime", {"5"}, R"(toc_set_idle "300")"},
         {"WarnUser", {"Bob", -1}, R"(toc_evil "bob" "anon")"},
-        {"addbuddy", {"Friends", "Bob"}, "toc2_new_buddies \"g:Friends\nb:Bob\n\""},
-        {"RemoveBuddy", {"Friends", "Bob"}, R"(toc2_remove_buddy "Bob" "Friends")"},
         // Numbers from text, booleans and reals, which round half to even.
         {"SetPrivacy", {" -42 "}, "toc2_set_pdmode -42"},
         {"SetPrivacy", {"1e3"}, "toc2_set_pdmode 1000"},

@@ -24,10 +24,9 @@ void figure(const std::string& oneWord, double value) {
 }
 
 // A raw sign-on from 127.0.0.`host`, once it was answered (or closed unanswered).
-std::unique_ptr<RawClient> signOn(int port, const std::string& name, const std::string& password,
-                                  std::uint32_t host = 1) {
-    auto c = std::make_unique<RawClient>(port, true, (127u << 24) | host);
-    c->send(signOnBytes(name, password));
+std::unique_ptr<RawSession> signOn(int port, const std::string& name, const std::string& password,
+                                   std::uint32_t host = 1) {
+    auto c = std::make_unique<RawSession>(port, name, password, (127u << 24) | host);
     (void)QTest::qWaitFor(
         [&] {
             const bool closed = c->drain();
@@ -317,7 +316,7 @@ TEST_F(Hostile, PasswordGuessesAreLimitedPerAccountAndPerAddress) {
 
     // Clients that hang up while their password is checked are let go of quietly.
     for (int i = 0; i < 20; ++i)
-        RawClient(tocd.port()).send(signOnBytes("alice", "secret"));
+        RawSession(tocd.port(), "alice", "secret");
     expectNothingLost(20, "after the guesses");
 }
 
@@ -334,29 +333,24 @@ TEST_F(Hostile, AnAddressCreatesFewAccountsEachHoldingBoundedData) {
     EXPECT_EQ(answer(*signOn(defaults.port(), "new4", "pw", 2)), "SIGN_ON");
 
     auto hoarder = signOn(tocd.port(), "hoarder", "pw");
-    std::uint16_t sequence = 3;
-    const auto command = [&](const std::string& text) {
-        hoarder->send(commandBytes(text, sequence++));
-    };
-    command("toc_init_done");
-    command("toc_set_info \"" + std::string(1024, 'p') + "\"");
-    command("toc_set_away \"" + std::string(1024, 'a') + "\"");
-    command("toc_get_status echobot");
+    hoarder->command("toc_set_info \"" + std::string(1024, 'p') + "\"");
+    hoarder->command("toc_set_away \"" + std::string(1024, 'a') + "\"");
+    hoarder->command("toc_get_status echobot");
     ASSERT_TRUE(receivedWithin(*hoarder, "UPDATE_BUDDY2:EchoBot"));
     EXPECT_EQ(hoarder->input.find("ERROR:"), std::string::npos) << "1024 bytes were refused";
-    command("toc_set_info \"" + std::string(1025, 'p') + "\"");
+    hoarder->command("toc_set_info \"" + std::string(1025, 'p') + "\"");
     EXPECT_TRUE(receivedWithin(*hoarder, "ERROR:911"));
     hoarder->input.clear();
-    command("toc_set_away \"" + std::string(1025, 'a') + "\"");
+    hoarder->command("toc_set_away \"" + std::string(1025, 'a') + "\"");
     EXPECT_TRUE(receivedWithin(*hoarder, "ERROR:911"));
     // 486 buddies with 64-byte aliases (at most 72 bytes each): more than 32 KiB, fewer than 500.
     for (int c = 0; c < 18; ++c) {
         std::string list = "g:G\n";
         for (int i = 0; i < 27; ++i)
             list += "b:b" + std::to_string(c * 27 + i) + ":" + std::string(64, 'x') + "\n";
-        command("toc2_new_buddies \"{" + list + "}\"");
+        hoarder->command("toc2_new_buddies \"{" + list + "}\"");
     }
-    command("toc_get_status echobot");
+    hoarder->command("toc_get_status echobot");
     hoarder->input.clear();
     ASSERT_TRUE(receivedWithin(*hoarder, "UPDATE_BUDDY2:EchoBot", 15000));
     std::size_t added = 0;
@@ -375,10 +369,10 @@ TEST_F(Hostile, ChangingThePasswordEndsTheOtherSessions) {
     auto changer = signOn(tocd.port(), "victim", "pw");
     auto thief = signOn(tocd.port(), "victim", "pw", 2);
     ASSERT_EQ(answer(*thief), "SIGN_ON");
-    changer->send(commandBytes("toc_change_passwd pw fresh", 3));
+    changer->command("toc_change_passwd pw fresh");
     EXPECT_TRUE(receivedWithin(*changer, "ADMIN_PASSWD_STATUS:0"));
     EXPECT_TRUE(thief->closedWithin()) << "the other session stayed";
-    changer->send(commandBytes("toc_get_status echobot", 4));
+    changer->command("toc_get_status echobot");
     EXPECT_TRUE(receivedWithin(*changer, "UPDATE_BUDDY2:EchoBot"));
     EXPECT_EQ(answer(*signOn(tocd.port(), "victim", "fresh", 3)), "SIGN_ON");
 }

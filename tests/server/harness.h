@@ -145,7 +145,11 @@ inline std::string signOnBytes(const std::string& name, const std::string& passw
 // A raw client signed on with signOnBytes; its commands go out as data frames in sequence.
 class RawSession : public RawClient {
 public:
-    RawSession(int port, const std::string& name) : RawClient(port) { send(signOnBytes(name)); }
+    RawSession(int port, const std::string& name, const std::string& password = "pw",
+               std::uint32_t from = INADDR_LOOPBACK)
+        : RawClient(port, true, from) {
+        send(signOnBytes(name, password));
+    }
 
     void command(const std::string& line) { send(clientFrame(2, line + '\0', sequence_++)); }
 
@@ -186,11 +190,6 @@ private:
     std::uint16_t sequence_ = 3;
     int syncs_ = 0;
 };
-
-// A data frame as the client sends it after signOnBytes, `sequence` from 3 on.
-inline std::string commandBytes(const std::string& command, std::uint16_t sequence) {
-    return clientFrame(2, command + '\0', sequence);
-}
 
 // Waits until `client` received `text` (true) or the server closed or time ran out (false).
 inline bool receivedWithin(RawClient& client, std::string_view text, int timeoutMs = kWaitMs) {
