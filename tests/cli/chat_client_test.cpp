@@ -41,9 +41,13 @@ TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
     const QByteArray forged = chat.lineContaining("<bob>").value_or("");
     EXPECT_TRUE(forged.endsWith("<bob> caf\xc3\xa9 & x^J[12:00:00]  hi^[]0;title^GM-^["))
         << forged.data();
-    peer.send(2, "IM_IN_ENC2:bob:F:F:T: O :F:L:en:\xe2\x82\xac 5 &#233;");
-    EXPECT_TRUE(
-        chat.lineContaining("<bob>").value_or("").endsWith("<bob> \xe2\x82\xac 5 \xc3\xa9"));
+    // A right-to-left override, raw or as a reference, would reverse the rest of the line.
+    peer.send(2,
+              "IM_IN_ENC2:bob:F:F:T: O :F:L:en:\xe2\x82\xac 5 &#233; \xe2\x80\xae"
+              "fdp.exe &#x202e;");
+    const QByteArray utf8 = chat.lineContaining("<bob>").value_or("");
+    EXPECT_TRUE(utf8.endsWith("<bob> \xe2\x82\xac 5 \xc3\xa9 <U+202E>fdp.exe <U+202E>"))
+        << utf8.data();
     peer.send(2, "CHAT_JOIN:5:Den\x1b[2J");
     EXPECT_TRUE(chat.lineContaining("You are in Den^[[2J (chat 5)"));
 
