@@ -273,13 +273,20 @@ TEST_F(ChatTest, TalksToEchobotAndInARoomAndAnswersBadCommandsWithUsage) {
     bob->write("/accept");
     EXPECT_TRUE(alice.lineContaining("bob is in Den."));
 
-    // Away: the first message from each person gets the away message, a second one does not.
+    // Away: the first message from each person gets the away message, a second one does not,
+    // and an away message is never the answer to one: two people away would answer forever.
     alice.write("/away gone fishing");
     EXPECT_TRUE(alice.lineContaining("You are away"));
+    bob->write("/away at sea");
+    EXPECT_TRUE(bob->lineContaining("You are away"));
     bob->write("/im alice one");
     EXPECT_TRUE(bob->lineContaining("<alice> (auto) gone fishing"));
     bob->write("/im alice two");
-    EXPECT_TRUE(alice.lineContaining("<bob> two"));
+    const QByteArrayList untilTwo = alice.linesThrough("<bob> two");
+    ASSERT_FALSE(untilTwo.isEmpty());
+    EXPECT_EQ(linesWith(untilTwo, "(auto)"), 0);
+    bob->write("/away");
+    EXPECT_TRUE(bob->lineContaining("You are back."));
     bob->write("/im echobot ping");
     const QByteArrayList untilPing = bob->linesThrough("<EchoBot> ping");
     ASSERT_FALSE(untilPing.isEmpty());
