@@ -34,20 +34,20 @@ TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
     EXPECT_TRUE(bobRow.contains("away, idle 12 min")) << bobRow.data();
     EXPECT_EQ(bobRow.indexOf("away"), carolynRow.indexOf("offline")) << carolynRow.data();
 
-    // Latin-1 from an older client, a forged line, a window title, a C1 control; UTF-8 as is.
-    peer.send(2,
-              "IM_IN_ENC2:bob:F:F:T: O :F:L:en:caf\xe9 &amp; <b>x</b>\n[12:00:00] <eve> "
-              "hi\x1b]0;title\x07\x9b");
-    const QByteArray forged = chat.lineContaining("<bob>").value_or("");
-    EXPECT_TRUE(forged.endsWith("<bob> caf\xc3\xa9 & x^J[12:00:00]  hi^[]0;title^GM-^["))
-        << forged.data();
-    // A right-to-left override, raw or as a reference, would reverse the rest of the line.
-    peer.send(2,
-              "IM_IN_ENC2:bob:F:F:T: O :F:L:en:\xe2\x82\xac 5 &#233; \xe2\x80\xae"
-              "fdp.exe &#x202e;");
-    const QByteArray utf8 = chat.lineContaining("<bob>").value_or("");
-    EXPECT_TRUE(utf8.endsWith("<bob> \xe2\x82\xac 5 \xc3\xa9 <U+202E>fdp.exe <U+202E>"))
-        << utf8.data();
+    // Latin-1 from an older client, a forged line, a window title, a C1 control; UTF-8 as is,
+    // but for a right-to-left override (raw or as a reference) that would reverse the line.
+    const std::pair<QByteArray, QByteArray> messages[] = {
+        {"caf\xe9 &amp; <b>x</b>\n[12:00:00] <eve> hi\x1b]0;title\x07\x9b",
+         "<bob> caf\xc3\xa9 & x^J[12:00:00]  hi^[]0;title^GM-^["},
+        {"\xe2\x82\xac 5 &#233; \xe2\x80\xae"
+         "fdp.exe &#x202e;",
+         "<bob> \xe2\x82\xac 5 \xc3\xa9 <U+202E>fdp.exe <U+202E>"},
+    };
+    for (const auto& [message, shown] : messages) {
+        peer.send(2, "IM_IN_ENC2:bob:F:F:T: O :F:L:en:" + message);
+        const QByteArray line = chat.lineContaining("<bob>").value_or("");
+        EXPECT_TRUE(line.endsWith(shown)) << line.data();
+    }
     peer.send(2, "CHAT_JOIN:5:Den\x1b[2J");
     EXPECT_TRUE(chat.lineContaining("You are in Den^[[2J (chat 5)"));
 
