@@ -1,6 +1,5 @@
 #include "chat_room_window.h"
 
-#include <QAction>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QInputDialog>
@@ -17,16 +16,11 @@
 namespace messenger {
 
 ChatRoomWindow::ChatRoomWindow(ConversationStore* store, const QString& key, QWidget* parent)
-    : QWidget(parent, Qt::Window), store_(store), key_(key) {
-    const Conversation* c = store_->find(key_);
+    : ConversationWindow(store, key, parent) {
     setObjectName(QStringLiteral("chatRoomWindow"));
-    setWindowTitle(tr("%1 - Chat Room").arg(c ? c->title : key_));
-    view_ = new MessageView(this);
-    view_->setObjectName(QStringLiteral("transcript"));
+    setWindowTitle(tr("%1 - Chat Room").arg(title()));
     members_ = new QListWidget(this);
     members_->setObjectName(QStringLiteral("members"));
-    input_ = new QLineEdit(this);
-    input_->setObjectName(QStringLiteral("input"));
     input_->setPlaceholderText(tr("Type to the room and press Enter"));
     invite_ = new QPushButton(tr("&Invite..."), this);
     rejoin_ = new QPushButton(tr("&Rejoin"), this);
@@ -46,44 +40,21 @@ ChatRoomWindow::ChatRoomWindow(ConversationStore* store, const QString& key, QWi
     layout->addWidget(splitter, 1);
     layout->addLayout(row);
     resize(560, 380);
-
-    auto* close = new QAction(this);
-    close->setShortcut(QKeySequence::Close);
-    connect(close, &QAction::triggered, this, &QWidget::close);
-    addAction(close);
+    closeOn({QKeySequence::Close});
 
     connect(input_, &QLineEdit::returnPressed, this, [this] {
-        const QString text = input_->text();
-        if (text.trimmed().isEmpty())
-            return;
-        input_->clear();
-        emit sendRequested(text);
+        if (const QString text = takeInput(); !text.isEmpty())
+            emit sendRequested(text);
     });
     connect(invite_, &QPushButton::clicked, this, &ChatRoomWindow::askForInvitees);
     connect(rejoin_, &QPushButton::clicked, this, &ChatRoomWindow::rejoinRequested);
     connect(leave, &QPushButton::clicked, this, &QWidget::close);
-    connect(store_, &ConversationStore::lineAdded, this, [this](const QString& k) {
-        if (k == key_)
-            appendNewLines();
-    });
-    connect(store_, &ConversationStore::membersChanged, this, [this](const QString& k) {
-        if (k == key_)
-            showMembers();
-    });
-    connect(store_, &ConversationStore::roomStateChanged, this, [this](const QString& k) {
-        if (k == key_)
-            showJoined();
-    });
+    follow(&ConversationStore::membersChanged, [this] { showMembers(); });
+    follow(&ConversationStore::roomStateChanged, [this] { showJoined(); });
     appendNewLines();
     showMembers();
     showJoined();
     input_->setFocus();
-}
-
-bool ChatRoomWindow::event(QEvent* event) {
-    if (event->type() == QEvent::WindowActivate)
-        store_->markRead(key_);
-    return QWidget::event(event);
 }
 
 void ChatRoomWindow::closeEvent(QCloseEvent* event) {
@@ -91,15 +62,6 @@ void ChatRoomWindow::closeEvent(QCloseEvent* event) {
     if (c && c->joined)
         emit leaveRequested();
     event->accept();
-}
-
-void ChatRoomWindow::appendNewLines() {
-    const Conversation* c = store_->find(key_);
-    if (!c)
-        return;
-    view_->showNewLines(*c);
-    if (isActiveWindow())
-        store_->markRead(key_);
 }
 
 void ChatRoomWindow::showMembers() {

@@ -1,7 +1,5 @@
 #include "im_window.h"
 
-#include <QAction>
-#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,16 +12,11 @@
 namespace messenger {
 
 ImWindow::ImWindow(ConversationStore* store, const QString& key, QWidget* parent)
-    : QWidget(parent, Qt::Window), store_(store), key_(key) {
-    const Conversation* c = store_->find(key_);
+    : ConversationWindow(store, key, parent) {
     setObjectName(QStringLiteral("imWindow"));
-    setWindowTitle(tr("%1 - Instant Message").arg(c ? c->title : key_));
-    view_ = new MessageView(this);
-    view_->setObjectName(QStringLiteral("transcript"));
+    setWindowTitle(tr("%1 - Instant Message").arg(title()));
     typing_ = new QLabel(this);
     typing_->setObjectName(QStringLiteral("typing"));
-    input_ = new QLineEdit(this);
-    input_->setObjectName(QStringLiteral("input"));
     input_->setPlaceholderText(tr("Type a message and press Enter"));
     auto* sendButton = new QPushButton(tr("&Send"), this);
     auto* infoButton = new QPushButton(tr("&Info"), this);
@@ -38,11 +31,7 @@ ImWindow::ImWindow(ConversationStore* store, const QString& key, QWidget* parent
     layout->addWidget(typing_);
     layout->addLayout(row);
     resize(460, 360);
-
-    auto* close = new QAction(this);
-    close->setShortcuts({QKeySequence::Close, QKeySequence(Qt::Key_Escape)});
-    connect(close, &QAction::triggered, this, &QWidget::close);
-    addAction(close);
+    closeOn({QKeySequence::Close, QKeySequence(Qt::Key_Escape)});
 
     connect(input_, &QLineEdit::returnPressed, this, &ImWindow::send);
     connect(sendButton, &QPushButton::clicked, this, &ImWindow::send);
@@ -58,32 +47,10 @@ ImWindow::ImWindow(ConversationStore* store, const QString& key, QWidget* parent
     });
     pauseTimer_.setSingleShot(true);
     connect(&pauseTimer_, &QTimer::timeout, this, [this] { setOwnTyping(1); });
-    connect(store_, &ConversationStore::lineAdded, this, [this](const QString& k) {
-        if (k == key_)
-            appendNewLines();
-    });
-    connect(store_, &ConversationStore::typingChanged, this, [this](const QString& k) {
-        if (k == key_)
-            showTyping();
-    });
+    follow(&ConversationStore::typingChanged, [this] { showTyping(); });
     appendNewLines();
     showTyping();
     input_->setFocus();
-}
-
-bool ImWindow::event(QEvent* event) {
-    if (event->type() == QEvent::WindowActivate)
-        store_->markRead(key_);
-    return QWidget::event(event);
-}
-
-void ImWindow::appendNewLines() {
-    const Conversation* c = store_->find(key_);
-    if (!c)
-        return;
-    view_->showNewLines(*c);
-    if (isActiveWindow())
-        store_->markRead(key_);
 }
 
 void ImWindow::showTyping() {
@@ -95,12 +62,11 @@ void ImWindow::showTyping() {
 }
 
 void ImWindow::send() {
-    const QString text = input_->text();
-    if (text.trimmed().isEmpty())
+    const QString text = takeInput();
+    if (text.isEmpty())
         return;
     pauseTimer_.stop();
     ownTyping_ = 0;
-    input_->clear();
     emit sendRequested(text);
 }
 

@@ -1,0 +1,65 @@
+#include "conversation_window.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QLineEdit>
+
+#include "conversation_store.h"
+#include "message_view.h"
+
+namespace messenger {
+
+ConversationWindow::ConversationWindow(ConversationStore* store, const QString& key,
+                                       QWidget* parent)
+    : QWidget(parent, Qt::Window), store_(store), key_(key) {
+    view_ = new MessageView(this);
+    view_->setObjectName(QStringLiteral("transcript"));
+    input_ = new QLineEdit(this);
+    input_->setObjectName(QStringLiteral("input"));
+    follow(&ConversationStore::lineAdded, [this] { appendNewLines(); });
+}
+
+QString ConversationWindow::title() const {
+    const Conversation* c = store_->find(key_);
+    return c ? c->title : key_;
+}
+
+void ConversationWindow::follow(void (ConversationStore::*changed)(const QString&),
+                                std::function<void()> show) {
+    connect(store_, changed, this, [this, show = std::move(show)](const QString& k) {
+        if (k == key_)
+            show();
+    });
+}
+
+void ConversationWindow::closeOn(const QList<QKeySequence>& keys) {
+    auto* close = new QAction(this);
+    close->setShortcuts(keys);
+    connect(close, &QAction::triggered, this, &QWidget::close);
+    addAction(close);
+}
+
+QString ConversationWindow::takeInput() {
+    const QString text = input_->text();
+    if (text.trimmed().isEmpty())
+        return {};
+    input_->clear();
+    return text;
+}
+
+void ConversationWindow::appendNewLines() {
+    const Conversation* c = store_->find(key_);
+    if (!c)
+        return;
+    view_->showNewLines(*c);
+    if (isActiveWindow())
+        store_->markRead(key_);
+}
+
+bool ConversationWindow::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate)
+        store_->markRead(key_);
+    return QWidget::event(event);
+}
+
+}  // namespace messenger
