@@ -35,6 +35,7 @@
 #include "sign_on_window.h"
 #include "tocd_process.h"
 #include "tray_icon.h"
+#include "widget_test_main.h"
 
 namespace {
 
@@ -442,16 +443,7 @@ TEST_F(MessengerWindows, ReconnectsByItselfWhenTheServerComesBack) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    // A private registration record, and no secret service: nothing of the user's is touched.
-    QTemporaryDir registry;
-    if (!registry.isValid())
-        return 1;
-    qputenv(lantry::kRegistryEnvironmentVariable,
-            registry.filePath(QStringLiteral("components.ini")).toLocal8Bit());
+    // No secret service either: the credential store must not reach the user's keyring.
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return lantry::testing::runWidgetTests(argc, argv);
 }

@@ -24,6 +24,7 @@
 #include "panel_widgets.h"
 #include "signpad_window.h"
 #include "tocd_process.h"
+#include "widget_test_main.h"
 
 namespace {
 
@@ -296,15 +297,5 @@ TEST(SignpadProgram, ScreenshotUnderXvfbShowsTheShapedSkinnedWindow) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    // A private registration record, so the tests neither need nor touch the user's.
-    QTemporaryDir registry;
-    if (!registry.isValid())
-        return 1;
-    qputenv(lantry::kRegistryEnvironmentVariable,
-            registry.filePath(QStringLiteral("components.ini")).toLocal8Bit());
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return lantry::testing::runWidgetTests(argc, argv);
 }
