@@ -13,32 +13,26 @@
 // Every phase is bounded by --timeout seconds; tocd and the echo server listen on 127.0.0.1
 // only and are stopped at the end.
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "ondrel/events.h"
 #include "ondrel/ondrel.h"
-#include "ondrel/qt_socket.h"
 #include "ondrel/wire.h"
 #include "server_process.h"
+#include "tocd_bench_support.h"
 
 namespace {
 
-std::int64_t nowNs() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
+using namespace ondrel_bench;
+
+constexpr int kSignOnWindow = 200;  // connections being set up at a time
 
 struct Options {
     QString tocd = QStringLiteral(TOCD_PATH);
@@ -47,86 +41,9 @@ struct Options {
     int messages = 1000;
     int window = 16;
     int timeoutSeconds = 120;
+
+    std::int64_t timeoutMs() const { return timeoutSeconds * 1000LL; }
 };
-
-// Runs the event loop until `done` or the phase's time is up; false on timeout.
-bool runUntil(const std::function<bool()>& done, int timeoutSeconds) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutSeconds * 1000LL)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
-
-// The message text: sequence and send time, padded to a typical length.
-std::string imText(int sequence) {
-    std::string text = std::to_string(sequence) + " " + std::to_string(nowNs()) + " ";
-    text.resize(std::max<std::size_t>(text.size(), 48), 'x');
-    return text;
-}
-
-std::int64_t sentAt(const std::string& text) {
-    const auto space = text.find(' ');
-    return space == std::string::npos ? 0 : std::atoll(text.c_str() + space + 1);
-}
-
-class Client final : public lantry::__Ondrel {
-public:
-    explicit Client(std::string name)
-        : name(std::move(name)),
-          control(std::make_unique<lantry::Ondrel>(std::make_unique<lantry::QtSocket>(), this)) {}
-
-    void LoggedIn(std::string, lantry::Collection&, lantry::Collection&, lantry::Collection&,
-                  lantry::Collection&, std::string, std::int16_t) override {
-        if (signedOn)
-            return;
-        signedOn = true;
-        if (onSettled)
-            onSettled();
-    }
-    void WinsockError(std::string& text) override { failWith(text); }
-    void Error(std::int16_t& code, std::string& text) override {
-        failWith(std::to_string(code) + " " + text);
-    }
-    void InstantMessage(std::string&, std::string& text, bool&, std::string&) override {
-        if (onIm)
-            onIm(text);
-    }
-
-    std::string name;
-    std::unique_ptr<lantry::Ondrel> control;
-    bool signedOn = false;
-    std::string failure;
-    std::function<void()> onSettled;
-    std::function<void(const std::string&)> onIm;
-
-private:
-    void failWith(const std::string& text) {
-        const bool first = failure.empty() && !signedOn;
-        failure = text;
-        if (first && onSettled)
-            onSettled();
-    }
-};
-
-struct Latencies {
-    std::vector<std::int64_t> ns;
-    double percentileUs(double p) {
-        if (ns.empty())
-            return 0;
-        std::sort(ns.begin(), ns.end());
-        const auto i = static_cast<std::size_t>(p * static_cast<double>(ns.size() - 1));
-        return static_cast<double>(ns[i]) / 1000.0;
-    }
-};
-
-void figure(const char* name, double value) {
-    std::printf("%s %.10g\n", name, value);
-    std::fflush(stdout);
-}
 
 int echoServer() {
     QTcpServer server;
@@ -141,27 +58,6 @@ int echoServer() {
     std::printf("echo listening on 127.0.0.1:%u\n", server.serverPort());
     std::fflush(stdout);
     return QCoreApplication::exec();
-}
-
-// Phase 1: every session signs on; at most 200 connections are being set up at a time.
-bool signOnAll(std::vector<std::unique_ptr<Client>>& clients, int port, int timeoutSeconds) {
-    std::size_t next = 0;
-    int pending = 0;
-    int settled = 0;
-    std::function<void()> launch = [&] {
-        while (pending < 200 && next < clients.size()) {
-            Client& c = *clients[next++];
-            ++pending;
-            c.onSettled = [&] {
-                --pending;
-                ++settled;
-                launch();
-            };
-            c.control->Login(c.name, "secret", "127.0.0.1", port);
-        }
-    };
-    launch();
-    return runUntil([&] { return settled == static_cast<int>(clients.size()); }, timeoutSeconds);
 }
 
 // Phase 2: `pairs` senders each send `messages` IMs to their partner, `window` in flight.
@@ -192,7 +88,7 @@ bool exchangeIms(std::vector<std::unique_ptr<Client>>& clients, const Options& o
     const auto start = nowNs();
     for (auto& p : pairs)
         pump(p);
-    const bool ok = runUntil([&] { return delivered == o.pairs * o.messages; }, o.timeoutSeconds);
+    const bool ok = runUntil([&] { return delivered == o.pairs * o.messages; }, o.timeoutMs());
     seconds = static_cast<double>(nowNs() - start) / 1e9;
     return ok;
 }
@@ -241,57 +137,15 @@ bool echoSameBytes(const Options& o, int port, Latencies& latency, double& secon
         });
         p.socket->connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
     }
-    if (!runUntil([&] { return connected == o.pairs; }, o.timeoutSeconds))
+    if (!runUntil([&] { return connected == o.pairs; }, o.timeoutMs()))
         return false;
     const auto start = nowNs();
     for (auto& p : peers)
         pump(p);
-    const bool ok = runUntil([&] { return delivered == o.pairs * o.messages; }, o.timeoutSeconds);
+    const bool ok = runUntil([&] { return delivered == o.pairs * o.messages; }, o.timeoutMs());
     seconds = static_cast<double>(nowNs() - start) / 1e9;
     return ok;
 }
-
-// One session of the attacking account on a raw socket: it signs on, then sends one command per
-// tick and reads (and drops) whatever tocd sends, so that it is never cut off for not reading.
-class AttackSession {
-public:
-    AttackSession(const std::string& account, int port) {
-        QObject::connect(&socket_, &QTcpSocket::readyRead, [this] {
-            const QByteArray data = socket_.readAll();
-            if (data.contains("SIGN_ON:"))
-                signedOn = true;
-            refused += static_cast<int>(data.count("ERROR:903"));
-            received += data.size();
-        });
-        socket_.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
-        std::string signOn("\0\0\0\1\0\1", 6);
-        signOn += lantry::wire::encodeWord(static_cast<std::int32_t>(account.size())) + account;
-        std::string out = "FLAPON\r\n\r\n";
-        lantry::wire::appendFrame(out, 1, sequence_++, signOn);
-        const std::string login = "toc2_login login.oscar.aol.com 5190 " + account + " " +
-                                  lantry::wire::roastPassword("secret") +
-                                  " English \"x\" 160 US \"\" \"\" 3 0 30303 -kentucky -utf8 1";
-        lantry::wire::appendFrame(out, 2, sequence_++, login + '\0');
-        lantry::wire::appendFrame(out, 2, sequence_++, std::string("toc_init_done", 14));
-        socket_.write(out.data(), static_cast<qint64>(out.size()));
-    }
-
-    void command(const std::string& line) {
-        std::string out;
-        lantry::wire::appendFrame(out, 2, sequence_++, line + '\0');
-        socket_.write(out.data(), static_cast<qint64>(out.size()));
-        ++sent;
-    }
-
-    bool signedOn = false;
-    int sent = 0;
-    int refused = 0;  // ERROR:903, over the command rate
-    qint64 received = 0;
-
-private:
-    QTcpSocket socket_;
-    std::uint16_t sequence_ = 0;
-};
 
 // The buddy-list commands of an attack, as long as tocd takes them: toc2_remove_buddy and
 // toc2_new_buddies, each with as many names of `names` as fit in one command.
@@ -333,7 +187,8 @@ bool calmIms(Client& from, Client& to, int seconds, Latencies& latency) {
             from.control->SendIM(to.name, imText(sent++), false);
     });
     pace.start(1000 / kPerSecond);
-    const bool ok = runUntil([&] { return received == seconds * kPerSecond; }, seconds + 30);
+    const bool ok =
+        runUntil([&] { return received == seconds * kPerSecond; }, (seconds + 30) * 1000LL);
     to.onIm = nullptr;
     return ok;
 }
@@ -351,7 +206,7 @@ int imUnderAttack(const Options& o, int seconds) {
     Client calm1("calmone"), calm2("calmtwo");
     for (Client* c : {&calm1, &calm2})
         c->control->Login(c->name, "secret", "127.0.0.1", tocd.port());
-    if (!runUntil([&] { return calm1.signedOn && calm2.signedOn; }, o.timeoutSeconds)) {
+    if (!runUntil([&] { return calm1.signedOn && calm2.signedOn; }, o.timeoutMs())) {
         std::fprintf(stderr, "tocd_load: the calm sessions did not sign on\n");
         return 1;
     }
@@ -364,11 +219,11 @@ int imUnderAttack(const Options& o, int seconds) {
     constexpr int kSessions = 5;
     constexpr int kBuddies = 499;
     constexpr int kCommandsPerSecond = 20;  // tocd's default --rate-per-second
-    std::vector<std::unique_ptr<AttackSession>> attackers;
+    std::vector<std::unique_ptr<RawSession>> attackers;
     for (int i = 0; i < kSessions; ++i) {
         // One at a time: the first creates the account.
-        attackers.push_back(std::make_unique<AttackSession>("attacker", tocd.port()));
-        if (!runUntil([&] { return attackers.back()->signedOn; }, o.timeoutSeconds)) {
+        attackers.push_back(std::make_unique<RawSession>("attacker", tocd.port(), "ERROR:903"));
+        if (!runUntil([&] { return attackers.back()->signedOn; }, o.timeoutMs())) {
             std::fprintf(stderr, "tocd_load: the attacking sessions did not sign on\n");
             return 1;
         }
@@ -395,7 +250,7 @@ int imUnderAttack(const Options& o, int seconds) {
         ++tick;
     });
     pace.start(1000 / kCommandsPerSecond);
-    runUntil([] { return false; }, 2);  // the list fills up and the attack reaches its pace
+    runFor(2000);  // the list fills up and the attack reaches its pace
     Latencies attacked;
     const int sentBefore = attackers[0]->sent;
     const auto attackStart = nowNs();
@@ -410,7 +265,7 @@ int imUnderAttack(const Options& o, int seconds) {
     qint64 received = 0;
     for (const auto& a : attackers) {
         sent += a->sent;
-        refused += a->refused;
+        refused += a->countedReplies;  // ERROR:903, over the command rate
         received += a->received;
     }
     const double idleP99 = idle.percentileUs(0.99);
@@ -498,8 +353,9 @@ int main(int argc, char** argv) {
         std::snprintf(name, sizeof name, "ld%08d", i);
         clients.push_back(std::make_unique<Client>(name));
     }
+    // Phase 1: every session signs on.
     const auto signOnStart = nowNs();
-    const bool allSettled = signOnAll(clients, tocd.port(), o.timeoutSeconds);
+    const bool allSettled = signOnAll(clients, tocd.port(), kSignOnWindow, o.timeoutMs());
     const double signOnSeconds = static_cast<double>(nowNs() - signOnStart) / 1e9;
     const auto signedOn =
         std::count_if(clients.begin(), clients.end(), [](const auto& c) { return c->signedOn; });
@@ -509,7 +365,7 @@ int main(int argc, char** argv) {
             break;
         }
     }
-    runUntil([] { return false; }, 1);  // let presence settle before measuring
+    runFor(1000);  // let presence settle before measuring
     const auto sessionsRss = tocd.residentBytes();
     figure("sessions_requested", o.sessions);
     figure("sessions_signed_on", static_cast<double>(signedOn));
