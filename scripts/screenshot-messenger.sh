@@ -7,21 +7,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out=${1:-docs/screenshot-messenger.png}
+source scripts/lib/screenshot.sh
 
-scripts/install-deps.sh
-build=${ONDREL_BUILD_DIR:-build}
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DONDREL_BUILD_QT=ON \
-    -DONDREL_BUILD_TESTS=ON >/dev/null
-cmake --build "$build" --target tocd ondrel_messenger
-
-mkdir -p "$(dirname "$out")"
-scratch=$(mktemp -d)
+screenshot_build tocd ondrel_messenger
 tocd_pid=
-cleanup() {
+at_exit() {
     [ -n "$tocd_pid" ] && kill "$tocd_pid" 2>/dev/null && wait "$tocd_pid" 2>/dev/null
-    rm -rf "$scratch"
 }
-trap cleanup EXIT
 "$build/bin/tocd" --listen 127.0.0.1:0 >"$scratch/tocd.out" 2>"$scratch/tocd.log" &
 tocd_pid=$!
 for _ in $(seq 100); do
@@ -32,9 +24,8 @@ port=$(sed -n 's/.*listening on .*:\([0-9]*\)$/\1/p' "$scratch/tocd.out" | head 
 [ -n "$port" ] || { echo "tocd did not start:" >&2; cat "$scratch/tocd.log" >&2; exit 1; }
 echo "Ondrel4all" >"$scratch/password"
 
-# A private registration record, settings and runtime folder: the user's own stay untouched.
-ONDREL_REGISTRY=$scratch/components.ini XDG_RUNTIME_DIR=$scratch QT_QPA_PLATFORM=xcb \
-    xvfb-run -a -s "-screen 0 800x480x24" "$build/bin/ondrel-messenger" \
+# Settings in $scratch too: the user's own stay untouched.
+run_under_xvfb 800x480 "$build/bin/ondrel-messenger" \
     --server "127.0.0.1:$port" --settings "$scratch/settings.ini" \
     --user "Robin Vale" --password-file "$scratch/password" --screenshot "$out"
 echo "Saved $out"
