@@ -21,15 +21,13 @@
 #include <string_view>
 #include <vector>
 
+#include "buddy_list.h"
 #include "passwords.h"
 
 namespace tocd {
 
-struct StoredBuddy {
-    std::string name;  // as the owner typed it (case and blanks kept)
-    std::string key;   // normalised
-    std::string alias;
-};
+// A stored buddy is the same record as one in memory.
+using StoredBuddy = BuddyList::Buddy;
 
 struct StoredGroup {
     std::string name;
