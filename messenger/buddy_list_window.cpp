@@ -14,6 +14,18 @@
 #include "wire_strings.h"
 
 namespace messenger {
+namespace {
+
+// The line typed into a one-line dialog, trimmed; empty when cancelled or left blank.
+QString askLine(QWidget* parent, const QString& title, const QString& label,
+                const QString& initial = {}) {
+    bool ok = false;
+    const QString line =
+        QInputDialog::getText(parent, title, label, QLineEdit::Normal, initial, &ok).trimmed();
+    return ok ? line : QString();
+}
+
+}  // namespace
 
 BuddyListWindow::BuddyListWindow(BuddyListModel* model, QWidget* parent)
     : QMainWindow(parent), model_(model) {
@@ -166,11 +178,8 @@ void BuddyListWindow::showContextMenu(const QPoint& at) {
 }
 
 void BuddyListWindow::askToAddBuddy() {
-    bool ok = false;
-    const QString name =
-        QInputDialog::getText(this, tr("Add Buddy"), tr("Screen name:"), QLineEdit::Normal, {}, &ok)
-            .trimmed();
-    if (!ok || name.isEmpty())
+    const QString name = askLine(this, tr("Add Buddy"), tr("Screen name:"));
+    if (name.isEmpty())
         return;
     QStringList groups;
     for (const QString& g : model_->groupNames())
@@ -178,6 +187,7 @@ void BuddyListWindow::askToAddBuddy() {
     if (groups.isEmpty())
         groups.append(QStringLiteral("Buddies"));
     const QString current = fromWire(selectedGroup());
+    bool ok = false;
     const QString group =
         QInputDialog::getItem(this, tr("Add Buddy"), tr("Group:"), groups,
                               std::max<qsizetype>(0, groups.indexOf(current)), true, &ok)
@@ -187,29 +197,19 @@ void BuddyListWindow::askToAddBuddy() {
 }
 
 void BuddyListWindow::askToAddGroup() {
-    bool ok = false;
-    const QString group =
-        QInputDialog::getText(this, tr("Add Group"), tr("Group name:"), QLineEdit::Normal, {}, &ok)
-            .trimmed();
-    if (ok && !group.isEmpty())
+    if (const QString group = askLine(this, tr("Add Group"), tr("Group name:")); !group.isEmpty())
         emit addGroupRequested(group);
 }
 
 void BuddyListWindow::askForIm() {
-    bool ok = false;
-    const QString name = QInputDialog::getText(this, tr("Send Instant Message"), tr("Screen name:"),
-                                               QLineEdit::Normal, fromWire(selectedBuddy()), &ok)
-                             .trimmed();
-    if (ok && !name.isEmpty())
+    const QString name =
+        askLine(this, tr("Send Instant Message"), tr("Screen name:"), fromWire(selectedBuddy()));
+    if (!name.isEmpty())
         emit imToNameRequested(name);
 }
 
 void BuddyListWindow::askToJoin() {
-    bool ok = false;
-    const QString room = QInputDialog::getText(this, tr("Join Chat Room"), tr("Room name:"),
-                                               QLineEdit::Normal, {}, &ok)
-                             .trimmed();
-    if (ok && !room.isEmpty())
+    if (const QString room = askLine(this, tr("Join Chat Room"), tr("Room name:")); !room.isEmpty())
         emit joinRoomRequested(room);
 }
 
