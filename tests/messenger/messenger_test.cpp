@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -340,7 +341,22 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
     ASSERT_TRUE(
         QTest::qWaitFor([&] { return alice->app->roomWindow(roomKey) != nullptr; }, kWaitMs));
     ChatRoomWindow* aliceRoom = alice->app->roomWindow(roomKey);
-    bob->app->connection().call(lantry::DispId::JoinChat, {QStringLiteral("Tea Room"), 4});
+    // bob comes in on alice's invitation, which his messenger asks him about, markup as text.
+    answerQuestions({QStringLiteral("bob"), QStringLiteral("Come <b>now</b>")});
+    press(aliceRoom, Qt::Key_I, Qt::AltModifier);
+    QMessageBox* invitation = nullptr;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->objectName() == QLatin1String("invitation") && w->isVisible())
+                    invitation = qobject_cast<QMessageBox*>(w);
+            return invitation != nullptr;
+        },
+        kWaitMs));
+    EXPECT_TRUE(invitation->text().contains(
+        QLatin1String("aliceux invites you to the room Tea Room:\n\nCome now")))
+        << invitation->text().toStdString();
+    invitation->button(QMessageBox::Yes)->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return bob->app->roomWindow(roomKey) != nullptr; }, kWaitMs));
     ChatRoomWindow* bobRoom = bob->app->roomWindow(roomKey);
     const auto members = [](ChatRoomWindow* w) {
