@@ -233,7 +233,9 @@ int imUnderAttack(const Options& o, int seconds) {
         std::vector<std::string> names;
         for (int b = i; b < kBuddies; b += kSessions) {
             const std::string digits = std::to_string(100000000 + b);
-            names.push_back("z" + std::string(32 - 1 - digits.size(), ' ') + digits);
+            std::string name = "z";
+            name.append(31 - digits.size(), ' ').append(digits);
+            names.push_back(name);
         }
         scripts[i] = attackCommands(names, "Attack" + std::to_string(i));
     }
