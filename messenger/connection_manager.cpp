@@ -3,7 +3,6 @@
 #include <QWidget>
 
 #include <algorithm>
-#include <cstdio>
 
 #include "ondrel/events.h"
 #include "wire_strings.h"
@@ -43,25 +42,6 @@ bool parseServer(const QString& text, QString& host, quint16& port, QString& err
         return false;
     }
     return true;
-}
-
-lantry::ControlObject* ConnectionManager::createControl(QString* error) {
-    QString first;
-    if (auto* control = lantry::createObject(QLatin1String(lantry::kOndrelProgId), &first))
-        return control;
-    if (DllRegisterServer() != lantry::kResultOk) {
-        if (error)
-            *error = first + QObject::tr("; registering the control in %1 failed too")
-                                 .arg(lantry::registryFile());
-        return nullptr;
-    }
-    std::fprintf(stderr, "ondrel-messenger: registered the Ondrel control in %s (%s)\n",
-                 qPrintable(lantry::registryFile()), qPrintable(first));
-    QString second;
-    auto* control = lantry::createObject(QLatin1String(lantry::kOndrelProgId), &second);
-    if (!control && error)
-        *error = second;
-    return control;
 }
 
 ConnectionManager::ConnectionManager(lantry::ControlObject* control, QObject* parent)

@@ -40,11 +40,6 @@ public:
     static constexpr int kFirstPauseSeconds = 1;
     static constexpr int kLongestPauseSeconds = 60;
 
-    // Creates a control by its programmatic identifier; when it is not registered (or the
-    // record names a library that is gone) registers the libondrel this program is linked
-    // with and tries once more. Null, with `error`, when that fails too.
-    static lantry::ControlObject* createControl(QString* error);
-
     // Takes ownership of `control` (not null); its face stays hidden.
     explicit ConnectionManager(lantry::ControlObject* control, QObject* parent = nullptr);
     ~ConnectionManager() override;

@@ -139,7 +139,10 @@ int main(int argc, char** argv) {
             : std::make_unique<QSettings>();
 
     QString error;
-    lantry::ControlObject* control = messenger::ConnectionManager::createControl(&error);
+    lantry::ControlObject* control = lantry::createOndrelControl(&error, [](const QString& why) {
+        std::fprintf(stderr, "ondrel-messenger: registered the Ondrel control in %s (%s)\n",
+                     qPrintable(lantry::registryFile()), qPrintable(why));
+    });
     if (!control) {
         const QString text = QStringLiteral("The Ondrel control cannot be created: ") + error;
         std::fprintf(stderr, "ondrel-messenger: %s\n", qPrintable(text));

@@ -134,7 +134,10 @@ int main(int argc, char** argv) {
     }
 
     QString error;
-    lantry::ControlObject* control = signpad::createOndrelControl(&error);
+    lantry::ControlObject* control = lantry::createOndrelControl(&error, [](const QString& why) {
+        std::fprintf(stderr, "signpad: registered the Ondrel control in %s (%s)\n",
+                     qPrintable(lantry::registryFile()), qPrintable(why));
+    });
     if (!control) {
         const QString text = QStringLiteral("The Ondrel control cannot be created: ") + error;
         std::fprintf(stderr, "signpad: %s\n", qPrintable(text));

@@ -57,28 +57,6 @@ Label* makeLabel(const char* name, const QString& caption, const QRect& geometry
 
 }  // namespace
 
-lantry::ControlObject* createOndrelControl(QString* error) {
-    QString first;
-    if (auto* control = lantry::createObject(QLatin1String(lantry::kOndrelProgId), &first)) {
-        return control;
-    }
-    if (DllRegisterServer() != lantry::kResultOk) {
-        if (error) {
-            *error = first + QStringLiteral("; registering the control in %1 failed too")
-                                 .arg(lantry::registryFile());
-        }
-        return nullptr;
-    }
-    std::fprintf(stderr, "signpad: registered the Ondrel control in %s (%s)\n",
-                 qPrintable(lantry::registryFile()), qPrintable(first));
-    QString second;
-    auto* control = lantry::createObject(QLatin1String(lantry::kOndrelProgId), &second);
-    if (!control && error) {
-        *error = second;
-    }
-    return control;
-}
-
 SignpadWindow::SignpadWindow(lantry::ControlObject* control, ServerSettings server, QWidget* parent)
     : QWidget(parent), control_(control), server_(std::move(server)) {
     setObjectName(QStringLiteral("Signpad"));

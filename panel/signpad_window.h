@@ -39,11 +39,6 @@ struct ServerSettings {
     QString port = QStringLiteral("5190");
 };
 
-// Creates an Ondrel control by its programmatic identifier. When that fails (the control is
-// not registered, or the record names a library that is gone) it registers the libondrel this
-// program is linked with and tries once more. Null, with `error`, when both attempts fail.
-lantry::ControlObject* createOndrelControl(QString* error);
-
 class SignpadWindow : public QWidget {
     Q_OBJECT
 public:

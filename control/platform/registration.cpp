@@ -118,6 +118,23 @@ ControlObject* createObject(const QString& progId, QString* error, QWidget* pare
     return control;
 }
 
+ControlObject* createOndrelControl(QString* error,
+                                   const std::function<void(const QString& why)>& registered) {
+    QString first;
+    if (ControlObject* control = createObject(QLatin1String(kOndrelProgId), &first))
+        return control;
+    if (DllRegisterServer() != kResultOk) {
+        if (error)
+            *error =
+                first +
+                QStringLiteral("; registering the control in %1 failed too").arg(registryFile());
+        return nullptr;
+    }
+    if (registered)
+        registered(first);
+    return createObject(QLatin1String(kOndrelProgId), error);
+}
+
 }  // namespace lantry
 
 using namespace lantry;

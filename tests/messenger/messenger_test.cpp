@@ -84,7 +84,7 @@ struct Session {
     explicit Session(const QString& folder, const QString& name)
         : settings(folder + u'/' + name + QStringLiteral(".ini"), QSettings::IniFormat) {
         QString error;
-        lantry::ControlObject* control = ConnectionManager::createControl(&error);
+        lantry::ControlObject* control = lantry::createOndrelControl(&error);
         EXPECT_NE(control, nullptr) << error.toStdString();
         app = std::make_unique<Messenger>(control, &settings);
         app->start();

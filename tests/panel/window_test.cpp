@@ -36,7 +36,7 @@ protected:
     // A shown window whose control signs on to 127.0.0.1:`port` and logs its events.
     void open(int port = 0) {
         QString error;
-        lantry::ControlObject* control = createOndrelControl(&error);
+        lantry::ControlObject* control = lantry::createOndrelControl(&error);
         ASSERT_NE(control, nullptr) << error.toStdString();
         control->connectEvents([this](int n, QVariantList& args) {
             events_.push_back(n);

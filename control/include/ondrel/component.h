@@ -249,6 +249,14 @@ protected:
 ControlObject* createObject(const QString& progId, QString* error = nullptr,
                             QWidget* parent = nullptr);
 
+// What a program that ships beside the library and links it does: creates the Ondrel control
+// (createObject with kOndrelProgId); when that fails (not registered yet, or the record names a
+// library that is gone) registers the library this program is linked with (DllRegisterServer)
+// and tries once more, after telling `registered`, when given, why the first try failed. Null,
+// with `error`, when both tries fail or the registration does.
+ControlObject* createOndrelControl(QString* error = nullptr,
+                                   const std::function<void(const QString& why)>& registered = {});
+
 // --- The registration record ------------------------------------------------------------
 //
 // An INI file written and read with QSettings. Its location is the file named by the
