@@ -81,10 +81,11 @@ void Command(benchmark::State& state, const CommandCall& command) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * arg.size()));
 }
 
+// Up to what the command limit lets through when an argument of chat text is used twice
+// (about 8 % of it escaped); a longer command is refused, not sent.
 void commandSizes(benchmark::internal::Benchmark* b) {
-    for (long n = 256; n <= 16384; n *= 4)
+    for (long n = 56; n <= 896; n *= 2)
         b->Arg(n);
-    b->Arg(30000);
 }
 
 BENCHMARK_CAPTURE(Command, SendIM, [](lantry::Ondrel& c, const std::string& a) {

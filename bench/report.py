@@ -19,7 +19,8 @@ def load_benchmarks():
     data = json.loads((RESULTS / "engine.json").read_text())
     out = {}
     for b in data["benchmarks"]:
-        if b.get("aggregate_name") not in (None, "median"):
+        # A benchmark that stopped with an error measured nothing; its blank cell says so.
+        if b.get("aggregate_name") not in (None, "median") or b.get("error_occurred"):
             continue
         name = b.get("run_name", b["name"])
         out[name] = b
