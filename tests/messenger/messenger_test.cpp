@@ -59,6 +59,9 @@ TEST(SafeMarkup, KeepsFormattingAndLinksAndShowsEverythingElseAsText) {
          "<a href=\"http://example.com/a?b=1&amp;c=2\">site</a>"},
         {"<a href=\"javascript:alert(1)\">js</a>",
          "&lt;a href=&quot;javascript:alert(1)&quot;&gt;js"},
+        // A host does not make any scheme safe.
+        {"<a href=\"javascript://x.com/%0Aalert(1)\">js</a>",
+         "&lt;a href=&quot;javascript://x.com/%0Aalert(1)&quot;&gt;js"},
         {"<script>alert(1)</script>", "&lt;script&gt;alert(1)&lt;/script&gt;"},
         {"<img src=\"http://127.0.0.1:9/x.png\">",
          "&lt;img src=&quot;http://127.0.0.1:9/x.png&quot;&gt;"},
