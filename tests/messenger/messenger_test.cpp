@@ -292,9 +292,11 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
     EXPECT_TRUE(alice->app->buddies().groupIndex(QStringLiteral("Friends")).isValid());
     alice2.reset();
 
-    // Away and back, as the other client sees it, with the automatic answer marked.
+    // Away and back, as the other client sees it, with the automatic answer marked; an
+    // automatic answer is never answered, or two people away would answer each other forever.
     ASSERT_TRUE(alice->sees("bob", true));
     bob->app->setAwayMessage(QStringLiteral("Out for <i>lunch</i>"));
+    alice->app->setAwayMessage(QStringLiteral("Gone too"));
     ASSERT_TRUE(alice->sees("bob", true, true));
     const QModelIndex bobRow =
         alice->app->buddies().buddyIndex(QStringLiteral("Friends"), QStringLiteral("bob"));
@@ -303,6 +305,11 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
     QTest::keyClicks(aliceToBob, QStringLiteral("are you there?"));
     QTest::keyClick(aliceToBob, Qt::Key_Return);
     EXPECT_TRUE(shows(fromBob->transcript(), QStringLiteral("bob (auto reply): Out for lunch")));
+    alice->app->setAwayMessage({});
+    QTest::keyClicks(aliceToBob, QStringLiteral("back now"));
+    QTest::keyClick(aliceToBob, Qt::Key_Return);
+    ASSERT_TRUE(shows(toAlice->transcript(), QStringLiteral("back now")));
+    EXPECT_FALSE(toAlice->transcript()->toPlainText().contains(QLatin1String("Gone too")));
     bob->app->setAwayMessage({});
     EXPECT_TRUE(alice->sees("bob", true, false));
 
@@ -345,17 +352,22 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
         QTest::qWaitFor([&] { return alice->app->roomWindow(roomKey) != nullptr; }, kWaitMs));
     ChatRoomWindow* aliceRoom = alice->app->roomWindow(roomKey);
     // bob comes in on alice's invitation, which his messenger asks him about, markup as text.
-    answerQuestions({QStringLiteral("bob"), QStringLiteral("Come <b>now</b>")});
-    press(aliceRoom, Qt::Key_I, Qt::AltModifier);
-    QMessageBox* invitation = nullptr;
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            for (QWidget* w : QApplication::topLevelWidgets())
-                if (w->objectName() == QLatin1String("invitation") && w->isVisible())
-                    invitation = qobject_cast<QMessageBox*>(w);
-            return invitation != nullptr;
-        },
-        kWaitMs));
+    const auto invite = [&](const QString& text) {
+        answerQuestions({QStringLiteral("bob"), text});
+        press(aliceRoom, Qt::Key_I, Qt::AltModifier);
+        QMessageBox* box = nullptr;
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (w->objectName() == QLatin1String("invitation") && w->isVisible())
+                        box = qobject_cast<QMessageBox*>(w);
+                return box != nullptr;
+            },
+            kWaitMs));
+        return box;
+    };
+    QMessageBox* invitation = invite(QStringLiteral("Come <b>now</b>"));
+    ASSERT_NE(invitation, nullptr);
     EXPECT_TRUE(invitation->text().contains(
         QLatin1String("aliceux invites you to the room Tea Room:\n\nCome now")))
         << invitation->text().toStdString();
@@ -383,8 +395,15 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
     QTest::keyClick(aliceSays, Qt::Key_Return);
     EXPECT_TRUE(shows(bobRoom->transcript(), QStringLiteral("aliceux: yes please")));
     bobRoom->close();
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return members(aliceRoom) == QStringList{QStringLiteral("aliceux")}; }, kWaitMs));
+    const QStringList aliceAlone{QStringLiteral("aliceux")};
+    EXPECT_TRUE(QTest::qWaitFor([&] { return members(aliceRoom) == aliceAlone; }, kWaitMs));
+    // Declined, an invitation takes nobody in: bob's next message comes after any answer.
+    invitation = invite(QStringLiteral("Again?"));
+    ASSERT_NE(invitation, nullptr);
+    invitation->button(QMessageBox::No)->click();
+    bob->app->connection().sendIm(QStringLiteral("aliceux"), QStringLiteral("no, thanks"));
+    ASSERT_TRUE(shows(fromBob->transcript(), QStringLiteral("no, thanks")));
+    EXPECT_EQ(members(aliceRoom), aliceAlone);
 
     // Blocking from the list while everyone may write switches to blocking the block list.
     EXPECT_EQ(alice->app->privacyMode(), 1);
