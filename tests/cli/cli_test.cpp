@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "cli_process.h"
-#include "tocd_process.h"
 
 namespace lantry::testing {
 namespace {
@@ -158,21 +157,6 @@ TEST_P(BridgeTest, RelaysEventsAndCallsAnswersBadLinesAndSendsWhatIsQueuedAtTheE
 }
 
 INSTANTIATE_TEST_SUITE_P(TextModes, BridgeTest, ::testing::Values("utf-8", "bytes"));
-
-TEST(BridgeTextTest, JapaneseEmojiAndAccentsComeBackFromEchobotIntact) {
-    TocdProcess tocd;
-    ASSERT_TRUE(tocd.start()) << tocd.errorText().toStdString();
-    CliProcess bridge({"bridge"});
-    bridge.write(request("1", "Login",
-                         R"(["Alice","pw","127.0.0.1",)" + QByteArray::number(tocd.port()) + "]"));
-    ASSERT_TRUE(bridge.lineContaining(R"("method":"LoggedIn")"));
-    const QByteArray text = R"(\u65e5\u672c \ud83d\ude00 caf\u00e9)";
-    bridge.write(request("2", "SendIM", R"(["echobot",")" + text + R"(",false])"));
-    const QByteArray echo = bridge.lineContaining(R"("method":"InstantMessage")").value_or("");
-    EXPECT_TRUE(echo.contains(R"("strMessage":")" + text + '"')) << echo.data();
-    bridge.closeInput();
-    EXPECT_EQ(bridge.waitExit(), 0);
-}
 
 TEST(CommandLineTest, RefusesBadArgumentsAndRegistersTheLibrary) {
     const QStringList cases[] = {

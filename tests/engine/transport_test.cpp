@@ -107,31 +107,6 @@ TEST_F(TransportTest, LogOffInsideAnEventStillDeliversTheFramesAlreadyRead) {
     EXPECT_TRUE(sentLines().empty());
 }
 
-TEST_F(TransportTest, LoginInsideAnEventDropsTheRestOfTheOldConnection) {
-    sink.after = [&](const std::string& name) {
-        if (name == "ScreennameFormat") {
-            sink.after = nullptr;
-            control->Login("other", "pw", "toc.example", 5190);
-        }
-    };
-    // The rest of the read: a whole frame and half of another.
-    sock->arrive(dataFrame("NICK:first") + dataFrame("NICK:stale") +
-                 dataFrame("NICK:half").substr(0, 5));
-    sock->connectNow();
-    sock->arrive(dataFrame("NICK:fresh"));
-    EXPECT_EQ(takeEvents(), (Events{"ScreennameFormat(first)", "ScreennameFormat(fresh)"}));
-}
-
-TEST_F(TransportTest, DestroyingTheControlInsideAnEventStopsEverything) {
-    sink.after = [&](const std::string&) {
-        sink.after = nullptr;
-        control.reset();
-    };
-    sock->arrive(dataFrame("CHAT_UPDATE_BUDDY:1:T:a:b:c") + dataFrame("NICK:never"));
-    EXPECT_EQ(takeEvents(), (Events{"ChatUserUpdate(a,true,1)"}));
-    EXPECT_FALSE(net.alive);
-}
-
 // The messages of one read share the control's text buffer: each handler still gets its own
 // text whole, whatever an earlier handler did to its by-reference argument, and a handler that
 // destroys the control can go on reading what it was given.

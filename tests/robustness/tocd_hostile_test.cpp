@@ -114,23 +114,6 @@ TEST_F(Hostile, GarbageAndLyingFramesEndOnlyTheirOwnConnection) {
     }
 }
 
-// The attack that once froze tocd for everyone: names padded with blanks, which every command
-// compared again for every entry. Such names are refused wherever they would be kept.
-TEST_F(Hostile, BlankPaddedScreenNamesAreRefusedWhereverTheyWouldBeKept) {
-    RawSession padder(tocd.port(), "padder");
-    const std::string padded = "b" + std::string(1900, ' ') + "0001";
-    const std::string longest = "b" + std::string(16, ' ') + "000000000000001";  // 16 in 32 bytes
-    padder.command("toc2_new_buddies \"{g:Pad\nb:" + padded + "\nb:" + longest + "\n}\"");
-    padder.command("toc2_add_permit \"" + padded + "\"");
-    padder.command("toc2_add_deny \"" + longest + " \"");
-    padder.command("toc_format_nickname \"p a d d e r" + std::string(30, ' ') + "\"");
-    ASSERT_TRUE(padder.sync());
-    EXPECT_EQ(padder.seen("ERROR:"), std::vector<std::string>(4, "ERROR:911"));
-    EXPECT_EQ(padder.seen("NEW_BUDDY_REPLY2:"),
-              std::vector<std::string>{"NEW_BUDDY_REPLY2:" + longest + ":added"});
-    expectNothingLost(20, "after the padded names");
-}
-
 // 40 members with the longest names allowed fill a room: a newcomer hears of every one, in member
 // lists cut into messages of at most 1 KiB.
 TEST_F(Hostile, EveryMemberOfACrowdedRoomIsAnnouncedToANewcomer) {
