@@ -29,7 +29,11 @@ bool Ondrel::handleError(std::string_view message) {
     std::int16_t number = 0;
     std::string sentence;
 
-    if (code == "901" || code == "902") {
+    if (code == "902" && !fields.has(2)) {
+        // Real servers refuse a warning without naming anyone; silence would read as success.
+        number = 902;
+        sentence = "Warning is not currently available";
+    } else if (code == "901" || code == "902") {
         if (!fields.has(2))
             return true;
         number = code == "901" ? 901 : 902;
@@ -37,6 +41,7 @@ bool Ondrel::handleError(std::string_view message) {
                        ? std::string(fields[2]) + " is not available"
                        : "Warning of " + std::string(fields[2]) + " is not currently available";
     } else if (code == "903") {
+        Sock->commandDropped();
         number = 903;
         sentence = "A message has been dropped, you are exceeding the server speed limit";
     } else if (code == "911") {
@@ -78,6 +83,9 @@ bool Ondrel::handleError(std::string_view message) {
             return true;
         number = *converted;
         sentence = "Error code: " + std::string(code);
+        // Codes without a sentence of their own may carry the server's explanation.
+        if (fields.has(2) && !fields[2].empty())
+            sentence += ": " + std::string(fields[2]);
     }
     return raise([&](__Ondrel& sink) { sink.Error(number, sentence); });
 }

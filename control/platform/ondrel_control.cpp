@@ -147,9 +147,28 @@ bool OndrelControl::disconnectEvents(int cookie) {
     return false;
 }
 
+QtSocket* OndrelControl::realSocket() {
+    return dynamic_cast<QtSocket*>(&engine_.socket());
+}
+
+void OndrelControl::setPacing(bool on) {
+    if (auto* real = realSocket())
+        real->setPacing(on);
+}
+
+int OndrelControl::heldCommands() const {
+    const auto* real = dynamic_cast<const QtSocket*>(&engine_.socket());
+    return real ? real->heldCommands() : 0;
+}
+
+void OndrelControl::setHeldCommandsHandler(std::function<void(int sent, int dropped)> handler) {
+    if (auto* real = realSocket())
+        real->setHeldHandler(std::move(handler));
+}
+
 void OndrelControl::closeConnection(std::function<void()> closed) {
     engine_.socket().Close();
-    if (auto* real = dynamic_cast<QtSocket*>(&engine_.socket()))
+    if (auto* real = realSocket())
         real->whenFlushed(std::move(closed));
     else
         QTimer::singleShot(0, this, std::move(closed));

@@ -11,6 +11,7 @@
 #include "ondrel/component.h"
 #include "ondrel/events.h"
 #include "ondrel/ondrel.h"
+#include "ondrel/qt_socket.h"
 
 class QLabel;
 
@@ -30,6 +31,9 @@ public:
     int connectEvents(EventHandler handler) override;
     bool disconnectEvents(int cookie) override;
     void closeConnection(std::function<void()> closed) override;
+    void setPacing(bool on) override;
+    int heldCommands() const override;
+    void setHeldCommandsHandler(std::function<void(int sent, int dropped)> handler) override;
     QWidget* widget() override { return this; }
 
     QSize sizeHint() const override;
@@ -43,6 +47,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // The real socket, or null when a test gave another.
+    QtSocket* realSocket();
     // Size rule: exactly the logo's size.
     void snapToLogo();
     // Delivers one event to every handler connected when it was raised. False when a handler

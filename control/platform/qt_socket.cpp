@@ -1,5 +1,7 @@
 #include "ondrel/qt_socket.h"
 
+#include "ondrel/wire.h"
+
 #include <QElapsedTimer>
 #include <QTimer>
 #include <algorithm>
@@ -26,7 +28,23 @@ void detach(QTcpSocket* tcp) {
 
 }  // namespace
 
+namespace {
+
+// The command line of a data frame, or empty for any other bytes (the greeting, other frames).
+std::string_view commandOf(std::string_view frame) {
+    if (frame.size() <= wire::kFrameHeaderSize || frame[0] != wire::kFrameMarker ||
+        static_cast<unsigned char>(frame[1]) != wire::kFrameData)
+        return {};
+    return frame.substr(wire::kFrameHeaderSize);
+}
+
+}  // namespace
+
 QtSocket::QtSocket(QObject* parent) : QObject(parent) {
+    clock_.start();
+    releaseTimer_.setSingleShot(true);
+    releaseTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&releaseTimer_, &QTimer::timeout, this, &QtSocket::releaseHeld);
 }
 
 QtSocket::~QtSocket() {
@@ -113,8 +131,11 @@ void QtSocket::Connect(const std::string& host, std::int32_t port) {
     auto* tcp = new QTcpSocket(this);
     tcp_ = tcp;
     tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    connect(tcp, &QTcpSocket::connected, this,
-            [this, tcp] { notify(tcp, [](SocketListener& l) { l.socketConnected(); }); });
+    connect(tcp, &QTcpSocket::connected, this, [this, tcp] {
+        rate_ = RateAverage(rates_);
+        rate_.reset(clock_.elapsed());
+        notify(tcp, [](SocketListener& l) { l.socketConnected(); });
+    });
     connect(tcp, &QTcpSocket::readyRead, this,
             [this, tcp] { notify(tcp, [](SocketListener& l) { l.socketDataArrival(); }); });
     connect(tcp, &QAbstractSocket::errorOccurred, this,
@@ -122,11 +143,22 @@ void QtSocket::Connect(const std::string& host, std::int32_t port) {
                 // An orderly close by the peer is reported once, as the disconnection.
                 if (error == QAbstractSocket::RemoteHostClosedError)
                     return;
-                const std::string text = tcp->errorString().toLatin1().toStdString();
+                const std::string text =
+                    tcp->errorString().toLatin1().toStdString() + heldNotSentSuffix();
+                dropHeld();
                 notify(tcp, [&](SocketListener& l) { l.socketError(error, text); });
             });
-    connect(tcp, &QAbstractSocket::disconnected, this,
-            [this, tcp] { notify(tcp, [](SocketListener& l) { l.socketClosed(); }); });
+    connect(tcp, &QAbstractSocket::disconnected, this, [this, tcp] {
+        if (held_.empty()) {
+            notify(tcp, [](SocketListener& l) { l.socketClosed(); });
+            return;
+        }
+        const std::string text = "The server closed the connection" + heldNotSentSuffix();
+        dropHeld();
+        notify(tcp, [&](SocketListener& l) {
+            l.socketError(QAbstractSocket::RemoteHostClosedError, text);
+        });
+    });
     tcp->connectToHost(QString::fromLatin1(host.data(), static_cast<qsizetype>(host.size())),
                        static_cast<quint16>(port));
 }
@@ -134,6 +166,20 @@ void QtSocket::Connect(const std::string& host, std::int32_t port) {
 void QtSocket::SendData(std::string_view bytes) {
     if (!tcp_ || tcp_->state() != QAbstractSocket::ConnectedState)
         return;
+    const bool counted = pacing_ && isRateLimitedCommand(commandOf(bytes));
+    if (pacing_ &&
+        (!held_.empty() || (counted && clock_.elapsed() < rate_.earliestNext(marginMs_)))) {
+        held_.push_back({std::string(bytes), counted});
+        if (!releaseTimer_.isActive())
+            releaseHeld();
+        return;
+    }
+    write(bytes, counted);
+}
+
+void QtSocket::write(std::string_view bytes, bool counted) {
+    if (counted)
+        rate_.count(clock_.elapsed());
     const auto size = static_cast<qint64>(bytes.size());
     if (const qint64 unsent = tcp_->bytesToWrite(); unsent + size > kMaxUnsentBytes) {
         // A peer that stopped reading would otherwise make the queue grow without end.
@@ -144,7 +190,8 @@ void QtSocket::SendData(std::string_view bytes) {
         reportLater(QAbstractSocket::SocketResourceError,
                     "Connection closed: the server stopped reading, with " +
                         std::to_string(unsent) + " bytes still unsent (the limit is " +
-                        std::to_string(kMaxUnsentBytes) + ")");
+                        std::to_string(kMaxUnsentBytes) + ")" + heldNotSentSuffix());
+        dropHeld();
         return;
     }
     tcp_->write(bytes.data(), size);
@@ -164,11 +211,74 @@ void QtSocket::GetData(std::string& bytes) {
 
 void QtSocket::Close() {
     ++generation_;
+    dropHeld();
     if (!tcp_)
         return;
     QTcpSocket* tcp = tcp_;
     tcp_ = nullptr;
     detach(tcp);
+}
+
+void QtSocket::commandDropped() {
+    if (pacing_)
+        rate_.serverDropped();
+}
+
+void QtSocket::setRateClass(const RateClass& rates, double marginMs) {
+    rates_ = rates;
+    marginMs_ = marginMs;
+}
+
+void QtSocket::setPacing(bool on) {
+    pacing_ = on;
+    if (!on)
+        releaseHeld();
+}
+
+void QtSocket::releaseHeld() {
+    releaseTimer_.stop();
+    int sent = 0;
+    while (!held_.empty() && tcp_ && tcp_->state() == QAbstractSocket::ConnectedState) {
+        const HeldFrame& next = held_.front();
+        if (pacing_ && next.counted) {
+            const qint64 wait = rate_.earliestNext(marginMs_) - clock_.elapsed();
+            if (wait > 0) {
+                releaseTimer_.start(static_cast<int>(wait));
+                break;
+            }
+        }
+        const HeldFrame frame = std::move(held_.front());
+        held_.pop_front();
+        ++sent;
+        write(frame.bytes, pacing_ && frame.counted);
+    }
+    if (sent > 0)
+        tellHeld(sent, 0);
+}
+
+void QtSocket::dropHeld() {
+    releaseTimer_.stop();
+    if (held_.empty())
+        return;
+    tellHeld(0, static_cast<int>(held_.size()));
+    held_.clear();
+}
+
+void QtSocket::tellHeld(int sent, int dropped) {
+    QTimer::singleShot(0, this, [this, sent, dropped] {
+        if (heldHandler_) {
+            const HeldHandler handler = heldHandler_;
+            handler(sent, dropped);
+        }
+    });
+}
+
+std::string QtSocket::heldNotSentSuffix() const {
+    if (held_.empty())
+        return {};
+    const std::size_t n = held_.size();
+    return "; " + std::to_string(n) + (n == 1 ? " command" : " commands") + " waiting to be sent " +
+           (n == 1 ? "was" : "were") + " not sent";
 }
 
 }  // namespace lantry

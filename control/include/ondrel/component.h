@@ -222,6 +222,21 @@ public:
     // at most. The control stays usable; a Login connects again.
     virtual void closeConnection(std::function<void()> closed) = 0;
 
+    // Pacing. Real servers drop IMs, chat messages, invitations, warnings and look-ups sent
+    // faster than their rate limit allows (ERROR:903) and then end the connection; the control
+    // holds such commands back, in order with everything sent after them, until each can go
+    // (QtSocket says how). On by default; off sends everything at once.
+    virtual void setPacing(bool on) = 0;
+    // Commands held back now (0 while pacing is off).
+    virtual int heldCommands() const = 0;
+    // Called from the event loop each time held commands leave the queue: `sent` went out,
+    // `dropped` were lost with their connection (when the connection ended by itself, its
+    // WinsockError, whose sentence gives the number, comes first). Held commands leave in the
+    // order they were made, so a host that notes heldCommands() after each call knows which of
+    // its messages are still waiting. One handler; a new one replaces the old. It may destroy
+    // the control.
+    virtual void setHeldCommandsHandler(std::function<void(int sent, int dropped)> handler) = 0;
+
     // The control's face: a 125 x 37 QWidget showing the logo, which keeps that exact size
     // whatever size a container asks for. It is this same object.
     virtual QWidget* widget() = 0;

@@ -82,6 +82,7 @@ public:
     void setEventSink(__Ondrel* events) { events_ = events; }
     __Ondrel* eventSink() const { return events_; }
     Socket& socket() { return *Sock; }
+    const Socket& socket() const { return *Sock; }
 
     // --- Sign-on and sign-off ---
 

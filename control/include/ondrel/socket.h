@@ -53,6 +53,9 @@ public:
     virtual void GetData(std::string& bytes) = 0;
     // Closes the connection (or the attempt); no notification follows. Safe in any state.
     virtual void Close() = 0;
+    // The server dropped a command for coming too fast (ERROR:903). A socket that paces what
+    // it sends slows down; any other ignores it.
+    virtual void commandDropped() {}
 
     // The listener receives the notifications; the socket does not own it.
     void setListener(SocketListener* listener) { listener_ = listener; }
