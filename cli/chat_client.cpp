@@ -89,6 +89,15 @@ std::optional<ChatOptions> parseChatOptions(const std::vector<std::string>& args
             if (!v)
                 return std::nullopt;
             o.user = *v;
+        } else if (key == "--pace") {
+            const auto v = value();
+            if (!v)
+                return std::nullopt;
+            if (*v != "on" && *v != "off") {
+                error = "--pace takes on or off";
+                return std::nullopt;
+            }
+            o.pacing = *v == "on";
         } else if (key == "--password-file") {
             auto v = value();
             if (!v)
@@ -129,6 +138,7 @@ std::optional<ChatOptions> parseChatOptions(const std::vector<std::string>& args
 
 std::string chatHelp() {
     std::string out = R"(Usage: ondrel chat --server HOST[:PORT] --user NAME [--password-file FILE]
+                   [--pace on|off]
 
 A terminal client for TOC2. The port defaults to 5190. The password is asked for without
 echo on a terminal; with --password-file it is the file's first line; when input is not a
@@ -143,8 +153,11 @@ is, otherwise as Latin-1, with control characters made visible (^[ for ESC). A m
 long for one command goes out in several parts (ten at most). Colours are used only when
 output is a terminal and TERM is not dumb (NO_COLOR turns them off).
 
-End of input is /quit, once a sign-on in progress has finished and the lines typed ahead have
-run, so "printf 'PASSWORD\n/im echobot hi\n' | ondrel chat ..." works in scripts.
+Lines wait for what they need, in order: lines typed during the sign-on run once signed on,
+and lines after /join or /accept once the room is entered. Servers accept about one message
+every 4 seconds after a burst of six; faster messages are queued (and shown so) rather than
+dropped (--pace off sends at once, and servers then drop what comes too fast). End of input is /quit, once the waiting lines have run and every queued message has
+gone out, so "printf 'PASSWORD\n/join Lobby\nhello\n' | ondrel chat ..." works in scripts.
 
 Exit status
   0  done: the last sign-on ended by /logoff, /quit or end of input
@@ -152,6 +165,7 @@ Exit status
   3  the server refused the sign-on (name or password, or too many sign-ons)
   4  the server could not be reached
   5  the connection was lost while signed on
+  6  signed on and off, but a line was refused by the server or never sent
 
 Commands
 )";
@@ -163,6 +177,10 @@ ChatClient::ChatClient(ChatOptions options, QObject* parent)
     auto socket = std::make_unique<QtSocket>();
     socket_ = socket.get();
     control_ = std::make_unique<Ondrel>(std::move(socket), static_cast<__Ondrel*>(this));
+    socket_->setPacing(options_.pacing);
+    socket_->setHeldHandler([this](int sent, int dropped) { heldLeft(sent, dropped); });
+    waitingTimer_.setSingleShot(true);
+    connect(&waitingTimer_, &QTimer::timeout, this, &ChatClient::runWaiting);
     buddyListTimer_.setSingleShot(true);
     connect(&buddyListTimer_, &QTimer::timeout, this, &ChatClient::showBuddyList);
     connect(&reader_, &LineReader::lineRead, this, &ChatClient::handleLine);
@@ -227,7 +245,11 @@ void ChatClient::signOn() {
     presence_.clear();
     rooms_.clear();
     requests_.clear();
-    currentRoom_ = 0;
+    currentRoom_.reset();
+    textToRoom_ = false;
+    lastInvite_.reset();
+    formattedName_.clear();
+    failedLines_ = 0;
     say("Connecting to " + options_.host + ":" + std::to_string(options_.port) + " as " +
         options_.user + " ...");
     control_->Login(options_.user, *options_.password, options_.host, options_.port);
@@ -235,8 +257,8 @@ void ChatClient::signOn() {
 
 void ChatClient::inputEnded() {
     inputEnded_ = true;
-    // A sign-on in progress finishes first; its typed-ahead lines then run and the client quits.
-    if (!connected_ || signedOn_ || prompt_ == Prompt::LoginPassword)
+    // A sign-on in progress finishes first; the waiting lines then run and the client quits.
+    if (!connected_ || prompt_ == Prompt::LoginPassword || (waiting_.empty() && !blocked()))
         finish();
 }
 
@@ -244,9 +266,33 @@ void ChatClient::finish() {
     if (quitting_)
         return;
     quitting_ = true;
+    dropWaiting();
+    if (const int held = socket_->heldCommands(); connected_ && held > 0) {
+        draining_ = true;
+        say("Waiting for " + std::to_string(held) + " queued command" + (held == 1 ? "" : "s") +
+            " to go out before signing off ...");
+        return;
+    }
+    finishNow();
+}
+
+void ChatClient::finishNow() {
+    if (exiting_)
+        return;
+    exiting_ = true;
+    quitting_ = true;
     if (connected_)
         control_->LogOff();
-    exitWhenFlushed(socket_, static_cast<int>(exitStatus_));
+    if (failedLines_ > 0)
+        warn(std::to_string(failedLines_) + (failedLines_ == 1 ? " line was" : " lines were") +
+             " refused by the server or not sent.");
+    exitWhenFlushed(socket_, static_cast<int>(exitStatus()));
+}
+
+ChatExit ChatClient::exitStatus() const {
+    if (exitStatus_ != ChatExit::Done)
+        return exitStatus_;
+    return failedLines_ > 0 ? ChatExit::NotAllSent : ChatExit::Done;
 }
 
 void ChatClient::connectionEnded(ChatExit status) {
@@ -257,9 +303,12 @@ void ChatClient::connectionEnded(ChatExit status) {
     presence_.clear();
     rooms_.clear();
     requests_.clear();
-    currentRoom_ = 0;
-    dropTypedAhead();
-    if (inputEnded_)
+    currentRoom_.reset();
+    lastInvite_.reset();
+    dropWaiting();
+    if (draining_)
+        finishNow();
+    else if (inputEnded_)
         finish();
 }
 
@@ -299,40 +348,85 @@ void ChatClient::handleLine(const std::string& typed) {
                 return;
         }
     }
-    const std::string line = typedText(typed);
-    const auto first = line.find_first_not_of(' ');
+    const std::string text = typedText(typed);
+    const auto first = text.find_first_not_of(' ');
     if (first == std::string::npos)
         return;
-    if (connected_ && !signedOn_ && line.compare(first, 5, "/quit") != 0 &&
-        line.compare(first, 5, "/help") != 0) {
-        // Typed ahead while signing on: carried out, in order, once signed on.
-        typedAhead_.push_back(line);
+    const std::string line = text[first] == '/' ? text.substr(first) : text;
+    // A person at a terminal may leave or ask for help at any time; a script's lines keep
+    // their order.
+    const bool atOnce =
+        options_.interactive && (line.starts_with("/quit") || line.starts_with("/help"));
+    if (!atOnce && (!waiting_.empty() || blocked())) {
+        waiting_.push_back(line);
         return;
     }
-    if (line[first] == '/')
-        runCommand(line.substr(first));
-    else
-        sendText(line);
+    execute(line);
 }
 
-void ChatClient::runTypedAhead() {
-    auto lines = std::move(typedAhead_);
-    typedAhead_.clear();
-    for (const std::string& line : lines) {
-        if (!signedOn_ || quitting_)
-            return;
-        handleLine(line);
+void ChatClient::execute(const std::string& line) {
+    const int heldBefore = socket_->heldCommands();
+    if (line[0] == '/')
+        runCommand(line);
+    else
+        sendText(line);
+    if (const int held = socket_->heldCommands(); held > heldBefore && !quitting_) {
+        say(paint("(" + std::to_string(held) + (held == 1 ? " command" : " commands") +
+                      " queued for the server's rate limit; about one goes out every " +
+                      std::to_string(static_cast<int>(
+                          (kServerRateClass.limitLevel + kPacingMarginMs) / 1000)) +
+                      " s)",
+                  "2"));
+        queueShown_ = true;
     }
-    if (inputEnded_)
+}
+
+bool ChatClient::blocked() {
+    if (connected_ && !signedOn_)
+        return true;
+    if (awaiting(Awaits::Room) == nullptr)
+        return false;
+    // Looked at again in a while: a join the server never answers stops holding lines once
+    // its answer window has passed.
+    if (!waitingTimer_.isActive())
+        waitingTimer_.start(std::chrono::seconds(1));
+    return true;
+}
+
+void ChatClient::runWaiting() {
+    while (!waiting_.empty() && !quitting_ && !blocked()) {
+        const std::string line = waiting_.front();
+        waiting_.erase(waiting_.begin());
+        execute(line);
+    }
+    if (inputEnded_ && waiting_.empty() && !quitting_ && !blocked())
         finish();
 }
 
-void ChatClient::dropTypedAhead() {
-    if (typedAhead_.empty())
+void ChatClient::dropWaiting() {
+    if (waiting_.empty())
         return;
-    warn("Dropped " + std::to_string(typedAhead_.size()) +
-         " line(s) typed before the sign-on finished.");
-    typedAhead_.clear();
+    const auto n = static_cast<int>(waiting_.size());
+    failedLines_ += n;
+    warn("Dropped " + std::to_string(n) + (n == 1 ? " line that was" : " lines that were") +
+         " waiting for the sign-on or a room.");
+    waiting_.clear();
+}
+
+void ChatClient::heldLeft(int sent, int dropped) {
+    failedLines_ += dropped;
+    const auto now = std::chrono::steady_clock::now();
+    for (Request& r : requests_) {
+        if (r.held > 0 && (r.held = std::max(0, r.held - sent)) == 0)
+            r.expiry = now + kAnswerWindow;
+    }
+    if (socket_->heldCommands() > 0)
+        return;
+    if (queueShown_ && dropped == 0)
+        say("Every queued command has gone out.");
+    queueShown_ = false;
+    if (draining_)
+        finishNow();
 }
 
 // --- Requests awaiting an answer ---
@@ -344,13 +438,14 @@ ChatClient::Request& ChatClient::expect(Awaits awaits, std::string command, std:
     r.command = std::move(command);
     r.subject = wire::normalizeName(subject);
     r.errors = std::move(errors);
+    r.held = socket_->heldCommands();
     r.expiry = std::chrono::steady_clock::now() + kAnswerWindow;
     return requests_.emplace_back(std::move(r));
 }
 
 void ChatClient::dropExpired() {
     const auto now = std::chrono::steady_clock::now();
-    std::erase_if(requests_, [&](const Request& r) { return r.expiry < now; });
+    std::erase_if(requests_, [&](const Request& r) { return r.held == 0 && r.expiry < now; });
 }
 
 ChatClient::Request* ChatClient::awaiting(Awaits awaits, const std::string& subject) {

@@ -3,11 +3,15 @@
 //
 // Input: one line per command ("/im bob hi", see chatHelp()) or plain text for the current
 // conversation; control characters typed by accident (Ctrl-L) are dropped, and what goes out
-// is UTF-8. Output: one line per happening, each event line with a time stamp; every text that
-// came from the server passes through terminal_text.h. Everything runs on the Qt event loop's
-// thread. The client quits the loop after /quit, or at end of input once a sign-on in progress
-// has finished and the lines typed ahead have run, when the connection has sent what was
-// queued; the exit status is a ChatExit.
+// is UTF-8. A line waits, in order with the lines after it, until the state it needs exists:
+// lines typed during the sign-on run once signed on, and lines after a /join or /accept run
+// once the room is entered (or the join has failed). Output: one line per happening, each
+// event line with a time stamp; every text that came from the server passes through
+// terminal_text.h. Commands that the socket holds back for the server's rate limit are shown
+// as queued until they go out. Everything runs on the Qt event loop's thread. The client quits
+// the loop after /quit, or at end of input once the waiting lines have run and every queued
+// command has gone out, when the connection has sent what was queued; the exit status is a
+// ChatExit.
 //
 // The class's work is spread over files by seam: chat_client.cpp (session, input, output,
 // requests awaiting an answer), chat_commands.cpp (the command table and its handlers),
@@ -42,6 +46,7 @@ enum class ChatExit : int {
     SignOnRefused = 3,   // the server refused the name or password (or the sign-on)
     NoConnection = 4,    // the server could not be reached
     ConnectionLost = 5,  // the connection ended while signed on
+    NotAllSent = 6,      // signed on and off, but some lines were refused or never sent
 };
 
 struct ChatOptions {
@@ -51,6 +56,8 @@ struct ChatOptions {
     // Unset: read from the terminal without echo, or as the first input line without one.
     std::optional<std::string> password;
     bool colour = false;
+    // Hold messages back so that the server's rate limit never drops them.
+    bool pacing = true;
     // Input is a terminal: password prompts are shown and switch its echo off.
     bool interactive = false;
 };
@@ -125,6 +132,9 @@ private:
         std::map<std::int16_t, std::string> errors;
         std::string newPassword;
         bool refused = false;
+        // Commands the socket held back when this one was made, itself included: its answer
+        // window starts once they have gone out.
+        int held = 0;
         std::chrono::steady_clock::time_point expiry;
     };
 
@@ -137,11 +147,21 @@ private:
     // Session.
     void signOn();
     void inputEnded();
+    // /quit and end of input: once every queued command has gone out, signs off and exits.
     void finish();
+    void finishNow();
+    ChatExit exitStatus() const;
     void promptFor(Prompt prompt, const char* text);
     bool requireOnline();
-    void runTypedAhead();
-    void dropTypedAhead();
+    // Whether a line must wait now: signing on, or a room being entered.
+    bool blocked();
+    // Runs the waiting lines that can run now, in order.
+    void runWaiting();
+    void dropWaiting();
+    // Held commands left the socket's queue.
+    void heldLeft(int sent, int dropped);
+    // Runs `line` and says so when it left commands queued.
+    void execute(const std::string& line);
     void connectionEnded(ChatExit status);
     void runCommand(const std::string& line);
     void sendText(const std::string& text);
@@ -162,6 +182,8 @@ private:
     void showBuddyList();
     std::string presenceText(const std::string& buddy) const;
     void fetchProfile(const std::string& url);
+    // Says a /status went unanswered once it has been out for a while.
+    void waitForStatus(const std::string& name);
 
     // Commands.
     void cmdHelp(const std::vector<std::string>& a);
@@ -200,6 +222,8 @@ private:
     // (an Error, shown beside `command`).
     bool sentWhole(const std::string& command, const std::function<void()>& call);
     void changePassword(const std::string& oldPassword, const std::string& newPassword);
+    // The name of a joined room, as the control's chat commands want it beside the ID.
+    std::string roomName(std::int32_t id) const;
     void setPrivacy(PrivacyMode mode);
 
     // Events of the control.
@@ -248,10 +272,16 @@ private:
     QNetworkAccessManager web_;
 
     bool signedOn_ = false;
-    // Lines typed while signing on; run once signed on, dropped (with a note) if it fails.
-    std::vector<std::string> typedAhead_;
-    bool connected_ = false;  // between Login and the connection's end
-    bool refused_ = false;    // the server refused the sign-on in progress
+    // Lines waiting for the state they need (see blocked()); dropped, with a note, when the
+    // connection ends first.
+    std::vector<std::string> waiting_;
+    QTimer waitingTimer_;    // wakes runWaiting when a join's answer window ends
+    bool draining_ = false;  // quitting once the queued commands have gone out
+    bool exiting_ = false;
+    bool queueShown_ = false;  // a "queued" note is showing; say when the queue is empty
+    int failedLines_ = 0;      // refused by the server, or held when the connection ended
+    bool connected_ = false;   // between Login and the connection's end
+    bool refused_ = false;     // the server refused the sign-on in progress
     bool inputEnded_ = false;
     bool quitting_ = false;
     ChatExit exitStatus_ = ChatExit::Done;
@@ -263,11 +293,14 @@ private:
     std::vector<Group> groups_;
     std::map<std::string, Presence> presence_;  // by normalised name
     std::int16_t privacyMode_ = kAllowAll;
+    std::string formattedName_;  // as the server shows our name
     std::string lastSender_;
     std::string imTarget_;
-    std::int32_t currentRoom_ = 0;
+    // Chat IDs start at 0 on real servers: no room is nullopt, not 0.
+    std::optional<std::int32_t> currentRoom_;
+    bool textToRoom_ = false;  // plain text goes to currentRoom_, else to imTarget_
     std::vector<Room> rooms_;  // joined, in order of joining
-    std::int32_t lastInvite_ = 0;
+    std::optional<std::int32_t> lastInvite_;
     // Set while away: the text, and when each person (normalised) last got it as a reply.
     std::optional<std::string> awayMessage_;
     std::map<std::string, std::chrono::steady_clock::time_point> awayRepliedAt_;

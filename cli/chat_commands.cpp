@@ -199,7 +199,7 @@ void ChatClient::runCommand(const std::string& line) {
 }
 
 void ChatClient::sendText(const std::string& text) {
-    if (currentRoom_ != 0) {
+    if (textToRoom_ && currentRoom_) {
         cmdSay({text});
     } else if (!imTarget_.empty()) {
         cmdIm({imTarget_, text});
@@ -252,7 +252,7 @@ void ChatClient::cmdIm(const std::vector<std::string>& a) {
         control_->SendIM(a[0], part.toStdString(), false);
     expect(Awaits::Nothing, "/im " + a[0], a[0], {{901, notOnline(a[0])}});
     imTarget_ = a[0];
-    currentRoom_ = 0;
+    textToRoom_ = false;
     say(paint("-> " + a[0], "36") + ": " + a[1] +
         (parts.size() > 1 ? "  (sent in " + std::to_string(parts.size()) + " parts)" : ""));
 }
@@ -316,8 +316,15 @@ void ChatClient::cmdStatus(const std::vector<std::string>& a) {
         return;
     control_->GetStatus(a[0]);
     expect(Awaits::Status, "/status " + a[0], a[0], {{901, notOnline(a[0])}});
-    QTimer::singleShot(kStatusWait, this, [this, name = a[0]] {
-        if (const Request* r = awaiting(Awaits::Status, name)) {
+    waitForStatus(a[0]);
+}
+
+void ChatClient::waitForStatus(const std::string& name) {
+    QTimer::singleShot(kStatusWait, this, [this, name] {
+        const Request* r = awaiting(Awaits::Status, name);
+        if (r && r->held > 0) {
+            waitForStatus(name);  // still queued: the wait starts once it has gone out
+        } else if (r) {
             settle(r);
             say(name + ": unknown; the server did not answer.");
         }
@@ -443,17 +450,18 @@ void ChatClient::cmdJoin(const std::vector<std::string>& a) {
 void ChatClient::cmdSay(const std::vector<std::string>& a) {
     if (!requireOnline())
         return;
-    if (currentRoom_ == 0) {
+    if (!currentRoom_) {
         warn("You are in no room; /join ROOM first.");
         return;
     }
-    const auto parts = splitForChat(QByteArray::fromStdString(a[0]), currentRoom_);
+    const auto parts = splitForChat(QByteArray::fromStdString(a[0]), *currentRoom_);
     if (parts.size() > kMaxMessageParts) {
         warn("/say: " + tooLong(parts.size()));
         return;
     }
+    textToRoom_ = true;
     for (const QByteArray& part : parts)
-        control_->SendChat(std::string(), part.toStdString(), currentRoom_);
+        control_->SendChat(roomName(*currentRoom_), part.toStdString(), *currentRoom_);
     if (parts.size() > 1)
         say("(sent in " + std::to_string(parts.size()) + " parts)");
 }
@@ -461,7 +469,7 @@ void ChatClient::cmdSay(const std::vector<std::string>& a) {
 void ChatClient::cmdLeave(const std::vector<std::string>& a) {
     if (!requireOnline())
         return;
-    std::int32_t id = currentRoom_;
+    std::optional<std::int32_t> id = currentRoom_;
     if (!a.empty()) {
         const auto it = std::find_if(rooms_.begin(), rooms_.end(),
                                      [&](const Room& r) { return r.name == a[0]; });
@@ -471,23 +479,23 @@ void ChatClient::cmdLeave(const std::vector<std::string>& a) {
         }
         id = it->id;
     }
-    if (id == 0) {
+    if (!id) {
         warn("You are in no room.");
         return;
     }
-    control_->LeaveChat(std::string(), id);
+    control_->LeaveChat(roomName(*id), *id);
 }
 
 void ChatClient::cmdInvite(const std::vector<std::string>& a) {
     if (!requireOnline())
         return;
-    if (currentRoom_ == 0) {
+    if (!currentRoom_) {
         warn("You are in no room; /join ROOM first.");
         return;
     }
-    const std::string room = control_->GetChatName(currentRoom_);
+    const std::string room = roomName(*currentRoom_);
     const std::string text = a.size() > 1 ? a[1] : "Join me in " + room;
-    control_->InviteUsers(std::string(), text, a[0], currentRoom_);
+    control_->InviteUsers(room, text, a[0], *currentRoom_);
     expect(Awaits::Nothing, "/invite " + a[0], a[0], {{901, notOnline(a[0])}});
     say("Invited " + a[0] + " to " + wireForTerminal(room) + ".");
 }
@@ -495,7 +503,7 @@ void ChatClient::cmdInvite(const std::vector<std::string>& a) {
 void ChatClient::cmdAccept(const std::vector<std::string>& a) {
     if (!requireOnline())
         return;
-    std::int32_t id = lastInvite_;
+    std::optional<std::int32_t> id = lastInvite_;
     if (!a.empty()) {
         const auto n = wire::toInt32(a[0]);
         if (!n) {
@@ -504,12 +512,12 @@ void ChatClient::cmdAccept(const std::vector<std::string>& a) {
         }
         id = *n;
     }
-    if (id == 0) {
+    if (!id) {
         warn("No invitation to accept.");
         return;
     }
-    const std::string room = std::to_string(id);
-    control_->AcceptChatInvite(id);
+    const std::string room = std::to_string(*id);
+    control_->AcceptChatInvite(*id);
     expect(Awaits::Room, "/accept " + room, {},
            {{950, "there is no invitation to room " + room},
             {911, "there is no invitation to room " + room},
@@ -556,7 +564,9 @@ void ChatClient::cmdNick(const std::vector<std::string>& a) {
 void ChatClient::cmdPasswd(const std::vector<std::string>& a) {
     if (!requireOnline())
         return;
-    if (a.size() == 2) {
+    if (a.size() == 2 && a[1].empty()) {
+        warn("/passwd: the new password is empty.");
+    } else if (a.size() == 2) {
         changePassword(a[0], a[1]);
     } else if (a.empty()) {
         promptFor(Prompt::OldPassword, "Old password: ");
@@ -568,7 +578,8 @@ void ChatClient::cmdPasswd(const std::vector<std::string>& a) {
 void ChatClient::changePassword(const std::string& oldPassword, const std::string& newPassword) {
     control_->ChangePassword(oldPassword, newPassword);
     expect(Awaits::Password, "/passwd", {},
-           {{911, "refused: the old password is wrong, or the new one is not allowed"},
+           {{980, "refused: the old password is wrong"},
+            {911, "refused: the old password is wrong"},
             {913, "refused: the server could not store it"}})
         .newPassword = newPassword;
 }
@@ -596,6 +607,14 @@ void ChatClient::cmdRaw(const std::vector<std::string>& a) {
     if (!requireOnline())
         return;
     sentWhole("/raw", [&] { control_->SendPacket(2, a[0]); });
+}
+
+std::string ChatClient::roomName(std::int32_t id) const {
+    // The control finds a room by name when its ID is 0, as the first room's is on real
+    // servers; the name it holds is the one the server confirmed, as kept here.
+    const auto it =
+        std::find_if(rooms_.begin(), rooms_.end(), [&](const Room& r) { return r.id == id; });
+    return it == rooms_.end() ? control_->GetChatName(id) : it->name;
 }
 
 void ChatClient::cmdReconnect(const std::vector<std::string>&) {

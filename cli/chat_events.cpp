@@ -46,7 +46,7 @@ std::string ChatClient::presenceText(const std::string& buddy) const {
 
 void ChatClient::showBuddyList() {
     if (groups_.empty()) {
-        note("Your buddy list is empty. Try: /add Buddies echobot");
+        note("Your buddy list is empty. /add GROUP NAME adds someone.");
         return;
     }
     std::vector<std::pair<std::string, std::string>> rows;  // shown name, presence; per group
@@ -127,6 +127,7 @@ void ChatClient::IncomingPacket(std::string strPacket) {
 }
 
 void ChatClient::ScreennameFormat(std::string strFormattedSN) {
+    formattedName_ = strFormattedSN;
     if (signedOn_)
         say("Screen name now shows as " + wireForTerminal(strFormattedSN) + ".");
 }
@@ -155,21 +156,24 @@ void ChatClient::LoggedIn(std::string strUserName, Collection& BuddyList, Collec
     groups_.clear();
     for (const std::string& item : BuddyList) {
         if (item.rfind("[group]", 0) == 0) {
-            groups_.push_back(Group{item.substr(7), {}});
+            if (item.size() > 7)
+                groups_.push_back(Group{item.substr(7), {}});
         } else {
             if (groups_.empty())
                 groups_.push_back(Group{"Buddies", {}});
             groups_.back().buddies.push_back(item);
         }
     }
-    say(paint("Signed on as " + wireForTerminal(strUserName) + ".", "1") +
-        " Type /help for commands.");
+    // The server's own way of writing the name ("Ivy Auth"), when it gave one.
+    const std::string shown =
+        wire::normalizeName(formattedName_) == strUserName ? formattedName_ : strUserName;
+    say(paint("Signed on as " + wireForTerminal(shown) + ".", "1") + " Type /help for commands.");
     if (!BlockList.empty() || !PrivateList.empty())
         say("Blocked: " + std::to_string(BlockList.size()) +
             ", permitted: " + std::to_string(PrivateList.size()) + ".");
     buddyListTimer_.start(kBuddyListDelayMs);
-    // After this handler: the server hears "toc_init_done" before the typed-ahead commands.
-    QTimer::singleShot(0, this, &ChatClient::runTypedAhead);
+    // After this handler: the server hears "toc_init_done" before the waiting commands.
+    QTimer::singleShot(0, this, &ChatClient::runWaiting);
 }
 
 void ChatClient::LoggedOut(std::string) {
@@ -244,8 +248,12 @@ void ChatClient::TypingStatus(std::string& strUserName, std::int16_t& intTypingS
 
 void ChatClient::JoinedChat(std::string& strChatName, std::int32_t& lngChatID) {
     settle(awaiting(Awaits::Room));
+    // Entering a room again (a rejoin gets the same ID) keeps one entry for it.
+    std::erase_if(rooms_, [&](const Room& r) { return r.id == lngChatID; });
     rooms_.push_back(Room{lngChatID, strChatName});
     currentRoom_ = lngChatID;
+    textToRoom_ = true;
+    QTimer::singleShot(0, this, &ChatClient::runWaiting);
     say("You are in " + wireForTerminal(strChatName) + " (chat " + std::to_string(lngChatID) +
         "). Plain text now goes there.");
 }
@@ -272,7 +280,7 @@ void ChatClient::LeftChat(std::int32_t& lngChatID) {
         rooms_.erase(it);
     say("You left " + name + ".");
     if (currentRoom_ == lngChatID)
-        currentRoom_ = rooms_.empty() ? 0 : rooms_.back().id;
+        currentRoom_ = rooms_.empty() ? std::nullopt : std::optional(rooms_.back().id);
 }
 
 void ChatClient::ChatInvite(std::string& strChatName, std::int32_t& lngChatID,
@@ -292,6 +300,9 @@ void ChatClient::BuddyAdded(std::string& strGroup, std::string& strBuddy, std::s
 }
 
 void ChatClient::GroupAdded(std::string& strGroup) {
+    // Real servers announce a nameless group before list changes; it is no group.
+    if (strGroup.empty())
+        return;
     if (std::none_of(groups_.begin(), groups_.end(),
                      [&](const Group& g) { return g.name == strGroup; }))
         groups_.push_back(Group{strGroup, {}});
@@ -344,14 +355,21 @@ void ChatClient::Error(std::int16_t& intErrorCode, std::string& strError) {
         return;
     }
     dropExpired();
+    // Real servers refuse a warning without naming the person; the answers come in order.
     const auto it = std::find_if(requests_.begin(), requests_.end(), [&](const Request& r) {
-        return r.errors.count(intErrorCode) != 0 && mentions(strError, r.subject);
+        return r.errors.count(intErrorCode) != 0 &&
+               ((r.awaits == Awaits::Warning && intErrorCode == 902) ||
+                mentions(strError, r.subject));
     });
     if (it == requests_.end()) {
+        ++failedLines_;  // a dropped message, most likely
         warn(sentence + " (error " + std::to_string(intErrorCode) + ")");
         return;
     }
     Request& request = *it;
+    // "Not online" answers a question; to anything else it is a refusal.
+    if (request.awaits != Awaits::Status && request.awaits != Awaits::Profile)
+        ++failedLines_;
     answered(&request);
     // A refused warning is followed by the answer to the status asked with it: not shown.
     if (request.awaits == Awaits::Warning && request.refused) {
@@ -360,10 +378,15 @@ void ChatClient::Error(std::int16_t& intErrorCode, std::string& strError) {
     }
     const std::string& words = request.errors.at(intErrorCode);
     warn(request.command + ": " + (words.empty() ? sentence : words) + ".");
-    if (request.awaits == Awaits::Warning && intErrorCode == 902)
+    if (request.awaits == Awaits::Warning && intErrorCode == 902) {
         request.refused = true;
-    else
-        settle(&request);
+        return;
+    }
+    const bool join = request.awaits == Awaits::Room;
+    settle(&request);
+    // The lines that waited for the room run now, and find themselves without one.
+    if (join)
+        QTimer::singleShot(0, this, &ChatClient::runWaiting);
 }
 
 void ChatClient::WinsockError(std::string& strError) {
@@ -371,7 +394,10 @@ void ChatClient::WinsockError(std::string& strError) {
     const ChatExit status = wasOn      ? ChatExit::ConnectionLost
                             : refused_ ? ChatExit::SignOnRefused
                                        : ChatExit::NoConnection;
-    if (!quitting_)
+    // After a refusal the server hangs up; the refusal, shown already, is the reason.
+    if (!quitting_ && refused_ && !wasOn)
+        say("Type /reconnect to sign on again.");
+    else if (!quitting_)
         warn((wasOn ? "Connection lost: " : "Could not sign on: ") + wireForTerminal(strError) +
              ". Type /reconnect to sign on again.");
     connectionEnded(status);

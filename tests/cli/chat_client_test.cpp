@@ -23,8 +23,9 @@ qsizetype linesWith(const QByteArrayList& lines, const QByteArray& needle) {
 // settle a command, and a second sign-on with a changed password.
 TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
     ScriptedPeer peer;
-    CliProcess chat(
-        {"chat", "--server", QStringLiteral("127.0.0.1:%1").arg(peer.port()), "--user", "alice"});
+    // The peer has no rate limit, and its answers are what this test is about.
+    CliProcess chat({"chat", "--server", QStringLiteral("127.0.0.1:%1").arg(peer.port()), "--user",
+                     "alice", "--pace", "off"});
     chat.write("pw");
     ASSERT_TRUE(peer.serveSignOn("m:1\ng:Friends\nb:bob:Bobby\nb:carolyn\ndone:\n"));
     ASSERT_TRUE(chat.lineContaining("Signed on as alice"));
@@ -71,9 +72,12 @@ TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
     chat.write("/im bob " + longText.repeated(5));
     EXPECT_TRUE(chat.lineContaining("/im bob: the text is too long: it would take 13 messages"));
 
+    chat.write("/join \"My Room\"");
+    EXPECT_EQ(peer.readCommand(), "toc_chat_join \"4\" \"My Room\"");
+    peer.send(2, "CHAT_JOIN:6:My Room");
+    EXPECT_TRUE(chat.lineContaining("You are in My Room"));
     const std::pair<QByteArray, QByteArray> sent[] = {
         {"/add Friends \"Alice Ux\"", "toc2_new_buddies \"g:Friends\nb:Alice Ux\n\""},
-        {"/join \"My Room\"", "toc_chat_join \"4\" \"My Room\""},
         {"/block eve", "toc2_add_deny \"eve\""},
         {"", "toc2_set_pdmode 4"},
         {"/privacy permit-list", "toc2_set_pdmode 3"},
@@ -84,8 +88,6 @@ TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
             chat.write(input);
         EXPECT_EQ(peer.readCommand(), command) << input.data();
     }
-    peer.send(2, "CHAT_JOIN:6:My Room");
-    EXPECT_TRUE(chat.lineContaining("You are in My Room"));
     chat.write("/privacy");
     EXPECT_TRUE(chat.lineContaining("Privacy: block-list (everyone but the people on your block"));
     // Once the current room is left, plain text goes to the room still joined, not the one left.
@@ -329,7 +331,7 @@ TEST_F(ChatTest, TypedAheadLinesPasswordChangesAndScriptsOnAPipe) {
     refused->closeInput();
     const QByteArray failed = refused->lineContaining("Sign-on failed").value_or("");
     EXPECT_TRUE(failed.contains("Invalid account or password")) << failed.data();
-    EXPECT_TRUE(refused->lineContaining("Dropped 1 line(s) typed before the sign-on finished."));
+    EXPECT_TRUE(refused->lineContaining("Dropped 1 line that was waiting for the sign-on"));
     EXPECT_EQ(refused->waitExit(), 3);
 
     auto dora = chat("dora", "new");
