@@ -267,12 +267,26 @@ void ChatClient::finish() {
         return;
     quitting_ = true;
     dropWaiting();
+    dropExpired();
+    if (signedOn_ && !requests_.empty()) {
+        // A refusal of a line sent last would otherwise come after the client has gone.
+        control_->GetStatus(options_.user);
+        expect(Awaits::Quit, "/quit", options_.user, {{901, ""}});
+        connect(&quitTimer_, &QTimer::timeout, this, &ChatClient::finishWhenSettled);
+        quitTimer_.start(std::chrono::seconds(1));
+    }
     if (const int held = socket_->heldCommands(); connected_ && held > 0) {
-        draining_ = true;
         say("Waiting for " + std::to_string(held) + " queued command" + (held == 1 ? "" : "s") +
             " to go out before signing off ...");
-        return;
     }
+    finishWhenSettled();
+}
+
+void ChatClient::finishWhenSettled() {
+    if (connected_ && socket_->heldCommands() > 0)
+        return;
+    if (connected_ && awaiting(Awaits::Quit) != nullptr)
+        return;
     finishNow();
 }
 
@@ -306,7 +320,7 @@ void ChatClient::connectionEnded(ChatExit status) {
     currentRoom_.reset();
     lastInvite_.reset();
     dropWaiting();
-    if (draining_)
+    if (quitting_)
         finishNow();
     else if (inputEnded_)
         finish();
@@ -425,8 +439,8 @@ void ChatClient::heldLeft(int sent, int dropped) {
     if (queueShown_ && dropped == 0)
         say("Every queued command has gone out.");
     queueShown_ = false;
-    if (draining_)
-        finishNow();
+    if (quitting_)
+        finishWhenSettled();
 }
 
 // --- Requests awaiting an answer ---

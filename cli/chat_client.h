@@ -123,7 +123,9 @@ private:
     static const std::vector<Command>& commands();
 
     // A command whose outcome arrives later: an Error naming it, or an event that settles it.
-    enum class Awaits { Nothing, Status, Warning, Profile, Nick, Password, Room };
+    // Quit: the status of our own name, asked when quitting, whose answer follows the answers
+    // to every command sent before it.
+    enum class Awaits { Nothing, Status, Warning, Profile, Nick, Password, Room, Quit };
     struct Request {
         Awaits awaits;
         std::string command;  // as typed, to name it beside an error
@@ -149,6 +151,8 @@ private:
     void inputEnded();
     // /quit and end of input: once every queued command has gone out, signs off and exits.
     void finish();
+    // Exits once nothing is queued and the last answers are in.
+    void finishWhenSettled();
     void finishNow();
     ChatExit exitStatus() const;
     void promptFor(Prompt prompt, const char* text);
@@ -275,8 +279,8 @@ private:
     // Lines waiting for the state they need (see blocked()); dropped, with a note, when the
     // connection ends first.
     std::vector<std::string> waiting_;
-    QTimer waitingTimer_;    // wakes runWaiting when a join's answer window ends
-    bool draining_ = false;  // quitting once the queued commands have gone out
+    QTimer waitingTimer_;  // wakes runWaiting when a join's answer window ends
+    QTimer quitTimer_;     // looks again whether the last answers are in
     bool exiting_ = false;
     bool queueShown_ = false;  // a "queued" note is showing; say when the queue is empty
     int failedLines_ = 0;      // refused by the server, or held when the connection ended

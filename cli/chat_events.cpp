@@ -200,6 +200,11 @@ void ChatClient::BuddyUpdate(std::string strBuddy, bool blnOnline, std::int16_t 
                          held.warning != now.warning;
     held = now;
     const std::string name = wireForTerminal(strBuddy);
+    if (const Request* r = awaiting(Awaits::Quit, strBuddy)) {
+        settle(r);
+        QTimer::singleShot(0, this, &ChatClient::finishWhenSettled);
+        return;
+    }
     if (const Request* r = awaiting(Awaits::Warning, strBuddy)) {
         if (!r->refused)
             say(name + "'s warning level is now " + std::to_string(intWarningLevel) + "%.");
@@ -367,6 +372,11 @@ void ChatClient::Error(std::int16_t& intErrorCode, std::string& strError) {
         return;
     }
     Request& request = *it;
+    if (request.awaits == Awaits::Quit) {
+        settle(&request);
+        QTimer::singleShot(0, this, &ChatClient::finishWhenSettled);
+        return;
+    }
     // "Not online" answers a question; to anything else it is a refusal.
     if (request.awaits != Awaits::Status && request.awaits != Awaits::Profile)
         ++failedLines_;

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "cli_process.h"
+#include "real_server_recording.h"
 #include "tocd_process.h"
 
 namespace lantry::testing {
@@ -153,9 +154,69 @@ TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
     chat.write("/im Bob hi (you)");
     EXPECT_EQ(peer.readCommand(), R"j(toc_send_im "bob" "hi \(you\)")j");
     chat.closeInput();
+    EXPECT_EQ(peer.readCommand(), "toc_get_status \"alice\"");
+    peer.send(2, "UPDATE_BUDDY2:alice:T:0:1700000000:0: O :");
     EXPECT_TRUE(peer.closedByClient());
     EXPECT_EQ(chat.waitExit(), 0);
     EXPECT_FALSE(chat.remainingOutput().contains('\x1b'));
+}
+
+// What a real server sends (its frames, from the recording): the first room of a session is
+// room 0, and it is entered, talked in, invited to, left and entered again like any other;
+// lines after /accept wait for the room; a burst is queued, not dropped, and /quit waits for it.
+TEST(ChatSessionTest, RoomZeroWaitingLinesAndABurstAgainstARealServersFrames) {
+    const auto recording = readRecording(ONDREL_RECORDING);
+    const auto real = [&](std::string_view prefix) {
+        return QByteArray::fromStdString(recordedServerText(recording, "B", prefix));
+    };
+    ScriptedPeer peer;
+    CliProcess chat({"chat", "--server", QStringLiteral("127.0.0.1:%1").arg(peer.port()), "--user",
+                     "benrec2953"});
+    chat.write("pw");
+    ASSERT_TRUE(peer.serveSignOn("done:\n"));
+    ASSERT_TRUE(chat.lineContaining("Signed on as benrec2953"));
+    peer.send(2, real("CHAT_INVITE:"));
+    EXPECT_TRUE(chat.lineContaining("annrec2953 invites you to Room One: come in"));
+
+    chat.write("/accept");
+    chat.write("hi room: all");
+    EXPECT_EQ(peer.readCommand(), "toc_chat_accept \"0\"");
+    EXPECT_TRUE(peer.quietFor(300)) << "the text went out before the room was entered";
+    peer.send(2, real("CHAT_JOIN:0:"));
+    peer.send(2, real("CHAT_UPDATE_BUDDY:0:T:"));
+    EXPECT_EQ(peer.readCommand(), "toc_chat_send \"0\" \"hi room: all\"");
+    peer.send(2, real("CHAT_IN_ENC:0:benrec2953:"));
+    EXPECT_TRUE(chat.lineContaining("[Room One] <benrec2953> hi room: all"));
+    chat.write("/invite annrec2953 come back");
+    EXPECT_EQ(peer.readCommand(), "toc_chat_invite \"0\" \"come back\" \"annrec2953\"");
+    chat.write("/leave");
+    EXPECT_EQ(peer.readCommand(), "toc_chat_leave \"0\"");
+    peer.send(2, real("CHAT_LEFT:0"));
+    EXPECT_TRUE(chat.lineContaining("You left Room One."));
+    for (int join = 0; join < 2; ++join) {
+        chat.write("/join \"Room One\"");
+        EXPECT_EQ(peer.readCommand(), "toc_chat_join \"4\" \"Room One\"");
+        peer.send(2, real("CHAT_JOIN:0:"));
+    }
+    chat.write("/rooms");
+    const QByteArrayList rooms = chat.linesThrough("<- current");
+    EXPECT_EQ(linesWith(rooms, "  Room One (chat 0)"), 1);
+
+    // Two messages went out already; four more pass at once, the last two wait their turn.
+    for (int i = 0; i < 6; ++i)
+        chat.write("/im annrec2953 burst " + QByteArray::number(i));
+    chat.write("/quit");
+    chat.closeInput();
+    EXPECT_TRUE(chat.lineContaining("queued for the server's rate limit"));
+    EXPECT_TRUE(chat.lineContaining("Waiting for 2 queued commands to go out"));
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(peer.readCommand(),
+                  "toc_send_im \"annrec2953\" \"burst " + QByteArray::number(i) + '"');
+    // Its own status, asked last: once it is answered, every earlier refusal has come.
+    EXPECT_EQ(peer.readCommand(), "toc_get_status \"benrec2953\"");
+    peer.send(2, real("UPDATE_BUDDY2:annrec2953:").replace("annrec2953", "benrec2953"));
+    EXPECT_TRUE(chat.lineContaining("Every queued command has gone out."));
+    EXPECT_EQ(chat.waitExit(), 0);
 }
 
 // Scripts: the exit status says how the session ended, and no prompt is printed on a pipe.
@@ -166,11 +227,30 @@ TEST(ChatSessionTest, ExitStatusSaysWhetherTheServerWasLostOrNeverReached) {
     lost.write("pw");
     ASSERT_TRUE(peer.serveSignOn("done:\n"));
     ASSERT_TRUE(lost.lineContaining("Signed on as alice"));
+    // Messages still queued when the server goes are counted, not sent later.
+    for (int i = 0; i < 8; ++i)
+        lost.write("/im bob " + QByteArray::number(i));
+    EXPECT_TRUE(lost.lineContaining("2 commands queued"));
     peer.close();
-    EXPECT_TRUE(lost.lineContaining("Connection lost"));
+    const QByteArray gone = lost.lineContaining("Connection lost").value_or("");
+    EXPECT_TRUE(gone.contains("2 commands waiting to be sent were not sent")) << gone.data();
     lost.closeInput();
     EXPECT_EQ(lost.waitExit(), 5);
     EXPECT_EQ(lost.errorOutput(), "");
+
+    // A message the server refuses makes a script's run a failure, and says so.
+    CliProcess refused(
+        {"chat", "--server", QStringLiteral("127.0.0.1:%1").arg(peer.port()), "--user", "alice"});
+    refused.write("pw");
+    ASSERT_TRUE(peer.serveSignOn("done:\n"));
+    refused.write("/im nobody hi");
+    EXPECT_EQ(peer.readCommand(), "toc_send_im \"nobody\" \"hi\"");
+    peer.send(2, "ERROR:901:nobody");
+    refused.closeInput();
+    EXPECT_EQ(peer.readCommand(), "toc_get_status \"alice\"");
+    peer.send(2, "ERROR:901:alice");
+    EXPECT_TRUE(refused.lineContaining("1 line was refused by the server or not sent."));
+    EXPECT_EQ(refused.waitExit(), 6);
 
     quint16 freePort = 0;
     {

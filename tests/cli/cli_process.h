@@ -46,6 +46,8 @@ public:
         const auto [type, payload] = readFrame();
         return type == 2 && payload.endsWith('\0') ? payload.chopped(1) : QByteArray();
     }
+    // True when the client sends nothing for `ms` milliseconds.
+    bool quietFor(int ms) { return conn_->bytesAvailable() == 0 && !conn_->waitForReadyRead(ms); }
     // Plays a whole sign-on on a new connection; false when the client strays from it.
     bool serveSignOn(const QByteArray& configuration) {
         if (!server_.waitForNewConnection(5000))

@@ -21,63 +21,13 @@
 #include "ondrel/ondrel.h"
 #include "ondrel/qt_socket.h"
 #include "ondrel/wire.h"
+#include "real_server_recording.h"
 #include "recording_sink.h"
 
 namespace lantry::testing {
 namespace {
 
 using Events = std::vector<std::string>;
-
-// One line of the recording: a frame ("t=2 seq=5 \"...\""), or a connection closed.
-struct Recorded {
-    std::string who;
-    bool fromServer = false;
-    bool closes = false;
-    int type = 0;
-    int sequence = 0;
-    std::string payload;
-};
-
-// The payload is written between the first and the last double quote of its line, with \\ for
-// a backslash and \xNN for a byte.
-std::string unescape(std::string_view text) {
-    std::string bytes;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == 'x') {
-            bytes += static_cast<char>(std::stoi(std::string(text.substr(i + 2, 2)), nullptr, 16));
-            i += 3;
-        } else if (text[i] == '\\') {
-            bytes += text[++i];
-        } else {
-            bytes += text[i];
-        }
-    }
-    return bytes;
-}
-
-std::vector<Recorded> readRecording() {
-    std::vector<Recorded> lines;
-    std::ifstream file(ONDREL_RECORDING);
-    for (std::string line; std::getline(file, line);) {
-        const bool framed = line.find(" t=") != std::string::npos;
-        const bool closes = line.ends_with("closes its connection)") ||
-                            line.ends_with("(connection closed by the server)");
-        if (line.starts_with('#') || (!framed && !closes))
-            continue;  // comments, and the greeting, which the control words its own way
-        Recorded r;
-        r.who = line.substr(0, line.find(' '));
-        r.fromServer = line.find(" < ") != std::string::npos;
-        r.closes = closes;
-        if (framed) {
-            r.type = std::stoi(line.substr(line.find(" t=") + 3));
-            r.sequence = std::stoi(line.substr(line.find(" seq=") + 5));
-            const auto open = line.find('"'), close = line.rfind('"');
-            r.payload = unescape(std::string_view(line).substr(open + 1, close - open - 1));
-        }
-        lines.push_back(std::move(r));
-    }
-    return lines;
-}
 
 // The host's part: the call that stands for one recorded client command, and the line the
 // control then sends (none: the control refuses it and sends nothing).
@@ -126,7 +76,7 @@ protected:
 
         std::size_t written = 0, next = 0;
         int refusedSequence = -1;
-        for (const auto& r : readRecording()) {
+        for (const auto& r : readRecording(ONDREL_RECORDING)) {
             if (r.who != who)
                 continue;
             SCOPED_TRACE(who + (r.fromServer ? " < " : " > ") + r.payload.substr(0, 60));
