@@ -299,6 +299,10 @@ std::string Bridge::handleRequest(const std::string& line) {
     const bool hasId = !idJson.isUndefined();
     if (hasId && !idJson.isString() && !idJson.isDouble() && !idJson.isNull())
         return errorLine("null", kInvalidRequest, "id must be a string, a number or null");
+    // Echoed, such an id would make the answer itself JSON that strict readers refuse.
+    if (idJson.isString() && !QStringView(idJson.toString()).isValidUtf16())
+        return errorLine("null", kParseError,
+                         "the id holds a lone surrogate, which is no character");
     const std::string id = jsonId(idJson);
     // A notification is answered only when it cannot be read as a request at all.
     auto reply = [&](int code, const std::string& message) {
@@ -425,7 +429,8 @@ Responses
   R is the member's result (RemoveHtml, GetChatName: text; LastChatID: int32), for Login the
   object {"AuthServer":VALUE} with the authorizer host the call settled on, otherwise null.
   {"jsonrpc":"2.0","id":ID,"error":{"code":CODE,"message":TEXT}}
-    -32700  the line is not JSON
+    -32700  the line is not JSON (also: a string id holding a lone surrogate such as \ud800,
+            answered with a null id)
     -32600  not a request object (also: batches, which are not supported)
     -32601  no member of that name
     -32602  wrong parameters (count, type, range, text the --text mode cannot carry)

@@ -1,12 +1,12 @@
 // The control's events as lines for a person, and the answers that settle requests; see
 // chat_client.h. Every text from the server goes through terminal_text.h on its way out.
 #include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QUrl>
 
 #include <algorithm>
 
 #include "chat_client.h"
+#include "ondrel/profile_page.h"
 #include "ondrel/text.h"
 #include "ondrel/wire.h"
 #include "terminal_text.h"
@@ -81,25 +81,27 @@ void ChatClient::showBuddyList() {
 
 void ChatClient::fetchProfile(const std::string& url) {
     const Request* request = awaiting(Awaits::Profile);
-    const std::string command = request ? request->command : "/info";
+    if (request == nullptr) {
+        warn("The server sent a profile address nobody asked for; it is not fetched: " +
+             wireForTerminal(url));
+        return;
+    }
+    const std::string command = request->command;
     settle(request);
-    // The address is relative to the server's host and port, as TOC clients resolve it.
-    QUrl base;
-    base.setScheme(QStringLiteral("http"));
-    base.setHost(QString::fromStdString(options_.host));
-    base.setPort(options_.port);
-    base.setPath(QStringLiteral("/"));
-    const QUrl target =
-        base.resolved(QUrl(fromWireText(QByteArrayView(url.data(), qsizetype(url.size())))));
-    if (!target.isValid() ||
-        (target.scheme() != QLatin1String("http") && target.scheme() != QLatin1String("https"))) {
+    const ProfileAddress address =
+        profileAddress(fromWireText(QByteArrayView(url.data(), qsizetype(url.size()))),
+                       QString::fromStdString(options_.host), static_cast<quint16>(options_.port));
+    if (address.verdict == ProfileVerdict::NotAPage) {
         warn(command +
              ": the server gave an address that is not a web page: " + wireForTerminal(url));
         return;
     }
-    QNetworkRequest get(target);
-    get.setTransferTimeout(kProfileTimeoutMs);
-    QNetworkReply* reply = web_.get(get);
+    if (address.verdict == ProfileVerdict::OtherHost) {
+        warn(command + ": the profile is on another host than the server's; not fetched: " +
+             terminalText(address.url.toString(QUrl::FullyEncoded)));
+        return;
+    }
+    QNetworkReply* reply = web_.get(profileRequest(address.url, kProfileTimeoutMs));
     connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
         if (received > kMaxProfileBytes)
             reply->abort();

@@ -4,6 +4,10 @@
 #include <QByteArrayView>
 #include <QRegularExpression>
 #include <QString>
+#include <QStringList>
+
+#include <algorithm>
+#include <cctype>
 
 #include "ondrel/text.h"
 #include "ondrel/wire.h"
@@ -14,12 +18,6 @@ namespace {
 
 constexpr char32_t kDelete = 0x7F;
 constexpr char32_t kLastC1 = 0x9F;
-
-// Characters that make a terminal reorder text or start a new line without being controls.
-bool reordersOrBreaks(char32_t c) {
-    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
-           (c >= 0x2066 && c <= 0x2069) || c == 0x2028 || c == 0x2029;
-}
 
 void appendCaret(std::string& out, char32_t c) {
     out += '^';
@@ -44,6 +42,17 @@ void appendUtf8(std::string& out, char32_t c) {
     }
 }
 
+// A tag's text between "<" and ">" that starts a new line of a message: br, p, hr or li.
+bool endsLine(std::string_view tag) {
+    std::size_t end = 0;
+    while (end < tag.size() && std::isalnum(static_cast<unsigned char>(tag[end])))
+        ++end;
+    std::string name(tag.substr(0, end));
+    std::transform(name.begin(), name.end(), name.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return name == "br" || name == "p" || name == "hr" || name == "li";
+}
+
 QByteArrayView view(std::string_view text) {
     return QByteArrayView(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -59,7 +68,7 @@ std::string terminalText(QStringView text) {
         } else if (c > kDelete && c <= kLastC1) {
             out += "M-";
             appendCaret(out, c - 0x80);
-        } else if (reordersOrBreaks(c)) {
+        } else if (isHiddenCharacter(c)) {
             out += QStringLiteral("<U+%1>")
                        .arg(static_cast<uint>(c), 4, 16, QLatin1Char('0'))
                        .toUpper()
@@ -76,7 +85,34 @@ std::string wireForTerminal(std::string_view wire) {
 }
 
 std::string messageForTerminal(std::string_view wireHtml) {
-    return terminalText(messageText(view(wireHtml)));
+    // Tags go as Ondrel::RemoveHtml takes them out; those that end a line leave a NUL, a byte
+    // that no received text holds (the control refuses frames with one).
+    std::string plain;
+    plain.reserve(wireHtml.size());
+    std::size_t pos = 0;
+    while (pos < wireHtml.size()) {
+        const auto open = wireHtml.find('<', pos);
+        const auto close = open == std::string_view::npos ? open : wireHtml.find('>', open + 1);
+        if (close == std::string_view::npos)
+            break;
+        plain.append(wireHtml.substr(pos, open - pos));
+        if (endsLine(wireHtml.substr(open + 1, close - open - 1)))
+            plain += '\0';
+        pos = close + 1;
+    }
+    plain.append(wireHtml.substr(pos));
+    const QStringList lines = decodeEntities(fromWireText(view(plain))).split(QChar(u'\0'));
+    if (lines.size() == 1)
+        return terminalText(lines.front());
+    std::string out;
+    for (const QString& line : lines) {
+        if (line.trimmed().isEmpty())
+            continue;
+        if (!out.empty())
+            out.append("\n").append(kContinuationMark);
+        out += terminalText(line);
+    }
+    return out;
 }
 
 std::vector<std::string> pageForTerminal(std::string_view html) {

@@ -159,6 +159,8 @@ def terminal_text_seeds():
     for rule, text in enumerate(texts):
         yield bytes([rule]) + text
     yield bytes([2]) + b"<html><head><title>t</title></head><body><h1>Bob</h1><p>line<br>two\r\n"
+    yield bytes([1]) + ("one<BR>two<p align=x>\x1b[2J&eacute;<hr><li>\u200b[12:00:00] "
+                        "&lt;eve&gt; hi<br>\n<br>").encode()
     yield bytes([3]) + ("word \u00e9\u20ac$\"{} " * 300).encode()
 
 

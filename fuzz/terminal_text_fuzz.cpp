@@ -1,6 +1,7 @@
 // Server text on its way to a terminal, and typed text cut into parts for the server. Each is
-// checked against a property: the terminal never receives a control character, and no byte is
-// lost without a visible sign; parts join back into the message and each fits one command.
+// checked against a property: the terminal never receives a control character (but the line
+// ends before a message's marked continuation lines), and no byte is lost without a visible
+// sign; parts join back into the message and each fits one command.
 //
 // Input: byte 0 picks the rule, the rest is the text.
 #include <QByteArray>
@@ -71,9 +72,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             break;
         }
-        case 1:
-            checkShowable(lantry::cli::messageForTerminal(text));
+        case 1: {
+            // Lines after the first are the message's own, marked as continuations.
+            const std::string out = lantry::cli::messageForTerminal(text);
+            std::size_t start = 0;
+            for (std::size_t end = out.find('\n'); end != std::string::npos;
+                 start = end + 1, end = out.find('\n', start)) {
+                checkShowable(std::string_view(out).substr(start, end - start));
+                if (std::string_view(out).substr(end + 1, lantry::cli::kContinuationMark.size()) !=
+                    lantry::cli::kContinuationMark)
+                    broken("a line of a message is not marked as its continuation");
+            }
+            checkShowable(std::string_view(out).substr(start));
             break;
+        }
         case 2:
             for (const std::string& line : lantry::cli::pageForTerminal(text))
                 checkShowable(line);

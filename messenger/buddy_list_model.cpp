@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "ondrel/events.h"
+#include "safe_markup.h"
 #include "wire_strings.h"
 
 namespace messenger {
@@ -305,7 +306,7 @@ QVariant BuddyListModel::data(const QModelIndex& index, int role) const {
     const auto* g = static_cast<const Group*>(index.internalPointer());
     const Buddy& b = g->buddies[index.row()];
     const Presence p = presence(b.name);
-    const QString shown = fromWire(b.alias.isEmpty() ? b.name : b.alias);
+    const QString shown = shownText(b.alias.isEmpty() ? b.name : b.alias);
     switch (role) {
         case Qt::DisplayRole: {
             QString text = shown;
@@ -327,11 +328,11 @@ QVariant BuddyListModel::data(const QModelIndex& index, int role) const {
         case Qt::ForegroundRole:
             return p.online ? QVariant() : QBrush(Qt::gray);
         case Qt::ToolTipRole: {
-            QString tip = fromWire(b.name);
+            QString tip = shownText(b.name);
             if (!b.alias.isEmpty())
-                tip += tr(" (shown as %1)").arg(fromWire(b.alias));
+                tip += tr(" (shown as %1)").arg(shownText(b.alias));
             if (!p.online)
-                return tip + tr("\nNot online");
+                return toolTipText(tip + tr("\nNot online"));
             tip += p.away ? tr("\nAway") : tr("\nOnline");
             if (p.onlineSince > 0)
                 tip += tr(" since %1")
@@ -340,7 +341,7 @@ QVariant BuddyListModel::data(const QModelIndex& index, int role) const {
             if (p.idleMinutes > 0)
                 tip += tr("\nIdle for %1 minutes").arg(p.idleMinutes);
             tip += tr("\nWarning level %1%").arg(p.warningPercent);
-            return tip;
+            return toolTipText(tip);
         }
         case WireNameRole:
             return b.name;

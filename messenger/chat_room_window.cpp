@@ -68,7 +68,7 @@ void ChatRoomWindow::showMembers() {
     members_->clear();
     if (const Conversation* c = store_->find(key_)) {
         for (const QString& m : c->members)
-            members_->addItem(fromWire(m));
+            members_->addItem(shownText(m));
     }
 }
 

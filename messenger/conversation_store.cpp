@@ -83,7 +83,7 @@ void ConversationStore::handleEvent(int eventNumber, const QVariantList& args) {
             emit membersChanged(c->key);
             addNotice(
                 c->key,
-                (inside ? tr("%1 came in.") : tr("%1 left.")).arg(fromWire(name).toHtmlEscaped()));
+                (inside ? tr("%1 came in.") : tr("%1 left.")).arg(shownText(name).toHtmlEscaped()));
             break;
         }
         case EventNumber::LeftChat: {
@@ -148,7 +148,7 @@ Conversation& ConversationStore::ensure(Conversation::Type type, const QString& 
     c->type = type;
     c->key = key;
     c->wireName = wireName;
-    c->title = fromWire(wireName);
+    c->title = shownText(wireName);
     Conversation& made = *c;
     conversations_.push_back(std::move(c));
     byKey_.insert(key, &made);

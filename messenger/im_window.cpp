@@ -17,6 +17,7 @@ ImWindow::ImWindow(ConversationStore* store, const QString& key, QWidget* parent
     setWindowTitle(tr("%1 - Instant Message").arg(title()));
     typing_ = new QLabel(this);
     typing_->setObjectName(QStringLiteral("typing"));
+    typing_->setTextFormat(Qt::PlainText);
     input_->setPlaceholderText(tr("Type a message and press Enter"));
     auto* sendButton = new QPushButton(tr("&Send"), this);
     auto* infoButton = new QPushButton(tr("&Info"), this);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "ondrel/text.h"
 #include "safe_markup.h"
 
 namespace messenger {
@@ -52,7 +53,8 @@ void MessageView::appendLine(const ChatLine& line) {
     } else {
         const QString marker = line.kind == ChatLine::Kind::AutoReply ? tr(" (auto reply)") : "";
         head = QStringLiteral("<span style=\"color:%1\">%2<b>%3</b>%4:</span> %5")
-                   .arg(colour, head, line.sender.toHtmlEscaped(), marker, line.html);
+                   .arg(colour, head, lantry::visibleText(line.sender).toHtmlEscaped(), marker,
+                        line.html);
     }
     QScrollBar* bar = verticalScrollBar();
     const bool atEnd = bar->value() == bar->maximum();

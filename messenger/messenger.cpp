@@ -3,10 +3,8 @@
 #include <QApplication>
 #include <QEvent>
 #include <QMenu>
-#include <QMessageBox>
 #include <QRegularExpression>
 #include <QStatusBar>
-#include <QTextDocumentFragment>
 
 #include "away_dialog.h"
 #include "buddy_list_window.h"
@@ -76,6 +74,17 @@ Messenger::Messenger(lantry::ControlObject* control, QSettings* settings, QObjec
                 roomsToRejoin_.append(c->wireName);
         }
         conversations_.leaveAllRooms(tr("Connection lost: %1").arg(why));
+        invitations_.clear();
+    });
+    connect(&invitations_, &InvitationQueue::accepted, this, [this](int chatId) {
+        if (requireSignedOn())
+            connection_->call(DispId::AcceptChatInvite, {chatId});
+    });
+    connect(&invitations_, &InvitationQueue::dropped, this, [this](int total) {
+        showProblem(tr("%1 invitations were dropped: too many were waiting.").arg(total));
+    });
+    connect(&invitations_, &InvitationQueue::ignored, this, [this](const QString& name) {
+        showProblem(tr("Invitations from %1 are ignored until you quit.").arg(name));
     });
     connect(connection_, &ConnectionManager::problem, this, &Messenger::showProblem);
     connect(&credentials_, &CredentialStore::problem, this, &Messenger::showProblem);
@@ -183,6 +192,7 @@ void Messenger::connectWindows() {
         connection_->signOff();
         // Signing off leaves every room without a word from the server.
         conversations_.leaveAllRooms(tr("Signed off."));
+        invitations_.clear();
         buddyListWindow_->hide();
         signOnWindow_->setBusy(false);
         signOnWindow_->setStatus(tr("Signed off."));
@@ -248,7 +258,7 @@ void Messenger::onControlEvent(int eventNumber, const QVariantList& args) {
             openRoom(ConversationStore::roomKey(text(0)));
             break;
         case EventNumber::ChatInvite:
-            askAboutInvitation(args);
+            invitations_.add(text(0), args.value(1).toInt(), text(2), text(3));
             break;
         case EventNumber::BuddyBlocked:
             if (!isBlocked(text(0)))
@@ -273,14 +283,14 @@ void Messenger::onControlEvent(int eventNumber, const QVariantList& args) {
             for (const auto& viewer : std::as_const(pendingProfiles_)) {
                 if (viewer &&
                     normalizedName(text(1)).contains(viewer->property("who").toString())) {
-                    viewer->fail(fromWire(text(1)));
+                    viewer->fail(shownText(text(1)));
                     pendingProfiles_.removeOne(viewer);
                     break;
                 }
             }
             break;
         case EventNumber::Warned: {
-            const QString from = fromWire(text(1));
+            const QString from = shownText(text(1));
             showProblem(
                 from.isEmpty()
                     ? tr("You were warned anonymously; your warning level is %1%.").arg(text(0))
@@ -383,27 +393,6 @@ void Messenger::answerWhileAway(const QString& wireName, bool wasAutomatic) {
     conversations_.addLine(ConversationStore::imKey(wireName),
                            ChatLine{ChatLine::Kind::AutoReply, QDateTime::currentDateTime(),
                                     connection_->formattedName(), renderMarkup(awayMessage_)});
-}
-
-void Messenger::askAboutInvitation(const QVariantList& args) {
-    const QString room = fromWire(args.value(0).toString());
-    const int chatId = args.value(1).toInt();
-    const QString from = fromWire(args.value(2).toString());
-    const QString message =
-        QTextDocumentFragment::fromHtml(renderMarkup(fromWire(args.value(3).toString())))
-            .toPlainText();
-    auto* box = new QMessageBox(
-        QMessageBox::Question, tr("Chat Invitation"),
-        tr("%1 invites you to the room %2:\n\n%3\n\nJoin the room?").arg(from, room, message),
-        QMessageBox::Yes | QMessageBox::No);
-    box->setObjectName(QStringLiteral("invitation"));
-    box->setTextFormat(Qt::PlainText);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    connect(box, &QMessageBox::finished, this, [this, chatId](int answer) {
-        if (answer == QMessageBox::Yes && requireSignedOn())
-            connection_->call(DispId::AcceptChatInvite, {chatId});
-    });
-    box->open();
 }
 
 void Messenger::requestProfile(const QString& wireName) {

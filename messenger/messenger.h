@@ -1,7 +1,7 @@
 // One messenger session: the connection, the models over it and the windows that show them.
 // It turns what the windows ask for into calls on the control (by dispatch identifier) and the
 // control's events (by number) into model changes and windows: an incoming message opens its
-// window, a joined room its room window, an invitation a question.
+// window, a joined room its room window, an invitation a question (InvitationQueue).
 //
 // Own presence: an away message (set, cleared, and sent as an automatic reply to the first
 // message of each person, again after kAutoReplyMinutes), idle reported after kIdleMinutes
@@ -26,6 +26,7 @@
 #include "connection_manager.h"
 #include "conversation_store.h"
 #include "credential_store.h"
+#include "invitation_queue.h"
 
 class QMenu;
 
@@ -58,6 +59,7 @@ public:
     BuddyListModel& buddies() { return buddies_; }
     ConversationStore& conversations() { return conversations_; }
     CredentialStore& credentials() { return credentials_; }
+    InvitationQueue& invitations() { return invitations_; }
     SignOnWindow* signOnWindow() const { return signOnWindow_; }
     BuddyListWindow* buddyListWindow() const { return buddyListWindow_; }
     // The window of a conversation (ConversationStore keys), or null.
@@ -90,7 +92,6 @@ private:
     void sendIm(const QString& wireName, const QString& text);
     void sendTyping(const QString& wireName, int state);
     void answerWhileAway(const QString& wireName, bool wasAutomatic);
-    void askAboutInvitation(const QVariantList& args);
     void requestProfile(const QString& wireName);
     void openRoom(const QString& key);
     void joinRoom(const QString& wireRoomName);
@@ -106,6 +107,7 @@ private:
     BuddyListModel buddies_;
     ConversationStore conversations_;
     CredentialStore credentials_;
+    InvitationQueue invitations_;
 
     SignOnWindow* signOnWindow_ = nullptr;
     BuddyListWindow* buddyListWindow_ = nullptr;

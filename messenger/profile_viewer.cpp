@@ -7,6 +7,8 @@
 #include <QVBoxLayout>
 
 #include "message_view.h"
+#include "ondrel/profile_page.h"
+#include "ondrel/text.h"
 #include "safe_markup.h"
 #include "wire_strings.h"
 
@@ -40,22 +42,25 @@ ProfileViewer::~ProfileViewer() {
 }
 
 void ProfileViewer::fetch(const QString& address, const QString& serverHost, quint16 serverPort) {
-    QUrl base;
-    base.setScheme(QStringLiteral("http"));
-    base.setHost(serverHost);
-    base.setPort(serverPort);
-    base.setPath(QStringLiteral("/"));
-    const QUrl url = base.resolved(QUrl(address.trimmed()));
-    if (!isSafeLink(url.toString()) || url.scheme().startsWith(u'm')) {
-        status_->setText(tr("The server named an address that is not a web page: %1").arg(address));
+    const lantry::ProfileAddress page = lantry::profileAddress(address, serverHost, serverPort);
+    if (page.verdict == lantry::ProfileVerdict::NotAPage) {
+        status_->setText(tr("The server named an address that is not a web page: %1")
+                             .arg(lantry::visibleText(address)));
         emit finished();
         return;
     }
-    status_->setText(tr("Fetching %1 ...").arg(url.toString()));
-    QNetworkRequest request(url);
-    request.setTransferTimeout(kTimeoutSeconds * 1000);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    const QString target = page.url.toString(QUrl::FullyEncoded);
+    if (page.verdict == lantry::ProfileVerdict::OtherHost) {
+        status_->setText(tr("The profile is on another host than the server's, %1; it is not "
+                            "fetched. Open the link only if you trust that host.")
+                             .arg(page.url.host(QUrl::FullyEncoded)));
+        page_->showSafeHtml(renderMarkup(QStringLiteral("<a href=\"%1\">%2</a>")
+                                             .arg(target.toHtmlEscaped(), target.toHtmlEscaped())));
+        emit finished();
+        return;
+    }
+    status_->setText(tr("Fetching %1 ...").arg(target));
+    const QNetworkRequest request = lantry::profileRequest(page.url, kTimeoutSeconds * 1000);
     reply_ = network_->get(request);
     connect(reply_, &QNetworkReply::downloadProgress, this, [this](qint64 received, qint64) {
         if (received > kMaxBytes && reply_) {

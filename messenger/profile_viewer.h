@@ -1,8 +1,9 @@
 // Shows another person's profile: fetches the page the server names (GOTO_URL, resolved
 // against the server's own host and port as TOC clients resolve it) with Qt Network, and
 // shows it through the safe renderer in its page form: no script, no style, nothing loaded.
-// Only http and https are fetched, within kTimeoutSeconds and kMaxBytes; failures show in
-// words.
+// Only http and https pages on the host the messenger is connected to are fetched (with no
+// redirect to another host, scheme or port), within kTimeoutSeconds and kMaxBytes; a page
+// elsewhere shows as a link, not fetched (lantry::profileAddress); failures show in words.
 #pragma once
 
 #include <QPointer>

@@ -1,10 +1,18 @@
 #include "safe_markup.h"
 
 #include <QColor>
+#include <QGuiApplication>
 #include <QList>
+#include <QPalette>
+#include <QRegularExpression>
+#include <QTextDocument>
 #include <QUrl>
+#include <QUrlQuery>
 
 #include "ondrel/text.h"
+
+#include <algorithm>
+#include <cmath>
 
 namespace messenger {
 
@@ -19,7 +27,7 @@ struct Tag {
     QList<std::pair<QString, QString>> attributes;
 };
 
-// Parses "<...>" (without the brackets); nullopt-like empty name when it is no tag.
+// Parses "<...>" (without the brackets); an empty name when it is no tag.
 Tag parseTag(QStringView body) {
     Tag tag;
     qsizetype i = 0;
@@ -39,6 +47,10 @@ Tag parseTag(QStringView body) {
         tag.name.clear();
         return tag;
     }
+    // Only the elements kept with an attribute have theirs read: a tag shown as text is read
+    // again from each "<" inside it, which must not cost its whole length each time.
+    if (tag.closing || (tag.name != u"a" && tag.name != u"font"))
+        return tag;
     while (true) {
         skipBlanks();
         if (i >= body.size() || body[i] == u'/')
@@ -86,18 +98,49 @@ QString attribute(const Tag& tag, const QString& name) {
 QString visible(char32_t c, bool lineBreaksAllowed) {
     if (c == U'\n' && lineBreaksAllowed)
         return QStringLiteral("<br>");
-    if (c == U'\t')
-        return QStringLiteral(" ");
-    if (c < 0x20)
-        return QString(QChar(char16_t(0x2400 + c)));
-    if (c == 0x7f)
-        return QString(QChar(char16_t(0x2421)));
-    const bool invisible = (c >= 0x80 && c < 0xa0) || (c >= 0x200b && c <= 0x200f) ||
-                           (c >= 0x2028 && c <= 0x202e) || (c >= 0x2060 && c <= 0x206f) ||
-                           c == 0xfeff;
-    if (invisible)
-        return QStringLiteral("&lt;U+%1&gt;").arg(QString::number(uint(c), 16).toUpper());
-    return QString::fromUcs4(&c, 1).toHtmlEscaped();
+    const QString shown = lantry::visibleText(QStringView(QChar::fromUcs4(c)));
+    return shown.toHtmlEscaped();
+}
+
+double luminance(const QColor& colour) {
+    const auto channel = [](float v) {
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) +
+           0.0722 * channel(colour.blueF());
+}
+
+double contrast(const QColor& a, const QColor& b) {
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// `colour`, moved towards black on a light background (white on a dark one) until it reads.
+QColor readable(QColor colour, const QColor& background) {
+    const QColor away = luminance(background) > 0.18 ? QColor(Qt::black) : QColor(Qt::white);
+    for (int step = 0; step < 10 && contrast(colour, background) < kMinContrast; ++step)
+        colour = QColor::fromRgbF(colour.redF() * 0.8f + away.redF() * 0.2f,
+                                  colour.greenF() * 0.8f + away.greenF() * 0.2f,
+                                  colour.blueF() * 0.8f + away.blueF() * 0.2f);
+    return contrast(colour, background) < kMinContrast ? away : colour;
+}
+
+QColor windowBackground() {
+    return qobject_cast<QGuiApplication*>(QCoreApplication::instance())
+               ? QGuiApplication::palette().color(QPalette::Base)
+               : QColor(Qt::white);
+}
+
+// The host a text names, when it reads like an address ("https://bank.example/login",
+// "www.bank.example", "bank.example/x"); empty otherwise.
+QString namedHost(const QString& text) {
+    static const QRegularExpression address(
+        QStringLiteral(
+            "^\\s*(?:[a-z][a-z0-9+.-]*:/*)?(?:[^\\s/"
+            "@]*@)?((?:[\\w-]+\\.)+[a-z]{2,}|\\d+(?:\\.\\d+){3})\\.?(?::\\d+)?(?:[/?#]\\S*)?\\s*$"),
+        QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+    const QRegularExpressionMatch match = address.match(text);
+    return match.hasMatch() ? match.captured(1).toLower() : QString();
 }
 
 class Renderer {
@@ -106,13 +149,22 @@ public:
 
     QString run() {
         qsizetype i = 0;
+        // The first ">" after the "<" last looked at; every search starts past the one before,
+        // so the whole text is searched once.
+        qsizetype close = -1;
         while (i < text_.size()) {
             if (text_[i] == u'<') {
-                const qsizetype close = text_.indexOf(u'>', i + 1);
-                if (close > i) {
+                if (close <= i)
+                    close = text_.indexOf(u'>', i + 1);
+                if (close < 0)
+                    close = text_.size();
+                if (close < text_.size()) {
                     flushText();
-                    if (element(QStringView(text_).mid(i + 1, close - i - 1)) ||
-                        other_ == OtherMarkup::Drop) {
+                    const Handled handled = element(QStringView(text_).mid(i + 1, close - i - 1));
+                    if (handled != Handled::AsText || other_ == OtherMarkup::Drop) {
+                        // A refused tag of a kept kind shows whole, so its body is read once.
+                        if (handled == Handled::Refused && other_ == OtherMarkup::ShowAsText)
+                            pending_ += QStringView(text_).mid(i, close - i + 1);
                         i = close + 1;
                         continue;
                     }
@@ -142,14 +194,28 @@ private:
         // In a page, line ends inside the source are blanks; block elements end lines.
         if (dropMode && (c == U'\n' || c == U'\r'))
             c = U' ';
+        if (open_.contains(QStringLiteral("a")) && linkText_.size() < kMaxLinkText)
+            linkText_ += QString::fromUcs4(&c, 1);
         out_ += visible(c, dropMode);
     }
 
-    // Handles a tag; false when it is to be shown as text.
-    bool element(QStringView body) {
+    enum class Handled {
+        Done,     // the tag was taken (kept, or dropped without a trace)
+        AsText,   // no tag: the "<" is text
+        Refused,  // a tag of a kept kind with an address or value that may not be kept
+    };
+
+    // Handles a tag's body (between "<" and ">").
+    Handled element(QStringView body) {
         const Tag tag = parseTag(body);
         if (tag.name.isEmpty())
-            return false;
+            return Handled::AsText;
+        return take(tag) ? Handled::Done
+                         : (kindOf(tag.name) == u"a" ? Handled::Refused : Handled::AsText);
+    }
+
+    // False when the tag is to be shown as text.
+    bool take(const Tag& tag) {
         if (other_ == OtherMarkup::Drop) {
             static const QStringList hidden{QStringLiteral("script"), QStringLiteral("style"),
                                             QStringLiteral("head"), QStringLiteral("title")};
@@ -188,16 +254,24 @@ private:
             return true;
         if (kind == u"a") {
             const QString href = attribute(tag, QStringLiteral("href")).trimmed();
-            if (!isSafeLink(href))
+            if (!isSafeLink(href) || open_.contains(kind))
                 return other_ == OtherMarkup::Drop;
-            out_ += QStringLiteral("<a href=\"%1\">")
-                        .arg(QUrl(href).toString(QUrl::FullyEncoded).toHtmlEscaped());
+            const QUrl url(href);
+            linkHost_ = url.host(QUrl::FullyEncoded);
+            linkText_.clear();
+            const QString target = url.toString(QUrl::FullyEncoded);
+            out_ +=
+                QStringLiteral("<a href=\"%1\" title=\"%2\">")
+                    .arg(target.toHtmlEscaped(),
+                         (linkHost_.isEmpty() ? target : linkHost_ + QStringLiteral(": ") + target)
+                             .toHtmlEscaped());
         } else if (kind == u"font") {
             const QString name = attribute(tag, QStringLiteral("color")).trimmed();
             const QColor colour = QColor::fromString(name);
             if (!colour.isValid() || (!name.startsWith(u'#') && !isLetters(name)))
                 return true;
-            out_ += QStringLiteral("<span style=\"color:%1\">").arg(colour.name());
+            out_ += QStringLiteral("<span style=\"color:%1\">")
+                        .arg(readable(colour, background_).name());
         } else {
             out_ += QStringLiteral("<%1>").arg(kind);
         }
@@ -208,6 +282,12 @@ private:
     void closeTop() {
         const QString kind = open_.takeLast();
         out_ += kind == u"font" ? QStringLiteral("</span>") : QStringLiteral("</%1>").arg(kind);
+        // A link whose text names another address says where it really goes.
+        if (kind == u"a") {
+            const QString named = namedHost(linkText_);
+            if (!named.isEmpty() && !linkHost_.isEmpty() && named != linkHost_.toLower())
+                out_ += QStringLiteral(" [%1]").arg(lantry::visibleText(linkHost_).toHtmlEscaped());
+        }
     }
 
     static QString kindOf(const QString& name) {
@@ -232,8 +312,14 @@ private:
                            [](QChar c) { return c.unicode() < 128 && c.isLetter(); });
     }
 
+    // More of a link's text than this is not looked at: no address is that long.
+    static constexpr qsizetype kMaxLinkText = 2048;
+
     const QString& text_;
     OtherMarkup other_;
+    QColor background_ = windowBackground();
+    QString linkHost_;  // the host of the open link
+    QString linkText_;  // the open link's text so far
     QString out_;
     QString pending_;       // text not yet written
     QStringList open_;      // the kept elements open now, innermost last
@@ -245,8 +331,21 @@ private:
 bool isSafeLink(const QString& address) {
     const QUrl url(address, QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
-    return url.isValid() && (((scheme == u"http" || scheme == u"https") && !url.host().isEmpty()) ||
-                             (scheme == u"mailto" && !url.path().isEmpty()));
+    if (!url.isValid() || !url.userInfo().isEmpty())
+        return false;
+    if (scheme == u"http" || scheme == u"https")
+        return !url.host().isEmpty();
+    if (scheme != u"mailto" || url.path().isEmpty() || !url.host().isEmpty())
+        return false;
+    const auto items = QUrlQuery(url).queryItems();
+    return std::all_of(items.begin(), items.end(), [](const auto& item) {
+        return item.first.compare(u"subject", Qt::CaseInsensitive) == 0 ||
+               item.first.compare(u"body", Qt::CaseInsensitive) == 0;
+    });
+}
+
+QString toolTipText(const QString& plain) {
+    return Qt::convertFromPlainText(plain, Qt::WhiteSpaceNormal);
 }
 
 QString renderMarkup(const QString& text, OtherMarkup other) {

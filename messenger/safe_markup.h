@@ -1,14 +1,24 @@
 // The one renderer of received text for windows: turns the markup other people send into HTML
 // that a QTextDocument can show without harm.
 //
-// Kept: bold (b, strong), italic (i, em), underline (u), colour (font color="..." as #rrggbb)
-// and links (a href with an http, https or mailto address). Character references are decoded
-// (&amp; &lt; &gt; &quot; &apos; &nbsp; and numeric ones). The output holds no other element,
-// no attribute but those the renderer writes itself, and nothing that loads anything.
+// Kept: bold (b, strong), italic (i, em), underline (u), colour (font color="..." as #rrggbb,
+// made darker or lighter until it has kMinContrast against the window's background, the
+// application palette's Base colour) and links (a href with an address isSafeLink accepts; a
+// link inside a link is not kept). Character references are decoded (lantry::decodeEntities).
+// The output holds no other element, no attribute but those the renderer writes itself, and
+// nothing that loads anything.
+//
+// Links cannot lie about where they go: each carries its real host and address as its tooltip,
+// and when its text reads like an address on another host ("https://bank.example/login" for
+// http://evil.example/), the real host follows it in brackets, " [evil.example]" (in ASCII
+// form, so that look-alike letters show as "xn--").
 //
 // Wrapping html and body tags go; a br shows as a return sign. A message is one line: line ends,
-// other control characters and the invisible characters that reorder or separate lines show as
-// visible signs, so a message cannot start a line of its own and pass it off as someone else's.
+// other control characters and the characters that hide themselves, reorder or separate lines
+// (lantry::isHiddenCharacter) show as visible signs, so a message cannot start a line of its own
+// and pass it off as someone else's.
+//
+// Time and memory are linear in the length of the text, whatever it holds.
 #pragma once
 
 #include <QString>
@@ -26,7 +36,16 @@ enum class OtherMarkup {
 // HTML for `text` (Unicode, already decoded from the wire).
 QString renderMarkup(const QString& text, OtherMarkup other = OtherMarkup::ShowAsText);
 
-// True for addresses a link may point at (http, https, mailto).
+// The least contrast (as WCAG measures it, 1 to 21) a kept text colour has against the
+// background.
+inline constexpr double kMinContrast = 3.0;
+
+// A tooltip showing `plain` exactly as it is, line ends included: QToolTip takes anything
+// that looks like markup as rich text. Received parts go through lantry::visibleText first.
+QString toolTipText(const QString& plain);
+
+// True for addresses a link may point at: http and https with a host, mailto with an address
+// and no parameters but subject and body; never one with user information ("user@host").
 bool isSafeLink(const QString& address);
 
 }  // namespace messenger

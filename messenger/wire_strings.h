@@ -14,6 +14,12 @@ inline QString fromWire(const QString& wire) {
     return lantry::fromWireText(wire.toLatin1());
 }
 
+// Received text for a plain-text label, title, list item or dialog: as fromWire, with the
+// characters that hide themselves, reorder text or start lines made visible.
+inline QString shownText(const QString& wire) {
+    return lantry::visibleText(fromWire(wire));
+}
+
 // Typed text as the one-character-per-byte string the control takes.
 inline QString toWire(const QString& typed) {
     return QString::fromLatin1(lantry::toWireText(typed));

@@ -3,6 +3,7 @@
 #include <QHelpEvent>
 #include <QLineEdit>
 #include <QPainter>
+#include <QTextDocument>
 #include <QToolTip>
 #include <QVariantList>
 
@@ -11,6 +12,7 @@
 #include "layout.h"
 #include "ondrel/component.h"
 #include "ondrel/events.h"
+#include "ondrel/text.h"
 #include "panel_widgets.h"
 #include "window_shape.h"
 
@@ -198,7 +200,10 @@ void SignpadWindow::onEvent(int eventNumber, const QVariantList& args) {
             break;
         case EventNumber::Error:
         case EventNumber::WinsockError: {
-            const QString sentence = args.value(number == EventNumber::Error ? 1 : 0).toString();
+            // Received text: decoded, hidden and direction characters made visible, and shown
+            // as plain text even in a tooltip, which would take markup as rich text.
+            const QString sentence = lantry::visibleText(lantry::fromWireText(
+                args.value(number == EventNumber::Error ? 1 : 0).toString().toLatin1()));
             FittedLabel* status = passwordChangePending_ ? label8_ : label6_;
             passwordChangePending_ = false;
             // A refused sign-on is followed by the server closing the connection: the refusal
@@ -206,7 +211,7 @@ void SignpadWindow::onEvent(int eventNumber, const QVariantList& args) {
             const bool followsRefusal = number == EventNumber::WinsockError && status == label6_ &&
                                         !status->toolTip().isEmpty();
             if (!followsRefusal)
-                status->setToolTip(sentence);
+                status->setToolTip(Qt::convertFromPlainText(sentence));
             std::fprintf(stderr, "signpad: %s\n", qPrintable(sentence));
             break;
         }

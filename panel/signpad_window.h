@@ -64,7 +64,8 @@ private:
     // The captions follow LoggedIn, LoggedOut and PasswordChanged. The sentence of an Error or
     // WinsockError becomes the tooltip of the status it concerns (the password change's while
     // one is awaiting its answer, else the sign-on's; a sign-on's first reason stays until the
-    // next Login) and goes to stderr; captions stay. Success clears the tooltip.
+    // next Login) and goes to stderr, as plain text with hidden and direction characters made
+    // visible (lantry::visibleText); captions stay. Success clears the tooltip.
     void onEvent(int eventNumber, const QVariantList& args);
     void call(int dispatchId, const QVariantList& args);
 

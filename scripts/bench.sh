@@ -11,7 +11,7 @@ out=bench/results
 mkdir -p "$out"
 cmake -S . -B build-perf -G Ninja -DCMAKE_BUILD_TYPE=Release -DONDREL_BUILD_QT=ON \
     -DONDREL_BUILD_TESTS=ON -DONDREL_BUILD_BENCH=ON >/dev/null
-ninja -C build-perf -j2 engine_bench engine_memory tocd_load tocd_passwords tocd_hostile_tests
+ninja -C build-perf -j2 engine_bench engine_memory markup_bench tocd_load tocd_passwords tocd_hostile_tests
 [[ "${1:-}" == --build-only ]] && exit 0
 
 {
@@ -26,6 +26,7 @@ ninja -C build-perf -j2 engine_bench engine_memory tocd_load tocd_passwords tocd
 
 build-perf/bin/engine_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
     --benchmark_min_time=0.2 --benchmark_out="$out/engine.json" --benchmark_out_format=json
+build-perf/bin/markup_bench --benchmark_min_time=0.2 | tee "$out/markup.txt"
 build-perf/bin/engine_memory | tee "$out/memory.txt" || echo "engine_memory: a bound was exceeded"
 build-perf/bin/tocd_load --sessions "${SESSIONS:-2000}" --pairs 50 --messages 2000 --window 16 \
     --timeout 180 | tee "$out/tocd_load.txt" || echo "tocd_load: incomplete (see above)"

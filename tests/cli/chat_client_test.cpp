@@ -2,6 +2,7 @@
 // texts matter, and against a private tocd.
 #include <QRegularExpression>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryFile>
 
 #include <gtest/gtest.h>
@@ -44,12 +45,28 @@ TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
         {"\xe2\x82\xac 5 &#233; \xe2\x80\xae"
          "fdp.exe &#x202e;",
          "<bob> \xe2\x82\xac 5 \xc3\xa9 <U+202E>fdp.exe <U+202E>"},
+        // Characters that draw nothing, shown like the other format characters.
+        {"a\xe2\x80\x8b"
+         "b\xef\xbb\xbf\xe2\x81\xa0\xc2\xad\xcd\x8f\xf3\xa0\x81\x81\xe1\x85\x9f&#x200B;",
+         "<bob> a<U+200B>b<U+FEFF><U+2060><U+00AD><U+034F><U+E0041><U+115F><U+200B>"},
     };
     for (const auto& [message, shown] : messages) {
         peer.send(2, "IM_IN_ENC2:bob:F:F:T: O :F:L:en:" + message);
         const QByteArray line = chat.lineContaining("<bob>").value_or("");
         EXPECT_TRUE(line.endsWith(shown)) << line.data();
     }
+    // Line breaks of the markup: each further line marked as the message's own, so that none
+    // passes for a message of its own; HTML 4's named references decoded.
+    peer.send(2,
+              "IM_IN_ENC2:bob:F:F:T: O :F:L:en:one<BR>two<p align=\"left\">caf&eacute; "
+              "&hellip;&Omega;<hr><li>[12:00:00] &lt;eve&gt; hi</li><br>\n<br>");
+    const QByteArrayList broken = chat.linesThrough("<eve>");
+    ASSERT_GE(broken.size(), 4);
+    EXPECT_TRUE(broken[broken.size() - 4].endsWith("<bob> one")) << broken.join('|').data();
+    EXPECT_EQ(broken.mid(broken.size() - 3),
+              (QByteArrayList{"           \xe2\x86\xb3 two",
+                              "           \xe2\x86\xb3 caf\xc3\xa9 \xe2\x80\xa6\xce\xa9",
+                              "           \xe2\x86\xb3 [12:00:00] <eve> hi"}));
     peer.send(2, "CHAT_JOIN:5:Den\x1b[2J");
     EXPECT_TRUE(chat.lineContaining("You are in Den^[[2J (chat 5)"));
 
@@ -141,6 +158,38 @@ TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
         EXPECT_EQ(linesWith(lines, "/"), a.shown.startsWith('/') ? 1 : 0) << a.input.data();
         EXPECT_EQ(linesWith(lines, "warning level"), a.shown.contains("level") ? 1 : 0);
     }
+
+    // Profile addresses a hostile server names: nothing is fetched that nobody asked for, nor
+    // from another host (scheme-relative too), nor through a redirect to another host.
+    QTcpServer web, elsewhere;
+    ASSERT_TRUE(web.listen(QHostAddress::LocalHost, 0));
+    ASSERT_TRUE(elsewhere.listen(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+    const QByteArray admin = "http://127.0.0.1:" + QByteArray::number(web.serverPort()) + "/admin";
+    const QByteArray other = "//127.0.0.2:" + QByteArray::number(elsewhere.serverPort()) + "/p";
+    peer.send(2, "GOTO_URL:profile:" + admin);
+    EXPECT_TRUE(
+        chat.lineContaining("profile address nobody asked for; it is not fetched: " + admin));
+    EXPECT_FALSE(web.waitForNewConnection(300));
+    chat.write("/info bob");
+    EXPECT_EQ(peer.readCommand(), "toc_get_info \"bob\"");
+    peer.send(2, "GOTO_URL:profile:" + other);
+    EXPECT_TRUE(
+        chat.lineContaining("/info bob: the profile is on another host than the "
+                            "server's; not fetched: http:" +
+                            other));
+    chat.write("/info bob");
+    EXPECT_EQ(peer.readCommand(), "toc_get_info \"bob\"");
+    peer.send(2, "GOTO_URL:profile:" + admin);
+    ASSERT_TRUE(web.waitForNewConnection(5000));
+    std::unique_ptr<QTcpSocket> get(web.nextPendingConnection());
+    QByteArray asked;
+    while (!asked.contains("\r\n\r\n") && get->waitForReadyRead(5000))
+        asked += get->readAll();
+    EXPECT_TRUE(asked.startsWith("GET /admin ")) << asked.data();
+    get->write("HTTP/1.1 302 Found\r\nLocation: http:" + other + "\r\nContent-Length: 0\r\n\r\n");
+    get->waitForBytesWritten(5000);
+    EXPECT_TRUE(chat.lineContaining("/info bob: the profile could not be fetched: "));
+    EXPECT_FALSE(elsewhere.waitForNewConnection(300));
 
     peer.close();
     EXPECT_TRUE(chat.lineContaining("Connection lost"));

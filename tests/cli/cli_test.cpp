@@ -125,6 +125,9 @@ TEST_P(BridgeTest, RelaysEventsAndCallsAnswersBadLinesAndSendsWhatIsQueuedAtTheE
         {request("7", "RemoveHtml", R"(["\u0100"])"),
          either(result("7", R"("\u0100")"), error("7", -32602))},
         {request("8", "SendIM", R"(["a","\ud800",true])"), error("8", -32602)},
+        // An id no answer could carry back as valid text is not echoed.
+        {request(R"("\ud800x")", "RemoveHtml", R"(["x"])"), error("null", -32700)},
+        {request(R"("\udc00")", "RemoveHtml", R"(["x"])"), error("null", -32700)},
         {request("10", "JoinChat", R"(["r",32768])"), error("10", -32602)},
         {request("13", "GetStatus", R"({"strBuddy":"x"})"), error("13", -32602)},
         {request("14", "GetStatus", R"("x")"), error("14", -32602)},

@@ -13,8 +13,11 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -22,7 +25,12 @@
 #include <QTextFragment>
 #include <QTreeView>
 
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <future>
 #include <memory>
+#include <thread>
 
 #include "buddy_list_window.h"
 #include "chat_room_window.h"
@@ -33,6 +41,7 @@
 #include "ondrel/ondrel.h"
 #include "profile_viewer.h"
 #include "safe_markup.h"
+#include "scripted_peer.h"
 #include "sign_on_window.h"
 #include "tocd_process.h"
 #include "tray_icon.h"
@@ -56,7 +65,31 @@ TEST(SafeMarkup, KeepsFormattingAndLinksAndShowsEverythingElseAsText) {
          "<span style=\"color:#ff0000\">red</span>"},
         {"<font color=\"url(http://x/)\">plain</font>", "plain"},
         {"<a href=\"http://example.com/a?b=1&amp;c=2\">site</a>",
-         "<a href=\"http://example.com/a?b=1&amp;c=2\">site</a>"},
+         "<a href=\"http://example.com/a?b=1&amp;c=2\" title=\"example.com: "
+         "http://example.com/a?b=1&amp;c=2\">site</a>"},
+        // Links that lie: the real host follows a text that names another; no user
+        // information, no mailto parameters but subject and body, no link inside a link.
+        {"<a href=\"http://evil.example/\">https://bank.example/login</a>",
+         "<a href=\"http://evil.example/\" title=\"evil.example: http://evil.example/\">"
+         "https://bank.example/login</a> [evil.example]"},
+        {"<a href=\"http://xn--bnk-7cd.example/\">www.bank.example</a> <a "
+         "href=\"https://bank.example/x\">bank.example/y</a>",
+         "<a href=\"http://xn--bnk-7cd.example/\" title=\"xn--bnk-7cd.example: "
+         "http://xn--bnk-7cd.example/\">www.bank.example</a> [xn--bnk-7cd.example] <a "
+         "href=\"https://bank.example/x\" title=\"bank.example: https://bank.example/x\">"
+         "bank.example/y</a>"},
+        {"<a href=\"http://bank.example@evil.example/\">x</a>",
+         "&lt;a href=&quot;http://bank.example@evil.example/&quot;&gt;x"},
+        {"<a href=\"mailto:bob@x.example?Subject=hi&amp;body=yo\">m</a>",
+         "<a href=\"mailto:bob@x.example?Subject=hi&amp;body=yo\" "
+         "title=\"mailto:bob@x.example?Subject=hi&amp;body=yo\">m</a>"},
+        {"<a href=\"mailto:bob@x.example?subject=hi&amp;attach=/etc/passwd\">m</a>",
+         "&lt;a href=&quot;mailto:bob@x.example?subject=hi&amp;attach=/etc/passwd&quot;&gt;m"},
+        {"<a href=\"mailto:bob@x.example?bcc=eve@y.example\">m</a>",
+         "&lt;a href=&quot;mailto:bob@x.example?bcc=eve@y.example&quot;&gt;m"},
+        {"<a href=\"http://a.example/\">a<a href=\"http://b.example/\">b</a>",
+         "<a href=\"http://a.example/\" title=\"a.example: http://a.example/\">a&lt;a "
+         "href=&quot;http://b.example/&quot;&gt;b</a>"},
         {"<a href=\"javascript:alert(1)\">js</a>",
          "&lt;a href=&quot;javascript:alert(1)&quot;&gt;js"},
         // A host does not make any scheme safe.
@@ -69,6 +102,11 @@ TEST(SafeMarkup, KeepsFormattingAndLinksAndShowsEverythingElseAsText) {
         {"a &amp; b &lt;c&gt; &#233;&#x263A; &bogus;", "a &amp; b &lt;c&gt; é☺ &amp;bogus;"},
         {"one\n[12:00:00] echobot: two\r\x1b]0;t\x07", "one␊[12:00:00] echobot: two␍␛]0;t␇"},
         {"a\u2028b\u202Ec", "a&lt;U+2028&gt;b&lt;U+202E&gt;c"},
+        {"\u061C\u180E\u115F\u3164\U000E0041",
+         "&lt;U+061C&gt;&lt;U+180E&gt;&lt;U+115F&gt;&lt;U+3164&gt;&lt;U+E0041&gt;"},
+        // "<" without a ">" after it is text, however many there are.
+        {"<<x<b>", "&lt;&lt;x<b></b>"},
+        {"a < b", "a &lt; b"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.in);
@@ -80,6 +118,31 @@ TEST(SafeMarkup, KeepsFormattingAndLinksAndShowsEverythingElseAsText) {
                        "<div>likes <b>tea</b>\n&amp; <img src=\"http://a/b\">cake</div></body>"),
         OtherMarkup::Drop);
     EXPECT_EQ(page.toStdString(), "<br>Bob<br>likes <b>tea</b> &amp; cake<br>");
+
+    // Text colours stay readable against the window's background, white on white included.
+    const QColor base = QApplication::palette().color(QPalette::Base);
+    const auto contrast = [](const QColor& a, const QColor& b) {
+        const auto luminance = [](const QColor& c) {
+            const auto linear = [](double v) {
+                return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+            };
+            return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) +
+                   0.0722 * linear(c.blueF());
+        };
+        const double la = luminance(a), lb = luminance(b);
+        return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+    };
+    for (const QColor& sent : {base, base.darker(103), QColor(Qt::yellow), QColor(Qt::darkBlue)}) {
+        const QString html =
+            renderMarkup(QStringLiteral("<font color=\"%1\">hidden?</font>").arg(sent.name()));
+        const QRegularExpression colour(QStringLiteral("color:(#[0-9a-f]{6})"));
+        const QColor shown(colour.match(html).captured(1));
+        ASSERT_TRUE(shown.isValid()) << html.toStdString();
+        EXPECT_GE(contrast(shown, base), kMinContrast) << html.toStdString();
+        if (contrast(sent, base) >= kMinContrast) {
+            EXPECT_EQ(shown, sent);
+        }
+    }
 }
 
 // A messenger session with settings of its own, in a temporary folder.
@@ -413,6 +476,160 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
     EXPECT_EQ(alice->app->privacyMode(), 4);
     EXPECT_TRUE(list->statusBar()->currentMessage().contains(
         QLatin1String("Everyone but the people I blocked")));
+}
+
+// The next command the client sends that starts with `prefix` (others are skipped), or "".
+QByteArray awaitCommand(lantry::testing::ScriptedPeer& peer, const QByteArray& prefix) {
+    for (int tries = 0; tries < 50; ++tries) {
+        const QByteArray command = peer.readCommand();
+        if (command.startsWith(prefix))
+            return command;
+    }
+    return {};
+}
+
+// A hostile server, played from a thread of its own: thousands of invitations (names that
+// reorder text, one sender many times, many rooms), then profile addresses that point away
+// from it. The messenger asks one question at a time, folds repeats, drops past its bound,
+// ignores a sender on request, and fetches no page from another host, redirected or not.
+TEST_F(MessengerWindows, HostileServerFloodsInvitationsAndPointsProfilesElsewhere) {
+    constexpr int kRepeats = 1000;
+    std::promise<quint16> portPromise;
+    std::future<quint16> portFuture = portPromise.get_future();
+    std::atomic<bool> finished{false};
+    std::atomic<bool> elsewhereReached{false};
+    QByteArray accepted;
+    std::thread server([&] {
+        lantry::testing::ScriptedPeer peer;
+        QTcpServer web, elsewhere;
+        web.listen(QHostAddress::LocalHost, 0);
+        elsewhere.listen(QHostAddress(QStringLiteral("127.0.0.2")), 0);
+        const QByteArray away = "//127.0.0.2:" + QByteArray::number(elsewhere.serverPort()) + "/p";
+        portPromise.set_value(peer.port());
+        if (!peer.serveSignOn("done:\n"))
+            return;
+        peer.send(2, "CHAT_INVITE:Den\xe2\x80\xa8x:7:eve\xe2\x80\xae:<h1>big</h1>");
+        for (int i = 0; i < 2 * kRepeats; ++i)
+            peer.send(
+                2, i % 2 ? "CHAT_INVITE:Den 1:101:trudy:come" : "CHAT_INVITE:Den 0:100:mallory:hi");
+        for (int i = 0; i < kRepeats; ++i)
+            peer.send(2, "CHAT_INVITE:R" + QByteArray::number(i) + ":" +
+                             QByteArray::number(1000 + i) + ":spam:buy");
+        peer.send(2, "IM_IN_ENC2:zed:F:F:T: O :F:L:en:flood over");
+        accepted = awaitCommand(peer, "toc_chat_accept");
+        if (awaitCommand(peer, "toc_get_info").isEmpty())
+            return;
+        peer.send(2, "CHAT_INVITE:R9999:9999:spam:again");
+        peer.send(2, "GOTO_URL:profile:" + away);
+        if (awaitCommand(peer, "toc_get_info").isEmpty())
+            return;
+        peer.send(
+            2, "GOTO_URL:profile:http://127.0.0.1:" + QByteArray::number(web.serverPort()) + "/p");
+        if (web.waitForNewConnection(10000)) {
+            std::unique_ptr<QTcpSocket> get(web.nextPendingConnection());
+            QByteArray asked;
+            while (!asked.contains("\r\n\r\n") && get->waitForReadyRead(5000))
+                asked += get->readAll();
+            get->write("HTTP/1.1 302 Found\r\nLocation: http:" + away +
+                       "\r\nContent-Length: 0\r\n\r\n");
+            get->waitForBytesWritten(5000);
+            elsewhereReached = elsewhere.waitForNewConnection(1000);
+        }
+        while (!finished)
+            peer.readCommand();
+    });
+    struct Join {
+        std::thread& t;
+        std::atomic<bool>& finished;
+        ~Join() {
+            finished = true;
+            if (t.joinable())
+                t.join();
+        }
+    } join{server, finished};
+    ASSERT_EQ(portFuture.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    auto bob = session(QStringLiteral("bob"));
+    ASSERT_TRUE(bob->signOnAs(portFuture.get(), QStringLiteral("bob")));
+    const QString zedKey = ConversationStore::imKey(QStringLiteral("zed"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bob->app->imWindow(zedKey) != nullptr; }, kWaitMs));
+
+    // One question on screen, whatever came; the rest wait, folded, up to the bound.
+    const auto questions = [] {
+        QList<QMessageBox*> shown;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == QLatin1String("invitation") && w->isVisible())
+                shown.append(qobject_cast<QMessageBox*>(w));
+        return shown;
+    };
+    const auto nextQuestion = [&](QMessageBox* after) -> QMessageBox* {
+        QMessageBox* box = nullptr;
+        (void)QTest::qWaitFor(
+            [&] {
+                const auto shown = questions();
+                box = shown.size() == 1 && shown[0] != after ? shown[0] : nullptr;
+                return box != nullptr;
+            },
+            kWaitMs);
+        return box;
+    };
+    QMessageBox* box = nextQuestion(nullptr);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(questions().size(), 1);
+    EXPECT_EQ(bob->app->invitations().waiting(), InvitationQueue::kMaxWaiting);
+    EXPECT_TRUE(bob->app->buddyListWindow()->statusBar()->currentMessage().contains(
+        QLatin1String("invitations were dropped")));
+    EXPECT_EQ(box->textFormat(), Qt::PlainText);
+    EXPECT_TRUE(box->text().startsWith(
+        QLatin1String("eve<U+202E> invites you to the room Den<U+2028>x:\n\n<h1>big</h1>")))
+        << box->text().toStdString();
+    box->button(QMessageBox::No)->click();
+    box = nextQuestion(box);
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->text().startsWith(
+        QLatin1String("mallory invites you to the room Den 0 (1000 invitations")))
+        << box->text().toStdString();
+    box->button(QMessageBox::Yes)->click();
+    box = nextQuestion(box);
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->text().startsWith(QLatin1String("trudy invites you to the room Den 1")));
+    box->button(QMessageBox::No)->click();
+    box = nextQuestion(box);
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->text().startsWith(QLatin1String("spam invites you to the room R0:")));
+    box->findChild<QPushButton*>(QStringLiteral("ignore"))->click();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return questions().isEmpty() && bob->app->invitations().waiting() == 0; }, kWaitMs));
+
+    // Profile pages: one elsewhere is a link, not fetched; a redirect elsewhere is not followed.
+    ImWindow* zed = bob->app->imWindow(zedKey);
+    QPushButton* info = nullptr;
+    for (QPushButton* b : zed->findChildren<QPushButton*>())
+        if (b->text() == QLatin1String("&Info"))
+            info = b;
+    ASSERT_NE(info, nullptr);
+    info->click();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return bob->app->lastProfileViewer() &&
+                   bob->app->lastProfileViewer()->status().contains(QLatin1String("another host"));
+        },
+        kWaitMs));
+    EXPECT_TRUE(bob->app->lastProfileViewer()->page()->toPlainText().startsWith(
+        QLatin1String("http://127.0.0.2:")));
+    EXPECT_TRUE(questions().isEmpty());  // spam's later invitation is ignored too
+    info->click();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return bob->app->lastProfileViewer()->status().startsWith(
+                QLatin1String("The profile could not be fetched"));
+        },
+        3 * kWaitMs))
+        << bob->app->lastProfileViewer()->status().toStdString();
+    bob.reset();
+    finished = true;
+    server.join();
+    EXPECT_EQ(accepted, "toc_chat_accept \"100\"");
+    EXPECT_FALSE(elsewhereReached);
 }
 
 TEST_F(MessengerWindows, RefusedAndUnreachableSignOnsSayWhy) {

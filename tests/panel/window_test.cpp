@@ -13,15 +13,20 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocumentFragment>
 
 #include <algorithm>
+#include <atomic>
+#include <future>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "layout.h"
 #include "ondrel/component.h"
 #include "ondrel/events.h"
 #include "panel_widgets.h"
+#include "scripted_peer.h"
 #include "signpad_window.h"
 #include "tocd_process.h"
 #include "widget_test_main.h"
@@ -78,7 +83,11 @@ protected:
         return QTest::qWaitFor([&] { return count(n) >= atLeast; }, 10000);
     }
 
-    QString tip(const char* name) { return part(name)->toolTip(); }
+    // A tooltip as a person reads it: QToolTip shows what looks like markup as rich text.
+    QString tip(const char* name) {
+        const QString tip = part(name)->toolTip();
+        return Qt::mightBeRichText(tip) ? QTextDocumentFragment::fromHtml(tip).toPlainText() : tip;
+    }
     void enter(const char* field) { QTest::keyClick(part<QLineEdit>(field), Qt::Key_Return); }
 
     std::vector<int> events_;  // the number of every event the control raised, in order
@@ -228,6 +237,39 @@ TEST_F(PanelWindow, CaptionsShowSignOnSignOffAndAnAcceptedPasswordChange) {
     EXPECT_EQ(caption("Label6"), QLatin1String(" Logged Out"));
     EXPECT_EQ(tip("Label6"), socketFailure_);
     EXPECT_EQ(tip("Label8"), QString());
+}
+
+// A hostile server's error text reaches the status tooltip as the plain text it is: markup
+// does not render, and characters that reverse the line show as signs.
+TEST_F(PanelWindow, ServerTextInTooltipsIsPlainAndVisible) {
+    std::promise<quint16> port;
+    std::future<quint16> ready = port.get_future();
+    std::atomic<bool> finished{false};
+    std::thread server([&] {
+        lantry::testing::ScriptedPeer peer;
+        port.set_value(peer.port());
+        if (!peer.serveSignOn("done:\n"))
+            return;
+        peer.send(2,
+                  "ERROR:901:<h1>big</h1>\xe2\x80\xae"
+                  "exe.txt");
+        while (!finished)
+            peer.readCommand();
+    });
+    ASSERT_EQ(ready.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    open(ready.get());
+    type("Text1", QStringLiteral("dave"));
+    type("Text2", QStringLiteral("first1"));
+    click("Label4");
+    const bool signedOn = waitForCaption("Label6", QStringLiteral(" Logged In"));
+    const bool erred = signedOn && waitForEvents(EventNumber::Error, 1);
+    const QString shown = erred ? tip("Label6") : QString();
+    window_.reset();
+    finished = true;
+    server.join();
+    ASSERT_TRUE(erred);
+    EXPECT_TRUE(shown.startsWith(QLatin1String("<h1>big</h1><U+202E>exe.txt")))
+        << shown.toStdString();
 }
 
 // Runs `program` to its end in `env`; its exit code (-1 when it crashed or hung) and stderr.

@@ -33,15 +33,40 @@ TEST(Text, ReferencesDecodeOnceAndUnknownOnesStay) {
     } rows[] = {
         {u"&amp;lt; &LT;&gt;&quot;&#39;&apos;&nbsp;", u"&lt; <>\"''\u00A0"},
         {u"&#233;&#xE9;&#X1F600;", u"éé😀"},
-        {u"&copy; & x; &amp &#0; &#xD800; &#1114112; &#12a; &#x;",
-         u"&copy; & x; &amp &#0; "
+        {u"&bogus; & x; &amp &#0; &#xD800; &#1114112; &#12a; &#x;",
+         u"&bogus; & x; &amp &#0; "
          u"&#xD800; &#1114112; &#12a; &#x;"},
+        // HTML 4's names, exactly as written; only the few that older clients capitalise
+        // are taken in any case.
+        {u"&Eacute;&eacute;&thetasym;&AElig;&aelig;&zwnj;&euro;&NBSP;&Amp;",
+         u"\u00C9\u00E9\u03D1\u00C6\u00E6\u200C\u20AC\u00A0&"},
+        {u"&AELIG; &Copy; &EURO; &thetasym", u"&AELIG; &Copy; &EURO; &thetasym"},
         {u"a&&amp;b&", u"a&&b&"},
     };
     for (const auto& row : rows)
         EXPECT_EQ(lantry::decodeEntities(QStringView(row.html)), QStringView(row.text));
     EXPECT_EQ(lantry::messageText("<b>caf\xe9</b> &lt;3 <i>x&amp;y</i>"),
               QStringLiteral("café <3 x&y"));
+}
+
+// Labels show received text as it is, but nothing that hides itself, reorders the line
+// around it or starts a new one.
+TEST(Text, VisibleTextShowsWhatWouldHideOrReorder) {
+    const struct {
+        const char16_t* text;
+        const char16_t* shown;
+    } rows[] = {
+        {u"caf\u00E9 \U0001F600 \u0645\u0631\u062D\u0628\u0627",
+         u"caf\u00E9 \U0001F600 "
+         u"\u0645\u0631\u062D\u0628\u0627"},
+        {u"a\u202Eexe.txt\u2028b\u2029", u"a<U+202E>exe.txt<U+2028>b<U+2029>"},
+        {u"\u061C\u180E\u115F\u3164\uFFA0\u200B\uFEFF\u2060\u00AD\u034F\U000E0041\U000E007F",
+         u"<U+061C><U+180E><U+115F><U+3164><U+FFA0><U+200B><U+FEFF><U+2060><U+00AD><U+034F>"
+         u"<U+E0041><U+E007F>"},
+        {u"x\n\r\x1b[2J\x7f\u0085\ty", u"x\u240A\u240D\u241B[2J\u2421<U+0085> y"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(lantry::visibleText(QStringView(row.text)), QStringView(row.shown));
 }
 
 namespace {

@@ -26,12 +26,26 @@ QString fromWireText(QByteArrayView bytes);
 // Typed text for the wire: UTF-8. A lone surrogate (not a character) becomes U+FFFD.
 QByteArray toWireText(QStringView text);
 
-// HTML character references replaced by their characters: &amp; &lt; &gt; &quot; &apos; &#39;
-// and &nbsp; (U+00A0), names in any case, and numeric ones (&#233; &#xE9;). A reference that
-// is unknown, has no ";" or names no character (0, a surrogate, past U+10FFFF) stays as
-// written. The result may hold any character, control characters included: what reaches a
-// screen goes through that medium's renderer, which makes them harmless.
+// HTML character references replaced by their characters: the 252 names of HTML 4 (&eacute;
+// &Eacute; &euro; &hellip;) as written, &apos;, and &amp; &lt; &gt; &quot; &nbsp; &apos; also in
+// any case (&AMP;), and numeric ones (&#233; &#xE9;). A reference that is unknown, has no ";"
+// or names no character (0, a surrogate, past U+10FFFF) stays as written. The result may hold any
+// character, control characters included: what reaches a screen goes through that medium's
+// renderer, which makes them harmless.
 QString decodeEntities(QStringView text);
+
+// Characters that show nothing or change how the text around them reads: format characters
+// (zero-width spaces and joiners, the soft hyphen, direction marks, embeddings and isolates,
+// the byte-order mark, the tags U+E0000-U+E007F), the line and paragraph separators, the
+// combining grapheme joiner (U+034F) and the fillers that draw as blank space (U+115F, U+1160,
+// U+3164, U+FFA0, and U+180E). Every renderer of received text shows them as visible signs.
+bool isHiddenCharacter(char32_t c);
+
+// Received text (already decoded) for a plain-text label, tooltip or dialog: C0 controls as
+// their pictures (U+2400 + code, U+2421 for DEL), a tab as a blank, C1 controls and hidden
+// characters as "<U+XXXX>" (at least four hex digits). Nothing else changes; the result is
+// plain text, to be shown with Qt::PlainText (or escaped where only rich text is possible).
+QString visibleText(QStringView text);
 
 // A received message, invitation or profile as plain text: tags removed (as Ondrel::RemoveHtml
 // does), then the encoding resolved (fromWireText), then references decoded (decodeEntities).
