@@ -432,7 +432,7 @@ void Server::changePassword(Session& s, const Args& args) {
     auto check = std::make_shared<Check>();
     if (store_.password(a.name, &check->stored) != AccountStore::Lookup::Found)
         return send(s, "ERROR:913");
-    // The session signed on from its address: the account's limit for new addresses is not its.
+    // The session signed on from its address, a known one.
     if (!reserveGuess(a.name, s.peer, true)) {
         qInfo("password change of %s from %s refused: too many wrong passwords", a.name.c_str(),
               s.peer.c_str());

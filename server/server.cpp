@@ -103,6 +103,7 @@ Server::Server(Options options)
       registrations_(options_.registrationsPerHour, options_.registrationsPerHour / 60.0),
       unprovenGuessesByAccount_(kUnprovenGuessBurst, kUnprovenGuessesPerHour / 60.0),
       wrongPasswordsByPeer_(kWrongPasswordsPerMinute, kWrongPasswordsPerMinute),
+      wrongPasswordsByKnownPeer_(kWrongPasswordsPerMinute, kWrongPasswordsPerMinute),
       invitations_(kInvitationsPerMinute, kInvitationsPerMinute) {
     startMs_ = QDateTime::currentMSecsSinceEpoch();
     if (options_.passwordThreads > 0)
@@ -335,6 +336,12 @@ void Server::handleSignOnFrame(Session& s, std::string_view payload) {
 
 bool Server::reserveGuess(const std::string& name, const std::string& peer, bool proven) {
     const qint64 now = nowMs();
+    if (proven) {
+        if (wrongPasswordsByKnownPeer_.take(name + ' ' + peer, now))
+            return true;
+        logLimit("wrong passwords for the account from a known address", name + " " + peer);
+        return false;
+    }
     if (!wrongPasswordsByPeer_.take(peer, now)) {
         logLimit("wrong passwords from the address", peer);
         return false;
@@ -348,9 +355,10 @@ bool Server::reserveGuess(const std::string& name, const std::string& peer, bool
 }
 
 void Server::returnGuess(const std::string& name, const std::string& peer, bool proven) {
+    if (proven)
+        return wrongPasswordsByKnownPeer_.giveBack(name + ' ' + peer, nowMs());
     wrongPasswordsByPeer_.giveBack(peer, nowMs());
-    if (!proven)
-        unprovenGuessesByAccount_.giveBack(name, nowMs());
+    unprovenGuessesByAccount_.giveBack(name, nowMs());
 }
 
 bool Server::checkPassword(Session& s, std::function<void()> work,
@@ -685,7 +693,7 @@ void Server::sweep() {
         }
     }
     for (RateLimit* limit : {&signOns_, &registrations_, &unprovenGuessesByAccount_,
-                             &wrongPasswordsByPeer_, &invitations_}) {
+                             &wrongPasswordsByPeer_, &wrongPasswordsByKnownPeer_, &invitations_}) {
         limit->forgetFull(now);
     }
     std::erase_if(limitNotes_, [now](const auto& note) { return now - note.second.at > 60000; });

@@ -12,9 +12,10 @@
 // keep their order), and a session that ended meanwhile is let go of without an answer. Checks
 // wait in a bounded queue that takes client addresses in turn, so one address's flood delays
 // another's sign-on by at most one check per address; a check whose session ended while it
-// waited is never hashed. Each check first reserves a wrong guess of the client address and,
-// unless that address once signed on to the account, of the account; the reservation is
-// returned when the password was right or the check never ran, so checks in flight count.
+// waited is never hashed. Each check first reserves a wrong guess: of the client address and of
+// the account or, where that address once signed on to the account, of the two together; the
+// reservation is returned when the password was right or the check never ran, so checks in
+// flight count.
 //
 // Failure containment: a malformed frame, an overlong or empty command, an unknown frame type,
 // a client that stops reading or vanishes ends that one connection. Connections are never
@@ -83,8 +84,9 @@ public:
     // The longest client command payload, its trailing NUL included; longer ends the connection.
     static constexpr std::size_t kMaxCommand = lantry::Ondrel::kMaxCommandPayload;
     static constexpr std::size_t kMaxSessionsPerAccount = 5;
-    // Wrong passwords (at sign-on or in a password change) per client address: a burst, and as
-    // many again each minute.
+    // Wrong passwords (at sign-on or in a password change) per client address, or per account
+    // and address where the address once signed on to the account: a burst, and as many again
+    // each minute.
     static constexpr int kWrongPasswordsPerMinute = 5;
     // Wrong passwords per account from addresses that never signed on to it: a burst, and
     // kUnprovenGuessesPerHour more an hour. Addresses that did are not held to it.
@@ -241,7 +243,7 @@ private:
     void forgetQueuedCheck(Session& s);
     // Reserves a wrong password of `name` from `peer` before its check; false, with nothing
     // reserved and the refusal logged, when none is left. `proven`: `peer` once signed on to the
-    // account, so the account's own limit does not apply.
+    // account, so only their pair's limit applies, not the address's nor the account's.
     bool reserveGuess(const std::string& name, const std::string& peer, bool proven);
     // Gives back a reservation whose password was right or whose check never ran.
     void returnGuess(const std::string& name, const std::string& peer, bool proven);
@@ -360,7 +362,8 @@ private:
     RateLimit registrations_;
     RateLimit unprovenGuessesByAccount_;
     RateLimit wrongPasswordsByPeer_;
-    RateLimit invitations_;  // keyed by inviter and invited account
+    RateLimit wrongPasswordsByKnownPeer_;  // keyed by account and the address it signed on from
+    RateLimit invitations_;                // keyed by inviter and invited account
     std::unordered_map<std::string, int> waitingByPeer_;
     struct LimitNote {
         qint64 at = 0;

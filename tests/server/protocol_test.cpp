@@ -129,7 +129,8 @@ std::string firstAnswer(InProcessServer& tocd, int user) {
 // address reserves its guesses before any check ends: only the address's 5 are checked, the
 // right password among them or not. Fresh addresses share the account's budget for addresses
 // that never signed on to it; the owner, from an address they signed on from before, is never
-// refused, neither at sign-on nor in a password change.
+// refused, neither at sign-on nor in a password change, nor are many accounts signing on at
+// once from the address each knows.
 TEST(Rules, GuessesAreReservedBeforeTheirCheckAndFreshAddressesShareAnHourlyBudget) {
     qint64 now = 0;
     auto options = InProcessServer::optionsForTests();
@@ -186,6 +187,19 @@ TEST(Rules, GuessesAreReservedBeforeTheirCheckAndFreshAddressesShareAnHourlyBudg
     const int travelling = guess("10.2.0.1", "fresh");
     tocd.finishChecks();
     EXPECT_EQ(firstAnswer(tocd, travelling), "ERROR:983");
+
+    // Twenty people behind one address sign on again all at once: no guessing, all in.
+    std::vector<int> users;
+    for (int pass = 0; pass < 2; ++pass) {
+        users.clear();
+        for (int i = 0; i < 20; ++i) {
+            users.push_back(tocd.connect("10.3.0.1"));
+            tocd.send(users.back(), signOnBytes("neighbour" + std::to_string(i)));
+        }
+        tocd.finishChecks();
+        for (int user : users)
+            EXPECT_EQ(firstAnswer(tocd, user), "SIGN_ON:TOC2.0") << pass;
+    }
 }
 
 // Password checks wait in a queue that takes client addresses in turn, drops the checks of
