@@ -1,19 +1,28 @@
 // tocd's passwords under load: the time of one hash at each password cost, sign-ons per second
-// at each cost, and the IM latency between two sessions while 40 accounts, each from an address
-// of its own, guess passwords with toc_change_passwd as fast as their command rate allows;
-// against the same latency on the idle server, measured in the same run. Prints one
-// "name value" line per figure.
+// at each cost, the time sign-ons of another address take while ten addresses each send 100
+// sign-ons with the right password and hang up at once, and the IM latency between two sessions
+// while 40 accounts, each from an address of its own, guess passwords with toc_change_passwd as
+// fast as their command rate allows; against the same latency on the idle server, measured in the
+// same run. Prints one "name value" line per figure.
 //
 //   tocd_passwords [--tocd PATH] [--signons 200] [--seconds 8]
 //
-// tocd listens on 127.0.0.1; the guessers come from 127.0.0.10 to 127.0.0.49 (all loopback).
+// tocd listens on 127.0.0.1; the guessers come from 127.0.0.10 to 127.0.0.49, the flooders from
+// 127.0.0.60 to 127.0.0.69 (all loopback).
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "passwords.h"
@@ -28,6 +37,8 @@ constexpr int kGuessers = 40;
 constexpr int kGuessIntervalMs = 50;  // tocd's default command rate: 20 a second
 constexpr int kImIntervalMs = 5;
 constexpr int kWindow = 16;  // sign-ons under way at once
+constexpr int kFloodAddresses = 10;
+constexpr int kFloodSignOns = 100;  // per address
 
 // The machine's load average over the last minute: figures taken on a busy machine say so.
 double loadAverage() {
@@ -98,6 +109,101 @@ double signOnsPerSecond(const QString& tocdPath, const char* cost, int count) {
     return signOnRate(clients, tocd.port());
 }
 
+// The whole sign-on of `name` (password "secret") as a client sends it at once.
+std::string signOnBytes(const std::string& name) {
+    std::string signOn("\0\0\0\1\0\1", 6);
+    signOn += lantry::wire::encodeWord(static_cast<std::int32_t>(name.size())) + name;
+    std::string out = "FLAPON\r\n\r\n";
+    lantry::wire::appendFrame(out, 1, 0, signOn);
+    const std::string login = "toc2_login login.oscar.aol.com 5190 " + name + " " +
+                              lantry::wire::roastPassword("secret") +
+                              " English \"x\" 160 US \"\" \"\" 3 0 30303 -kentucky -utf8 1";
+    lantry::wire::appendFrame(out, 2, 1, login + '\0');
+    return out;
+}
+
+// From 127.0.0.`host`: `count` connections one after another, each sending a whole sign-on
+// and closing at once.
+void signOnAndHangUp(int port, int host, const std::string& name, int count) {
+    const std::string bytes = signOnBytes(name);
+    for (int i = 0; i < count; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl((127u << 24) | static_cast<std::uint32_t>(host));
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<std::uint16_t>(port));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0 &&
+            ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) {
+            (void)::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        }
+        ::close(fd);
+    }
+}
+
+// tocd at its default cost and limits (but account creation). Ten addresses each send
+// kFloodSignOns sign-ons of an account of their own with the right password, hanging up at
+// once; meanwhile a control from 127.0.0.1 signs on and off again, from 100 ms into the flood
+// to its end. Figures: the slowest and the median of those sign-ons, how many there were, and
+// how long the flood took to send. False when one of them failed.
+bool signOnDuringFlood(const QString& tocdPath) {
+    lantry::testing::ServerProcess tocd;
+    if (!tocd.start(
+            tocdPath,
+            {"--listen", "127.0.0.1:0", "--keepalive", "0", "--open-registration-rate", "0"},
+            true)) {
+        return false;
+    }
+    std::vector<std::unique_ptr<Client>> accounts;
+    for (int i = 0; i < kFloodAddresses; ++i)
+        accounts.push_back(std::make_unique<Client>("flood" + std::to_string(i)));
+    accounts.push_back(std::make_unique<Client>("calm"));
+    if (signOnRate(accounts, tocd.port()) == 0)
+        return false;
+    for (auto& c : accounts)
+        c->control->LogOff();
+    runFor(500);
+    std::atomic<int> flooding{kFloodAddresses};
+    std::vector<std::int64_t> floodEndNs(kFloodAddresses);
+    const std::int64_t start = nowNs();
+    std::vector<std::thread> flooders;
+    for (int i = 0; i < kFloodAddresses; ++i) {
+        flooders.emplace_back([&, i, port = tocd.port()] {
+            signOnAndHangUp(port, 60 + i, "flood" + std::to_string(i), kFloodSignOns);
+            floodEndNs[static_cast<std::size_t>(i)] = nowNs();
+            --flooding;
+        });
+    }
+    runFor(100);
+    std::vector<double> ms;
+    bool failed = false;
+    while (flooding > 0 && !failed) {
+        Client calm("calm");
+        const std::int64_t calmStart = nowNs();
+        calm.control->Login("calm", "secret", "127.0.0.1", tocd.port());
+        failed = !runUntil([&] { return calm.signedOn || !calm.failure.empty(); }, 60000) ||
+                 !calm.signedOn;
+        if (failed)
+            std::fprintf(stderr, "tocd_passwords: calm: %s\n", calm.failure.c_str());
+        ms.push_back(static_cast<double>(nowNs() - calmStart) / 1e6);
+        calm.control->LogOff();
+        runFor(200);
+    }
+    for (auto& t : flooders)
+        t.join();
+    std::sort(ms.begin(), ms.end());
+    figure("flood_signons_sent", kFloodAddresses * kFloodSignOns);
+    figure(
+        "flood_send_ms",
+        static_cast<double>(*std::max_element(floodEndNs.begin(), floodEndNs.end()) - start) / 1e6);
+    figure("flood_uninvolved_signons", static_cast<double>(ms.size()));
+    figure("flood_uninvolved_signon_median_ms", ms[ms.size() / 2]);
+    figure("flood_uninvolved_signon_max_ms", failed ? -1 : ms.back());
+    return !failed;
+}
+
 // A session that guesses the old password of its own account from 127.0.0.`10 + index`, one
 // guess every kGuessIntervalMs once started and signed on.
 class Guesser {
@@ -156,10 +262,14 @@ int main(int argc, char** argv) {
     if (!tocd::initPasswordHashing())
         return 1;
     figure("load_average_at_start", loadAverage());
+    figure("hash_ms_standard", hashMs(tocd::PasswordCost::Standard, 19));
     figure("hash_ms_interactive", hashMs(tocd::PasswordCost::Interactive, 9));
     figure("hash_ms_min", hashMs(tocd::PasswordCost::Minimum, 99));
+    figure("signons_per_second_standard", signOnsPerSecond(tocdPath, "standard", signons));
     figure("signons_per_second_interactive", signOnsPerSecond(tocdPath, "interactive", signons));
     figure("signons_per_second_min", signOnsPerSecond(tocdPath, "min", signons * 5));
+    if (!signOnDuringFlood(tocdPath))
+        std::fprintf(stderr, "tocd_passwords: no sign-on during the flood\n");
 
     // The guessing flood, against tocd at its default cost and limits (but account creation
     // and the time to sign on, for the 42 accounts of the run on a machine that may be busy).

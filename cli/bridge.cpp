@@ -120,7 +120,7 @@ std::string jsonOf(const QVariant& value, TextMode mode) {
         case QMetaType::QStringList: {
             std::string out = "[";
             for (const QString& item : value.toStringList())
-                out += (out.size() > 1 ? "," : "") + text(item.toLatin1());
+                out.append(out.size() > 1 ? "," : "").append(text(item.toLatin1()));
             return out + ']';
         }
         default:

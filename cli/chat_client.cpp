@@ -214,7 +214,7 @@ std::string ChatClient::paint(const std::string& text, const char* code) const {
 
 void ChatClient::say(const std::string& text) {
     const QByteArray stamp = QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toLatin1();
-    writeLine(paint("[" + stamp.toStdString() + "]", "2") + " " + text);
+    writeLine(paint(("[" + stamp + "]").toStdString(), "2") + " " + text);
 }
 
 void ChatClient::note(const std::string& text) {

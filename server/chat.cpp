@@ -158,11 +158,18 @@ void Server::chatInvite(Session& s, const Args& args) {
         return send(s, "ERROR:950:" + args[0]);
     const std::string line = "CHAT_INVITE:" + room->name + ":" + std::to_string(room->id) + ":" +
                              s.account->formatted + ":" + args[1];
+    std::unordered_set<std::string> named;
     for (std::size_t i = 2; i < args.size(); ++i) {
         const std::string key = wire::normalizeName(args[i]);
+        if (!named.insert(key).second)
+            continue;
         Account* target = onlineAccount(key);
         if (!target || target->bot || !target->visible() || !mutuallyAllowed(*s.account, *target)) {
             send(s, "ERROR:901:" + key);
+            continue;
+        }
+        if (!invitations_.take(s.account->name + ' ' + key, nowMs())) {
+            logLimit("invitations to one account", s.account->name + " to " + key);
             continue;
         }
         sendToAccount(*target, line);

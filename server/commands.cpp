@@ -432,13 +432,14 @@ void Server::changePassword(Session& s, const Args& args) {
     auto check = std::make_shared<Check>();
     if (store_.password(a.name, &check->stored) != AccountStore::Lookup::Found)
         return send(s, "ERROR:913");
-    if (!mayGuessPassword(a.name, s.peer)) {
+    // The session signed on from its address, a known one.
+    if (!reserveGuess(a.name, s.peer, true)) {
         qInfo("password change of %s from %s refused: too many wrong passwords", a.name.c_str(),
               s.peer.c_str());
         return send(s, "ERROR:911");
     }
     const PasswordCost cost = options_.passwordCost;
-    checkPassword(
+    const bool queued = checkPassword(
         s,
         [check, old = args[0], fresh = args[1], cost] {
             check->matches = verifyPassword(check->stored, old);
@@ -450,13 +451,13 @@ void Server::changePassword(Session& s, const Args& args) {
             const bool current = store_.password(name, &now) == AccountStore::Lookup::Found &&
                                  now.hash == check->stored.hash;
             if (!check->matches || !current) {
-                countWrongPassword(name, peer);
                 qInfo("password change of %s from %s refused: wrong password", name.c_str(),
                       peer.c_str());
                 if (s)
                     send(*s, "ERROR:911");
                 return;
             }
+            returnGuess(name, peer, true);
             // Only a client still there learns whether its change was made.
             if (!s)
                 return;
@@ -469,7 +470,10 @@ void Server::changePassword(Session& s, const Args& args) {
                 if (other != s)
                     drop(*other, "the password was changed in another session");
             }
-        });
+        },
+        [this, name = a.name, peer = s.peer] { returnGuess(name, peer, true); });
+    if (!queued)
+        send(s, "ERROR:981");
 }
 
 void Server::clientEvent(Session& s, const Args& args) {

@@ -98,11 +98,12 @@ int main(int argc, char** argv) {
                         "new ones are closed at once (0: no limit; default 32)."),
          QStringLiteral("N")},
         {QStringLiteral("password-cost"),
-         QStringLiteral("Cost of Argon2id password hashes: interactive (the default:\n"
-                        "libsodium's interactive limits, 64 MiB) or min (libsodium's\n"
-                        "minimum limits: for tests and load generators only, never for\n"
-                        "real accounts)."),
-         QStringLiteral("COST"), QStringLiteral("interactive")},
+         QStringLiteral("Cost of Argon2id password hashes: standard (the default:\n"
+                        "19 MiB, 2 passes), interactive (libsodium's interactive limits,\n"
+                        "64 MiB) or min (libsodium's minimum limits: for tests and load\n"
+                        "generators only, never for real accounts). Stored hashes of\n"
+                        "another cost are rehashed at their account's next sign-on."),
+         QStringLiteral("COST"), QStringLiteral("standard")},
         {QStringLiteral("verbose"), QStringLiteral("Log every frame (passwords hidden).")},
     });
     parser.process(app);
@@ -149,8 +150,11 @@ int main(int argc, char** argv) {
     const QString cost = parser.value(QStringLiteral("password-cost"));
     if (cost == QStringLiteral("min")) {
         options.passwordCost = tocd::PasswordCost::Minimum;
-    } else if (cost != QStringLiteral("interactive")) {
-        qCritical("tocd: --password-cost is interactive or min, not %s", qPrintable(cost));
+    } else if (cost == QStringLiteral("interactive")) {
+        options.passwordCost = tocd::PasswordCost::Interactive;
+    } else if (cost != QStringLiteral("standard")) {
+        qCritical("tocd: --password-cost is standard, interactive or min, not %s",
+                  qPrintable(cost));
         return 2;
     }
 

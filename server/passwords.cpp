@@ -6,11 +6,31 @@
 
 #include <sodium.h>
 
+#include <cstddef>
+
 namespace tocd {
 
 namespace {
 
 constexpr int kLegacyHashBytes = 32;
+
+struct Limits {
+    unsigned long long ops;
+    std::size_t memory;
+};
+
+Limits limits(PasswordCost cost) {
+    switch (cost) {
+        case PasswordCost::Interactive:
+            return {crypto_pwhash_argon2id_OPSLIMIT_INTERACTIVE,
+                    crypto_pwhash_argon2id_MEMLIMIT_INTERACTIVE};
+        case PasswordCost::Minimum:
+            return {crypto_pwhash_argon2id_OPSLIMIT_MIN, crypto_pwhash_argon2id_MEMLIMIT_MIN};
+        case PasswordCost::Standard:
+            break;
+    }
+    return {2, std::size_t{19} << 20};
+}
 
 QByteArray bytes(std::string_view text) {
     return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
@@ -23,13 +43,9 @@ bool initPasswordHashing() {
 }
 
 PasswordRecord hashPassword(std::string_view password, PasswordCost cost) {
-    const bool minimum = cost == PasswordCost::Minimum;
-    const auto ops =
-        minimum ? crypto_pwhash_argon2id_OPSLIMIT_MIN : crypto_pwhash_argon2id_OPSLIMIT_INTERACTIVE;
-    const auto memory =
-        minimum ? crypto_pwhash_argon2id_MEMLIMIT_MIN : crypto_pwhash_argon2id_MEMLIMIT_INTERACTIVE;
+    const Limits l = limits(cost);
     char text[crypto_pwhash_argon2id_STRBYTES];
-    if (crypto_pwhash_argon2id_str(text, password.data(), password.size(), ops, memory) != 0)
+    if (crypto_pwhash_argon2id_str(text, password.data(), password.size(), l.ops, l.memory) != 0)
         return {};
     return {text, {}, 0};
 }
@@ -44,6 +60,12 @@ bool verifyPassword(const PasswordRecord& record, std::string_view password) {
                                            bytes(record.salt), record.iterations, kLegacyHashBytes);
     return record.hash.size() == static_cast<std::size_t>(derived.size()) &&
            sodium_memcmp(record.hash.data(), derived.constData(), record.hash.size()) == 0;
+}
+
+bool needsRehash(const PasswordRecord& record, PasswordCost cost) {
+    const Limits l = limits(cost);
+    return record.legacy() ||
+           crypto_pwhash_argon2id_str_needs_rehash(record.hash.c_str(), l.ops, l.memory) != 0;
 }
 
 }  // namespace tocd

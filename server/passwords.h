@@ -1,9 +1,10 @@
 // Password hashes of tocd accounts: Argon2id (libsodium's self-describing "$argon2id$..." text)
-// for every password set now, and the salted PBKDF2-SHA256 rows of older databases, which are
-// still verified and replaced with Argon2id once their owner signs on again.
+// for every password set now, and the salted PBKDF2-SHA256 rows of older databases. Every
+// stored hash verifies whatever its parameters; needsRehash() tells the ones to replace at
+// their owner's next good sign-on.
 //
 // Threading: every function may run on any thread at once; hashing is meant for a worker
-// thread, as one hash at the interactive cost takes tens of milliseconds and 64 MiB.
+// thread, as one hash at the standard cost takes tens of milliseconds and 19 MiB.
 #pragma once
 
 #include <string>
@@ -12,7 +13,8 @@
 namespace tocd {
 
 enum class PasswordCost {
-    Interactive,  // libsodium's interactive limits: the default
+    Standard,     // OWASP's minimum for Argon2id (19 MiB, 2 passes, 1 lane): the default
+    Interactive,  // libsodium's interactive limits (64 MiB, 2 passes)
     Minimum,      // libsodium's minimum limits: for tests and load generators only
 };
 
@@ -31,5 +33,8 @@ bool initPasswordHashing();
 PasswordRecord hashPassword(std::string_view password, PasswordCost cost);
 // Whether `password` is the one `record` was made from; in time independent of where they differ.
 bool verifyPassword(const PasswordRecord& record, std::string_view password);
+// Whether `record` was made other than hashPassword(..., cost) makes it now: PBKDF2, or Argon2id
+// with other parameters.
+bool needsRehash(const PasswordRecord& record, PasswordCost cost);
 
 }  // namespace tocd

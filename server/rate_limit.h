@@ -32,20 +32,8 @@ public:
         return true;
     }
 
-    // Whether `key` has a token left, spending none.
-    bool allows(const std::string& key, qint64 now) {
-        return unlimited() || refill(key, now).tokens >= 1;
-    }
-
-    // Spends one token of `key`, if it has one.
-    void spend(const std::string& key, qint64 now) {
-        if (unlimited())
-            return;
-        Bucket& b = refill(key, now);
-        b.tokens = std::max(0.0, b.tokens - 1);
-    }
-
-    // Returns a token spent by take() that turned out not to count.
+    // Returns a token spent by take() that turned out not to count (a guess whose password was
+    // right, or whose check never ran).
     void giveBack(const std::string& key, qint64 now) {
         if (unlimited())
             return;

@@ -101,9 +101,13 @@ Server::Server(Options options)
     : options_(std::move(options)),
       signOns_(options_.signOnBurst, options_.signOnPerMinute),
       registrations_(options_.registrationsPerHour, options_.registrationsPerHour / 60.0),
-      wrongPasswordsByAccount_(kWrongPasswordsPerMinute, kWrongPasswordsPerMinute),
-      wrongPasswordsByPeer_(kWrongPasswordsPerMinute, kWrongPasswordsPerMinute) {
+      unprovenGuessesByAccount_(kUnprovenGuessBurst, kUnprovenGuessesPerHour / 60.0),
+      wrongPasswordsByPeer_(kWrongPasswordsPerMinute, kWrongPasswordsPerMinute),
+      wrongPasswordsByKnownPeer_(kWrongPasswordsPerMinute, kWrongPasswordsPerMinute),
+      invitations_(kInvitationsPerMinute, kInvitationsPerMinute) {
     startMs_ = QDateTime::currentMSecsSinceEpoch();
+    if (options_.passwordThreads > 0)
+        hashers_.setMaxThreadCount(options_.passwordThreads);
     auto bot = std::make_unique<Account>();
     bot->name = kEchoBot;
     bot->formatted = "EchoBot";
@@ -159,6 +163,8 @@ bool Server::start(QString* error) {
 }
 
 qint64 Server::nowMs() const {
+    if (options_.clock)
+        return options_.clock();
     return QDateTime::currentMSecsSinceEpoch() - startMs_;
 }
 
@@ -328,54 +334,111 @@ void Server::handleSignOnFrame(Session& s, std::string_view payload) {
     s.phase = Phase::Login;
 }
 
-bool Server::mayGuessPassword(const std::string& name, const std::string& peer) {
+bool Server::reserveGuess(const std::string& name, const std::string& peer, bool proven) {
     const qint64 now = nowMs();
-    if (!wrongPasswordsByAccount_.allows(name, now)) {
-        logLimit("wrong passwords for the account", name);
+    if (proven) {
+        if (wrongPasswordsByKnownPeer_.take(name + ' ' + peer, now))
+            return true;
+        logLimit("wrong passwords for the account from a known address", name + " " + peer);
         return false;
     }
-    if (!wrongPasswordsByPeer_.allows(peer, now)) {
+    if (!wrongPasswordsByPeer_.take(peer, now)) {
         logLimit("wrong passwords from the address", peer);
+        return false;
+    }
+    if (!proven && !unprovenGuessesByAccount_.take(name, now)) {
+        wrongPasswordsByPeer_.giveBack(peer, now);
+        logLimit("wrong passwords for the account from new addresses", name);
         return false;
     }
     return true;
 }
 
-void Server::countWrongPassword(const std::string& name, const std::string& peer) {
-    wrongPasswordsByAccount_.spend(name, nowMs());
-    wrongPasswordsByPeer_.spend(peer, nowMs());
+void Server::returnGuess(const std::string& name, const std::string& peer, bool proven) {
+    if (proven)
+        return wrongPasswordsByKnownPeer_.giveBack(name + ' ' + peer, nowMs());
+    wrongPasswordsByPeer_.giveBack(peer, nowMs());
+    unprovenGuessesByAccount_.giveBack(name, nowMs());
 }
 
-void Server::checkPassword(Session& s, std::function<void()> work,
-                           std::function<void(Session*)> done) {
+bool Server::checkPassword(Session& s, std::function<void()> work,
+                           std::function<void(Session*)> done, std::function<void()> unrun) {
+    auto& queue = checksByPeer_[s.peer];
+    if (queue.size() >= kMaxChecksPerAddress || checksQueued_ >= kMaxQueuedChecks) {
+        if (queue.empty())
+            checksByPeer_.erase(s.peer);
+        logLimit("password checks waiting", s.peer);
+        unrun();
+        return false;
+    }
+    if (queue.empty())
+        checkTurns_.push_back(s.peer);
+    queue.push_back({s.id, std::move(work), std::move(done), std::move(unrun)});
+    ++checksQueued_;
     s.checking = true;
-    const SessionId id = s.id;
-    hashers_.start([this, id, work = std::move(work), done = std::move(done)] {
-        // Hashing yields the CPU to the event thread: messages go first, sign-ons wait.
-        thread_local const bool lowered = setpriority(PRIO_PROCESS, gettid(), kHashingNice) == 0;
-        (void)lowered;
-        work();
-        QMetaObject::invokeMethod(
-            &listener_,
-            [this, id, done] {
-                Session* s = findSession(id);
-                if (s)
-                    s->checking = false;
-                done(s && !s->closing ? s : nullptr);
-                if (s && !s->closing)
-                    processInput(*s);
-            },
-            Qt::QueuedConnection);
-    });
+    s.unhashed = true;
+    startChecks();
+    return true;
+}
+
+void Server::startChecks() {
+    while (checksRunning_ < hashers_.maxThreadCount() && !checkTurns_.empty()) {
+        const std::string peer = std::move(checkTurns_.front());
+        checkTurns_.pop_front();
+        const auto queue = checksByPeer_.find(peer);
+        PasswordCheck check = std::move(queue->second.front());
+        queue->second.pop_front();
+        --checksQueued_;
+        if (queue->second.empty()) {
+            checksByPeer_.erase(queue);
+        } else {
+            checkTurns_.push_back(peer);
+        }
+        findSession(check.session)->unhashed = false;
+        ++checksRunning_;
+        hashers_.start(
+            [this, id = check.session, work = std::move(check.work), done = std::move(check.done)] {
+                // Hashing yields the CPU to the event thread: messages go first, sign-ons wait.
+                thread_local const bool lowered =
+                    setpriority(PRIO_PROCESS, gettid(), kHashingNice) == 0;
+                (void)lowered;
+                work();
+                QMetaObject::invokeMethod(
+                    &listener_,
+                    [this, id, done] {
+                        --checksRunning_;
+                        Session* s = findSession(id);
+                        if (s)
+                            s->checking = false;
+                        done(s && !s->closing ? s : nullptr);
+                        if (s && !s->closing)
+                            processInput(*s);
+                        startChecks();
+                    },
+                    Qt::QueuedConnection);
+            });
+    }
+}
+
+void Server::forgetQueuedCheck(Session& s) {
+    const auto queue = checksByPeer_.find(s.peer);
+    const auto check = std::find_if(queue->second.begin(), queue->second.end(),
+                                    [&](const PasswordCheck& c) { return c.session == s.id; });
+    const auto unrun = std::move(check->unrun);
+    queue->second.erase(check);
+    --checksQueued_;
+    if (queue->second.empty()) {
+        checksByPeer_.erase(queue);
+        std::erase(checkTurns_, s.peer);
+    }
+    s.checking = false;
+    s.unhashed = false;
+    unrun();
 }
 
 void Server::finishPasswordChecks() {
-    // A result may let a session read on into another check.
-    const auto checking = [this] {
-        return std::any_of(sessions_.begin(), sessions_.end(),
-                           [](const auto& entry) { return entry.second->checking; });
-    };
-    while (checking()) {
+    // A result starts the next queued check, and may let a session read on into another.
+    while (checksRunning_ > 0) {
         hashers_.waitForDone();
         QCoreApplication::sendPostedEvents(&listener_, QEvent::MetaCall);
     }
@@ -408,7 +471,7 @@ void Server::handleLogin(Session& s, std::string_view line) {
 
     struct Check {
         PasswordRecord stored;
-        PasswordRecord fresh;  // for a new account, or to replace a PBKDF2 hash
+        PasswordRecord fresh;  // for a new account, or to replace a hash of another cost
         bool matches = false;
     };
     auto check = std::make_shared<Check>();
@@ -424,7 +487,7 @@ void Server::handleLogin(Session& s, std::string_view line) {
             }
             const PasswordCost cost = options_.passwordCost;
             const std::string peer = s.peer;
-            return checkPassword(
+            const bool queued = checkPassword(
                 s,
                 [check, password = *password, cost] {
                     check->fresh = hashPassword(password, cost);
@@ -441,40 +504,50 @@ void Server::handleLogin(Session& s, std::string_view line) {
                     // A newcomer starts with someone online to talk to: the echo account.
                     store_.addGroup(name, kDefaultGroup);
                     store_.addBuddy(name, kDefaultGroup, kEchoBot, "");
+                    store_.rememberAddress(name, peer, epochSeconds(), kKnownAddressesPerAccount);
                     qInfo("account %s created from %s", name.c_str(), peer.c_str());
                     finishSignOn(*s, name);
-                });
+                },
+                [this, peer] { registrations_.giveBack(peer, nowMs()); });
+            if (!queued)
+                refuseSignOn(s, name, "ERROR:981", "too many password checks waiting");
+            return;
         }
         case AccountStore::Lookup::Failed:
             return refuseSignOn(s, name, "ERROR:989:0", "store failed");
     }
-    if (!mayGuessPassword(name, s.peer))
+    const std::string peer = s.peer;
+    const bool proven = store_.knownAddress(name, peer);
+    if (!reserveGuess(name, peer, proven))
         return refuseSignOn(s, name, "ERROR:983", "too many wrong passwords");
     const PasswordCost cost = options_.passwordCost;
-    const std::string peer = s.peer;
-    checkPassword(
+    const bool queued = checkPassword(
         s,
         [check, password = *password, cost] {
             check->matches = verifyPassword(check->stored, password);
-            if (check->matches && check->stored.legacy())
+            if (check->matches && needsRehash(check->stored, cost))
                 check->fresh = hashPassword(password, cost);
         },
-        [this, check, name, peer](Session* s) {
+        [this, check, name, peer, proven](Session* s) {
             // A password changed while this one was checked is the new one, not this.
             PasswordRecord now;
             const bool current = store_.password(name, &now) == AccountStore::Lookup::Found &&
                                  now.hash == check->stored.hash;
             if (!check->matches || !current) {
-                countWrongPassword(name, peer);
                 if (s)
                     refuseSignOn(*s, name, "ERROR:980", "wrong password");
                 return;
             }
+            returnGuess(name, peer, proven);
+            store_.rememberAddress(name, peer, epochSeconds(), kKnownAddressesPerAccount);
             if (!check->fresh.hash.empty() && store_.setPassword(name, check->fresh))
-                qInfo("%s: password hash replaced with Argon2id", name.c_str());
+                qInfo("%s: password rehashed at the current cost", name.c_str());
             if (s)
                 finishSignOn(*s, name);
-        });
+        },
+        [this, name, peer, proven] { returnGuess(name, peer, proven); });
+    if (!queued)
+        refuseSignOn(s, name, "ERROR:981", "too many password checks waiting");
 }
 
 void Server::finishSignOn(Session& s, const std::string& name) {
@@ -566,6 +639,8 @@ void Server::drop(Session& s, const char* reason) {
         return;
     if (s.account || options_.verbose)
         qInfo("session %llu: ended (%s)", s.id, reason);
+    if (s.unhashed)
+        forgetQueuedCheck(s);
     s.closing = true;
     s.queued = true;
     dropped_.push_back(&s);
@@ -613,12 +688,12 @@ void Server::detach(Session& s) {
 void Server::sweep() {
     const qint64 now = nowMs();
     for (auto& [id, s] : sessions_) {
-        if (!s->closing && s->phase != Phase::Online && now > s->deadline) {
+        if (!s->closing && !s->checking && s->phase != Phase::Online && now > s->deadline) {
             drop(*s, "sign-on not finished in time");
         }
     }
-    for (RateLimit* limit :
-         {&signOns_, &registrations_, &wrongPasswordsByAccount_, &wrongPasswordsByPeer_}) {
+    for (RateLimit* limit : {&signOns_, &registrations_, &unprovenGuessesByAccount_,
+                             &wrongPasswordsByPeer_, &wrongPasswordsByKnownPeer_, &invitations_}) {
         limit->forgetFull(now);
     }
     std::erase_if(limitNotes_, [now](const auto& note) { return now - note.second.at > 60000; });

@@ -9,8 +9,13 @@
 //
 // Passwords are hashed and checked on a pool of worker threads; the result comes back to the
 // event thread as a queued call. Meanwhile the session reads no more of its input (so answers
-// keep their order), and a session that ended meanwhile is let go of without an answer.
-// Wrong passwords are limited per account and per client address before any hashing.
+// keep their order), and a session that ended meanwhile is let go of without an answer. Checks
+// wait in a bounded queue that takes client addresses in turn, so one address's flood delays
+// another's sign-on by at most one check per address; a check whose session ended while it
+// waited is never hashed. Each check first reserves a wrong guess: of the client address and of
+// the account or, where that address once signed on to the account, of the two together; the
+// reservation is returned when the password was right or the check never ran, so checks in
+// flight count.
 //
 // Failure containment: a malformed frame, an overlong or empty command, an unknown frame type,
 // a client that stops reading or vanishes ends that one connection. Connections are never
@@ -65,8 +70,13 @@ struct Options {
     // Per client address: connections open but not signed on; past it new ones are closed at
     // once. 0: no limit.
     int waitingPerAddress = 32;
-    PasswordCost passwordCost = PasswordCost::Interactive;
+    PasswordCost passwordCost = PasswordCost::Standard;
+    // Password checks hashed at once. 0: one per processor.
+    int passwordThreads = 0;
     bool verbose = false;
+    // Milliseconds from any fixed origin, never decreasing, for every limit and deadline;
+    // empty: the system clock. Tests move time with it.
+    std::function<qint64()> clock;
 };
 
 class Server {
@@ -74,9 +84,23 @@ public:
     // The longest client command payload, its trailing NUL included; longer ends the connection.
     static constexpr std::size_t kMaxCommand = lantry::Ondrel::kMaxCommandPayload;
     static constexpr std::size_t kMaxSessionsPerAccount = 5;
-    // Wrong passwords (at sign-on or in a password change) per account and per client
-    // address: a burst, and as many again each minute.
+    // Wrong passwords (at sign-on or in a password change) per client address, or per account
+    // and address where the address once signed on to the account: a burst, and as many again
+    // each minute.
     static constexpr int kWrongPasswordsPerMinute = 5;
+    // Wrong passwords per account from addresses that never signed on to it: a burst, and
+    // kUnprovenGuessesPerHour more an hour. Addresses that did are not held to it.
+    static constexpr int kUnprovenGuessBurst = 10;
+    static constexpr int kUnprovenGuessesPerHour = 30;
+    // Addresses remembered per account as having signed on to it, the most recent kept.
+    static constexpr int kKnownAddressesPerAccount = 16;
+    // Password checks waiting for a hashing thread, per client address and in all; past either
+    // a sign-on is refused with ERROR:981 and its connection closed.
+    static constexpr std::size_t kMaxChecksPerAddress = 64;
+    static constexpr std::size_t kMaxQueuedChecks = 1024;
+    // Invitations one account may send one other account: a burst, and as many again a minute.
+    // Names repeated in one command count once; invitations past it are dropped and logged.
+    static constexpr int kInvitationsPerMinute = 3;
     // Bytes of a profile or an away message.
     static constexpr std::size_t kMaxProfileText = 1024;
     // Bytes of an account's stored configuration (groups, buddies, aliases, permits, denies),
@@ -116,9 +140,13 @@ public:
     void receive(SessionId id, std::string_view bytes);
     // The client went away: the session ends as if its connection were lost.
     void closeSession(SessionId id);
-    // Waits for the password checks under way and handles their results, for hosts that drive
-    // sessions without running an event loop between their input.
+    // Waits for the password checks under way and queued and handles their results, for hosts
+    // that drive sessions without running an event loop between their input.
     void finishPasswordChecks();
+    // Ends connections past their sign-on deadline (not while their password is checked) and
+    // forgets limits that are full again. Runs every second once started; hosts that move the
+    // clock themselves may call it.
+    void sweep();
 
 private:
     enum class Phase { Greeting, SignOnFrame, Login, Online, Http };
@@ -140,7 +168,8 @@ private:
         std::uint16_t sequence = 0;
         Account* account = nullptr;
         bool initDone = false;
-        bool checking = false;  // a password check is under way: input waits
+        bool checking = false;  // a password check is queued or under way: input waits
+        bool unhashed = false;  // its check waits in checksByPeer_
         bool waiting = false;   // counted in waitingByPeer_
         bool closing = false;   // no more input is read nor output sent
         bool queued = false;    // waiting in dropped_ for its cleanup
@@ -203,14 +232,21 @@ private:
     void handleLogin(Session& s, std::string_view line);
     void refuseSignOn(Session& s, std::string_view name, const char* error, const char* why);
     void finishSignOn(Session& s, const std::string& name);
-    // Runs `work` on the pool, then `done` on the event thread with the session (null when it
-    // ended meanwhile); the session's input waits until then.
-    void checkPassword(Session& s, std::function<void()> work, std::function<void(Session*)> done);
-    // Whether the account and the address may still get a password wrong; logs when not.
-    // Checks under way are not counted: their number is bounded by waitingPerAddress and
-    // kMaxSessionsPerAccount.
-    bool mayGuessPassword(const std::string& name, const std::string& peer);
-    void countWrongPassword(const std::string& name, const std::string& peer);
+    // Queues `work` for the pool, then runs `done` on the event thread with the session (null
+    // when it ended while hashing); the session's input waits until then. When the session ends
+    // before hashing starts, or the queue is full, `unrun` runs instead of both; false when
+    // the queue was full.
+    bool checkPassword(Session& s, std::function<void()> work, std::function<void(Session*)> done,
+                       std::function<void()> unrun);
+    // Starts queued checks, addresses in turn, while hashing threads are free.
+    void startChecks();
+    void forgetQueuedCheck(Session& s);
+    // Reserves a wrong password of `name` from `peer` before its check; false, with nothing
+    // reserved and the refusal logged, when none is left. `proven`: `peer` once signed on to the
+    // account, so only their pair's limit applies, not the address's nor the account's.
+    bool reserveGuess(const std::string& name, const std::string& peer, bool proven);
+    // Gives back a reservation whose password was right or whose check never ran.
+    void returnGuess(const std::string& name, const std::string& peer, bool proven);
     void stopWaiting(Session& s);
     // Logs that a limit refused something, at most every few seconds per limit and client.
     void logLimit(const char* limit, const std::string& who);
@@ -220,7 +256,6 @@ private:
     void drop(Session& s, const char* reason);
     void finishDrops();
     void detach(Session& s);
-    void sweep();
     void sendKeepAlives();
     qint64 nowMs() const;
     static qint64 epochSeconds();
@@ -325,14 +360,26 @@ private:
     std::unordered_map<std::string, ProfileGrant> profileGrants_;
     RateLimit signOns_;
     RateLimit registrations_;
-    RateLimit wrongPasswordsByAccount_;
+    RateLimit unprovenGuessesByAccount_;
     RateLimit wrongPasswordsByPeer_;
+    RateLimit wrongPasswordsByKnownPeer_;  // keyed by account and the address it signed on from
+    RateLimit invitations_;                // keyed by inviter and invited account
     std::unordered_map<std::string, int> waitingByPeer_;
     struct LimitNote {
         qint64 at = 0;
         int unlogged = 0;
     };
     std::unordered_map<std::string, LimitNote> limitNotes_;
+    struct PasswordCheck {
+        SessionId session = 0;
+        std::function<void()> work;
+        std::function<void(Session*)> done;
+        std::function<void()> unrun;
+    };
+    std::unordered_map<std::string, std::deque<PasswordCheck>> checksByPeer_;
+    std::deque<std::string> checkTurns_;  // addresses with checks queued, the next one first
+    std::size_t checksQueued_ = 0;
+    int checksRunning_ = 0;
     // Last: destroyed first, waiting for the checks under way while everything they post to
     // still exists.
     QThreadPool hashers_;

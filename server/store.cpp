@@ -70,6 +70,8 @@ bool AccountStore::open(const QString& file, QString* error) {
         " name BLOB NOT NULL, UNIQUE(account, name))",
         "CREATE TABLE IF NOT EXISTS denies (account BLOB NOT NULL REFERENCES accounts(name),"
         " name BLOB NOT NULL, UNIQUE(account, name))",
+        "CREATE TABLE IF NOT EXISTS addresses (account BLOB NOT NULL REFERENCES accounts(name),"
+        " address TEXT NOT NULL, seen INTEGER NOT NULL, UNIQUE(account, address))",
     };
     for (const char* sql : schema) {
         QSqlQuery q(db_);
@@ -114,6 +116,28 @@ bool AccountStore::create(std::string_view name, const PasswordRecord& password)
                                "iterations) VALUES (?, ?, ?, ?, ?)"),
                 {bytes(name), bytes(name), bytes(password.salt), bytes(password.hash),
                  password.iterations});
+}
+
+bool AccountStore::knownAddress(std::string_view name, std::string_view address) {
+    QSqlQuery q(db_);
+    q.prepare(QStringLiteral("SELECT 1 FROM addresses WHERE account = ? AND address = ?"));
+    q.addBindValue(bytes(name));
+    q.addBindValue(QString::fromLatin1(address.data(), static_cast<qsizetype>(address.size())));
+    return q.exec() && q.next();
+}
+
+bool AccountStore::rememberAddress(std::string_view name, std::string_view address,
+                                   qint64 seenSeconds, int keep) {
+    const QString peer =
+        QString::fromLatin1(address.data(), static_cast<qsizetype>(address.size()));
+    const bool stored =
+        exec(QStringLiteral("INSERT INTO addresses (account, address, seen) VALUES (?, ?, ?) "
+                            "ON CONFLICT (account, address) DO UPDATE SET seen = excluded.seen"),
+             {bytes(name), peer, seenSeconds});
+    exec(QStringLiteral("DELETE FROM addresses WHERE account = ? AND rowid NOT IN (SELECT rowid "
+                        "FROM addresses WHERE account = ? ORDER BY seen DESC, rowid DESC LIMIT ?)"),
+         {bytes(name), bytes(name), keep});
+    return stored;
 }
 
 bool AccountStore::exists(std::string_view name) {

@@ -68,6 +68,11 @@ public:
     std::optional<std::string> profile(std::string_view name);
 
     bool setPassword(std::string_view name, const PasswordRecord& password);
+    // Client addresses the account signed on from: whether `address` is one, and recording it
+    // (at `seenSeconds`, since the epoch), keeping the `keep` seen last.
+    bool knownAddress(std::string_view name, std::string_view address);
+    bool rememberAddress(std::string_view name, std::string_view address, qint64 seenSeconds,
+                         int keep);
     bool setFormatted(std::string_view name, std::string_view formatted);
     bool setProfile(std::string_view name, std::string_view profile);
     bool setPdMode(std::string_view name, int mode);

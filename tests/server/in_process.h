@@ -1,13 +1,15 @@
 // tocd's server inside the test process, each session on a connection that keeps what the
 // server writes. Server::receive writes every answer of a command, and every delivery it causes
 // to other sessions, before it returns: a test reads "nothing else came" at once, without
-// waiting, and no clock decides a result. Sign-on waits for the password check (worker threads).
+// waiting, and no clock decides a result (tests that need time give the server a clock of their
+// own). Sign-on waits for the password check (worker threads).
 //
 // Threading: the thread that owns the QCoreApplication.
 #pragma once
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -39,20 +41,40 @@ public:
     // sign-on. Returns the user's index.
     int signOn(const std::string& name, bool initDone = true,
                const std::vector<std::string>& commands = {}) {
-        auto user = std::make_unique<User>();
-        user->session = server_.openSession(std::make_unique<Wire>(user->written));
+        const int user = connect();
         std::string bytes = signOnBytes(name);
         if (!initDone)
             bytes.resize(bytes.size() - clientFrame(2, std::string(14, '\0'), 0).size());
-        user->sequence = initDone ? 3 : 2;
-        users_.push_back(std::move(user));
+        users_[user]->sequence = initDone ? 3 : 2;
         for (const auto& c : commands)
-            bytes += frame(*users_.back(), c);
-        server_.receive(users_.back()->session, bytes);
+            bytes += frame(*users_[user], c);
+        send(user, bytes);
+        finishChecks();
+        return user;
+    }
+
+    // A connection from `from` that has sent nothing yet; returns the user's index.
+    int connect(const std::string& from = "127.0.0.1") {
+        auto user = std::make_unique<User>();
+        user->index = static_cast<int>(users_.size());
+        user->session = server_.openSession(std::make_unique<Wire>(*user, answerOrder_, from));
+        users_.push_back(std::move(user));
+        return users_.back()->index;
+    }
+
+    // Bytes from the client, in one read; a sign-on's password check is left running.
+    void send(int user, const std::string& bytes) { server_.receive(users_[user]->session, bytes); }
+
+    // Runs every password check, queued or under way, to its answer.
+    void finishChecks() {
         server_.finishPasswordChecks();
         QCoreApplication::processEvents();
-        return static_cast<int>(users_.size()) - 1;
     }
+
+    // Users in the order their first answer to a sign-on (SIGN_ON or ERROR) was written.
+    const std::vector<int>& answerOrder() const { return answerOrder_; }
+
+    Server& server() { return server_; }
 
     void say(int user, const std::string& line) {
         server_.receive(users_[user]->session, frame(*users_[user], line));
@@ -75,6 +97,9 @@ public:
         return out;
     }
 
+    // The client goes away, and nothing else runs until the event loop does.
+    void hangUp(int user) { server_.closeSession(users_[user]->session); }
+
     // The client goes away; the others are told when the event loop next runs, as here.
     void leave(int user) {
         server_.closeSession(users_[user]->session);
@@ -83,6 +108,8 @@ public:
 
 private:
     struct User {
+        int index = 0;
+        bool answered = false;
         Server::SessionId session = 0;
         std::string written;
         std::size_t read = 0;
@@ -91,17 +118,30 @@ private:
 
     class Wire final : public Connection {
     public:
-        explicit Wire(std::string& written) : written_(written) {}
-        void write(std::string_view bytes) override { written_.append(bytes); }
+        Wire(User& user, std::vector<int>& answerOrder, const std::string& from)
+            : user_(user), answerOrder_(answerOrder), from_(QString::fromStdString(from)) {}
+        void write(std::string_view bytes) override {
+            user_.written.append(bytes);
+            // The server writes one whole frame at a time.
+            const auto message =
+                bytes.substr(std::min(bytes.size(), lantry::wire::kFrameHeaderSize));
+            if (!user_.answered &&
+                (message.starts_with("SIGN_ON:") || message.starts_with("ERROR:"))) {
+                user_.answered = true;
+                answerOrder_.push_back(user_.index);
+            }
+        }
         qint64 bytesToWrite() const override { return 0; }
         void close() override {}
         void abort() override {}
         QHostAddress localAddress() const override { return QHostAddress(QHostAddress::LocalHost); }
         quint16 localPort() const override { return 5190; }
-        QHostAddress peerAddress() const override { return QHostAddress(QHostAddress::LocalHost); }
+        QHostAddress peerAddress() const override { return from_; }
 
     private:
-        std::string& written_;
+        User& user_;
+        std::vector<int>& answerOrder_;
+        QHostAddress from_;
     };
 
     static std::string frame(User& u, const std::string& line) {
@@ -109,6 +149,7 @@ private:
     }
 
     std::vector<std::unique_ptr<User>> users_;  // outlives the server, which writes to them
+    std::vector<int> answerOrder_;
     Server server_;
 };
 

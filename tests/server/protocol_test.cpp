@@ -119,6 +119,210 @@ TEST(Rules, TheRateLimitServesExactlyItsBurst) {
                                         "ERROR:901:ghost3", "ERROR:903", "ERROR:903"}));
 }
 
+// The first message written to `user` since the last look, "" when none.
+std::string firstAnswer(InProcessServer& tocd, int user) {
+    const auto messages = tocd.take(user);
+    return messages.empty() ? "" : messages.front();
+}
+
+// An attacker guessing one account's password, on a clock of the test's own. A burst from one
+// address reserves its guesses before any check ends: only the address's 5 are checked, the
+// right password among them or not. Fresh addresses share the account's budget for addresses
+// that never signed on to it; the owner, from an address they signed on from before, is never
+// refused, neither at sign-on nor in a password change, nor are many accounts signing on at
+// once from the address each knows.
+TEST(Rules, GuessesAreReservedBeforeTheirCheckAndFreshAddressesShareAnHourlyBudget) {
+    qint64 now = 0;
+    auto options = InProcessServer::optionsForTests();
+    options.clock = [&now] { return now; };
+    options.signOnBurst = 0;
+    InProcessServer tocd(options);
+    tocd.leave(tocd.signOn("victim"));  // created from 127.0.0.1 with "pw"
+    const auto guess = [&](const std::string& from, const std::string& password) {
+        const int user = tocd.connect(from);
+        tocd.send(user, signOnBytes("victim", password));
+        return user;
+    };
+    const auto count = [](const std::vector<std::string>& answers, const std::string& answer) {
+        return std::count(answers.begin(), answers.end(), answer);
+    };
+
+    // Every 12.5 s for 50 s, 31 wrong passwords and the right one at once from one address.
+    std::vector<std::string> answers;
+    for (int burst = 0; burst < 5; ++burst, now += 12500) {
+        std::vector<int> users;
+        for (int i = 0; i < 32; ++i)
+            users.push_back(guess("10.0.0.1", i == 31 ? "pw" : "wrong" + std::to_string(i)));
+        tocd.finishChecks();
+        for (int user : users)
+            answers.push_back(firstAnswer(tocd, user));
+    }
+    // 5 at once, then one more for each 12 s that passed.
+    EXPECT_EQ(count(answers, "ERROR:980"), 5 + 4);
+    EXPECT_EQ(count(answers, "ERROR:983"), 5 * 32 - 9);
+    EXPECT_EQ(count(answers, "SIGN_ON:TOC2.0"), 0);
+    const int owner = tocd.signOn("victim");
+    EXPECT_EQ(firstAnswer(tocd, owner), "SIGN_ON:TOC2.0");
+
+    // A guess from a fresh address every 10 s for an hour.
+    now += 3600 * 1000;  // the budgets are full again
+    const qint64 start = now;
+    answers.clear();
+    for (int i = 0; i < 360; ++i) {
+        now = start + 5000 + i * 10000;
+        const int user =
+            guess("10.1." + std::to_string(i / 200) + "." + std::to_string(i % 200), "wrong");
+        tocd.finishChecks();
+        answers.push_back(firstAnswer(tocd, user));
+    }
+    const auto hourly = Server::kUnprovenGuessBurst + 3595 * Server::kUnprovenGuessesPerHour / 3600;
+    EXPECT_EQ(count(answers, "ERROR:980"), hourly);
+    EXPECT_EQ(count(answers, "ERROR:983"), 360 - hourly);
+    // The owner's old address signs on and changes the password at once; an address the
+    // account never signed on from waits with the attackers'.
+    EXPECT_EQ(firstAnswer(tocd, tocd.signOn("victim")), "SIGN_ON:TOC2.0");
+    tocd.say(owner, "toc_change_passwd pw fresh");
+    tocd.finishChecks();
+    EXPECT_EQ(firstAnswer(tocd, owner), "ADMIN_PASSWD_STATUS:0");
+    const int travelling = guess("10.2.0.1", "fresh");
+    tocd.finishChecks();
+    EXPECT_EQ(firstAnswer(tocd, travelling), "ERROR:983");
+
+    // Twenty people behind one address sign on again all at once: no guessing, all in.
+    std::vector<int> users;
+    for (int pass = 0; pass < 2; ++pass) {
+        users.clear();
+        for (int i = 0; i < 20; ++i) {
+            users.push_back(tocd.connect("10.3.0.1"));
+            tocd.send(users.back(), signOnBytes("neighbour" + std::to_string(i)));
+        }
+        tocd.finishChecks();
+        for (int user : users)
+            EXPECT_EQ(firstAnswer(tocd, user), "SIGN_ON:TOC2.0") << pass;
+    }
+}
+
+// Password checks wait in a queue that takes client addresses in turn, drops the checks of
+// clients that left before hashing them (their guesses then do not count), and refuses what
+// does not fit at once. A sign-on's deadline does not pass while its password waits.
+TEST(Rules, PasswordChecksTakeAddressesInTurnSkipTheGoneAndRefuseTheOverflow) {
+    qint64 now = 0;
+    auto options = InProcessServer::optionsForTests();
+    options.clock = [&now] { return now; };
+    options.signOnBurst = 0;
+    options.waitingPerAddress = 0;
+    options.passwordThreads = 1;
+    InProcessServer tocd(options);
+    for (const char* name : {"flood0", "flood1", "flood2", "calm"})
+        tocd.leave(tocd.signOn(name));
+
+    // Three addresses send five sign-ons each, then a fourth sends one.
+    std::vector<int> flood;
+    for (int i = 0; i < 15; ++i) {
+        flood.push_back(tocd.connect("10.0.0." + std::to_string(i / 5)));
+        tocd.send(flood.back(), signOnBytes("flood" + std::to_string(i / 5)));
+    }
+    const int silent = tocd.connect("10.0.1.1");
+    const int calm = tocd.connect("10.0.1.1");
+    tocd.send(calm, signOnBytes("calm"));
+    // Past every deadline, but those waiting for their check are kept.
+    now += 3600 * 1000;
+    tocd.server().sweep();
+    tocd.finishChecks();
+    const auto& order = tocd.answerOrder();
+    const auto floodBefore =
+        std::count_if(order.begin(), std::find(order.begin(), order.end(), calm),
+                      [&](int user) { return std::count(flood.begin(), flood.end(), user) > 0; });
+    // The first check ran before calm's came; then one of each flooding address, then calm's.
+    EXPECT_EQ(floodBefore, 4);
+    EXPECT_EQ(firstAnswer(tocd, calm), "SIGN_ON:TOC2.0");
+    for (int user : flood)
+        EXPECT_EQ(firstAnswer(tocd, user), "SIGN_ON:TOC2.0");
+    tocd.send(silent, signOnBytes("calm"));
+    tocd.finishChecks();
+    EXPECT_EQ(firstAnswer(tocd, silent), "") << "a silent connection outlived its deadline";
+
+    // Five wrong passwords sent at once, and the clients gone while the first is hashed: only
+    // that one counts against the address.
+    std::vector<int> gone;
+    for (int i = 0; i < 5; ++i) {
+        gone.push_back(tocd.connect("10.0.2.1"));
+        tocd.send(gone.back(), signOnBytes("calm", "wrong"));
+    }
+    for (int user : gone)
+        tocd.hangUp(user);
+    tocd.finishChecks();
+    std::vector<std::string> answers;
+    for (int i = 0; i < 5; ++i) {
+        const int user = tocd.connect("10.0.2.1");
+        tocd.send(user, signOnBytes("calm", "wrong"));
+        tocd.finishChecks();
+        answers.push_back(firstAnswer(tocd, user));
+    }
+    EXPECT_EQ(answers, (std::vector<std::string>{"ERROR:980", "ERROR:980", "ERROR:980", "ERROR:980",
+                                                 "ERROR:983"}));
+
+    // New accounts from 17 addresses, 65 each, all at once. The first is hashed at once; past
+    // 64 waiting of one address, or 1024 in all, sign-ons are refused as a busy service.
+    static_assert(Server::kMaxChecksPerAddress == 64 && Server::kMaxQueuedChecks == 16 * 64);
+    std::vector<std::vector<int>> creators(17);
+    for (int i = 0; i < 17 * 65; ++i) {
+        creators[i / 65].push_back(tocd.connect("10.1.0." + std::to_string(i / 65)));
+        tocd.send(creators[i / 65].back(), signOnBytes("new" + std::to_string(i)));
+    }
+    tocd.finishChecks();
+    for (std::size_t address = 0; address < creators.size(); ++address) {
+        answers.clear();
+        for (int user : creators[address])
+            answers.push_back(firstAnswer(tocd, user));
+        const auto served = address == 0 ? 65 : address < 16 ? 64 : 0;
+        EXPECT_EQ(answers,
+                  [&] {
+                      std::vector<std::string> expected(65, "ERROR:981");
+                      std::fill_n(expected.begin(), served, "SIGN_ON:TOC2.0");
+                      return expected;
+                  }())
+            << "address " << address;
+    }
+}
+
+// Names repeated in one invitation count once, and one account invites another at most 3 times
+// a minute; the others it invites, and the others who invite it, are not held up by that.
+TEST(Rules, InvitationsCountOncePerNameAndArePacedPerInviterAndInvitee) {
+    qint64 now = 0;
+    auto options = InProcessServer::optionsForTests();
+    options.clock = [&now] { return now; };
+    InProcessServer tocd(options);
+    const int alice = tocd.signOn("alice", true, {"toc_chat_join 4 \"Den\""});
+    const int dave = tocd.signOn("dave", true, {"toc_chat_join 4 \"Den\""});
+    const int bob = tocd.signOn("bob");
+    const int carol = tocd.signOn("carol");
+    const auto joined = starting(tocd.take(alice), "CHAT_JOIN:");
+    ASSERT_EQ(joined.size(), 1u);
+    const std::string id = joined[0].substr(10, joined[0].find(':', 10) - 10);
+    std::string bobs150;
+    for (int i = 0; i < 150; ++i)
+        bobs150 += i % 2 ? " bob" : " \"B O B\"";
+    const auto invitations = [&](int user) {
+        return starting(tocd.take(user), "CHAT_INVITE:").size();
+    };
+
+    tocd.say(alice, "toc_chat_invite " + id + " \"come\"" + bobs150);
+    EXPECT_EQ(invitations(bob), 1u);
+    for (int i = 0; i < 20; ++i)
+        tocd.say(alice, "toc_chat_invite " + id + " \"come\"" + bobs150 + " carol");
+    EXPECT_EQ(invitations(bob), std::size_t(Server::kInvitationsPerMinute) - 1);
+    EXPECT_EQ(invitations(carol), std::size_t(Server::kInvitationsPerMinute));
+    tocd.say(dave, "toc_chat_invite " + id + " \"come\" bob");
+    EXPECT_EQ(invitations(bob), 1u);
+    EXPECT_TRUE(starting(tocd.take(alice), "ERROR:").empty()) << "the inviter is told nothing";
+    now += 21000;
+    tocd.say(alice, "toc_chat_invite " + id + " \"come\" bob");
+    EXPECT_EQ(invitations(bob), 1u) << "one more for each 20 s";
+    tocd.say(alice, "toc_chat_invite " + id + " \"come\" bob");
+    EXPECT_EQ(invitations(bob), 0u);
+}
+
 // What tocd wrote to stderr, run with `args` until it ends by itself or, with `client`, until
 // the client has done its part on tocd's port.
 QString tocdLog(const QStringList& args, const std::function<void(int port)>& client = {}) {

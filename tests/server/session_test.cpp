@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include "harness.h"
+#include "passwords.h"
 #include "tocd_process.h"
 
 namespace tocd::testing {
@@ -72,9 +73,10 @@ TEST_F(Session, ListChangesReachTheOtherSessionsAndSurviveARestart) {
     EXPECT_EQ(alice.login("alice", "Open\xff", tocd.port()).rfind("LoggedIn(", 0), 0u);
 }
 
-// Databases of older tocd versions hold PBKDF2-SHA256 hashes: they still sign on, and their
-// first good sign-on replaces the hash with Argon2id.
-TEST_F(Session, OlderPasswordHashesSignOnAndAreReplacedWithArgon2id) {
+// Databases of older tocd versions hold PBKDF2-SHA256 hashes, and Argon2id hashes of another
+// cost: they still sign on, and their first good sign-on replaces the hash with one of the
+// server's cost (the cheapest, here).
+TEST_F(Session, OlderPasswordHashesSignOnAndAreRehashedAtTheServersCost) {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("old.db"));
     ASSERT_TRUE(tocd.start({"--db", file}));
@@ -98,24 +100,40 @@ TEST_F(Session, OlderPasswordHashesSignOnAndAreReplacedWithArgon2id) {
                                                           salt, 2000, 32))})
             q.addBindValue(v);
         ASSERT_TRUE(q.exec());
+        ASSERT_TRUE(initPasswordHashing());
+        const PasswordRecord standard = hashPassword("Sesame", PasswordCost::Standard);
+        ASSERT_TRUE(needsRehash(standard, PasswordCost::Minimum));
+        q.prepare(
+            QStringLiteral("INSERT INTO accounts (name, formatted, salt, hash, iterations) "
+                           "VALUES (?, ?, x'', ?, 0)"));
+        for (const char* value : {"newtimer", "newtimer", standard.hash.c_str()})
+            q.addBindValue(QByteArray(value));
+        ASSERT_TRUE(q.exec());
     }
     QSqlDatabase::removeDatabase(QStringLiteral("write"));
     ASSERT_TRUE(tocd.start({"--db", file}));
     alice.control.Login("oldtimer", "sesame", "127.0.0.1", tocd.port());
     EXPECT_EQ(alice.next("Error("), "Error(980,Invalid account or password)");
     EXPECT_EQ(bob.login("oldtimer", "Sesame", tocd.port()), "LoggedIn(oldtimer,[],[],[],[],,1)");
+    Client newer;
+    EXPECT_NE(newer.login("newtimer", "Sesame", tocd.port()), "");
     ASSERT_EQ(tocd.stop(), 0);
     {
         auto db = storedHash(QStringLiteral("read"));
         QSqlQuery q(QStringLiteral("SELECT hash, iterations FROM accounts"), db);
-        ASSERT_TRUE(q.next());
-        EXPECT_TRUE(q.value(0).toByteArray().startsWith("$argon2id$"));
-        EXPECT_EQ(q.value(1).toInt(), 0);
+        for (int row = 0; row < 2; ++row) {
+            ASSERT_TRUE(q.next());
+            const PasswordRecord stored{
+                q.value(0).toByteArray().toStdString(), {}, q.value(1).toInt()};
+            EXPECT_FALSE(needsRehash(stored, PasswordCost::Minimum)) << stored.hash;
+        }
     }
     QSqlDatabase::removeDatabase(QStringLiteral("read"));
     ASSERT_TRUE(tocd.start({"--db", file}));
-    Client again;
-    EXPECT_NE(again.login("oldtimer", "Sesame", tocd.port()), "");
+    for (const char* name : {"oldtimer", "newtimer"}) {
+        Client again;
+        EXPECT_NE(again.login(name, "Sesame", tocd.port()), "") << name;
+    }
 }
 
 TEST_F(Session, MessagesAndPresenceThroughAwayIdleWarningsAndSignOff) {
