@@ -70,7 +70,18 @@ void Server::dispatch(Session& s, std::string_view line) {
         {"toc_chat_invite", &Server::chatInvite},
         {"toc_chat_leave", &Server::chatLeave},
     };
-    if (!takeCommandToken(s)) {
+    if (options_.realRateLimits && lantry::isRateLimitedCommand(line)) {
+        switch (s.rate.count(nowMs())) {
+            case lantry::RateAverage::Verdict::Passed:
+                break;
+            case lantry::RateAverage::Verdict::Dropped:
+                send(s, "ERROR:903");
+                return;
+            case lantry::RateAverage::Verdict::Disconnect:
+                drop(s, "sending too fast");
+                return;
+        }
+    } else if (!takeCommandToken(s)) {
         send(s, "ERROR:903");
         return;
     }

@@ -80,6 +80,10 @@ int main(int argc, char** argv) {
         {QStringLiteral("rate-per-second"),
          QStringLiteral("Commands a session regains per second (default 20)."),
          QStringLiteral("N")},
+        {QStringLiteral("real-rate-limits"),
+         QStringLiteral("Limit IMs, chat, invitations, warnings and look-ups as real TOC2\n"
+                        "servers do: a moving average of the time between them; below 4 s\n"
+                        "a command is dropped with ERROR:903, below 3 s the connection ends.")},
         {QStringLiteral("signon-burst"),
          QStringLiteral("Sign-ons one address may make at once (0: no limit; default 100)."),
          QStringLiteral("N")},
@@ -114,6 +118,7 @@ int main(int argc, char** argv) {
     }
 
     tocd::Options options;
+    options.realRateLimits = parser.isSet(QStringLiteral("real-rate-limits"));
     const QString listen = parser.value(QStringLiteral("listen"));
     const auto colon = listen.lastIndexOf(QLatin1Char(':'));
     bool portOk = false;

@@ -215,6 +215,7 @@ Server::SessionId Server::openSession(std::unique_ptr<Connection> connection) {
     s->deadline = nowMs() + options_.loginTimeoutSeconds * 1000LL;
     s->tokens = options_.rateBurst;
     s->tokensAt = nowMs();
+    s->rate.reset(nowMs());
     sessions_.emplace(s->id, std::move(owned));
     if (options_.verbose)
         qInfo("session %llu: connected from %s", s->id, s->peer.c_str());

@@ -44,6 +44,7 @@
 #include "buddy_list.h"
 #include "connection.h"
 #include "ondrel/ondrel.h"
+#include "ondrel/rate_class.h"
 #include "passwords.h"
 #include "rate_limit.h"
 #include "store.h"
@@ -59,6 +60,10 @@ struct Options {
     // Per session: commands allowed in a burst, and refilled per second. Burst 0: no limit.
     int rateBurst = 100;
     int ratePerSecond = 20;
+    // The commands of real servers' rate class (ondrel/rate_class.h) are limited as real
+    // servers limit them, by the moving average, with ERROR:903 and the disconnect, instead of
+    // by the bucket above; so tests and bots meet real limits locally.
+    bool realRateLimits = false;
     // Per client address: sign-ons allowed in a burst, and refilled per minute. Burst 0: no
     // limit.
     int signOnBurst = 100;
@@ -177,7 +182,8 @@ private:
         std::deque<Invitation> invitations;  // oldest first
         double tokens = 0;
         qint64 tokensAt = 0;
-        qint64 deadline = 0;  // ms since start; sign-on must finish by then
+        lantry::RateAverage rate;  // with realRateLimits
+        qint64 deadline = 0;       // ms since start; sign-on must finish by then
     };
 
     struct Account {

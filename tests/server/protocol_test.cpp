@@ -98,8 +98,8 @@ TEST(Rules, ScreenNamesAtSignOnAndOnTheAccount) {
 }
 
 // The burst is served and every command past it refused, exactly; the commands arrive with the
-// sign-on in one read, so no refill falls between them.
-TEST(Rules, TheRateLimitServesExactlyItsBurst) {
+// sign-on in one read, so no refill and no time falls between them.
+TEST(Rules, TheRateLimitsServeExactlyTheirBurst) {
     auto options = InProcessServer::optionsForTests();
     options.rateBurst = 5;
     options.ratePerSecond = 1;
@@ -117,6 +117,28 @@ TEST(Rules, TheRateLimitServesExactlyItsBurst) {
     EXPECT_EQ(errors,
               (std::vector<std::string>{"ERROR:901:ghost0", "ERROR:901:ghost1", "ERROR:901:ghost2",
                                         "ERROR:901:ghost3", "ERROR:903", "ERROR:903"}));
+
+    // Real servers' class instead: seven pass at once, six are dropped, the next one ends the
+    // session; commands outside the class are not counted.
+    options.realRateLimits = true;
+    options.rateBurst = 0;
+    InProcessServer real(options);
+    commands.clear();
+    for (int i = 0; i < 16; ++i) {
+        commands.push_back("toc_get_status ghost" + std::to_string(i));
+        commands.push_back("toc_set_idle 0");
+    }
+    const int user = real.signOn("fast", true, commands);
+    std::vector<std::string> verdicts;
+    for (const auto& a : real.take(user)) {
+        if (a.starts_with("ERROR:"))
+            verdicts.push_back(a.substr(0, 9));
+    }
+    std::vector<std::string> expected(7, "ERROR:901");
+    expected.insert(expected.end(), 6, "ERROR:903");
+    EXPECT_EQ(verdicts, expected);
+    real.say(user, "toc_get_status ghost");
+    EXPECT_EQ(real.take(user), std::vector<std::string>{}) << "the session has ended";
 }
 
 // The first message written to `user` since the last look, "" when none.
