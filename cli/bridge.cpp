@@ -254,6 +254,10 @@ Bridge::Bridge(std::unique_ptr<ControlObject> control, TextMode mode, QObject* p
             "line longer than " + std::to_string(LineReader::kMaxLine) + " bytes, dropped"));
     });
     connect(&reader_, &LineReader::endOfInput, this, &Bridge::finish);
+    control_->setHeldCommandsHandler([this](int, int) {
+        if (finishing_)
+            finish();
+    });
 }
 
 void Bridge::start() {
@@ -337,6 +341,10 @@ std::string Bridge::handleRequest(const std::string& line) {
 }
 
 void Bridge::finish() {
+    finishing_ = true;
+    // What the pacer still holds goes out first; the handler comes back as it leaves.
+    if (control_->heldCommands() > 0)
+        return;
     control_->closeConnection([] { QCoreApplication::exit(0); });
 }
 
@@ -360,36 +368,46 @@ const char* typeName(ParamType type) {
 
 }  // namespace
 
-std::optional<TextMode> parseBridgeOptions(const std::vector<std::string>& args,
-                                           std::string& error) {
-    TextMode mode = TextMode::Utf8;
+std::optional<BridgeOptions> parseBridgeOptions(const std::vector<std::string>& args,
+                                                std::string& error) {
+    BridgeOptions options;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string value;
-        if (args[i].rfind("--text=", 0) == 0) {
-            value = args[i].substr(7);
-        } else if (args[i] == "--text" && i + 1 < args.size()) {
-            value = args[++i];
-        } else if (args[i] == "--text") {
-            error = "--text needs a value: utf-8 or bytes";
-            return std::nullopt;
-        } else {
-            error = "unexpected argument \"" + args[i] + "\"";
+        const std::string& arg = args[i];
+        const std::string key = arg.substr(0, arg.find('='));
+        if (key != "--text" && key != "--pace") {
+            error = "unexpected argument \"" + arg + "\"";
             return std::nullopt;
         }
-        if (value == "utf-8" || value == "utf8") {
-            mode = TextMode::Utf8;
+        std::string value;
+        if (key != arg) {
+            value = arg.substr(key.size() + 1);
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
+        } else {
+            error = key + (key == "--text" ? " needs a value: utf-8 or bytes"
+                                           : " needs a value: on or off");
+            return std::nullopt;
+        }
+        if (key == "--pace") {
+            if (value != "on" && value != "off") {
+                error = "--pace takes on or off, not \"" + value + "\"";
+                return std::nullopt;
+            }
+            options.pacing = value == "on";
+        } else if (value == "utf-8" || value == "utf8") {
+            options.text = TextMode::Utf8;
         } else if (value == "bytes") {
-            mode = TextMode::Bytes;
+            options.text = TextMode::Bytes;
         } else {
             error = "--text takes utf-8 or bytes, not \"" + value + "\"";
             return std::nullopt;
         }
     }
-    return mode;
+    return options;
 }
 
 std::string bridgeHelp() {
-    std::string out = R"(Usage: ondrel bridge [--text utf-8|bytes]
+    std::string out = R"(Usage: ondrel bridge [--text utf-8|bytes] [--pace on|off]
 
 The Ondrel control as a JSON-RPC 2.0 service: one JSON object per line on stdin, one per line
 on stdout, stdout flushed after every line. Events of the control arrive as notifications.
@@ -416,6 +434,16 @@ Text
                       R"( bytes on the wire, escaping and the frame's end
   counted, so what fits depends on the encoding ("\u00e9" is two bytes in UTF-8). A longer
   command is refused with an Error event and not sent; nothing is split.
+
+Pacing
+  --pace on     the default. Servers drop IMs, chat messages, invitations, warnings and
+                look-ups sent faster than their rate limit (about six at once, then one every
+                4 s) with an Error 903, and soon end the connection. The control holds such
+                commands back, in order with everything sent after them, until each can go;
+                a call still answers at once. If the connection ends first, WinsockError says
+                how many were not sent.
+  --pace off    send every command the moment it is made, for tools that check frames as
+                they are made; the server's limit then applies.
 
 Values
   text    a JSON string, carried as --text says
@@ -445,7 +473,8 @@ Events
   nothing, so wait for LoggedIn (or Error / WinsockError) after Login.
 
 End of input
-  The bridge closes the connection, lets it send what is queued, and exits with status 0.
+  The bridge waits until no command is held back, closes the connection, lets it send what is
+  queued, and exits with status 0.
 
 Members
 )";

@@ -10,8 +10,11 @@
 // of happening: events raised during a call come before that call's response. A bad line is
 // answered with an error and never ends the bridge.
 //
-// At end of input the bridge closes the connection, gives it a bounded time to send what is
-// queued, and quits the event loop with exit code 0.
+// Commands that the control holds back for the server's rate limit (on unless --pace off) go out
+// in order as their time comes. At end of input the bridge waits until none is held, closes
+// the connection, gives it a bounded time to send what is queued, and quits the event loop with
+// exit code 0.
+
 #pragma once
 
 #include <QObject>
@@ -43,6 +46,7 @@ public:
 private:
     void relay(int eventNumber, const QVariantList& args);
     void finish();
+    bool finishing_ = false;
 
     std::unique_ptr<ControlObject> control_;
     TextMode mode_;
@@ -55,10 +59,15 @@ private:
 // QApplication.
 std::unique_ptr<ControlObject> createControl(std::string& error);
 
-// The options of `ondrel bridge` (--text utf-8|bytes, utf-8 when not given); nullopt with
-// `error` saying what is wrong.
-std::optional<TextMode> parseBridgeOptions(const std::vector<std::string>& args,
-                                           std::string& error);
+struct BridgeOptions {
+    TextMode text = TextMode::Utf8;
+    bool pacing = true;
+};
+
+// The options of `ondrel bridge` (--text utf-8|bytes, --pace on|off); nullopt with `error`
+// saying what is wrong.
+std::optional<BridgeOptions> parseBridgeOptions(const std::vector<std::string>& args,
+                                                std::string& error);
 
 // The text of `ondrel bridge --help`.
 std::string bridgeHelp();

@@ -42,9 +42,9 @@ int runBridge(int argc, char** argv) {
         return 0;
     }
     std::string error;
-    const auto mode =
+    const auto options =
         lantry::cli::parseBridgeOptions(std::vector<std::string>(argv + 2, argv + argc), error);
-    if (!mode) {
+    if (!options) {
         std::fprintf(stderr, "ondrel bridge: %s\nTry: ondrel bridge --help\n", error.c_str());
         return 2;
     }
@@ -57,7 +57,8 @@ int runBridge(int argc, char** argv) {
         std::fprintf(stderr, "ondrel bridge: cannot create the control: %s\n", error.c_str());
         return 1;
     }
-    lantry::cli::Bridge bridge(std::move(control), *mode);
+    control->setPacing(options->pacing);
+    lantry::cli::Bridge bridge(std::move(control), options->text);
     bridge.start();
     return app.exec();
 }

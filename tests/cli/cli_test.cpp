@@ -34,7 +34,8 @@ TEST_P(BridgeTest, RelaysEventsAndCallsAnswersBadLinesAndSendsWhatIsQueuedAtTheE
         return utf8 ? inUtf8 : inBytes;
     };
     ScriptedPeer peer;
-    CliProcess bridge({"bridge", "--text", GetParam()});
+    // Frames are checked as they are made, so the pacing that holds a burst back is off here.
+    CliProcess bridge({"bridge", "--text", GetParam(), "--pace", "off"});
     const auto nextEvent = [&] {
         auto line = bridge.nextLine();
         while (line && line->contains(R"("method":"IncomingPacket")"))
@@ -161,10 +162,36 @@ TEST_P(BridgeTest, RelaysEventsAndCallsAnswersBadLinesAndSendsWhatIsQueuedAtTheE
 
 INSTANTIATE_TEST_SUITE_P(TextModes, BridgeTest, ::testing::Values("utf-8", "bytes"));
 
+// A bot's burst is held back for the server's rate limit rather than sent to be dropped, every
+// call still answers at once, and end of input waits until the last message has gone out.
+TEST(BridgePacingTest, ABurstIsHeldBackAndEndOfInputWaitsForIt) {
+    ScriptedPeer peer;
+    CliProcess bridge({"bridge"});
+    bridge.write(request("1", "Login",
+                         R"(["bot","pw","127.0.0.1",)" + QByteArray::number(peer.port()) + "]"));
+    ASSERT_EQ(bridge.nextLine(), result("1", R"({"AuthServer":"login.oscar.aol.com"})"));
+    ASSERT_TRUE(peer.serveSignOn("done:\n"));
+    for (int i = 0; i < 8; ++i)
+        bridge.write(request(QByteArray::number(10 + i), "SendIM",
+                             R"(["bob","n)" + QByteArray::number(i) + R"(",false])"));
+    for (int i = 0; i < 8; ++i)
+        EXPECT_TRUE(bridge.lineContaining(result(QByteArray::number(10 + i))));
+    bridge.closeInput();
+    // Six at once and a seventh soon after bring the average to its floor; then one per 4 s.
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(peer.readCommand(), "toc_send_im \"bob\" \"n" + QByteArray::number(i) + '"');
+    EXPECT_TRUE(peer.quietFor(2000)) << "the eighth came before the rate limit allows";
+    EXPECT_EQ(peer.readCommand(), "toc_send_im \"bob\" \"n7\"");
+    EXPECT_TRUE(peer.closedByClient());
+    EXPECT_EQ(bridge.waitExit(), 0);
+}
+
 TEST(CommandLineTest, RefusesBadArgumentsAndRegistersTheLibrary) {
     const QStringList cases[] = {
         {"frobnicate"},
         {"bridge", "--text", "latin9"},
+        {"bridge", "--pace", "sometimes"},
+        {"chat", "--server", "127.0.0.1", "--user", "alice", "--pace"},
         {"chat", "--user", "alice"},
         {"chat", "--server", "127.0.0.1:99999", "--user", "alice"},
         {"chat", "--server", "127.0.0.1", "--user", " "},
