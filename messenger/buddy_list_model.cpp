@@ -81,7 +81,9 @@ void BuddyListModel::resetList(const QStringList& entries) {
     nextOrder_ = 0;
     for (const QString& entry : entries) {
         if (entry.startsWith(kGroupMarker)) {
-            groups_.push_back(std::make_unique<Group>(Group{entry.mid(kGroupMarker.size()), {}}));
+            if (entry.size() > kGroupMarker.size())
+                groups_.push_back(
+                    std::make_unique<Group>(Group{entry.mid(kGroupMarker.size()), {}}));
             continue;
         }
         if (groups_.empty())
@@ -161,7 +163,9 @@ BuddyListModel::Group& BuddyListModel::ensureGroup(const QString& group) {
 }
 
 void BuddyListModel::addGroup(const QString& group) {
-    ensureGroup(group);
+    // Real servers announce a nameless group before list changes; it is no group.
+    if (!group.isEmpty())
+        ensureGroup(group);
 }
 
 void BuddyListModel::removeGroup(const QString& group) {

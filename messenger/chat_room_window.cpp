@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -38,6 +39,7 @@ ChatRoomWindow::ChatRoomWindow(ConversationStore* store, const QString& key, QWi
     row->addWidget(leave);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(splitter, 1);
+    layout->addWidget(waiting_);
     layout->addLayout(row);
     resize(560, 380);
     closeOn({QKeySequence::Close});

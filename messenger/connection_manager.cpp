@@ -48,6 +48,8 @@ ConnectionManager::ConnectionManager(lantry::ControlObject* control, QObject* pa
     : QObject(parent), control_(control) {
     control_->widget()->hide();
     control_->connectEvents([this](int number, QVariantList& args) { onEvent(number, args); });
+    control_->setHeldCommandsHandler(
+        [this](int sent, int dropped) { emit heldCommandsLeft(sent, dropped); });
     retryTimer_.setSingleShot(true);
     retryTimer_.setTimerType(Qt::PreciseTimer);
     connect(&retryTimer_, &QTimer::timeout, this, &ConnectionManager::attempt);

@@ -68,6 +68,8 @@ public:
     int sendIm(const QString& wireName, const QString& text, bool autoResponse = false);
     // Into the joined room `wireRoomName` with that chat ID.
     int sendChat(const QString& wireRoomName, int chatId, const QString& text);
+    // Commands the control holds back for the server's rate limit (see heldCommandsLeft).
+    int heldCommands() const { return control_->heldCommands(); }
 
 signals:
     void controlEvent(int eventNumber, const QVariantList& args);
@@ -79,6 +81,9 @@ signals:
     void connectionLost(const QString& why);
     // A server error or a failed call while signed on, in words.
     void problem(const QString& why);
+    // Held commands left the control's queue, in order: `sent` went out, then `dropped` were
+    // lost with the connection.
+    void heldCommandsLeft(int sent, int dropped);
 
 private:
     void onEvent(int eventNumber, QVariantList& args);

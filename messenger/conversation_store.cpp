@@ -174,6 +174,39 @@ void ConversationStore::addLine(const QString& key, ChatLine line) {
         emit unreadChanged(unreadTotal());
 }
 
+void ConversationStore::addWaiting(const QString& key, WaitingLine waiting) {
+    Conversation* c = find(key);
+    if (!c)
+        return;
+    c->waiting.append(std::move(waiting));
+    emit waitingChanged(key);
+}
+
+void ConversationStore::heldLeft(int sent, int dropped) {
+    for (const auto& owned : conversations_) {
+        Conversation& c = *owned;
+        if (c.waiting.isEmpty())
+            continue;
+        QList<WaitingLine> gone;
+        for (WaitingLine& w : c.waiting)
+            w.ahead -= sent;
+        while (!c.waiting.isEmpty() && (c.waiting.front().ahead <= 0 || dropped > 0))
+            gone.append(c.waiting.takeFirst());
+        for (WaitingLine& w : gone) {
+            if (w.ahead > 0) {
+                addNotice(
+                    c.key,
+                    tr("Not sent (the connection ended first): %1").arg(w.text.toHtmlEscaped()));
+            } else if (!w.echoed) {
+                w.line.time = QDateTime::currentDateTime();
+                addLine(c.key, std::move(w.line));
+            }
+        }
+        if (!gone.isEmpty())
+            emit waitingChanged(c.key);
+    }
+}
+
 void ConversationStore::addNotice(const QString& key, const QString& text) {
     addLine(key, ChatLine{ChatLine::Kind::Notice, QDateTime::currentDateTime(), {}, text});
 }

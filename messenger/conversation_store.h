@@ -25,6 +25,14 @@ struct ChatLine {
     QString html;    // the text, rendered by renderMarkup (or written by us for notices)
 };
 
+// A message of ours that the control holds back for the server's rate limit.
+struct WaitingLine {
+    ChatLine line;  // added to the transcript once it has gone out, unless a room echoes it
+    bool echoed = false;
+    QString text;   // as typed, shown while it waits
+    int ahead = 0;  // held commands before it leaves, itself included
+};
+
 struct Conversation {
     enum class Type { Im, Room };
     Type type = Type::Im;
@@ -41,6 +49,8 @@ struct Conversation {
     QStringList members;
     // Instant messages: the other person's typing status (0 none, 1 paused, 2 typing).
     int typing = 0;
+    // Our messages still held back, oldest first.
+    QList<WaitingLine> waiting;
 };
 
 class ConversationStore : public QObject {
@@ -75,6 +85,13 @@ public:
     // Adds a line; an incoming line counts as unread until markRead.
     void addLine(const QString& key, ChatLine line);
     void addNotice(const QString& key, const QString& text);
+    // Our message went into the control's queue of held commands with `ahead` commands to leave
+    // before it is out (itself included): it waits, shown as waiting, until heldLeft says so.
+    // A room's own message is shown by its echo, an IM's by `line` when it leaves.
+    void addWaiting(const QString& key, WaitingLine waiting);
+    // Held commands left the control's queue, in order: `sent` went out, then `dropped` were
+    // lost with the connection (every message still waiting then becomes a "not sent" notice).
+    void heldLeft(int sent, int dropped);
     void markRead(const QString& key);
     int unreadTotal() const;
 
@@ -84,6 +101,7 @@ signals:
     void lineAdded(const QString& key);
     void membersChanged(const QString& key);
     void typingChanged(const QString& key);
+    void waitingChanged(const QString& key);
     // Joined or left.
     void roomStateChanged(const QString& key);
     void unreadChanged(int total);

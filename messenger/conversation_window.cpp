@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QEvent>
+#include <QLabel>
 #include <QLineEdit>
 
 #include "conversation_store.h"
@@ -14,9 +15,29 @@ ConversationWindow::ConversationWindow(ConversationStore* store, const QString& 
     : QWidget(parent, Qt::Window), store_(store), key_(key) {
     view_ = new MessageView(this);
     view_->setObjectName(QStringLiteral("transcript"));
+    waiting_ = new QLabel(this);
+    waiting_->setObjectName(QStringLiteral("waiting"));
+    waiting_->setTextFormat(Qt::PlainText);
+    waiting_->setWordWrap(true);
+    waiting_->setStyleSheet(QStringLiteral("color: #707070"));
+    waiting_->hide();
     input_ = new QLineEdit(this);
     input_->setObjectName(QStringLiteral("input"));
     follow(&ConversationStore::lineAdded, [this] { appendNewLines(); });
+    follow(&ConversationStore::waitingChanged, [this] { showWaiting(); });
+}
+
+void ConversationWindow::showWaiting() {
+    const Conversation* c = store_->find(key_);
+    if (!c || c->waiting.isEmpty()) {
+        waiting_->hide();
+        return;
+    }
+    QStringList shown{tr("Waiting to go out (the server takes about one message every 4 s):")};
+    for (const WaitingLine& w : c->waiting)
+        shown.append(QStringLiteral("\u231b ") + w.text);
+    waiting_->setText(shown.join(u'\n'));
+    waiting_->show();
 }
 
 QString ConversationWindow::title() const {

@@ -1,6 +1,7 @@
 // What the IM and chat room windows share: the conversation they show (`key` in `store`, which
 // must outlive the window), a transcript that shows each line the store gains, a line to type
-// in, and marking the conversation read whenever the window is active. A window made for a key
+// in, our messages still waiting to go out (held back for the server's rate limit), and marking
+// the conversation read whenever the window is active. A window made for a key
 // the store no longer has stays empty and is titled by the key.
 #pragma once
 
@@ -8,6 +9,7 @@
 
 #include <functional>
 
+class QLabel;
 class QLineEdit;
 
 namespace messenger {
@@ -26,7 +28,8 @@ signals:
     void sendRequested(const QString& text);
 
 protected:
-    // The transcript and the line to type in are made here and are the subclass's to lay out;
+    // The transcript, the waiting messages and the line to type in are made here and are the
+    // subclass's to lay out;
     // the subclass shows the lines already kept by calling appendNewLines once it is laid out.
     ConversationWindow(ConversationStore* store, const QString& key, QWidget* parent);
 
@@ -40,12 +43,14 @@ protected:
     // it is, when only blanks were typed.
     QString takeInput();
     void appendNewLines();
+    void showWaiting();
 
     bool event(QEvent* event) override;
 
     ConversationStore* store_;
     QString key_;
     MessageView* view_;
+    QLabel* waiting_;  // hidden while nothing waits
     QLineEdit* input_;
 };
 

@@ -29,6 +29,7 @@ ImWindow::ImWindow(ConversationStore* store, const QString& key, QWidget* parent
     row->addWidget(infoButton);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(view_, 1);
+    layout->addWidget(waiting_);
     layout->addWidget(typing_);
     layout->addLayout(row);
     resize(460, 360);

@@ -87,6 +87,8 @@ Messenger::Messenger(lantry::ControlObject* control, QSettings* settings, QObjec
         showProblem(tr("Invitations from %1 are ignored until you quit.").arg(name));
     });
     connect(connection_, &ConnectionManager::problem, this, &Messenger::showProblem);
+    connect(connection_, &ConnectionManager::heldCommandsLeft, &conversations_,
+            &ConversationStore::heldLeft);
     connect(&credentials_, &CredentialStore::problem, this, &Messenger::showProblem);
     connect(&credentials_, &CredentialStore::passwordRead, this, [this](const QString& password) {
         if (!password.isEmpty())
@@ -365,8 +367,13 @@ void Messenger::sendIm(const QString& wireName, const QString& text) {
         return;
     }
     const int parts = connection_->sendIm(wireName, text);
-    conversations_.addLine(key, ChatLine{ChatLine::Kind::Outgoing, QDateTime::currentDateTime(),
-                                         connection_->formattedName(), renderMarkup(text)});
+    ChatLine line{ChatLine::Kind::Outgoing, QDateTime::currentDateTime(),
+                  connection_->formattedName(), renderMarkup(text)};
+    // Behind a queue of held commands every frame waits, this message's last part too.
+    if (const int ahead = connection_->heldCommands(); parts > 0 && ahead > 0)
+        conversations_.addWaiting(key, WaitingLine{std::move(line), false, text, ahead});
+    else
+        conversations_.addLine(key, std::move(line));
     if (parts > 1)
         conversations_.addNotice(key, tr("Sent in %1 parts (the message was long).").arg(parts));
 }
@@ -419,10 +426,15 @@ void Messenger::openRoom(const QString& key) {
             const Conversation* c = conversations_.find(key);
             return c && c->joined ? c : nullptr;
         };
-        connect(window, &ChatRoomWindow::sendRequested, this, [this, joined](const QString& t) {
-            if (const Conversation* c = joined(); c && requireSignedOn())
-                connection_->sendChat(c->wireName, c->chatId, t);
-        });
+        connect(window, &ChatRoomWindow::sendRequested, this,
+                [this, joined, key](const QString& t) {
+                    const Conversation* c = joined();
+                    if (!c || !requireSignedOn())
+                        return;
+                    const int parts = connection_->sendChat(c->wireName, c->chatId, t);
+                    if (const int ahead = connection_->heldCommands(); parts > 0 && ahead > 0)
+                        conversations_.addWaiting(key, WaitingLine{{}, true, t, ahead});
+                });
         connect(window, &ChatRoomWindow::inviteRequested, this,
                 [this, joined](const QString& names, const QString& message) {
                     const Conversation* c = joined();

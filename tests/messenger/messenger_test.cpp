@@ -32,12 +32,14 @@
 #include <memory>
 #include <thread>
 
+#include "buddy_list_model.h"
 #include "buddy_list_window.h"
 #include "chat_room_window.h"
 #include "im_window.h"
 #include "message_view.h"
 #include "messenger.h"
 #include "ondrel/component.h"
+#include "ondrel/events.h"
 #include "ondrel/ondrel.h"
 #include "profile_viewer.h"
 #include "safe_markup.h"
@@ -143,6 +145,19 @@ TEST(SafeMarkup, KeepsFormattingAndLinksAndShowsEverythingElseAsText) {
             EXPECT_EQ(shown, sent);
         }
     }
+}
+
+// Real servers announce a nameless group before each list change, and may store one: neither
+// becomes a group to show or to add buddies to.
+TEST(BuddyList, NamelessGroupsAreNoGroups) {
+    BuddyListModel model;
+    model.handleEvent(int(lantry::EventNumber::LoggedIn),
+                      {QStringLiteral("me"),
+                       QStringList{QStringLiteral("[group]"), QStringLiteral("[group]Friends"),
+                                   QStringLiteral("bob")}});
+    model.handleEvent(int(lantry::EventNumber::GroupAdded), {QString()});
+    model.handleEvent(int(lantry::EventNumber::GroupAdded), {QStringLiteral("Work")});
+    EXPECT_EQ(model.groupNames(), (QStringList{QStringLiteral("Friends"), QStringLiteral("Work")}));
 }
 
 // A messenger session with settings of its own, in a temporary folder.
@@ -630,6 +645,44 @@ TEST_F(MessengerWindows, HostileServerFloodsInvitationsAndPointsProfilesElsewher
     server.join();
     EXPECT_EQ(accepted, "toc_chat_accept \"100\"");
     EXPECT_FALSE(elsewhereReached);
+}
+
+// Past the server's rate limit, messages are held back in order: each shows as waiting under
+// the transcript until it has gone out, then as sent; signing off with some still waiting says
+// they were not sent.
+TEST_F(MessengerWindows, MessagesHeldForTheRateLimitWaitVisiblyUntilTheyGoOut) {
+    auto alice = session(QStringLiteral("alice"));
+    ASSERT_TRUE(alice->signOnAs(tocd_.port(), QStringLiteral("alice")));
+    ImWindow* window = alice->app->openIm(QStringLiteral("echobot"));
+    auto* input = window->findChild<QLineEdit*>(QStringLiteral("input"));
+    auto* waiting = window->findChild<QLabel*>(QStringLiteral("waiting"));
+    const auto sent = [&] {
+        return linesOf(window->transcript()).filter(QStringLiteral("alice: m")).size();
+    };
+    for (int i = 0; i < 8; ++i) {
+        input->insert(QStringLiteral("m%1").arg(i));
+        QTest::keyClick(input, Qt::Key_Return);
+    }
+    EXPECT_TRUE(waiting->isVisible());
+    EXPECT_TRUE(waiting->text().contains(QStringLiteral("m7"))) << waiting->text().toStdString();
+    EXPECT_FALSE(waiting->text().contains(QStringLiteral("m0")));
+    EXPECT_LT(sent(), 8);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sent() == 8; }, 3 * kWaitMs));
+    EXPECT_FALSE(waiting->isVisible());
+    const QStringList ours = linesOf(window->transcript()).filter(QStringLiteral("alice: m"));
+    for (int i = 0; i < 8; ++i)
+        EXPECT_TRUE(ours[i].endsWith(QStringLiteral("alice: m%1").arg(i))) << ours[i].toStdString();
+
+    for (const QString& text : {QStringLiteral("late"), QStringLiteral("later")}) {
+        input->insert(text);
+        QTest::keyClick(input, Qt::Key_Return);
+    }
+    ASSERT_TRUE(waiting->isVisible()) << "the average is still at its floor";
+    alice->app->connection().signOff();
+    EXPECT_TRUE(shows(window->transcript(),
+                      QStringLiteral("Not sent (the connection ended first): later")));
+    EXPECT_TRUE(window->transcript()->toPlainText().contains(QStringLiteral("first): late\n")));
+    EXPECT_FALSE(waiting->isVisible());
 }
 
 TEST_F(MessengerWindows, RefusedAndUnreachableSignOnsSayWhy) {
