@@ -108,6 +108,21 @@ void ChatClient::fetchProfile(const std::string& url) {
     });
     connect(reply, &QNetworkReply::finished, this, [this, reply, command] {
         reply->deleteLater();
+        // Qt's sentence for an HTTP failure holds the address, and with it the session's cookie.
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (status == 404) {
+            warn(command + ": " + command.substr(command.find(' ') + 1) +
+                 " is not online, so the server shows no profile.");
+            return;
+        }
+        if (status != 0 && reply->error() != QNetworkReply::NoError) {
+            warn(command + ": the profile could not be fetched: the server answered " +
+                 std::to_string(status) + " " +
+                 terminalText(
+                     reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString()) +
+                 ".");
+            return;
+        }
         if (reply->error() != QNetworkReply::NoError) {
             warn(command +
                  ": the profile could not be fetched: " + terminalText(reply->errorString()) + ".");

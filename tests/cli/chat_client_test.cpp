@@ -190,6 +190,18 @@ TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
     get->waitForBytesWritten(5000);
     EXPECT_TRUE(chat.lineContaining("/info bob: the profile could not be fetched: "));
     EXPECT_FALSE(elsewhere.waitForNewConnection(300));
+    // Real servers answer 404 for someone offline; the address, cookie and all, stays unshown.
+    chat.write("/info carol");
+    EXPECT_EQ(peer.readCommand(), "toc_get_info \"carol\"");
+    peer.send(2, "GOTO_URL:profile:" + admin + "?cookie=c00c1e&user=carol");
+    ASSERT_TRUE(web.waitForNewConnection(5000));
+    get.reset(web.nextPendingConnection());
+    for (asked.clear(); !asked.contains("\r\n\r\n") && get->waitForReadyRead(5000);)
+        asked += get->readAll();
+    get->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
+    get->waitForBytesWritten(5000);
+    EXPECT_EQ(chat.lineContaining("/info carol:").value_or("").mid(11),
+              "/info carol: carol is not online, so the server shows no profile.");
 
     peer.close();
     EXPECT_TRUE(chat.lineContaining("Connection lost"));
