@@ -93,6 +93,16 @@ TEST_F(SignOnE2ETest, RefusedSignOnBecomesAnErrorAndTheCloseIsReportedOnce) {
     EXPECT_NE(control->socket().State(), Socket::StateConnected);
 }
 
+// A failure the socket reports from the event loop belongs to its connection: a sign-on made
+// again before it comes hears nothing of it.
+TEST_F(SignOnE2ETest, AFailureStillToBeReportedNeverReachesTheNextConnection) {
+    control->Login("bob", "secret", "127.0.0.1", 0);
+    ASSERT_NO_FATAL_FAILURE(signOn("secret"));
+    roundTrip();
+    EXPECT_EQ(sink.events, Events{});
+    EXPECT_EQ(control->socket().State(), Socket::StateConnected);
+}
+
 TEST_F(SignOnE2ETest, LogOffSendsWhatWasQueuedThenClosesWithoutAWord) {
     ASSERT_NO_FATAL_FAILURE(signOn("secret"));
     control->SendIM("alice", "bye", false);

@@ -14,6 +14,21 @@ TEST(WireTest, NumbersConvertOnlyWhenTheyAreDecimalAndInRange) {
         EXPECT_EQ(toInt32(bad), std::nullopt) << bad;
 }
 
+// Screen names compare by this form everywhere (tocd's accounts, presence, privacy lists): a
+// fault at any letter makes two accounts of one name. Every byte is checked against the rule.
+TEST(WireTest, NormalisedNamesLowerEveryCapitalDropBlanksAndKeepEveryOtherByte) {
+    std::string everyByte, expected;
+    for (int c = 0; c < 256; ++c) {
+        everyByte += static_cast<char>(c);
+        if (c == ' ')
+            continue;
+        expected += static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+    }
+    EXPECT_EQ(normalizeName(everyByte), expected);
+    EXPECT_EQ(normalizeName(" Zed  Ax "), "zedax");
+    EXPECT_EQ(normalizeName("@[`{"), "@[`{") << "the neighbours of A-Z stay";
+}
+
 // Escaping works a block at a time with a byte loop for the tail; checked against the plain
 // definition for every length and position around the block sizes, and for every byte value
 // (several escaped bytes share a block there).

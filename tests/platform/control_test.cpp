@@ -373,6 +373,13 @@ TEST(Registration, RegisterCreateUnregisterAndEveryFailure) {
     ASSERT_EQ(DllUnregisterServer(), kResultOk);
     EXPECT_EQ(QSettings(record, QSettings::IniFormat).allKeys(),
               QStringList{"ProgID/Other.Thing/CLSID"});
+    // An identifier that another class has taken over is that class's: unregistering keeps it.
+    ASSERT_EQ(DllRegisterServer(), kResultOk);
+    QSettings(record, QSettings::IniFormat).setValue("ProgID/Lantry.Ondrel/CLSID", "{2}");
+    ASSERT_EQ(DllUnregisterServer(), kResultOk);
+    EXPECT_EQ(QSettings(record, QSettings::IniFormat).allKeys(),
+              (QStringList{"ProgID/Lantry.Ondrel/CLSID", "ProgID/Other.Thing/CLSID"}));
+    QSettings(record, QSettings::IniFormat).remove("ProgID/Lantry.Ondrel");
     EXPECT_EQ(createObject("Lantry.Ondrel", &error), nullptr);
     EXPECT_TRUE(error.contains("not registered")) << error.toStdString();
 
