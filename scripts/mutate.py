@@ -14,11 +14,24 @@ pass, or every mutant would count as caught.
   scripts/mutate.py --build build-x       another configured build folder
   scripts/mutate.py --check               only check that every mutant applies
 
+Generated mutants, for faults nobody listed: --generate N derives every candidate mechanically
+from the code (a relational operator moved across its boundary or turned, && and || swapped, a
+condition negated, a statement that assigns a member or erases from a container deleted), in
+the files a commit changed (--since REV, default HEAD~1) or under folders (--folder PATH,
+repeatable), samples N of them with --seed, runs the whole suite against each, and reports the
+score per folder with every survivor as file:line and the line it became.
+
+  scripts/mutate.py --generate 40 --folder control/engine --seed 7
+  scripts/mutate.py --generate 20 --since main~5
+
 Exit status 0 when every mutant run was caught, 1 otherwise.
 """
 import argparse
+import collections
 import os
 import pathlib
+import random
+import re
 import signal
 import subprocess
 import sys
@@ -56,7 +69,82 @@ def read_list(path):
     return mutants
 
 
+# Relational and logical operators written as clang-format writes binary operators, blank on
+# each side (so template brackets and stream operators are not taken for them).
+SWAPS = [(" < ", " <= "), (" <= ", " < "), (" > ", " >= "), (" >= ", " > "),
+         (" == ", " != "), (" != ", " == "), (" && ", " || "), (" || ", " && ")]
+MEMBER_ASSIGNMENT = re.compile(r"^\s*(\+\+|--)?[A-Za-z_][\w.>-]*_\s*(=|\+=|-=|\+\+|--|;)")
+ERASURE = re.compile(r"^\s*(std::)?(erase_if\(|[\w.>-]+(\.|->)(erase|clear|pop_front|pop_back)\()")
+CONDITION = re.compile(r"^(\s*(?:\} else )?(?:if|while) \()(.*)(\)( \{)?)$")
+
+
+def code_spans(line):
+    """(start, end) of the parts of a line outside string and character literals and comments."""
+    spans, start, quote, i = [], 0, None, 0
+    while i < len(line):
+        c = line[i]
+        if quote:
+            if c == "\\":
+                i += 1
+            elif c == quote:
+                quote, start = None, i + 1
+        elif c in "\"'":
+            spans.append((start, i))
+            quote = c
+        elif line.startswith("//", i):
+            break
+        i += 1
+    if not quote:
+        spans.append((start, i))
+    return spans
+
+
+def candidates(path):
+    """Every generated mutant of one source file."""
+    lines = path.read_text(encoding="utf-8").splitlines(keepends=True)
+    rel = str(path.relative_to(ROOT))
+    found = []
+    for number, line in enumerate(lines, 1):
+        body = line.rstrip("\n")
+        stripped = body.strip()
+        if not stripped or stripped.startswith(("//", "#", "*", "/*")):
+            continue
+        for start, end in code_spans(body):
+            for old, new in SWAPS:
+                at = body.find(old, start)
+                while at != -1 and at + len(old) <= end:
+                    found.append((rel, number, body, body[:at] + new + body[at + len(old):]))
+                    at = body.find(old, at + 1)
+        condition = CONDITION.match(body)
+        if (condition and ";" not in condition.group(2)
+                and condition.group(2).count("(") == condition.group(2).count(")")):
+            found.append((rel, number, body, condition.group(1) + "!(" + condition.group(2) +
+                          ")" + condition.group(3)))
+        if stripped.endswith(";") and (MEMBER_ASSIGNMENT.match(body) or ERASURE.match(body)):
+            found.append((rel, number, body, ""))
+    return [{"mutant": f"{rel}:{n} {new.strip() or '(deleted) ' + old.strip()}", "file": rel,
+             "lineno": n, "find": old, "replace": new, "generated": True}
+            for rel, n, old, new in found]
+
+
+def generated_sources(args):
+    if args.folder:
+        roots = [ROOT / f for f in args.folder]
+        files = [p for r in roots for p in sorted(r.rglob("*")) if p.suffix in (".cpp", ".h")]
+    else:
+        names = subprocess.run(["git", "diff", "--name-only", args.since, "--"], cwd=ROOT,
+                               capture_output=True, text=True, check=True).stdout.split()
+        files = [ROOT / n for n in names if n.endswith((".cpp", ".h")) and (ROOT / n).exists()]
+    # Tests, benchmarks and fuzz targets are not the code under test.
+    return [f for f in files
+            if not str(f.relative_to(ROOT)).startswith(("tests/", "bench/", "fuzz/"))]
+
+
 def mutated(text, m):
+    if m.get("generated"):
+        lines = text.splitlines(keepends=True)
+        lines[m["lineno"] - 1] = m["replace"] + "\n" if m["replace"] else ""
+        return "".join(lines)
     at = -1
     for _ in range(int(m.get("nth", 1))):
         at = text.find(m["find"], at + 1)
@@ -95,15 +183,29 @@ def main():
                         help="only mutants whose name holds WORD (repeatable)")
     parser.add_argument("--timeout", type=int, default=120, help="seconds per test")
     parser.add_argument("--check", action="store_true", help="only check that mutants apply")
+    parser.add_argument("--generate", type=int, metavar="N",
+                        help="sample N generated mutants instead of the list")
+    parser.add_argument("--since", default="HEAD~1", help="with --generate: files changed since")
+    parser.add_argument("--folder", action="append", default=[], metavar="PATH",
+                        help="with --generate: files under PATH (repeatable)")
+    parser.add_argument("--seed", type=int, default=1, help="with --generate: the sample's seed")
     args = parser.parse_args()
     os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
     # A stopped run still restores the file it changed (the finally below).
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
 
-    mutants = [m for m in read_list(pathlib.Path(args.list))
-               if not args.k or any(w in m["mutant"] for w in args.k)]
+    if args.generate:
+        pool = [m for f in generated_sources(args) for m in candidates(f)]
+        mutants = random.Random(args.seed).sample(pool, min(args.generate, len(pool)))
+        print(f"{len(mutants)} of {len(pool)} generated mutants, seed {args.seed}")
+    else:
+        mutants = [m for m in read_list(pathlib.Path(args.list))
+                   if not args.k or any(w in m["mutant"] for w in args.k)]
     applicable = []
     for m in mutants:
+        if m.get("generated"):
+            applicable.append(m)
+            continue
         text = (ROOT / m["file"]).read_text(encoding="utf-8")
         count = text.count(m["find"])
         if count != 1 and not ("nth" in m and count >= int(m["nth"]) >= 1):
@@ -146,6 +248,13 @@ def main():
     score = 100.0 * len(caught) / measured if measured else 0.0
     print(f"score: {len(caught)} of {measured} caught ({score:.0f}%)"
           + (f"; {len(broken)} did not build" if broken else ""))
+    if args.generate:
+        per_folder = collections.defaultdict(lambda: [0, 0])
+        for name in caught + survived:
+            folder = str(pathlib.Path(name.split(":")[0]).parent)
+            per_folder[folder][0 if name in caught else 1] += 1
+        for folder, (c, s) in sorted(per_folder.items()):
+            print(f"  {folder}: {c} of {c + s} caught")
     for name in survived:
         print(f"survived: {name}")
     return 0 if not survived and not broken and len(applicable) == len(mutants) else 1
