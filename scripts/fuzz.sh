@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-((${#targets[@]})) || targets=(receive commands tocd_text tocd_session terminal_text)
+((${#targets[@]})) || targets=(receive commands tocd_text tocd_session terminal_text markup bridge_json)
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DONDREL_BUILD_QT=ON -DONDREL_BUILD_TESTS=OFF -DONDREL_BUILD_FUZZ=ON >/dev/null
