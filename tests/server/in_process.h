@@ -62,6 +62,9 @@ public:
         return users_.back()->index;
     }
 
+    // Every byte written to `user` so far, frames or not (an HTTP answer).
+    const std::string& written(int user) const { return users_[user]->written; }
+
     // Bytes from the client, in one read; a sign-on's password check is left running.
     void send(int user, const std::string& bytes) { server_.receive(users_[user]->session, bytes); }
 

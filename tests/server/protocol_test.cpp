@@ -310,6 +310,49 @@ TEST(Rules, PasswordChecksTakeAddressesInTurnSkipTheGoneAndRefuseTheOverflow) {
 
 // Names repeated in one invitation count once, and one account invites another at most 3 times
 // a minute; the others it invites, and the others who invite it, are not held up by that.
+// A profile link works through its minute, on the test's own clock, and not a moment longer.
+TEST(Rules, AProfileLinkWorksForItsMinuteOnly) {
+    auto options = InProcessServer::optionsForTests();
+    qint64 now = 1'000'000;
+    options.clock = [&now] { return now; };
+    InProcessServer tocd(options);
+    tocd.signOn("alice");
+    const int bob = tocd.signOn("bob");
+    for (const qint64 age : {60'000, 60'001}) {
+        tocd.say(bob, "toc_get_info alice");
+        const auto link = starting(tocd.take(bob), "GOTO_URL:profile:");
+        ASSERT_EQ(link.size(), 1u);
+        now += age;
+        const int web = tocd.connect();
+        tocd.send(web, "GET " + link[0].substr(link[0].find("/profile/")) +
+                           " HTTP/1.1\r\nHost: x\r\n\r\n");
+        EXPECT_EQ(tocd.written(web).substr(0, 12), age <= 60'000 ? "HTTP/1.0 200" : "HTTP/1.0 404")
+            << "after " << age << " ms";
+    }
+}
+
+// A removed group takes its buddies with it, also from what the next sign-on is given.
+TEST(Rules, ARemovedGroupsBuddiesAreGoneForGood) {
+    InProcessServer tocd;
+    int alice = tocd.signOn("alice");
+    tocd.say(alice, "toc2_new_buddies \"g:Gone\nb:xavier\nb:yvonne\ng:Kept\nb:zed\n\"");
+    tocd.say(alice, "toc2_del_group Gone");
+    tocd.leave(alice);
+    alice = tocd.signOn("alice");
+    const auto config = starting(tocd.take(alice), "CONFIG2:");
+    ASSERT_EQ(config.size(), 1u);
+    EXPECT_EQ(config[0].find("Gone"), std::string::npos) << config[0];
+    EXPECT_EQ(config[0].find("xavier"), std::string::npos) << config[0];
+    EXPECT_NE(config[0].find("b:zed"), std::string::npos) << config[0];
+    // Added again, the group starts empty.
+    tocd.say(alice, "toc2_new_group Gone");
+    tocd.leave(alice);
+    alice = tocd.signOn("alice");
+    const auto again = starting(tocd.take(alice), "CONFIG2:");
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0].find("yvonne"), std::string::npos) << again[0];
+}
+
 TEST(Rules, InvitationsCountOncePerNameAndArePacedPerInviterAndInvitee) {
     qint64 now = 0;
     auto options = InProcessServer::optionsForTests();

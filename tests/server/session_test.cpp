@@ -164,6 +164,9 @@ TEST_F(Session, MessagesAndPresenceThroughAwayIdleWarningsAndSignOff) {
     EXPECT_EQ(bob.next("Warned("), "Warned(10,alice)");
     EXPECT_EQ(bob.next("Warned("), "Warned(13,)");
     EXPECT_NE(alice.next("BuddyUpdate(bob,true,13,"), "");
+    // Each message allowed one warning, and both are spent.
+    alice.control.WarnUser("bob", false);
+    EXPECT_EQ(alice.next("Error("), "Error(902,Warning of bob is not currently available)");
     const std::string text = "Hi <b>bob</b>: \"quoted\" $5 {x} [y] (z) back\\slash \xe9";
     alice.control.SendIM("Bob", text, false);
     EXPECT_EQ(bob.next("InstantMessage("), "InstantMessage(alice," + text + ",false, O )");
