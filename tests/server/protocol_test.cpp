@@ -335,22 +335,23 @@ TEST(Rules, AProfileLinkWorksForItsMinuteOnly) {
 TEST(Rules, ARemovedGroupsBuddiesAreGoneForGood) {
     InProcessServer tocd;
     int alice = tocd.signOn("alice");
+    // The account is read from the store again once its last session has left.
+    const auto storedConfiguration = [&] {
+        tocd.leave(alice);
+        alice = tocd.signOn("alice");
+        const auto config = starting(tocd.take(alice), "CONFIG2:");
+        return config.size() == 1 ? config[0] : "(" + std::to_string(config.size()) + " CONFIG2)";
+    };
     tocd.say(alice, "toc2_new_buddies \"g:Gone\nb:xavier\nb:yvonne\ng:Kept\nb:zed\n\"");
     tocd.say(alice, "toc2_del_group Gone");
-    tocd.leave(alice);
-    alice = tocd.signOn("alice");
-    const auto config = starting(tocd.take(alice), "CONFIG2:");
-    ASSERT_EQ(config.size(), 1u);
-    EXPECT_EQ(config[0].find("Gone"), std::string::npos) << config[0];
-    EXPECT_EQ(config[0].find("xavier"), std::string::npos) << config[0];
-    EXPECT_NE(config[0].find("b:zed"), std::string::npos) << config[0];
+    const std::string config = storedConfiguration();
+    EXPECT_EQ(config.find("Gone"), std::string::npos) << config;
+    EXPECT_EQ(config.find("xavier"), std::string::npos) << config;
+    EXPECT_NE(config.find("b:zed"), std::string::npos) << config;
     // Added again, the group starts empty.
     tocd.say(alice, "toc2_new_group Gone");
-    tocd.leave(alice);
-    alice = tocd.signOn("alice");
-    const auto again = starting(tocd.take(alice), "CONFIG2:");
-    ASSERT_EQ(again.size(), 1u);
-    EXPECT_EQ(again[0].find("yvonne"), std::string::npos) << again[0];
+    const std::string again = storedConfiguration();
+    EXPECT_EQ(again.find("yvonne"), std::string::npos) << again;
 }
 
 TEST(Rules, InvitationsCountOncePerNameAndArePacedPerInviterAndInvitee) {
