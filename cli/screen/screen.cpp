@@ -63,6 +63,8 @@ attr_t attributesOf(std::string_view codes, bool colour) {
             a |= A_BOLD;
         else if (code == "2")
             a |= A_DIM;
+        else if (code == "4")
+            a |= A_UNDERLINE;
         else if (colour && code == "31")
             a |= COLOR_PAIR(kRed);
         else if (colour && code == "32")
@@ -375,7 +377,11 @@ void Screen::put(const std::string& text, int cells, attr_t base) {
             if (end == std::string::npos)
                 break;
             const std::string_view codes = std::string_view(text).substr(i + 2, end - i - 2);
-            attributes = codes == "0" || codes.empty() ? base : base | attributesOf(codes, colour_);
+            const attr_t a = attributesOf(codes, colour_);
+            // A colour of the text's own replaces the base's (a highlight on the bar).
+            attributes = codes == "0" || codes.empty() ? base
+                         : (a & A_COLOR) != 0          ? (base & ~A_COLOR) | a
+                                                       : base | a;
             wattrset(stdscr, attributes);
             i = end + 1;
             continue;
@@ -477,14 +483,14 @@ void Screen::drawStatusBar(int row, int width) {
             continue;
         const std::string number = std::to_string(n);
         activity += (activity.empty() ? "" : ",") +
-                    (b.activity == Activity::Highlight ? "\x1b[1;31m" + number + "\x1b[0m"
+                    (b.activity == Activity::Highlight ? "\x1b[1;4;31m" + number + "\x1b[0m"
                      : b.activity == Activity::Message ? "\x1b[1m" + number + "\x1b[0m"
                                                        : number);
     }
     if (!activity.empty())
         text += " [Act: " + activity + "]";
     wmove(stdscr, row, 0);
-    // On the bar, a highlight is bold and red when there is colour, bold and dim otherwise.
+    // On the bar, a message is bold; one addressed to us bold, underlined and red.
     put(text, width, bar);
 }
 

@@ -93,6 +93,7 @@ TEST_F(ChatScreenTest, TypedLineStaysWhileMessagesArriveWindowsHistoryCompletion
     EXPECT_EQ(alice.cursor().col, QString("[echobot] half typed").size());
     EXPECT_EQ(alice.cursor().row, kRows - 1);
     EXPECT_TRUE(alice.cell(kRows - 2, bar(alice).indexOf("Act: 3") + 5).attrs.bold);
+    EXPECT_TRUE(alice.cell(kRows - 2, bar(alice).indexOf("Act: 3") + 5).attrs.underline);
     EXPECT_FALSE(alice.text().contains("hello alice"));
 
     alice.type(

@@ -176,6 +176,13 @@ public:
         vterm_state_get_cursorpos(vterm_obtain_state(vt_), &pos);
         return pos;
     }
+    // A cell's colour as RGB; default colours keep their flags.
+    VTermColor rgb(VTermColor colour) const {
+        if (!VTERM_COLOR_IS_DEFAULT_FG(&colour) && !VTERM_COLOR_IS_DEFAULT_BG(&colour))
+            vterm_state_convert_color_to_rgb(vterm_obtain_state(vt_), &colour);
+        return colour;
+    }
+    int columns() const { return cols_; }
     bool altScreen() const { return altScreen_; }
     int rows() const { return rows_; }
 
