@@ -3,9 +3,7 @@
 #include "chat_client.h"
 
 #include <QByteArrayView>
-#include <QTime>
 
-#include <termios.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cstdio>
@@ -14,6 +12,7 @@
 
 #include "ondrel/text.h"
 #include "ondrel/wire.h"
+#include "terminal_text.h"
 
 namespace lantry::cli {
 
@@ -21,17 +20,8 @@ namespace {
 
 // How long an error may take to arrive and still be shown beside the command that caused it.
 constexpr std::chrono::seconds kAnswerWindow{10};
-
-void setEcho(bool on) {
-    termios t{};
-    if (tcgetattr(STDIN_FILENO, &t) != 0)
-        return;
-    if (on)
-        t.c_lflag |= ECHO;
-    else
-        t.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(STDIN_FILENO, TCSANOW, &t);
-}
+// A second Ctrl-C within this time quits.
+constexpr std::chrono::seconds kInterruptWindow{3};
 
 std::optional<std::string> readPasswordFile(const std::string& path, std::string& error) {
     std::ifstream in(path, std::ios::binary);
@@ -68,6 +58,7 @@ std::optional<ChatOptions> parseChatOptions(const std::vector<std::string>& args
                                             std::string& error) {
     ChatOptions o;
     std::optional<std::string> server;
+    bool noLog = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const auto value = [&]() -> std::optional<std::string> {
@@ -80,7 +71,11 @@ std::optional<ChatOptions> parseChatOptions(const std::vector<std::string>& args
             return std::nullopt;
         };
         const std::string key = arg.substr(0, arg.find('='));
-        if (key == "--server") {
+        if (arg == "--line-mode") {
+            o.lineMode = true;
+        } else if (arg == "--no-log") {
+            noLog = true;
+        } else if (key == "--server") {
             server = value();
             if (!server)
                 return std::nullopt;
@@ -131,20 +126,35 @@ std::optional<ChatOptions> parseChatOptions(const std::vector<std::string>& args
     }
     o.interactive = isatty(STDIN_FILENO) != 0;
     const char* term = std::getenv("TERM");
-    o.colour = isatty(STDOUT_FILENO) != 0 && term && std::string_view(term) != "dumb" &&
-               std::string_view(term) != "" && !std::getenv("NO_COLOR");
+    const bool drawable = isatty(STDOUT_FILENO) != 0 && term && std::string_view(term) != "dumb" &&
+                          std::string_view(term) != "";
+    o.screen = o.interactive && drawable && !o.lineMode;
+    // The screen decides itself how to show emphasis.
+    o.colour = o.screen || (drawable && !std::getenv("NO_COLOR"));
+    o.log = o.interactive && !noLog;
     return o;
 }
 
 std::string chatHelp() {
     std::string out = R"(Usage: ondrel chat --server HOST[:PORT] --user NAME [--password-file FILE]
-                   [--pace on|off]
+                   [--pace on|off] [--line-mode] [--no-log]
 
 A terminal client for TOC2. The port defaults to 5190. The password is asked for without
 echo on a terminal; with --password-file it is the file's first line; when input is not a
 terminal and no file is given, the first input line is the password. A new name signs up on
 tocd and starts with the built-in buddy "echobot", which answers every message:
   /im echobot hello
+
+On a terminal the client runs full screen: window 1 is the status window, each person and
+room you talk with gets a window of its own, a status bar shows the time, your name, the
+window and the windows with news (highlighted when they hold a message to you), and the input
+line stays at the bottom. Keys: Alt+1..Alt+9, Alt+0 or /window N select a window, Ctrl+N and
+Ctrl+P the next and previous one, /close closes it; Left, Right, Home, End, Ctrl+A, Ctrl+E,
+Ctrl+W, Ctrl+U, Ctrl+K, Backspace and Delete edit; Up and Down recall earlier lines (kept
+between sessions, /passwd lines never); Tab completes commands, names and rooms (again: the
+next one); PgUp and PgDn scroll; Ctrl+L redraws; Ctrl-C twice quits. Conversations are logged
+under $XDG_DATA_HOME/ondrel/logs (--no-log or /log off: not). Pipes, TERM=dumb and
+--line-mode get the line stream instead: one line per happening.
 
 Type a command, or plain text to talk to the room you are in (or the person you last sent
 an instant message to). Words with blanks can be put in double quotes, the last one too
@@ -179,24 +189,39 @@ ChatClient::ChatClient(ChatOptions options, QObject* parent)
     control_ = std::make_unique<Ondrel>(std::move(socket), static_cast<__Ondrel*>(this));
     socket_->setPacing(options_.pacing);
     socket_->setHeldHandler([this](int sent, int dropped) { heldLeft(sent, dropped); });
+    buffers_.lineAdded = [this](const Buffer& buffer, const Line& line) {
+        log_.write(buffer, line);
+        if (face_ != nullptr)
+            face_->lineAdded(buffer, line);
+    };
+    buffers_.changed = [this] {
+        if (face_ != nullptr)
+            face_->changed();
+    };
+    buffers_.selected = [this](Buffer& buffer) { follow(buffer); };
     waitingTimer_.setSingleShot(true);
     connect(&waitingTimer_, &QTimer::timeout, this, &ChatClient::runWaiting);
     buddyListTimer_.setSingleShot(true);
     connect(&buddyListTimer_, &QTimer::timeout, this, &ChatClient::showBuddyList);
-    connect(&reader_, &LineReader::lineRead, this, &ChatClient::handleLine);
-    connect(&reader_, &LineReader::lineTooLong, this,
-            [this] { warn("Input line too long; dropped."); });
-    connect(&reader_, &LineReader::endOfInput, this, &ChatClient::inputEnded);
 }
 
 ChatClient::~ChatClient() {
-    if (prompt_ != Prompt::None && options_.interactive)
-        setEcho(true);
+    if (prompt_ != Prompt::None && face_ != nullptr)
+        face_->secretDone();
     control_->setEventSink(nullptr);
 }
 
+std::string ChatClient::dataDirectory() {
+    const char* data = std::getenv("XDG_DATA_HOME");
+    if (data != nullptr && data[0] == '/')
+        return std::string(data) + "/ondrel";
+    const char* home = std::getenv("HOME");
+    return home != nullptr && home[0] == '/' ? std::string(home) + "/.local/share/ondrel" : "";
+}
+
 void ChatClient::start() {
-    reader_.start();
+    if (options_.log)
+        log_.open(dataDirectory(), options_.user);
     if (options_.password) {
         signOn();
     } else {
@@ -212,27 +237,104 @@ std::string ChatClient::paint(const std::string& text, const char* code) const {
     return std::string("\x1b[") + code + "m" + text + "\x1b[0m";
 }
 
+void ChatClient::sayIn(Buffer& buffer, const std::string& text, Activity activity,
+                       const std::string& streamText, bool stamped) {
+    Line line;
+    line.time = std::chrono::system_clock::now();
+    line.text = text;
+    line.streamText = streamText;
+    line.stamped = stamped;
+    line.activity = activity;
+    buffers_.add(buffer, std::move(line));
+    if (const std::string failed = log_.failed(); !failed.empty())
+        sayIn(buffers_.status(),
+              paint("Cannot write the log " + failed + "; /log off stops logs.", "31"));
+}
+
 void ChatClient::say(const std::string& text) {
-    const QByteArray stamp = QTime::currentTime().toString(QStringLiteral("HH:mm:ss")).toLatin1();
-    writeLine(paint(("[" + stamp + "]").toStdString(), "2") + " " + text);
+    sayIn(sink(), text);
 }
 
 void ChatClient::note(const std::string& text) {
-    writeLine(text);
+    sayIn(sink(), text, Activity::Event, {}, false);
 }
 
 void ChatClient::warn(const std::string& text) {
     say(paint(text, "31"));
 }
 
+Buffer& ChatClient::queryBuffer(const std::string& name) {
+    return buffers_.open(Buffer::Kind::Query, name, wireForTerminal(name));
+}
+
+Buffer& ChatClient::roomBuffer(const std::string& name) {
+    return buffers_.open(Buffer::Kind::Room, name, wireForTerminal(name));
+}
+
+Buffer& ChatClient::bufferOf(const Request& request) {
+    Buffer* b = buffers_.find(request.bufferKind, request.bufferTarget);
+    return b != nullptr ? *b : buffers_.status();
+}
+
+void ChatClient::follow(Buffer& buffer) {
+    if (buffer.kind == Buffer::Kind::Query) {
+        imTarget_ = buffer.target;
+        textToRoom_ = false;
+        return;
+    }
+    if (buffer.kind != Buffer::Kind::Room)
+        return;
+    const auto it = std::find_if(rooms_.begin(), rooms_.end(),
+                                 [&](const Room& r) { return r.name == buffer.target; });
+    if (it != rooms_.end()) {
+        currentRoom_ = it->id;
+        textToRoom_ = true;
+    }
+}
+
+ChatClient::Summary ChatClient::summary() const {
+    Summary s;
+    s.name = wireForTerminal(formattedName_.empty() ? options_.user : formattedName_);
+    s.away = awayMessage_.has_value();
+    s.signedOn = signedOn_;
+    return s;
+}
+
+std::vector<std::string> ChatClient::completions() {
+    std::vector<std::string> words;
+    const auto add = [&](const std::string& word) {
+        if (!word.empty() && std::find(words.begin(), words.end(), word) == words.end())
+            words.push_back(word);
+    };
+    for (const Command& c : commands())
+        add(std::string("/") + c.name);
+    for (const Group& g : groups_)
+        for (const std::string& entry : g.buddies)
+            add(wireForTerminal(entry.substr(0, entry.find(':'))));
+    for (const std::string& member : buffers_.current().members)
+        add(member);
+    for (std::size_t n = 1; n <= buffers_.size(); ++n)
+        if (const Buffer* b = buffers_.at(n); b->kind != Buffer::Kind::Status)
+            add(b->name);
+    for (const Room& r : rooms_)
+        add(wireForTerminal(r.name));
+    return words;
+}
+
 void ChatClient::promptFor(Prompt prompt, const char* text) {
     prompt_ = prompt;
-    if (!options_.interactive)
+    if (options_.interactive && face_ != nullptr)
+        face_->askSecret(text);
+}
+
+void ChatClient::interrupted() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - interruptedAt_ < kInterruptWindow) {
+        finish();
         return;
-    // The prompt goes where a person looks even when stdout is a pipe.
-    std::fputs(text, stderr);
-    std::fflush(stderr);
-    setEcho(false);
+    }
+    interruptedAt_ = now;
+    sayIn(buffers_.current(), paint("Ctrl-C again to quit.", "1"));
 }
 
 // --- Session ---
@@ -340,10 +442,8 @@ void ChatClient::handleLine(const std::string& typed) {
     if (prompt_ != Prompt::None) {
         const Prompt answered = prompt_;
         prompt_ = Prompt::None;
-        if (options_.interactive) {
-            setEcho(true);
-            std::fputs("\n", stderr);
-        }
+        if (options_.interactive && face_ != nullptr)
+            face_->secretDone();
         switch (answered) {
             case Prompt::LoginPassword:
                 options_.password = typed;
@@ -379,6 +479,8 @@ void ChatClient::handleLine(const std::string& typed) {
 }
 
 void ChatClient::execute(const std::string& line) {
+    // Commands answer in the window they were typed in.
+    sink_ = &buffers_.current();
     const int heldBefore = socket_->heldCommands();
     if (line[0] == '/')
         runCommand(line);
@@ -393,6 +495,7 @@ void ChatClient::execute(const std::string& line) {
                   "2"));
         queueShown_ = true;
     }
+    sink_ = nullptr;
 }
 
 bool ChatClient::blocked() {
@@ -453,6 +556,8 @@ ChatClient::Request& ChatClient::expect(Awaits awaits, std::string command, std:
     r.subject = wire::normalizeName(subject);
     r.errors = std::move(errors);
     r.held = socket_->heldCommands();
+    r.bufferKind = sink().kind;
+    r.bufferTarget = sink().target;
     r.expiry = std::chrono::steady_clock::now() + kAnswerWindow;
     return requests_.emplace_back(std::move(r));
 }

@@ -8,10 +8,16 @@
 // once the room is entered (or the join has failed). Output: one line per happening, each
 // event line with a time stamp; every text that came from the server passes through
 // terminal_text.h. Commands that the socket holds back for the server's rate limit are shown
-// as queued until they go out. Everything runs on the Qt event loop's thread. The client quits
-// the loop after /quit, or at end of input once the waiting lines have run and every queued
-// command has gone out, when the connection has sent what was queued; the exit status is a
-// ChatExit.
+// as queued until they go out.
+//
+// Lines go into buffers (chat_buffers.h), which a face (chat_face.h) shows: the status buffer,
+// one per correspondent and one per room. What a command says goes to the current buffer;
+// messages, room events and the answers to a command go to the buffer they concern; other
+// events go to the status buffer. Plain text goes to the current buffer's correspondent or
+// room, and from the status buffer to the last one written to. Everything runs on the Qt event
+// loop's thread. The client quits the loop after /quit, or at end of input once the waiting lines
+// have run and every queued command has gone out, when the connection has sent what was queued; the
+// exit status is a ChatExit.
 //
 // The class's work is spread over files by seam: chat_client.cpp (session, input, output,
 // requests awaiting an answer), chat_commands.cpp (the command table and its handlers),
@@ -32,6 +38,9 @@
 #include <string>
 #include <vector>
 
+#include "chat_buffers.h"
+#include "chat_face.h"
+#include "chat_log.h"
 #include "line_io.h"
 #include "ondrel/events.h"
 #include "ondrel/ondrel.h"
@@ -60,6 +69,11 @@ struct ChatOptions {
     bool pacing = true;
     // Input is a terminal: password prompts are shown and switch its echo off.
     bool interactive = false;
+    // Output is a terminal that can be drawn on: the full screen, unless lineMode.
+    bool screen = false;
+    bool lineMode = false;  // --line-mode: the line stream even on a terminal
+    // Conversations are logged under the data directory; on for a person at a terminal.
+    bool log = false;
 };
 
 // Parses the arguments after "chat". Returns nullopt with `error` set when they are unusable.
@@ -72,11 +86,31 @@ public:
     explicit ChatClient(ChatOptions options, QObject* parent = nullptr);
     ~ChatClient() override;
 
-    // Signs on (after reading the password if needed) and starts reading commands.
+    // `face` shows the buffers from now on; it outlives the client's use of it.
+    void setFace(ChatFace* face) { face_ = face; }
+    // Signs on (after asking for the password if needed).
     void start();
 
     // One input line: a command, plain text, or the answer to a password prompt.
     void handleLine(const std::string& line);
+    // No more input will come: /quit once the waiting lines have run.
+    void inputEnded();
+    // Ctrl-C: the first asks to press it again; a second within a few seconds quits.
+    void interrupted();
+
+    BufferList& buffers() { return buffers_; }
+    // What a status bar shows of the session.
+    struct Summary {
+        std::string name;  // terminal-safe
+        bool away = false;
+        bool signedOn = false;
+    };
+    Summary summary() const;
+    // Words for completion: the commands (with their slash), then screen names (buddies, the
+    // current room's members, correspondents) and room names, each once.
+    std::vector<std::string> completions();
+    // Input history and logs live under this directory (the XDG data directory's "ondrel").
+    static std::string dataDirectory();
 
     // One line per command: usage and what it does.
     static std::string commandHelp();
@@ -133,6 +167,9 @@ private:
         // Error codes this command can cause, each with the words shown after the command.
         std::map<std::int16_t, std::string> errors;
         std::string newPassword;
+        // The buffer the command was typed in, where its answer goes.
+        Buffer::Kind bufferKind = Buffer::Kind::Status;
+        std::string bufferTarget;
         bool refused = false;
         // Commands the socket held back when this one was made, itself included: its answer
         // window starts once they have gone out.
@@ -140,15 +177,24 @@ private:
         std::chrono::steady_clock::time_point expiry;
     };
 
-    // Output.
+    // Output: to the buffer in sink_, else the status buffer.
     void say(const std::string& text);   // a line with a time stamp
     void note(const std::string& text);  // a plain line (help, lists, usage)
     void warn(const std::string& text);  // an error line with a time stamp
+    // A line for `buffer`; `streamText` is how the line stream shows it when that differs.
+    void sayIn(Buffer& buffer, const std::string& text, Activity activity = Activity::Event,
+               const std::string& streamText = {}, bool stamped = true);
     std::string paint(const std::string& text, const char* code) const;
+    Buffer& sink() { return sink_ != nullptr ? *sink_ : buffers_.status(); }
+    Buffer& queryBuffer(const std::string& name);
+    Buffer& roomBuffer(const std::string& name);
+    // The buffer a request's answer goes to.
+    Buffer& bufferOf(const Request& request);
+    // The current buffer's correspondent or room takes plain text.
+    void follow(Buffer& buffer);
 
     // Session.
     void signOn();
-    void inputEnded();
     // /quit and end of input: once every queued command has gone out, signs off and exits.
     void finish();
     // Exits once nothing is queued and the last answers are in.
@@ -222,6 +268,10 @@ private:
     void cmdReconnect(const std::vector<std::string>& a);
     void cmdLogoff(const std::vector<std::string>& a);
     void cmdQuit(const std::vector<std::string>& a);
+    void cmdWindow(const std::vector<std::string>& a);
+    void cmdClose(const std::vector<std::string>& a);
+    void cmdNames(const std::vector<std::string>& a);
+    void cmdLog(const std::vector<std::string>& a);
     // Runs a control call that sends one command; false when the control refused it at once
     // (an Error, shown beside `command`).
     bool sentWhole(const std::string& command, const std::function<void()>& call);
@@ -271,7 +321,12 @@ private:
     ChatOptions options_;
     QtSocket* socket_ = nullptr;  // owned by control_
     std::unique_ptr<Ondrel> control_;
-    LineReader reader_;
+    BufferList buffers_;
+    ChatFace* face_ = nullptr;
+    // Where say() writes while a command runs or an answer is shown; else the status buffer.
+    Buffer* sink_ = nullptr;
+    ChatLog log_;
+    std::chrono::steady_clock::time_point interruptedAt_{};
     QTimer buddyListTimer_;
     QNetworkAccessManager web_;
 

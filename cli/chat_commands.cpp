@@ -162,6 +162,13 @@ const std::vector<ChatClient::Command>& ChatClient::commands() {
         {"reconnect", "", "sign on again", 0, 0, false, &ChatClient::cmdReconnect},
         {"logoff", "", "sign off and stay", 0, 0, false, &ChatClient::cmdLogoff},
         {"quit", "", "sign off and leave", 0, 0, false, &ChatClient::cmdQuit},
+        {"window", "[N]", "show window N (Alt+N), or list the windows", 0, 1, false,
+         &ChatClient::cmdWindow},
+        {"close", "", "close the current window (leaving its room)", 0, 0, false,
+         &ChatClient::cmdClose},
+        {"names", "", "list the members of the current room", 0, 0, false, &ChatClient::cmdNames},
+        {"log", "[on|off]", "keep conversation logs, or stop; no word: where they go", 0, 1, false,
+         &ChatClient::cmdLog},
     };
     return table;
 }
@@ -250,11 +257,18 @@ void ChatClient::cmdIm(const std::vector<std::string>& a) {
     }
     for (const QByteArray& part : parts)
         control_->SendIM(a[0], part.toStdString(), false);
+    Buffer& query = queryBuffer(a[0]);
+    buffers_.select(buffers_.numberOf(query));
+    sink_ = &query;
     expect(Awaits::Nothing, "/im " + a[0], a[0], {{901, notOnline(a[0])}});
     imTarget_ = a[0];
     textToRoom_ = false;
-    say(paint("-> " + a[0], "36") + ": " + a[1] +
-        (parts.size() > 1 ? "  (sent in " + std::to_string(parts.size()) + " parts)" : ""));
+    const std::string sentIn =
+        parts.size() > 1 ? "  (sent in " + std::to_string(parts.size()) + " parts)" : "";
+    sayIn(query,
+          paint("<" + summary().name + ">", "1") + " " +
+              terminalText(QString::fromStdString(a[1])) + sentIn,
+          Activity::Message, paint("-> " + a[0], "36") + ": " + a[1] + sentIn);
 }
 
 void ChatClient::cmdReply(const std::vector<std::string>& a) {
@@ -272,6 +286,7 @@ void ChatClient::cmdAway(const std::vector<std::string>& a) {
     if (!sentWhole("/away", [&] { control_->SetAwayMessage(text); }))
         return;
     awayRepliedAt_.clear();
+    buffers_.touch();
     if (text.empty()) {
         awayMessage_.reset();
         say("You are back.");
@@ -463,7 +478,8 @@ void ChatClient::cmdSay(const std::vector<std::string>& a) {
     for (const QByteArray& part : parts)
         control_->SendChat(roomName(*currentRoom_), part.toStdString(), *currentRoom_);
     if (parts.size() > 1)
-        say("(sent in " + std::to_string(parts.size()) + " parts)");
+        sayIn(roomBuffer(roomName(*currentRoom_)),
+              "(sent in " + std::to_string(parts.size()) + " parts)");
 }
 
 void ChatClient::cmdLeave(const std::vector<std::string>& a) {
@@ -631,6 +647,75 @@ void ChatClient::cmdLogoff(const std::vector<std::string>&) {
 
 void ChatClient::cmdQuit(const std::vector<std::string>&) {
     finish();
+}
+
+void ChatClient::cmdWindow(const std::vector<std::string>& a) {
+    if (a.empty()) {
+        for (std::size_t n = 1; n <= buffers_.size(); ++n) {
+            const Buffer& b = *buffers_.at(n);
+            note("  " + std::to_string(n) + "  " + b.name +
+                 (b.kind == Buffer::Kind::Room ? (b.joined ? "  (room)" : "  (room, left)") : "") +
+                 (n == buffers_.currentNumber() ? "  <- current" : ""));
+        }
+        return;
+    }
+    const auto n = wire::toInteger(a[0], 1, static_cast<std::int64_t>(buffers_.size()));
+    if (!n) {
+        warn("/window " + a[0] + ": there are windows 1 to " + std::to_string(buffers_.size()) +
+             ".");
+        return;
+    }
+    buffers_.select(static_cast<std::size_t>(*n));
+    sink_ = &buffers_.current();
+}
+
+void ChatClient::cmdClose(const std::vector<std::string>&) {
+    Buffer& b = buffers_.current();
+    if (b.kind == Buffer::Kind::Status) {
+        warn("The status window stays.");
+        return;
+    }
+    if (b.kind == Buffer::Kind::Room && b.joined && signedOn_) {
+        const auto it = std::find_if(rooms_.begin(), rooms_.end(),
+                                     [&](const Room& r) { return r.name == b.target; });
+        if (it != rooms_.end())
+            control_->LeaveChat(it->name, it->id);
+    }
+    buffers_.close(buffers_.currentNumber());
+    sink_ = &buffers_.current();
+}
+
+void ChatClient::cmdNames(const std::vector<std::string>&) {
+    const Buffer& b = buffers_.current();
+    if (b.kind != Buffer::Kind::Room || !b.joined) {
+        warn("/names lists a room's members; this window is no room you are in.");
+        return;
+    }
+    std::string list;
+    for (const std::string& member : b.members)
+        list += (list.empty() ? "" : ", ") + member;
+    note(b.name + " (" + std::to_string(b.members.size()) + "): " + list);
+}
+
+void ChatClient::cmdLog(const std::vector<std::string>& a) {
+    if (!a.empty() && a[0] != "on" && a[0] != "off") {
+        warn("Usage: /log [on|off]");
+        return;
+    }
+    if (!a.empty()) {
+        if (a[0] == "on" && !options_.log) {
+            options_.log = true;
+            log_.open(dataDirectory(), options_.user);
+        }
+        log_.setEnabled(a[0] == "on");
+    }
+    if (!log_.enabled()) {
+        say("Conversations are not logged.");
+        return;
+    }
+    const Buffer& b = buffers_.current();
+    say("Conversations are logged" +
+        (b.kind == Buffer::Kind::Status ? "." : "; this one to " + log_.fileOf(b)));
 }
 
 }  // namespace lantry::cli

@@ -87,6 +87,8 @@ void ChatClient::fetchProfile(const std::string& url) {
         return;
     }
     const std::string command = request->command;
+    const Buffer::Kind kind = request->bufferKind;
+    const std::string target = request->bufferTarget;
     settle(request);
     const ProfileAddress address =
         profileAddress(fromWireText(QByteArrayView(url.data(), qsizetype(url.size()))),
@@ -106,8 +108,14 @@ void ChatClient::fetchProfile(const std::string& url) {
         if (received > kMaxProfileBytes)
             reply->abort();
     });
-    connect(reply, &QNetworkReply::finished, this, [this, reply, command] {
+    connect(reply, &QNetworkReply::finished, this, [this, reply, command, kind, target] {
         reply->deleteLater();
+        Buffer* into = buffers_.find(kind, target);
+        sink_ = into != nullptr ? into : &buffers_.status();
+        const struct Reset {
+            Buffer*& sink;
+            ~Reset() { sink = nullptr; }
+        } reset{sink_};
         // Qt's sentence for an HTTP failure holds the address, and with it the session's cookie.
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         if (status == 404) {
@@ -145,6 +153,7 @@ void ChatClient::IncomingPacket(std::string strPacket) {
 
 void ChatClient::ScreennameFormat(std::string strFormattedSN) {
     formattedName_ = strFormattedSN;
+    buffers_.touch();
     if (signedOn_)
         say("Screen name now shows as " + wireForTerminal(strFormattedSN) + ".");
 }
@@ -189,6 +198,7 @@ void ChatClient::LoggedIn(std::string strUserName, Collection& BuddyList, Collec
         say("Blocked: " + std::to_string(BlockList.size()) +
             ", permitted: " + std::to_string(PrivateList.size()) + ".");
     buddyListTimer_.start(kBuddyListDelayMs);
+    buffers_.touch();
     // After this handler: the server hears "toc_init_done" before the waiting commands.
     QTimer::singleShot(0, this, &ChatClient::runWaiting);
 }
@@ -202,6 +212,7 @@ void ChatClient::LoggedOut(std::string) {
     requests_.clear();
     if (was)
         say("Signed off.");
+    buffers_.touch();
 }
 
 void ChatClient::BuddyUpdate(std::string strBuddy, bool blnOnline, std::int16_t intWarningLevel,
@@ -228,8 +239,9 @@ void ChatClient::BuddyUpdate(std::string strBuddy, bool blnOnline, std::int16_t 
         settle(r);
     }
     if (const Request* r = awaiting(Awaits::Status, strBuddy)) {
+        Buffer& into = bufferOf(*r);
         settle(r);
-        say(name + " is " + presenceText(strBuddy) + ".");
+        sayIn(into, name + " is " + presenceText(strBuddy) + ".");
         return;
     }
     // Until the list is shown, presence goes into it instead of separate lines.
@@ -240,8 +252,11 @@ void ChatClient::BuddyUpdate(std::string strBuddy, bool blnOnline, std::int16_t 
 void ChatClient::InstantMessage(std::string& strUserName, std::string& strMessage,
                                 bool& blnAutoResponse, std::string&) {
     lastSender_ = strUserName;
-    say(paint("<" + wireForTerminal(strUserName) + ">", "1;36") +
-        (blnAutoResponse ? " (auto)" : "") + " " + messageForTerminal(strMessage));
+    Buffer& query = queryBuffer(strUserName);
+    sayIn(query,
+          paint("<" + wireForTerminal(strUserName) + ">", "1;36") +
+              (blnAutoResponse ? " (auto)" : "") + " " + messageForTerminal(strMessage),
+          Activity::Highlight);
     if (!awayMessage_ || blnAutoResponse || !signedOn_)
         return;
     const auto now = std::chrono::steady_clock::now();
@@ -252,16 +267,18 @@ void ChatClient::InstantMessage(std::string& strUserName, std::string& strMessag
     const QByteArray name = QByteArray::fromStdString(strUserName);
     for (const QByteArray& part : splitForIm(QByteArray::fromStdString(*awayMessage_), name, true))
         control_->SendIM(strUserName, part.toStdString(), true);
-    say("(your away message went to " + wireForTerminal(strUserName) + ")");
+    sayIn(query, "(your away message went to " + wireForTerminal(strUserName) + ")");
 }
 
 void ChatClient::TypingStatus(std::string& strUserName, std::int16_t& intTypingStatus) {
+    Buffer* query = buffers_.find(Buffer::Kind::Query, strUserName);
+    Buffer& into = query != nullptr ? *query : buffers_.status();
     switch (intTypingStatus) {
         case 2:
-            say(wireForTerminal(strUserName) + " is typing ...");
+            sayIn(into, wireForTerminal(strUserName) + " is typing ...", Activity::None);
             break;
         case 1:
-            say(wireForTerminal(strUserName) + " stopped typing.");
+            sayIn(into, wireForTerminal(strUserName) + " stopped typing.", Activity::None);
             break;
         default:
             break;
@@ -273,23 +290,41 @@ void ChatClient::JoinedChat(std::string& strChatName, std::int32_t& lngChatID) {
     // Entering a room again (a rejoin gets the same ID) keeps one entry for it.
     std::erase_if(rooms_, [&](const Room& r) { return r.id == lngChatID; });
     rooms_.push_back(Room{lngChatID, strChatName});
+    Buffer& room = roomBuffer(strChatName);
+    room.joined = true;
+    room.members.clear();
+    buffers_.select(buffers_.numberOf(room));
     currentRoom_ = lngChatID;
     textToRoom_ = true;
     QTimer::singleShot(0, this, &ChatClient::runWaiting);
-    say("You are in " + wireForTerminal(strChatName) + " (chat " + std::to_string(lngChatID) +
-        "). Plain text now goes there.");
+    sayIn(room, "You are in " + wireForTerminal(strChatName) + " (chat " +
+                    std::to_string(lngChatID) + "). Plain text now goes there.");
 }
 
 void ChatClient::ChatMessage(std::int32_t& lngChatID, std::string& strUserName,
                              std::string& strMessage) {
-    say("[" + wireForTerminal(control_->GetChatName(lngChatID)) + "] " +
-        paint("<" + wireForTerminal(strUserName) + ">", "1;33") + " " +
-        messageForTerminal(strMessage));
+    const std::string name = control_->GetChatName(lngChatID);
+    const std::string text = paint("<" + wireForTerminal(strUserName) + ">", "1;33") + " " +
+                             messageForTerminal(strMessage);
+    // A message that names us is addressed to us.
+    const std::string me = wire::normalizeName(options_.user);
+    const bool mine = wire::normalizeName(strUserName) == me;
+    const bool named =
+        !mine && wire::normalizeName(wire::removeHtml(strMessage)).find(me) != std::string::npos;
+    sayIn(roomBuffer(name), text, named ? Activity::Highlight : Activity::Message,
+          "[" + wireForTerminal(name) + "] " + text);
 }
 
 void ChatClient::ChatUserUpdate(std::string strUserName, bool blnInside, std::int32_t lngChatID) {
-    say(wireForTerminal(strUserName) + (blnInside ? " is in " : " left ") +
-        wireForTerminal(control_->GetChatName(lngChatID)) + ".");
+    const std::string name = control_->GetChatName(lngChatID);
+    Buffer& room = roomBuffer(name);
+    if (blnInside)
+        room.members.insert(wireForTerminal(strUserName));
+    else
+        room.members.erase(wireForTerminal(strUserName));
+    buffers_.touch();
+    sayIn(room, wireForTerminal(strUserName) + (blnInside ? " is in " : " left ") +
+                    wireForTerminal(name) + ".");
 }
 
 void ChatClient::LeftChat(std::int32_t& lngChatID) {
@@ -298,9 +333,15 @@ void ChatClient::LeftChat(std::int32_t& lngChatID) {
                                  [&](const Room& r) { return r.id == lngChatID; });
     const std::string name =
         it == rooms_.end() ? "chat " + std::to_string(lngChatID) : wireForTerminal(it->name);
+    Buffer* room = it != rooms_.end() ? buffers_.find(Buffer::Kind::Room, it->name) : nullptr;
     if (it != rooms_.end())
         rooms_.erase(it);
-    say("You left " + name + ".");
+    if (room != nullptr) {
+        room->joined = false;
+        room->members.clear();
+        buffers_.touch();
+    }
+    sayIn(room != nullptr ? *room : sink(), "You left " + name + ".");
     if (currentRoom_ == lngChatID)
         currentRoom_ = rooms_.empty() ? std::nullopt : std::optional(rooms_.back().id);
 }
@@ -308,8 +349,10 @@ void ChatClient::LeftChat(std::int32_t& lngChatID) {
 void ChatClient::ChatInvite(std::string& strChatName, std::int32_t& lngChatID,
                             std::string& strFromUser, std::string& strInviteMessage) {
     lastInvite_ = lngChatID;
-    say(wireForTerminal(strFromUser) + " invites you to " + wireForTerminal(strChatName) + ": " +
-        messageForTerminal(strInviteMessage) + "  (/accept to join)");
+    sayIn(buffers_.status(),
+          wireForTerminal(strFromUser) + " invites you to " + wireForTerminal(strChatName) + ": " +
+              messageForTerminal(strInviteMessage) + "  (/accept to join)",
+          Activity::Highlight);
 }
 
 void ChatClient::BuddyAdded(std::string& strGroup, std::string& strBuddy, std::string& strAlias) {
@@ -389,6 +432,11 @@ void ChatClient::Error(std::int16_t& intErrorCode, std::string& strError) {
         return;
     }
     Request& request = *it;
+    sink_ = &bufferOf(request);
+    const struct Reset {
+        Buffer*& sink;
+        ~Reset() { sink = nullptr; }
+    } reset{sink_};
     if (request.awaits == Awaits::Quit) {
         settle(&request);
         QTimer::singleShot(0, this, &ChatClient::finishWhenSettled);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bridge.h"
-#include "chat_client.h"
+#include "chat_run.h"
 #include "registration.h"
 
 namespace {
@@ -76,9 +76,7 @@ int runChat(int argc, char** argv) {
         return 2;
     }
     QCoreApplication app(argc, argv);
-    lantry::cli::ChatClient client(std::move(*options));
-    client.start();
-    return app.exec();
+    return lantry::cli::runChatClient(std::move(*options));
 }
 
 int runRegistration(bool registering, int argc, char** argv) {

@@ -5,6 +5,7 @@ packages=(
     build-essential cmake ninja-build pkg-config git
     libgtest-dev libgmock-dev libbenchmark-dev
     qt6-base-dev libqt6sql6-sqlite libsodium-dev qtkeychain-qt6-dev
+    libncurses-dev libvterm-dev
     xvfb xauth fonts-liberation
     clang libclang-rt-14-dev valgrind gnuplot-nox
     python3 curl
