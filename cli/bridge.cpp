@@ -407,7 +407,8 @@ void Bridge::relay(int eventNumber, const QVariantList& args) {
 std::string Bridge::subscription(BridgeClient& client, const std::string& id, bool subscribe,
                                  const QJsonValue& params) {
     std::vector<std::string> names;
-    bool strings = params.isArray();
+    // No params: no change, and the answer tells the set.
+    bool strings = params.isArray() || params.isUndefined();
     for (const QJsonValue& name : params.toArray()) {
         strings = strings && name.isString();
         names.push_back(name.toString().toStdString());
@@ -731,6 +732,7 @@ Responses
 
 Bridge methods
   Subscribe(NAME, ...)    adds events to those this client is sent; the result is the list
+                          of them all (with no params: the list, unchanged)
   Unsubscribe(NAME, ...)  removes them; the result is the list. Unknown names: -32602.
   Session()               {"state":"signed-off"|"signing-on"|"signed-on","strUserName":NAME}
   --events NAME,...       the events sent from the start (default: every event). For example

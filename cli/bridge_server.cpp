@@ -252,9 +252,12 @@ bool BridgeServer::listen(const ListenAddress& address, std::string& error) {
     signals_ = new QSocketNotifier(pipe[0], QSocketNotifier::Read, this);
     connect(signals_, &QSocketNotifier::activated, this, [this, fd = pipe[0]] {
         char bytes[16];
-        while (::read(fd, bytes, sizeof bytes) > 0) {
-        }
-        shutDown();
+        bool signalled = false;
+        while (::read(fd, bytes, sizeof bytes) > 0)
+            signalled = true;
+        // A wake-up without a byte is no signal.
+        if (signalled)
+            shutDown();
     });
     struct sigaction action {};
     action.sa_handler = onSignal;
