@@ -322,7 +322,8 @@ Bridge::Bridge(std::unique_ptr<ControlObject> control, TextMode mode, QObject* p
     });
     connect(&reader_, &LineReader::endOfInput, this, &Bridge::finish);
     control_->setHeldCommandsHandler([this](int, int dropped) {
-        if (dropped > 0)
+        // Outside a sign-off the WinsockError of the lost connection gives the number.
+        if (dropped > 0 && signingOff_)
             std::fprintf(stderr, "ondrel bridge: %d held command%s not sent\n", dropped,
                          dropped == 1 ? " was" : "s were");
         if (finishing_)
