@@ -434,6 +434,18 @@ std::string Bridge::sessionResult() const {
         .finish();
 }
 
+std::string Bridge::sessionRefusal(const MemberInfo& member) const {
+    const bool packet = member.id == DispId::SendPacket;
+    if (packet ? session_ != SessionState::SignedOff
+               : needsNoSession(member.id) || session_ == SessionState::SignedOn)
+        return {};
+    const std::string name = member.name;
+    if (session_ == SessionState::SigningOn && !packet)
+        return name + " needs a signed-on session: wait for LoggedIn";
+    return name + " needs a " + (packet ? "connection" : "signed-on session") +
+           ": call Login first";
+}
+
 std::string Bridge::handleRequest(BridgeClient& client, const std::string& line) {
     if (line.find_first_not_of(" \t") == std::string::npos)
         return {};
@@ -490,18 +502,8 @@ std::string Bridge::handleRequest(BridgeClient& client, const std::string& line)
     auto arguments = convertArguments(*member, params, mode_, error);
     if (!arguments)
         return reply(kInvalidParams, error);
-    if (member->id == DispId::SendPacket
-            ? session_ == SessionState::SignedOff
-            : !needsNoSession(member->id) && session_ != SessionState::SignedOn)
-        return reply(
-            kNotSignedOn,
-            session_ == SessionState::SigningOn
-                ? std::string(member->name) +
-                      " needs a signed-on session: wait for "
-                      "LoggedIn"
-                : std::string(member->name) + " needs a " +
-                      (member->id == DispId::SendPacket ? "connection" : "signed-on session") +
-                      ": call Login first");
+    if (const std::string refusal = sessionRefusal(*member); !refusal.empty())
+        return reply(kNotSignedOn, refusal);
     if (member->id == DispId::Login)
         session_ = SessionState::SigningOn;
 

@@ -111,6 +111,8 @@ private:
     std::string subscription(BridgeClient& client, const std::string& id, bool subscribe,
                              const QJsonValue& params);
     std::string sessionResult() const;
+    // Why `member` cannot be called in this session; "" when it can.
+    std::string sessionRefusal(const MemberInfo& member) const;
     void finish();
     void finishSignOff();
 
