@@ -6,12 +6,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
+#include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <optional>
 
+#include "bridge_server.h"
 #include "json_text.h"
 #include "ondrel/ondrel.h"
 
@@ -19,19 +22,22 @@ namespace lantry::cli {
 
 namespace {
 
-constexpr int kParseError = -32700;
-constexpr int kInvalidRequest = -32600;
-constexpr int kMethodNotFound = -32601;
-constexpr int kInvalidParams = -32602;
-constexpr int kCallFailed = -32000;
-
-std::string errorLine(const std::string& id, int code, const std::string& message) {
+// `messageJson` and `dataJson` are JSON already; no data member when dataJson is empty.
+std::string errorLineRaw(const std::string& id, int code, const std::string& messageJson,
+                         const std::string& dataJson = {}) {
+    JsonObjectWriter error;
+    error.add("code", std::int64_t{code}).addRaw("message", messageJson);
+    if (!dataJson.empty())
+        error.addRaw("data", dataJson);
     return JsonObjectWriter()
         .add("jsonrpc", std::string("2.0"))
         .addRaw("id", id)
-        .addRaw("error",
-                JsonObjectWriter().add("code", std::int64_t{code}).add("message", message).finish())
+        .addRaw("error", error.finish())
         .finish();
+}
+
+std::string errorLine(const std::string& id, int code, const std::string& message) {
+    return errorLineRaw(id, code, jsonString(message));
 }
 
 std::string resultLine(const std::string& id, const std::string& result) {
@@ -54,20 +60,31 @@ std::optional<std::int64_t> integral(const QJsonValue& json, std::int64_t low, s
     return static_cast<std::int64_t>(d);
 }
 
-std::optional<QVariant> textValue(const QString& text, TextMode mode, std::string& error) {
-    if (auto bytes = bytesFromJson(text, mode, error))
-        return QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size()));
-    return std::nullopt;
+// The parameters that carry a message's markup, in members (but RemoveHtml, whose point is
+// markup) and in events alike.
+bool carriesMarkup(std::string_view name) {
+    return name == "strMessage" || name == "strInviteMessage" || name == "strAwayMessage" ||
+           name == "strProfile";
+}
+
+std::optional<QVariant> textValue(const QString& text, TextMode mode, bool markup,
+                                  std::string& error) {
+    auto bytes = bytesFromJson(text, mode, error);
+    if (!bytes)
+        return std::nullopt;
+    if (markup && mode == TextMode::Plain)
+        *bytes = markupFromPlain(*bytes);
+    return QByteArray(bytes->data(), static_cast<qsizetype>(bytes->size()));
 }
 
 // One JSON parameter as the component layer's value of its declared type: text as bytes,
 // integers as int, booleans as bool. nullopt with `error` completing "parameter NAME ...".
 std::optional<QVariant> layerValue(ParamType type, const QJsonValue& json, TextMode mode,
-                                   std::string& error) {
+                                   bool markup, std::string& error) {
     switch (type) {
         case ParamType::Text:
             if (json.isString())
-                return textValue(json.toString(), mode, error);
+                return textValue(json.toString(), mode, markup, error);
             error = "must be a string";
             return std::nullopt;
         case ParamType::Int16:
@@ -93,7 +110,7 @@ std::optional<QVariant> layerValue(ParamType type, const QJsonValue& json, TextM
             return std::nullopt;
         case ParamType::Variant:
             if (json.isString())
-                return textValue(json.toString(), mode, error);
+                return textValue(json.toString(), mode, false, error);
             if (auto n = integral(json, -kExactLimit, kExactLimit))
                 return QVariant(QByteArray::number(static_cast<qlonglong>(*n)));
             error = "must be a string or an integer";
@@ -182,7 +199,8 @@ std::optional<QVariantList> convertArguments(const MemberInfo& member, const QJs
             continue;
         }
         std::string why;
-        auto value = layerValue(declared[i].type, json, mode, why);
+        const bool markup = member.id != DispId::RemoveHtml && carriesMarkup(declared[i].name);
+        auto value = layerValue(declared[i].type, json, mode, markup, why);
         if (!value) {
             error = std::string(member.name) + ": parameter " + declared[i].name + " " + why;
             return std::nullopt;
@@ -239,48 +257,196 @@ std::unique_ptr<ControlObject> createControl(std::string& error) {
     return control;
 }
 
+struct Bridge::CallCapture {
+    bool raised = false;
+    std::string messageJson;
+    std::string dataJson;
+};
+
+namespace {
+
+// Writes to stdout; stdin mode's one client.
+class StdioClient final : public BridgeClient {
+public:
+    using BridgeClient::BridgeClient;
+    void sendLine(std::string_view line) override { writeLine(line); }
+};
+
+// Members that act without a session: the others send commands.
+bool needsNoSession(DispatchId id) {
+    return id == DispId::Login || id == DispId::LogOff || id == DispId::LastChatID ||
+           id == DispId::RemoveHtml || id == DispId::GetChatName;
+}
+
+std::string eventNames(const EventSet& set) {
+    std::string out = "[";
+    for (const EventInfo& info : eventTable())
+        if (set.test(static_cast<std::size_t>(info.number) - 1))
+            out.append(out.size() > 1 ? "," : "").append(jsonString(std::string(info.name)));
+    return out + ']';
+}
+
+}  // namespace
+
+std::optional<EventSet> eventSetOf(const std::vector<std::string>& names, std::string& error) {
+    EventSet set;
+    std::string unknown;
+    for (const std::string& name : names) {
+        const auto& events = eventTable();
+        const auto it = std::find_if(events.begin(), events.end(),
+                                     [&](const EventInfo& e) { return name == e.name; });
+        if (it == events.end())
+            unknown.append(unknown.empty() ? "" : ", ").append(jsonString(name));
+        else
+            set.set(static_cast<std::size_t>(it->number) - 1);
+    }
+    if (unknown.empty())
+        return set;
+    error = "no event " + unknown + " (see ondrel bridge --help)";
+    return std::nullopt;
+}
+
 Bridge::Bridge(std::unique_ptr<ControlObject> control, TextMode mode, QObject* parent)
     : QObject(parent), control_(std::move(control)), mode_(mode) {
     control_->connectEvents(
         [this](int eventNumber, QVariantList& args) { relay(eventNumber, args); });
     connect(&reader_, &LineReader::lineRead, this, [this](const std::string& line) {
-        const std::string response = handleRequest(line);
+        const std::string response = handleRequest(*stdio_, line);
         if (!response.empty())
-            writeLine(response);
+            stdio_->sendLine(response);
     });
-    connect(&reader_, &LineReader::lineTooLong, this, [] {
-        writeLine(errorLine(
+    connect(&reader_, &LineReader::lineTooLong, this, [this] {
+        stdio_->sendLine(errorLine(
             "null", kInvalidRequest,
             "line longer than " + std::to_string(LineReader::kMaxLine) + " bytes, dropped"));
     });
     connect(&reader_, &LineReader::endOfInput, this, &Bridge::finish);
-    control_->setHeldCommandsHandler([this](int, int) {
+    control_->setHeldCommandsHandler([this](int, int dropped) {
+        // Outside a sign-off the WinsockError of the lost connection gives the number.
+        if (dropped > 0 && signingOff_)
+            std::fprintf(stderr, "ondrel bridge: %d held command%s not sent\n", dropped,
+                         dropped == 1 ? " was" : "s were");
         if (finishing_)
             finish();
+        if (graceTimer_ && control_->heldCommands() == 0)
+            finishSignOff();
     });
 }
 
-void Bridge::start() {
+void Bridge::start(EventSet events) {
+    stdio_ = std::make_unique<StdioClient>(events);
+    addClient(stdio_.get());
     reader_.start();
+}
+
+void Bridge::addClient(BridgeClient* client) {
+    clients_.push_back(client);
+}
+
+void Bridge::removeClient(BridgeClient* client) {
+    clients_.erase(std::remove(clients_.begin(), clients_.end(), client), clients_.end());
+}
+
+void Bridge::noteSession(int eventNumber, const QVariantList& args) {
+    switch (static_cast<EventNumber>(eventNumber)) {
+        case EventNumber::LoggedIn:
+            session_ = SessionState::SignedOn;
+            userName_ = args.value(0).toString().toLatin1().toStdString();
+            break;
+        case EventNumber::LoggedOut:
+        case EventNumber::WinsockError:
+            session_ = SessionState::SignedOff;
+            userName_.clear();
+            break;
+        default:
+            break;
+    }
 }
 
 void Bridge::relay(int eventNumber, const QVariantList& args) {
     const auto& events = eventTable();
     if (eventNumber < 1 || static_cast<std::size_t>(eventNumber) > events.size())
         return;
+    noteSession(eventNumber, args);
     const EventInfo& info = events[static_cast<std::size_t>(eventNumber) - 1];
     JsonObjectWriter params;
     for (std::size_t i = 0; i < info.params.size() && i < static_cast<std::size_t>(args.size());
-         ++i)
-        params.addRaw(info.params[i], jsonOf(args[static_cast<qsizetype>(i)], mode_));
-    writeLine(JsonObjectWriter()
-                  .add("jsonrpc", std::string("2.0"))
-                  .add("method", std::string(info.name))
-                  .addRaw("params", params.finish())
-                  .finish());
+         ++i) {
+        const QVariant& value = args[static_cast<qsizetype>(i)];
+        if (mode_ == TextMode::Plain && carriesMarkup(info.params[i])) {
+            const QByteArray markup = value.toString().toLatin1();
+            params.addRaw(info.params[i],
+                          jsonString(QStringView(plainFromMarkup(std::string_view(
+                              markup.constData(), static_cast<std::size_t>(markup.size()))))));
+        } else
+            params.addRaw(info.params[i], jsonOf(value, mode_));
+    }
+    const auto number = static_cast<EventNumber>(eventNumber);
+    if (capture_ && !capture_->raised &&
+        (number == EventNumber::Error || number == EventNumber::WinsockError)) {
+        capture_->raised = true;
+        const bool error = number == EventNumber::Error;
+        capture_->messageJson = jsonOf(args.value(error ? 1 : 0), mode_);
+        if (error)
+            capture_->dataJson = JsonObjectWriter()
+                                     .add("intErrorCode", std::int64_t{args.value(0).toInt()})
+                                     .finish();
+    }
+    const std::string line = JsonObjectWriter()
+                                 .add("jsonrpc", std::string("2.0"))
+                                 .add("method", std::string(info.name))
+                                 .addRaw("params", params.finish())
+                                 .finish();
+    // A client cut off while this runs removes itself; the copy keeps the walk valid.
+    const std::vector<BridgeClient*> clients = clients_;
+    for (BridgeClient* client : clients)
+        if (client->events.test(static_cast<std::size_t>(eventNumber) - 1) &&
+            std::find(clients_.begin(), clients_.end(), client) != clients_.end())
+            client->sendLine(line);
 }
 
-std::string Bridge::handleRequest(const std::string& line) {
+std::string Bridge::subscription(BridgeClient& client, const std::string& id, bool subscribe,
+                                 const QJsonValue& params) {
+    std::vector<std::string> names;
+    // No params: no change, and the answer tells the set.
+    bool strings = params.isArray() || params.isUndefined();
+    for (const QJsonValue& name : params.toArray()) {
+        strings = strings && name.isString();
+        names.push_back(name.toString().toStdString());
+    }
+    if (!strings)
+        return errorLine(id, kInvalidParams, "params must be an array of event names");
+    std::string error;
+    const auto set = eventSetOf(names, error);
+    if (!set)
+        return errorLine(id, kInvalidParams, error);
+    client.events = subscribe ? client.events | *set : client.events & ~*set;
+    return resultLine(id, eventNames(client.events));
+}
+
+std::string Bridge::sessionResult() const {
+    const char* state = session_ == SessionState::SignedOn    ? "signed-on"
+                        : session_ == SessionState::SigningOn ? "signing-on"
+                                                              : "signed-off";
+    return JsonObjectWriter()
+        .add("state", std::string(state))
+        .addRaw("strUserName", jsonText(userName_, mode_))
+        .finish();
+}
+
+std::string Bridge::sessionRefusal(const MemberInfo& member) const {
+    const bool packet = member.id == DispId::SendPacket;
+    if (packet ? session_ != SessionState::SignedOff
+               : needsNoSession(member.id) || session_ == SessionState::SignedOn)
+        return {};
+    const std::string name = member.name;
+    if (session_ == SessionState::SigningOn && !packet)
+        return name + " needs a signed-on session: wait for LoggedIn";
+    return name + " needs a " + (packet ? "connection" : "signed-on session") +
+           ": call Login first";
+}
+
+std::string Bridge::handleRequest(BridgeClient& client, const std::string& line) {
     if (line.find_first_not_of(" \t") == std::string::npos)
         return {};
     QJsonParseError parseError;
@@ -312,32 +478,48 @@ std::string Bridge::handleRequest(const std::string& line) {
     auto reply = [&](int code, const std::string& message) {
         return hasId ? errorLine(id, code, message) : std::string();
     };
+    const auto answer = [&](const std::string& response) {
+        return hasId ? response : std::string();
+    };
 
     if (request.value(QLatin1String("jsonrpc")).toString() != QLatin1String("2.0"))
         return errorLine(id, kInvalidRequest, "jsonrpc must be \"2.0\"");
     const QJsonValue method = request.value(QLatin1String("method"));
     if (!method.isString())
         return errorLine(id, kInvalidRequest, "method must be a string");
-    const MemberInfo* member = findMember(method.toString());
+    const QJsonValue params = request.value(QLatin1String("params"));
+    const QString name = method.toString();
+    if (name == QLatin1String("Subscribe") || name == QLatin1String("Unsubscribe"))
+        return answer(subscription(client, id, name == QLatin1String("Subscribe"), params));
+    if (name == QLatin1String("Session"))
+        return answer(resultLine(id, sessionResult()));
+    const MemberInfo* member = findMember(name);
     if (!member)
-        return reply(kMethodNotFound, "no member " + jsonString(QStringView(method.toString())) +
-                                          " (see ondrel bridge --help)");
+        return reply(kMethodNotFound,
+                     "no member " + jsonString(QStringView(name)) + " (see ondrel bridge --help)");
 
     std::string error;
-    auto arguments =
-        convertArguments(*member, request.value(QLatin1String("params")), mode_, error);
+    auto arguments = convertArguments(*member, params, mode_, error);
     if (!arguments)
         return reply(kInvalidParams, error);
+    if (const std::string refusal = sessionRefusal(*member); !refusal.empty())
+        return reply(kNotSignedOn, refusal);
+    if (member->id == DispId::Login)
+        session_ = SessionState::SigningOn;
 
     // Only the property is written by a call with an argument; every other call is a method.
     const InvokeKind kind =
         member->property && !arguments->isEmpty() ? InvokeKind::PropertyPut : InvokeKind::Method;
+    CallCapture capture;
+    CallCapture* const outer = std::exchange(capture_, &capture);
     const DispatchResult called = control_->invoke(member->id, kind, *arguments);
+    capture_ = outer;
     if (!called.ok())
         return reply(called.error == DispatchError::MethodFailed ? kCallFailed : kInvalidParams,
                      called.description.toStdString());
-    return hasId ? resultLine(id, resultOf(*member, *arguments, called.value, mode_))
-                 : std::string();
+    if (capture.raised)
+        return answer(errorLineRaw(id, kCallFailed, capture.messageJson, capture.dataJson));
+    return answer(resultLine(id, resultOf(*member, *arguments, called.value, mode_)));
 }
 
 void Bridge::finish() {
@@ -346,6 +528,30 @@ void Bridge::finish() {
     if (control_->heldCommands() > 0)
         return;
     control_->closeConnection([] { QCoreApplication::exit(0); });
+}
+
+void Bridge::signOff(std::function<void()> done) {
+    if (signingOff_)
+        return;
+    signingOff_ = true;
+    signedOff_ = std::move(done);
+    graceTimer_ = new QTimer(this);
+    graceTimer_->setSingleShot(true);
+    connect(graceTimer_, &QTimer::timeout, this, &Bridge::finishSignOff);
+    graceTimer_->start(kSignOffGraceMs);
+    if (control_->heldCommands() == 0)
+        finishSignOff();
+}
+
+void Bridge::finishSignOff() {
+    if (!graceTimer_)
+        return;
+    graceTimer_->deleteLater();
+    graceTimer_ = nullptr;
+    // LogOff drops what is still held; the held handler reports how many.
+    if (session_ != SessionState::SignedOff)
+        control_->call(DispId::LogOff);
+    control_->closeConnection(std::move(signedOff_));
 }
 
 namespace {
@@ -370,11 +576,19 @@ const char* typeName(ParamType type) {
 
 std::optional<BridgeOptions> parseBridgeOptions(const std::vector<std::string>& args,
                                                 std::string& error) {
+    static const std::pair<std::string_view, std::string_view> kValues[] = {
+        {"--text", "utf-8, bytes or plain"},
+        {"--pace", "on or off"},
+        {"--events", "event names, separated by commas"},
+        {"--listen", "unix:PATH or tcp:127.0.0.1:PORT"},
+    };
     BridgeOptions options;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const std::string key = arg.substr(0, arg.find('='));
-        if (key != "--text" && key != "--pace") {
+        const auto known = std::find_if(std::begin(kValues), std::end(kValues),
+                                        [&](const auto& option) { return option.first == key; });
+        if (known == std::end(kValues)) {
             error = "unexpected argument \"" + arg + "\"";
             return std::nullopt;
         }
@@ -384,8 +598,7 @@ std::optional<BridgeOptions> parseBridgeOptions(const std::vector<std::string>& 
         } else if (i + 1 < args.size()) {
             value = args[++i];
         } else {
-            error = key + (key == "--text" ? " needs a value: utf-8 or bytes"
-                                           : " needs a value: on or off");
+            error = key + " needs a value: " + std::string(known->second);
             return std::nullopt;
         }
         if (key == "--pace") {
@@ -394,23 +607,66 @@ std::optional<BridgeOptions> parseBridgeOptions(const std::vector<std::string>& 
                 return std::nullopt;
             }
             options.pacing = value == "on";
+        } else if (key == "--events") {
+            std::vector<std::string> names;
+            for (std::size_t from = 0; from <= value.size();) {
+                const std::size_t comma = std::min(value.find(',', from), value.size());
+                names.push_back(value.substr(from, comma - from));
+                from = comma + 1;
+            }
+            auto set = eventSetOf(names, error);
+            if (!set) {
+                error = "--events: " + error;
+                return std::nullopt;
+            }
+            options.events = *set;
+        } else if (key == "--listen") {
+            if (!parseListenAddress(value, error))
+                return std::nullopt;
+            options.listen = value;
         } else if (value == "utf-8" || value == "utf8") {
             options.text = TextMode::Utf8;
         } else if (value == "bytes") {
             options.text = TextMode::Bytes;
+        } else if (value == "plain") {
+            options.text = TextMode::Plain;
         } else {
-            error = "--text takes utf-8 or bytes, not \"" + value + "\"";
+            error = "--text takes utf-8, bytes or plain, not \"" + value + "\"";
             return std::nullopt;
         }
     }
     return options;
 }
 
+int runBridge(std::unique_ptr<ControlObject> control, const BridgeOptions& options) {
+    control->setPacing(options.pacing);
+    Bridge bridge(std::move(control), options.text);
+    if (options.listen.empty()) {
+        bridge.start(options.events);
+        return QCoreApplication::exec();
+    }
+    BridgeServer server(bridge, options.events);
+    std::string error;
+    if (!server.listen(*parseListenAddress(options.listen, error), error)) {
+        std::fprintf(stderr, "ondrel bridge: %s\n", error.c_str());
+        return 1;
+    }
+    return QCoreApplication::exec();
+}
+
 std::string bridgeHelp() {
-    std::string out = R"(Usage: ondrel bridge [--text utf-8|bytes] [--pace on|off]
+    std::string out =
+        R"(Usage: ondrel bridge [--text utf-8|bytes|plain] [--pace on|off] [--events NAME,...]
+                     [--listen unix:PATH | --listen tcp:127.0.0.1:PORT]
 
 The Ondrel control as a JSON-RPC 2.0 service: one JSON object per line on stdin, one per line
 on stdout, stdout flushed after every line. Events of the control arrive as notifications.
+With --listen the bridge is a daemon instead (see Daemon below).
+
+Messages are HTML both ways under the default --text utf-8: strMessage of InstantMessage
+arrives with its markup ("<b>hi</b> &lt;3"), and text sent in SendIM, SendChat, InviteUsers,
+SetAwayMessage and SetProfile is taken as HTML ("<3" sent is a broken tag to the receiver).
+--text plain makes them plain text both ways.
 
 Requests
   {"jsonrpc":"2.0","id":ID,"method":MEMBER,"params":[...]}
@@ -428,12 +684,18 @@ Text
   --text bytes  every character of a string stands for one byte, U+0000 to U+00FF, both ways;
                 a character above U+00FF is invalid params. For hosts that need the exact
                 bytes.
+  --text plain  as utf-8, and messages are plain text: strMessage, strInviteMessage,
+                strAwayMessage and strProfile sent are escaped (& < > " as references, a line
+                feed as <br>), so "<3" arrives as typed; strMessage and strInviteMessage
+                received arrive with <br> as a line feed, every other tag removed and
+                character references (&lt; &eacute; &#233;) decoded. RemoveHtml is left as it
+                is.
   Output escapes every character outside 0x20-0x7E as \uXXXX, so stdout is plain ASCII.
   Servers take a command of at most )" +
-                      std::to_string(Ondrel::kMaxCommandPayload) +
-                      R"( bytes on the wire, escaping and the frame's end
+        std::to_string(Ondrel::kMaxCommandPayload) +
+        R"( bytes on the wire, escaping and the frame's end
   counted, so what fits depends on the encoding ("\u00e9" is two bytes in UTF-8). A longer
-  command is refused with an Error event and not sent; nothing is split.
+  command is refused (Error code 0, and the call's error) and not sent; nothing is split.
 
 Pacing
   --pace on     the default. Servers drop IMs, chat messages, invitations, warnings and
@@ -456,25 +718,53 @@ Responses
   {"jsonrpc":"2.0","id":ID,"result":R}
   R is the member's result (RemoveHtml, GetChatName: text; LastChatID: int32), for Login the
   object {"AuthServer":VALUE} with the authorizer host the call settled on, otherwise null.
-  {"jsonrpc":"2.0","id":ID,"error":{"code":CODE,"message":TEXT}}
+  {"jsonrpc":"2.0","id":ID,"error":{"code":CODE,"message":TEXT[,"data":DATA]}}
     -32700  the line is not JSON (also: a string id holding a lone surrogate such as \ud800,
             answered with a null id)
     -32600  not a request object (also: batches, which are not supported)
     -32601  no member of that name
-    -32602  wrong parameters (count, type, range, text the --text mode cannot carry)
-    -32000  the member failed (SetIdleTime overflow, LogOff's errors); TEXT says why
+    -32602  wrong parameters (count, type, range, text the --text mode cannot carry, an
+            unknown event name)
+    -32000  the member failed (SetIdleTime overflow, LogOff's errors), or raised Error or
+            WinsockError while it ran: TEXT is the control's sentence, DATA for Error is
+            {"intErrorCode":N} (0 for the control's own findings, such as a command too long
+            to send). The event is sent as a notification too.
+    -32001  the member sends a command and no session is signed on (before LoggedIn, after
+            LoggedOut or WinsockError); nothing was sent. SendPacket needs only a Login.
   A bad line never ends the bridge.
+
+Bridge methods
+  Subscribe(NAME, ...)    adds events to those this client is sent; the result is the list
+                          of them all (with no params: the list, unchanged)
+  Unsubscribe(NAME, ...)  removes them; the result is the list. Unknown names: -32602.
+  Session()               {"state":"signed-off"|"signing-on"|"signed-on","strUserName":NAME}
+  --events NAME,...       the events sent from the start (default: every event). For example
+                          --events InstantMessage,Error,WinsockError,LoggedIn,LoggedOut
 
 Events
   {"jsonrpc":"2.0","method":EVENT,"params":{NAME:VALUE,...}}
   Parameters in declared order; booleans true/false; collections as arrays of strings.
   Lines come in the order things happen: events raised during a call come before that call's
-  response. Calls act at once: a command sent before LoggedIn finds no connection and sends
-  nothing, so wait for LoggedIn (or Error / WinsockError) after Login.
+  response. After Login wait for LoggedIn (or Error / WinsockError): until then a command is
+  answered -32001.
 
 End of input
   The bridge waits until no command is held back, closes the connection, lets it send what is
   queued, and exits with status 0.
+
+Daemon
+  --listen unix:PATH             a Unix socket, created with mode 0600 (owner only)
+  --listen tcp:127.0.0.1:PORT    TCP on a loopback address only (any local user can connect);
+                                 PORT 0 picks a free one, named on stderr
+  One session for any number of clients, each speaking the protocol above on its connection
+  with its own subscriptions. A client leaving does not end the session: the next one finds
+  it signed on (Session). A client that leaves more than )" +
+        std::to_string(BridgeServer::kMaxUnread) +
+        R"( bytes unread is cut off.
+  SIGTERM or SIGINT: held commands get up to )" +
+        std::to_string(Bridge::kSignOffGraceMs / 1000) +
+        R"( s to leave (those that cannot are named on
+  stderr), LogOff (LoggedOut reaches the clients), the socket file is removed, exit status 0.
 
 Members
 )";

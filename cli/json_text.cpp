@@ -131,6 +131,57 @@ std::string jsonText(std::string_view bytes, TextMode mode) {
         fromWireText(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())))));
 }
 
+std::string markupFromPlain(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\n':
+                out += "<br>";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+QString plainFromMarkup(std::string_view markup) {
+    // Tags span from "<" to the first ">" after it, as the control's remover reads them.
+    std::string text;
+    text.reserve(markup.size());
+    std::size_t at = 0;
+    for (;;) {
+        const std::size_t open = markup.find('<', at);
+        const std::size_t close =
+            open == std::string_view::npos ? open : markup.find('>', open + 1);
+        if (close == std::string_view::npos)
+            break;
+        std::string_view name = markup.substr(open + 1, close - open - 1);
+        name = name.substr(0, name.find_first_of(" /\t"));
+        const bool lineBreak =
+            name.size() == 2 && (name[0] | 0x20) == 'b' && (name[1] | 0x20) == 'r';
+        text.append(markup.substr(at, (lineBreak ? open : close + 1) - at));
+        if (lineBreak)
+            text += '\n';
+        at = close + 1;
+    }
+    text.append(markup.substr(at));
+    return messageText(QByteArrayView(text.data(), static_cast<qsizetype>(text.size())));
+}
+
 JsonObjectWriter& JsonObjectWriter::addRaw(std::string_view key, std::string_view json) {
     if (text_.size() > 1)
         text_ += ',';

@@ -23,6 +23,9 @@ enum class TextMode {
     Utf8,
     // Every character stands for one byte, U+0000 to U+00FF, both ways.
     Bytes,
+    // As Utf8, and the text of messages (the fields that carry markup) is plain text both
+    // ways: received markup goes through plainFromMarkup, sent text through markupFromPlain.
+    Plain,
 };
 
 // One argument of a member call or one parameter of an event.
@@ -44,6 +47,12 @@ std::string jsonId(const QJsonValue& id);
 std::optional<std::string> bytesFromJson(const QString& text, TextMode mode, std::string& error);
 // The control's bytes as a quoted JSON string in `mode`.
 std::string jsonText(std::string_view bytes, TextMode mode);
+
+// Plain text as markup that shows it as typed: & < > " as references, a line feed as <br>.
+std::string markupFromPlain(std::string_view text);
+// Received markup as plain text: a <br> tag as a line feed, every other tag removed, the
+// encoding resolved and character references decoded (lantry::messageText).
+QString plainFromMarkup(std::string_view markup);
 
 // Builds one JSON object member by member, in order.
 class JsonObjectWriter {

@@ -57,10 +57,7 @@ int runBridge(int argc, char** argv) {
         std::fprintf(stderr, "ondrel bridge: cannot create the control: %s\n", error.c_str());
         return 1;
     }
-    control->setPacing(options->pacing);
-    lantry::cli::Bridge bridge(std::move(control), options->text);
-    bridge.start();
-    return app.exec();
+    return lantry::cli::runBridge(std::move(control), *options);
 }
 
 int runChat(int argc, char** argv) {

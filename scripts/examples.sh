@@ -2,19 +2,26 @@
 # Installs libondrel into a temporary prefix and builds examples/ against the installed
 # package the way a user's project would: once with find_package(Ondrel), once with
 # pkg-config. Then runs the console example against a closed local port, which must end by
-# itself with a WinsockError. Usage: scripts/examples.sh [EXISTING_BUILD_DIR]
+# itself with a WinsockError, and the Python bot (examples/bridge_bot.py) on the installed
+# `ondrel bridge` against tocd, once with a bridge of its own and twice on one daemon, whose
+# session outlives the first run. Usage: scripts/examples.sh [EXISTING_BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+pids=()
+cleanup() {
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
 
 build=${1:-}
 if [ -z "$build" ]; then
     build=$work/build
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DONDREL_BUILD_TESTS=OFF >/dev/null
 fi
-cmake --build "$build" --target ondrel ondrel_cli -j2
+cmake --build "$build" --target ondrel ondrel_cli tocd -j2
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" --component ondrel >/dev/null
 echo "installed: $(cd "$prefix" && find . -type f -o -type l | sort | tr '\n' ' ')"
@@ -51,4 +58,63 @@ case "$library" in
     exit 1
     ;;
 esac
-echo "examples: built against the installed package and ran"
+
+# The bot on the installed bridge, asked by a second bridge client as a person would.
+"$build/bin/tocd" --listen 127.0.0.1:0 --password-cost min --open-registration-rate 0 >"$work/tocd.out" 2>"$work/tocd.log" &
+pids+=($!)
+for _ in $(seq 50); do grep -q 'listening on' "$work/tocd.out" && break; sleep 0.2; done
+port=$(sed -n 's/^tocd listening on .*:\([0-9]*\)$/\1/p' "$work/tocd.out")
+ondrel=$prefix/bin/ondrel
+export PYTHONDONTWRITEBYTECODE=1
+ask() { # ask USER: !echo and !reverse, each answered as typed
+    python3 - "$root/examples" "$ondrel" "$port" "$1" <<'PY'
+import sys, time
+sys.path.insert(0, sys.argv[1])
+from bridge_bot import Bridge, BridgeError
+ondrel, port, user = sys.argv[2], int(sys.argv[3]), sys.argv[4]
+me = Bridge.spawn(ondrel, ["--text", "plain", "--events", "LoggedIn,InstantMessage,Error"])
+me.call("Login", user, "pw", "127.0.0.1", port)
+event = me.next_event(10)
+while event and event[0] != "LoggedIn":
+    event = me.next_event(10)
+assert event, f"{user} did not sign on"
+for question, expected in [("!echo <3 & <b>x</b>", "<3 & <b>x</b>"), ("!reverse abc", "cba")]:
+    for _ in range(40):  # the bot may still be signing on: the server says it is not online
+        me.call("SendIM", "examplebot", question, False)
+        event = me.next_event(10)
+        if event and event[0] == "InstantMessage":
+            break
+        time.sleep(0.5)
+    print(f"{user} > {question!r}   examplebot < {event[1]['strMessage']!r}")
+    assert event[1]["strMessage"] == expected, event
+me.close()
+PY
+}
+ONDREL_PASSWORD=botpw python3 "$root/examples/bridge_bot.py" --ondrel "$ondrel" \
+    --server "127.0.0.1:$port" --user examplebot 2>"$work/bot.log" &
+bot=$!
+pids+=($bot)
+ask asker1
+kill "$bot"
+wait "$bot" || true
+
+socket=$work/bridge.sock
+"$ondrel" bridge --text plain --listen "unix:$socket" 2>"$work/daemon.log" &
+daemon=$!
+pids+=($daemon)
+for _ in $(seq 50); do [ -S "$socket" ] && break; sleep 0.2; done
+for run in 1 2; do
+    ONDREL_PASSWORD=botpw python3 "$root/examples/bridge_bot.py" --socket "$socket" \
+        --server "127.0.0.1:$port" --user examplebot 2>>"$work/bot.log" &
+    bot=$!
+    pids+=($bot)
+    ask "asker$((run + 1))"
+    kill "$bot"
+    wait "$bot" || true
+done
+grep -q 'the session is signed on already, as examplebot' "$work/bot.log"
+kill -TERM "$daemon"
+wait "$daemon"
+[ ! -e "$socket" ]
+cat "$work/bot.log" "$work/daemon.log"
+echo "examples: built against the installed package and ran, and the Python bot answered"

@@ -27,6 +27,8 @@ public:
         process_.waitForBytesWritten(5000);
     }
     void closeInput() { process_.closeWriteChannel(); }
+    // SIGTERM, as a service manager stops a daemon.
+    void terminate() { process_.terminate(); }
     // The next stdout line without its LF, or nullopt when none comes in time.
     std::optional<QByteArray> nextLine() {
         const QDeadlineTimer deadline(5000);
@@ -61,9 +63,21 @@ public:
     }
     QByteArray remainingOutput() { return process_.readAllStandardOutput(); }
     QByteArray errorOutput() { return process_.readAllStandardError(); }
+    // Waits for stderr to hold `needle`; all of stderr read so far, or nullopt when it does not
+    // come in time.
+    std::optional<QByteArray> errorContaining(const QByteArray& needle) {
+        const QDeadlineTimer deadline(5000);
+        process_.setReadChannel(QProcess::StandardError);
+        while (!stderr_.contains(needle) && (process_.bytesAvailable() > 0 ||
+                                             process_.waitForReadyRead(deadline.remainingTime())))
+            stderr_ += process_.readAll();
+        process_.setReadChannel(QProcess::StandardOutput);
+        return stderr_.contains(needle) ? std::optional(stderr_) : std::nullopt;
+    }
 
 private:
     QProcess process_;
+    QByteArray stderr_;
 };
 
 }  // namespace lantry::testing

@@ -1,12 +1,25 @@
-// `ondrel` as a process: the bridge against a scripted TOC2 peer; argument errors and
-// registration. The terminal client's tests are in chat_client_test.cpp.
+// `ondrel` as a process: the bridge against a scripted TOC2 peer and against tocd, the bridge
+// as a daemon; argument errors and registration. The terminal client's tests are in
+// chat_client_test.cpp.
 #include <QFile>
+#include <QFileInfo>
+#include <QLocalSocket>
+#include <QRegularExpression>
 #include <QSettings>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <cstring>
+#include <memory>
 
 #include <gtest/gtest.h>
 
 #include "cli_process.h"
+#include "tocd_process.h"
 
 namespace lantry::testing {
 namespace {
@@ -184,6 +197,297 @@ TEST(BridgePacingTest, ABurstIsHeldBackAndEndOfInputWaitsForIt) {
     EXPECT_EQ(peer.readCommand(), "toc_send_im \"bob\" \"n7\"");
     EXPECT_TRUE(peer.closedByClient());
     EXPECT_EQ(bridge.waitExit(), 0);
+}
+
+// A JSON-RPC client of `ondrel bridge --listen`, with CliProcess's bounded waits.
+class DaemonClient {
+public:
+    explicit DaemonClient(const QString& path) {
+        auto* local = new QLocalSocket;
+        socket_.reset(local);
+        local->connectToServer(path);
+        connected_ = local->waitForConnected(5000);
+    }
+    explicit DaemonClient(quint16 port) {
+        auto* tcp = new QTcpSocket;
+        socket_.reset(tcp);
+        tcp->connectToHost(QHostAddress::LocalHost, port);
+        connected_ = tcp->waitForConnected(5000);
+    }
+    bool connected() const { return connected_; }
+    void write(const QByteArray& line) {
+        socket_->write(line + '\n');
+        while (socket_->bytesToWrite() > 0 && socket_->waitForBytesWritten(5000)) {
+        }
+    }
+    std::optional<QByteArray> nextLine() {
+        const QDeadlineTimer deadline(5000);
+        while (!socket_->canReadLine() && socket_->waitForReadyRead(deadline.remainingTime())) {
+        }
+        if (!socket_->canReadLine())
+            return std::nullopt;
+        return socket_->readLine().chopped(1);
+    }
+    std::optional<QByteArray> lineContaining(const QByteArray& needle) {
+        auto line = nextLine();
+        for (int skipped = 0; line && !line->contains(needle) && skipped < 200; ++skipped)
+            line = nextLine();
+        return line && line->contains(needle) ? line : std::nullopt;
+    }
+    // True once the bridge has closed the connection and every line it sent has been read.
+    bool endsAfterReading() {
+        const QDeadlineTimer deadline(5000);
+        while (!deadline.hasExpired()) {
+            socket_->readAll();
+            const auto* local = qobject_cast<QLocalSocket*>(socket_.get());
+            if (local ? local->state() == QLocalSocket::UnconnectedState
+                      : static_cast<QTcpSocket*>(socket_.get())->state() ==
+                            QAbstractSocket::UnconnectedState)
+                return true;
+            socket_->waitForReadyRead(static_cast<int>(deadline.remainingTime()));
+        }
+        return false;
+    }
+
+private:
+    std::unique_ptr<QIODevice> socket_;
+    bool connected_ = false;
+};
+
+QByteArray errorAnswer(const QByteArray& id, int code) {
+    return R"({"jsonrpc":"2.0","id":)" + id + R"(,"error":{"code":)" + QByteArray::number(code);
+}
+
+// The bridge as a bot uses it, against tocd: its echobot sends every message back as it came.
+class BridgeServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(tocd.start()) << tocd.errorText().toStdString(); }
+    QByteArray login(const QByteArray& id, const QByteArray& user) {
+        return request(
+            id, "Login",
+            R"([")" + user + R"(","pw","127.0.0.1",)" + QByteArray::number(tocd.port()) + "]");
+    }
+
+    TocdProcess tocd;
+};
+
+TEST_F(BridgeServiceTest, ErrorsRaisedByACallAnswerItAndCommandsWithoutASessionAreRefused) {
+    CliProcess bridge({"bridge", "--events", "LoggedIn,LoggedOut,Error,InstantMessage"});
+    // Nothing is sent, and the answer says why, until LoggedIn; look-ups need no session.
+    const std::pair<QByteArray, QByteArray> signedOff[] = {
+        {request("1", "SendIM", R"(["echobot","hi",false])"), errorAnswer("1", -32001)},
+        {request("2", "SendPacket", R"([2,"toc_get_status echobot"])"), errorAnswer("2", -32001)},
+        {request("3", "JoinChat", R"(["room",4])"), errorAnswer("3", -32001)},
+        {request("4", "SendIM", R"(["echobot"])"), errorAnswer("4", -32602)},
+        {request("5", "RemoveHtml", R"(["<i>x</i>"])"), result("5", R"("x")")},
+        {request("6", "Session"), result("6", R"({"state":"signed-off","strUserName":""})")},
+    };
+    for (const auto& [line, answer] : signedOff) {
+        bridge.write(line);
+        EXPECT_TRUE(bridge.nextLine().value_or("").startsWith(answer)) << line.data();
+    }
+    bridge.write(login("7", "Errbot"));
+    EXPECT_TRUE(bridge.lineContaining(R"("id":7,"result":{"AuthServer")"));
+    EXPECT_TRUE(bridge.lineContaining(R"("method":"LoggedIn")"));
+    bridge.write(request("8", "Session"));
+    EXPECT_EQ(bridge.nextLine(), result("8", R"({"state":"signed-on","strUserName":"errbot"})"));
+
+    // Refused by the control inside the call: the Error event, then the call's error with the
+    // same sentence and code.
+    bridge.write(request("9", "SendIM", R"(["echobot",")" + QByteArray(3000, 'y') + R"(",false])"));
+    const QByteArray notice = bridge.nextLine().value_or("");
+    const QByteArray answer = bridge.nextLine().value_or("");
+    ASSERT_TRUE(notice.startsWith(R"({"jsonrpc":"2.0","method":"Error","params":{"intErrorCode":0,)"
+                                  R"("strError":")"))
+        << notice.data();
+    const QByteArray sentence = notice.mid(notice.indexOf(R"("strError":)") + 11).chopped(2);
+    EXPECT_TRUE(sentence.contains("2048")) << sentence.data();
+    EXPECT_EQ(answer, R"({"jsonrpc":"2.0","id":9,"error":{"code":-32000,"message":)" + sentence +
+                          R"(,"data":{"intErrorCode":0}}})");
+    // The refusal cost nothing: the next message goes out and comes back.
+    bridge.write(request("10", "SendIM", R"(["echobot","still here",false])"));
+    EXPECT_EQ(bridge.nextLine(), result("10"));
+    EXPECT_TRUE(bridge.lineContaining(R"("strMessage":"still here")"));
+
+    bridge.write(request("11", "LogOff"));
+    EXPECT_EQ(bridge.nextLine(), event("LoggedOut", R"({"strUserName":"errbot"})"));
+    EXPECT_EQ(bridge.nextLine(), result("11"));
+    bridge.write(request("12", "AddBuddy", R"(["Buddies","bob"])"));
+    EXPECT_TRUE(bridge.nextLine().value_or("").startsWith(errorAnswer("12", -32001)));
+    bridge.closeInput();
+    EXPECT_EQ(bridge.waitExit(), 0);
+}
+
+// Plain text both ways between a plain bridge and one that speaks HTML, and the events each
+// client hears as --events, Subscribe and Unsubscribe set them.
+TEST_F(BridgeServiceTest, PlainTextBothWaysAndTheEventsAClientAskedFor) {
+    CliProcess plain({"bridge", "--text", "plain", "--events", "LoggedIn,InstantMessage"});
+    CliProcess html({"bridge", "--events", "LoggedIn,InstantMessage"});
+    plain.write(login("1", "Plainbot"));
+    html.write(login("1", "Htmlbot"));
+    // Only what was asked for: no ScreennameFormat, BuddyUpdate or IncomingPacket in between.
+    // An echo tells that the server has taken the sign-on's end, so messages reach the bot.
+    for (CliProcess* bridge : {&plain, &html}) {
+        EXPECT_TRUE(bridge->nextLine().value_or("").startsWith(R"({"jsonrpc":"2.0","id":1,)"));
+        EXPECT_TRUE(bridge->nextLine().value_or("").contains(R"("method":"LoggedIn")"));
+        bridge->write(request("0", "SendIM", R"(["echobot","ready",false])"));
+        EXPECT_EQ(bridge->nextLine(), result("0"));
+        EXPECT_TRUE(bridge->nextLine().value_or("").contains(R"("strMessage":"ready")"));
+    }
+
+    plain.write(request("2", "SendIM", R"(["htmlbot","<3 & <b>\"not bold\"</b>\nnext",false])"));
+    EXPECT_EQ(plain.nextLine(), result("2"));
+    EXPECT_EQ(
+        html.nextLine(),
+        event("InstantMessage",
+              R"({"strUserName":"plainbot","strMessage":"&lt;3 &amp; &lt;b&gt;&quot;not )"
+              R"(bold&quot;&lt;/b&gt;<br>next","blnAutoResponse":false,"strUserClass":" O "})"));
+    html.write(request(
+        "2", "SendIM",
+        R"(["plainbot","<font color=\"red\">caf&eacute; &lt;3</font><BR/>x &#233;&amp;",false])"));
+    EXPECT_EQ(html.nextLine(), result("2"));
+    EXPECT_EQ(plain.nextLine(),
+              event("InstantMessage", R"({"strUserName":"htmlbot","strMessage":"caf\u00e9 <3\nx )"
+                                      R"(\u00e9&","blnAutoResponse":false,"strUserClass":" O "})"));
+
+    // The set changes at run time; a list with an unknown name changes nothing.
+    const std::pair<QByteArray, QByteArray> changes[] = {
+        {request("3", "Subscribe", R"(["IncomingPacket"])"),
+         result("3", R"(["LoggedIn","InstantMessage","IncomingPacket"])")},
+        {request("4", "Unsubscribe", R"(["InstantMessage","LoggedIn"])"),
+         result("4", R"(["IncomingPacket"])")},
+        {request("5", "Subscribe", R"(["LoggedOut","Nope"])"), errorAnswer("5", -32602)},
+        {request("6", "Subscribe", R"("LoggedOut")"), errorAnswer("6", -32602)},
+        {request("7", "Unsubscribe", "[]"), result("7", R"(["IncomingPacket"])")},
+    };
+    for (const auto& [line, answer] : changes) {
+        html.write(line);
+        EXPECT_TRUE(html.nextLine().value_or("").startsWith(answer)) << line.data();
+    }
+    // The frame of the message arrives, its InstantMessage does not.
+    plain.write(request("8", "SendIM", R"(["htmlbot","again",false])"));
+    EXPECT_EQ(plain.nextLine(), result("8"));
+    EXPECT_TRUE(html.lineContaining("IM_IN_ENC2:plainbot:"));
+    html.write(request("9", "Session"));
+    EXPECT_EQ(html.nextLine(), result("9", R"({"state":"signed-on","strUserName":"htmlbot"})"));
+    for (CliProcess* bridge : {&plain, &html}) {
+        bridge->closeInput();
+        EXPECT_EQ(bridge->waitExit(), 0);
+    }
+}
+
+TEST_F(BridgeServiceTest, TheDaemonKeepsOneSessionForClientsThatComeGoOrStopReading) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("bridge.sock");
+    CliProcess daemon({"bridge", "--pace", "off", "--listen", "unix:" + path});
+    ASSERT_TRUE(daemon.errorContaining("listening on unix:"));
+    struct stat made {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &made), 0);
+    EXPECT_EQ(made.st_mode & 07777, 0600u) << "others may reach the socket";
+
+    std::optional<DaemonClient> first(std::in_place, path);
+    DaemonClient second(path);
+    ASSERT_TRUE(first->connected() && second.connected());
+    second.write(request("1", "Unsubscribe", R"(["IncomingPacket"])"));
+    const QByteArray events = second.nextLine().value_or("");
+    EXPECT_TRUE(events.startsWith(R"({"jsonrpc":"2.0","id":1,"result":["JoinedChat",)") &&
+                events.contains("WinsockError") && !events.contains("IncomingPacket"))
+        << events.data();
+    first->write(login("1", "Daemonbot"));
+    EXPECT_TRUE(first->lineContaining(R"("id":1,"result":{"AuthServer")"));
+    // Every client hears the session's events.
+    EXPECT_TRUE(first->lineContaining(R"("method":"LoggedIn")"));
+    EXPECT_TRUE(second.nextLine().value_or("").contains(R"("method":"ScreennameFormat")"));
+    EXPECT_TRUE(second.nextLine().value_or("").contains(R"("method":"LoggedIn")"));
+    second.write(request("2", "SendIM", R"(["echobot","from second",false])"));
+    EXPECT_TRUE(second.lineContaining(result("2")));
+    EXPECT_TRUE(second.lineContaining(R"("strMessage":"from second")"));
+    EXPECT_TRUE(first->lineContaining(R"("strMessage":"from second")"));
+
+    // A client that sends and never reads is cut off once its unread answers pass the limit.
+    const int stuck = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un name{};
+    name.sun_family = AF_UNIX;
+    const QByteArray pathBytes = QFile::encodeName(path);
+    std::memcpy(name.sun_path, pathBytes.constData(), static_cast<std::size_t>(pathBytes.size()));
+    ASSERT_EQ(::connect(stuck, reinterpret_cast<sockaddr*>(&name), sizeof name), 0);
+    const QByteArray big =
+        request("0", "RemoveHtml", R"([")" + QByteArray(256 << 10, 'z') + R"("])");
+    const int requests = 32;  // 8 MiB of answers, far past the limit and the socket's buffers
+    int written = 0;
+    for (; written < requests; ++written) {
+        const QByteArray line = big + '\n';
+        qsizetype at = 0;
+        while (at < line.size()) {
+            const ssize_t n = ::send(stuck, line.constData() + at,
+                                     static_cast<std::size_t>(line.size() - at), MSG_NOSIGNAL);
+            if (n <= 0)
+                break;
+            at += n;
+        }
+        if (at < line.size())
+            break;
+    }
+    ASSERT_TRUE(daemon.errorContaining("cut off"));
+    // What reached it is less than was asked for, and then the connection ends.
+    qint64 received = 0;
+    char chunk[65536];
+    for (ssize_t n; (n = ::recv(stuck, chunk, sizeof chunk, 0)) > 0;)
+        received += n;
+    ::close(stuck);
+    EXPECT_LT(received, qint64{requests} * big.size());
+    // The others go on; the first leaving does not end the session.
+    second.write(request("3", "RemoveHtml", R"(["<b>ok</b>"])"));
+    EXPECT_TRUE(second.lineContaining(result("3", R"("ok")")));
+    first.reset();
+    DaemonClient third(path);
+    ASSERT_TRUE(third.connected());
+    third.write(request("1", "Session"));
+    EXPECT_EQ(third.nextLine(), result("1", R"({"state":"signed-on","strUserName":"daemonbot"})"));
+    third.write(request("2", "SendIM", R"(["echobot","from third",false])"));
+    EXPECT_TRUE(third.lineContaining(result("2")));
+    EXPECT_TRUE(third.lineContaining(R"("strMessage":"from third")"));
+    EXPECT_TRUE(second.lineContaining(R"("strMessage":"from third")"));
+
+    // SIGTERM signs off for every client, removes the socket and ends the daemon.
+    daemon.terminate();
+    EXPECT_TRUE(third.lineContaining(event("LoggedOut", R"({"strUserName":"daemonbot"})")));
+    EXPECT_TRUE(second.lineContaining(R"("method":"LoggedOut")"));
+    EXPECT_TRUE(third.endsAfterReading());
+    EXPECT_EQ(daemon.waitExit(), 0);
+    EXPECT_FALSE(QFileInfo::exists(path));
+}
+
+// Addresses that others could reach or that belong to something else are refused; TCP on
+// loopback works as the socket does.
+TEST(BridgeDaemonTest, ListensOnLoopbackOnlyAndLeavesOtherFilesAlone) {
+    for (const char* address : {"tcp:0.0.0.0:0", "tcp:192.168.1.1:5000", "tcp:127.0.0.1:70000",
+                                "tcp:localhost:0", "unix:", "udp:1"}) {
+        CliProcess refused({"bridge", "--listen", address});
+        EXPECT_EQ(refused.waitExit(), 2) << address;
+    }
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString file = dir.filePath("notes.txt");
+    QFile notes(file);
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly) && notes.write("keep") == 4);
+    notes.close();
+    CliProcess occupied({"bridge", "--listen", "unix:" + file});
+    EXPECT_EQ(occupied.waitExit(), 1);
+    EXPECT_EQ(QFileInfo(file).size(), 4);
+
+    CliProcess daemon({"bridge", "--listen", "tcp:127.0.0.1:0"});
+    const QByteArray said = daemon.errorContaining("listening on tcp:127.0.0.1:").value_or("");
+    const QRegularExpressionMatch port = QRegularExpression(":(\\d+)\\n").match(QString(said));
+    ASSERT_TRUE(port.hasMatch()) << said.data();
+    DaemonClient client(static_cast<quint16>(port.captured(1).toUInt()));
+    ASSERT_TRUE(client.connected());
+    client.write(request("1", "Session"));
+    EXPECT_EQ(client.nextLine(), result("1", R"({"state":"signed-off","strUserName":""})"));
+    daemon.terminate();
+    EXPECT_TRUE(client.endsAfterReading());
+    EXPECT_EQ(daemon.waitExit(), 0);
 }
 
 TEST(CommandLineTest, RefusesBadArgumentsAndRegistersTheLibrary) {
