@@ -116,6 +116,13 @@ TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
     chat.write("still there?");
     EXPECT_EQ(peer.readCommand(), "toc_chat_send \"5\" \"still there?\"");
 
+    // A port nothing listens on, for a profile page that cannot be fetched.
+    quint16 closedPort = 0;
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+        closedPort = probe.serverPort();
+    }
     // Each answer comes after the commands the client sent for the line.
     const struct {
         QByteArray input;
@@ -139,7 +146,7 @@ TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
         {"/passwd pw new", 1, {"ADMIN_PASSWD_STATUS:0"}, "Password changed."},
         {"/info bob",
          1,
-         {"GOTO_URL:profile:http://127.0.0.1:1/profile/bob"},
+         {"GOTO_URL:profile:http://127.0.0.1:" + QByteArray::number(closedPort) + "/profile/bob"},
          "/info bob: the profile could not be fetched: "},
         {"/nick Alice",
          1,
@@ -307,9 +314,8 @@ TEST(ChatSessionTest, ExitStatusSaysWhetherTheServerWasLostOrNeverReached) {
     refused.write("/im nobody hi");
     EXPECT_EQ(peer.readCommand(), "toc_send_im \"nobody\" \"hi\"");
     peer.send(2, "ERROR:901:nobody");
+    EXPECT_TRUE(refused.lineContaining("nobody is not online"));
     refused.closeInput();
-    EXPECT_EQ(peer.readCommand(), "toc_get_status \"alice\"");
-    peer.send(2, "ERROR:901:alice");
     EXPECT_TRUE(refused.lineContaining("1 line was refused by the server or not sent."));
     EXPECT_EQ(refused.waitExit(), 6);
 
