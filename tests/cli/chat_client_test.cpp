@@ -115,6 +115,26 @@ TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
     EXPECT_TRUE(chat.lineContaining("You left My Room."));
     chat.write("still there?");
     EXPECT_EQ(peer.readCommand(), "toc_chat_send \"5\" \"still there?\"");
+    // An IM from a room takes plain text to the person, until /say talks in the room again.
+    const std::pair<QByteArray, QByteArray> plain[] = {
+        {"/im bob psst", "toc_send_im \"bob\" \"psst\""},
+        {"more", "toc_send_im \"bob\" \"more\""},
+        {"/say back", "toc_chat_send \"5\" \"back\""},
+        {"and on", "toc_chat_send \"5\" \"and on\""},
+    };
+    for (const auto& [input, command] : plain) {
+        chat.write(input);
+        EXPECT_EQ(peer.readCommand(), command) << input.data();
+    }
+    // Every field of an invitation is shown as text; its line breaks are marked as its own.
+    peer.send(2,
+              "CHAT_INVITE:Den\x1b[2J:9:ev\x1b]0;t\x07"
+              "e:come<br>[12:00:00] &lt;mallory&gt; hi \xe2\x80\xae");
+    const QByteArray invite = chat.lineContaining("invites you to").value_or("");
+    EXPECT_TRUE(invite.contains("ev^[]0;t^Ge invites you to Den^[[2J: come")) << invite.data();
+    const QByteArray inviteRest = chat.nextLine().value_or("");
+    EXPECT_TRUE(inviteRest.startsWith("           \xe2\x86\xb3 [12:00:00] <mallory> hi <U+202E>"))
+        << inviteRest.data();
 
     // A port nothing listens on, for a profile page that cannot be fetched.
     quint16 closedPort = 0;
@@ -219,6 +239,11 @@ TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
     ASSERT_TRUE(peer.serveSignOn("g:Friends\nb:bob:Bobby\ndone:\n"));
     EXPECT_TRUE(peer.login().contains(" alice 0x3a0c14 ")) << peer.login().data();
     EXPECT_TRUE(chat.lineContaining("Signed on as alice"));
+    // The list the server gave this sign-on, once: nothing of the last one is kept twice.
+    EXPECT_TRUE(chat.lineContaining("Bobby (bob)"));
+    chat.write("/buddies");
+    chat.write("/privacy");
+    EXPECT_EQ(linesWith(chat.linesThrough("Privacy:"), "Bobby (bob)"), 1);
     chat.write("/im Bob hi (you)");
     EXPECT_EQ(peer.readCommand(), R"j(toc_send_im "bob" "hi \(you\)")j");
     chat.closeInput();

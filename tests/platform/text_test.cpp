@@ -118,6 +118,10 @@ TEST(Text, LongMessagesSplitIntoPartsTheServerAcceptsAtBlanksAndCharacters) {
         EXPECT_LE(Ondrel::chatCommand(2147483647, part.toStdString()).size() + 1,
                   Ondrel::kMaxCommandPayload);
 
+    // A message exactly as long as one command holds is one part; a byte more makes two.
+    const auto fits = static_cast<qsizetype>(Ondrel::kMaxCommandPayload - imSize("bob", ""));
+    EXPECT_EQ(lantry::splitForIm(QByteArray(fits, 'x'), "bob", true).size(), 1);
+    EXPECT_EQ(lantry::splitForIm(QByteArray(fits + 1, 'x'), "bob", true).size(), 2);
     EXPECT_EQ(lantry::splitForIm("", "bob"), QList<QByteArray>{QByteArray()});
     EXPECT_TRUE(lantry::splitForIm("hi", QByteArray(2100, 'b')).isEmpty());
 }
