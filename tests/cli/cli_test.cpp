@@ -151,6 +151,10 @@ TEST_P(BridgeTest, RelaysEventsAndCallsAnswersBadLinesAndSendsWhatIsQueuedAtTheE
         {R"({"jsonrpc":"2.0","method":"LastChatID","params":[9]})", ""},
         {"", ""},
         {request("16", "LastChatID", "[]"), result("16", "9")},
+        // Ids come back as they were sent, whatever JSON value they are.
+        {request("1.5", "RemoveHtml", R"(["<b>x</b>"])"), result("1.5", R"("x")")},
+        {request("-7e2", "RemoveHtml", R"(["y"])"), result("-700", R"("y")")},
+        {request(R"("a\"b")", "RemoveHtml", R"(["z"])"), result(R"("a\"b")", R"("z")")},
     };
     for (const auto& [line, response] : cases) {
         bridge.write(line);
