@@ -72,6 +72,8 @@ void BuddyListWindow::buildMenus() {
         return action;
     };
     QMenu* file = menuBar()->addMenu(tr("&File"));
+    add(file, tr("&History..."), QKeySequence(Qt::CTRL | Qt::Key_H),
+        [this] { emit historyRequested(); });
     add(file, tr("Sign &Off"), QKeySequence(Qt::CTRL | Qt::Key_D),
         [this] { emit signOffRequested(); });
     add(file, tr("&Quit"), QKeySequence::Quit, [this] { emit quitRequested(); });

@@ -47,6 +47,7 @@ signals:
     void backRequested();
     void profileEditRequested();
     void settingsRequested();
+    void historyRequested();
     void reconnectRequested();
     void signOffRequested();
     void quitRequested();

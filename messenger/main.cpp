@@ -58,7 +58,7 @@ int takeScreenshot(messenger::Messenger& m, const QString& name, const QString& 
                        "line back?"));
     QMetaObject::invokeMethod(input, "returnPressed");
     const auto* c = m.conversations().find(im->key());
-    if (!waitFor([&] { return c->lines.size() >= 2; }, 10000)) {
+    if (!waitFor([&] { return c->transcript->rowCount() >= 2; }, 10000)) {
         std::fprintf(stderr, "ondrel-messenger: echobot did not answer\n");
         return 1;
     }

@@ -4,11 +4,13 @@
 #include <QEvent>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QStatusBar>
 
 #include "away_dialog.h"
 #include "buddy_list_window.h"
 #include "chat_room_window.h"
+#include "history_window.h"
 #include "im_window.h"
 #include "ondrel/events.h"
 #include "profile_editor.h"
@@ -90,6 +92,9 @@ Messenger::Messenger(lantry::ControlObject* control, QSettings* settings, QObjec
     connect(connection_, &ConnectionManager::heldCommandsLeft, &conversations_,
             &ConversationStore::heldLeft);
     connect(&credentials_, &CredentialStore::problem, this, &Messenger::showProblem);
+    history_.setLogging(settings_->value(QStringLiteral("history/logging"), true).toBool());
+    conversations_.setHistory(&history_);
+    connect(&history_, &HistoryStore::problem, this, &Messenger::showProblem);
     connect(&credentials_, &CredentialStore::passwordRead, this, [this](const QString& password) {
         if (!password.isEmpty())
             signOnWindow_->setPassword(password);
@@ -114,6 +119,7 @@ Messenger::~Messenger() {
     delete connection_;
     for (const auto& viewer : std::as_const(profileViewers_))
         delete viewer.data();
+    delete historyWindow_.data();
     delete buddyListWindow_;
     delete signOnWindow_;
     delete trayMenu_;
@@ -189,6 +195,7 @@ void Messenger::connectWindows() {
     connect(w, &BuddyListWindow::backRequested, this, [this] { setAwayMessage({}); });
     connect(w, &BuddyListWindow::profileEditRequested, this, &Messenger::editProfile);
     connect(w, &BuddyListWindow::settingsRequested, this, &Messenger::editSettings);
+    connect(w, &BuddyListWindow::historyRequested, this, &Messenger::openHistory);
     connect(w, &BuddyListWindow::reconnectRequested, connection_, &ConnectionManager::reconnectNow);
     connect(w, &BuddyListWindow::signOffRequested, this, [this] {
         connection_->signOff();
@@ -306,6 +313,13 @@ void Messenger::onControlEvent(int eventNumber, const QVariantList& args) {
 
 void Messenger::onSignedOn(const QVariantList& loggedIn) {
     conversations_.setOwnName(loggedIn.value(0).toString());
+    if (const QString account = normalizedName(loggedIn.value(0).toString());
+        account != historyAccount_) {
+        historyAccount_ = account;
+        history_.open(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+                          QStringLiteral("/history"),
+                      account);
+    }
     blocked_ = loggedIn.value(2).toStringList();
     privacyMode_ = loggedIn.value(6).toInt();
     if (privacyMode_ < SettingsDialog::AllowEveryone ||
@@ -367,8 +381,12 @@ void Messenger::sendIm(const QString& wireName, const QString& text) {
         return;
     }
     const int parts = connection_->sendIm(wireName, text);
-    ChatLine line{ChatLine::Kind::Outgoing, QDateTime::currentDateTime(),
-                  connection_->formattedName(), renderMarkup(text)};
+    ChatLine line{ChatLine::Kind::Outgoing,
+                  QDateTime::currentDateTime(),
+                  connection_->formattedName(),
+                  renderMarkup(text),
+                  text,
+                  0};
     // Behind a queue of held commands every frame waits, this message's last part too.
     if (const int ahead = connection_->heldCommands(); parts > 0 && ahead > 0)
         conversations_.addWaiting(key, WaitingLine{std::move(line), false, text, ahead});
@@ -397,9 +415,10 @@ void Messenger::answerWhileAway(const QString& wireName, bool wasAutomatic) {
         return;
     last.start();
     connection_->sendIm(wireName, awayMessage_, true);
-    conversations_.addLine(ConversationStore::imKey(wireName),
-                           ChatLine{ChatLine::Kind::AutoReply, QDateTime::currentDateTime(),
-                                    connection_->formattedName(), renderMarkup(awayMessage_)});
+    conversations_.addLine(
+        ConversationStore::imKey(wireName),
+        ChatLine{ChatLine::Kind::AutoReply, QDateTime::currentDateTime(),
+                 connection_->formattedName(), renderMarkup(awayMessage_), awayMessage_, 0});
 }
 
 void Messenger::requestProfile(const QString& wireName) {
@@ -464,6 +483,22 @@ void Messenger::joinRoom(const QString& wireRoomName) {
     if (!requireSignedOn())
         return;
     connection_->call(DispId::JoinChat, {wireRoomName, kRoomExchange});
+}
+
+HistoryWindow* Messenger::openHistory() {
+    if (!historyWindow_) {
+        historyWindow_ = new HistoryWindow(&history_);
+        rememberGeometry(historyWindow_, settings_, QStringLiteral("history"));
+    }
+    historyWindow_->show();
+    historyWindow_->raise();
+    historyWindow_->activateWindow();
+    return historyWindow_;
+}
+
+void Messenger::setLogging(bool on) {
+    settings_->setValue(QStringLiteral("history/logging"), on);
+    history_.setLogging(on);
 }
 
 void Messenger::setAwayMessage(const QString& message) {
@@ -553,8 +588,13 @@ void Messenger::editSettings() {
     QStringList shown;
     for (const QString& b : std::as_const(blocked_))
         shown.append(fromWire(b));
-    SettingsDialog dialog(privacyMode_, shown, buddyListWindow_);
-    if (dialog.exec() == QDialog::Accepted && dialog.privacyMode() != privacyMode_)
+    SettingsDialog dialog(privacyMode_, shown, history_.logging(), buddyListWindow_);
+    connect(&dialog, &SettingsDialog::clearHistoryRequested, &conversations_,
+            &ConversationStore::clearHistory);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    setLogging(dialog.logging());
+    if (dialog.privacyMode() != privacyMode_)
         setPrivacyMode(dialog.privacyMode());
 }
 

@@ -9,8 +9,11 @@
 // After a lost connection comes back, the rooms that were open are joined again and the away
 // message is set again.
 //
-// Threading: the GUI thread. Settings (server, name, geometry, profile) live in the QSettings
-// given; the password only in the secret service (CredentialStore).
+// History: each account's conversations are kept in its own file under the user's data
+// directory (HistoryStore), opened at sign-on, unless the setting "history/logging" is off.
+//
+// Threading: the GUI thread. Settings (server, name, geometry, profile, history) live in the
+// QSettings given; the password only in the secret service (CredentialStore).
 #pragma once
 
 #include <QElapsedTimer>
@@ -26,6 +29,7 @@
 #include "connection_manager.h"
 #include "conversation_store.h"
 #include "credential_store.h"
+#include "history_store.h"
 #include "invitation_queue.h"
 
 class QMenu;
@@ -34,6 +38,7 @@ namespace messenger {
 
 class BuddyListWindow;
 class ChatRoomWindow;
+class HistoryWindow;
 class ImWindow;
 class ProfileViewer;
 class SignOnWindow;
@@ -60,6 +65,7 @@ public:
     ConversationStore& conversations() { return conversations_; }
     CredentialStore& credentials() { return credentials_; }
     InvitationQueue& invitations() { return invitations_; }
+    HistoryStore& history() { return history_; }
     SignOnWindow* signOnWindow() const { return signOnWindow_; }
     BuddyListWindow* buddyListWindow() const { return buddyListWindow_; }
     // The window of a conversation (ConversationStore keys), or null.
@@ -73,6 +79,9 @@ public:
 
     // Opens (or raises) the conversation window with a person.
     ImWindow* openIm(const QString& wireName, bool activate = true);
+    // Opens (or raises) the History window.
+    HistoryWindow* openHistory();
+    void setLogging(bool on);
     void setAwayMessage(const QString& message);
     void setPrivacyMode(int mode);
     void block(const QString& wireName);
@@ -104,6 +113,9 @@ private:
 
     QSettings* settings_;
     ConnectionManager* connection_;
+    HistoryStore history_;    // before the conversations, which write to it
+    QString historyAccount_;  // the account whose history is open (normalised)
+    QPointer<HistoryWindow> historyWindow_;
     BuddyListModel buddies_;
     ConversationStore conversations_;
     CredentialStore credentials_;

@@ -1,9 +1,13 @@
 #include "settings_dialog.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
 
@@ -26,7 +30,8 @@ QString SettingsDialog::describe(int mode) {
     }
 }
 
-SettingsDialog::SettingsDialog(int privacyMode, const QStringList& blocked, QWidget* parent)
+SettingsDialog::SettingsDialog(int privacyMode, const QStringList& blocked, bool logging,
+                               QWidget* parent)
     : QDialog(parent) {
     setObjectName(QStringLiteral("settingsDialog"));
     setWindowTitle(tr("Settings"));
@@ -46,10 +51,27 @@ SettingsDialog::SettingsDialog(int privacyMode, const QStringList& blocked, QWid
                    this);
     list->setTextFormat(Qt::PlainText);
     list->setWordWrap(true);
+    auto* history = new QGroupBox(tr("History"), this);
+    logging_ = new QCheckBox(tr("&Keep a history of my conversations"), history);
+    logging_->setObjectName(QStringLiteral("logging"));
+    logging_->setChecked(logging);
+    auto* clear = new QPushButton(tr("&Clear History..."), history);
+    clear->setObjectName(QStringLiteral("clearHistory"));
+    clear->setAutoDefault(false);
+    auto* historyLayout = new QHBoxLayout(history);
+    historyLayout->addWidget(logging_, 1);
+    historyLayout->addWidget(clear);
+    connect(clear, &QPushButton::clicked, this, [this] {
+        if (QMessageBox::question(this, tr("Clear History"),
+                                  tr("Remove every conversation kept in the history of this "
+                                     "account? This cannot be undone.")) == QMessageBox::Yes)
+            emit clearHistoryRequested();
+    });
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(box);
     layout->addWidget(list);
+    layout->addWidget(history);
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -57,6 +79,10 @@ SettingsDialog::SettingsDialog(int privacyMode, const QStringList& blocked, QWid
 
 int SettingsDialog::privacyMode() const {
     return modes_->checkedId();
+}
+
+bool SettingsDialog::logging() const {
+    return logging_->isChecked();
 }
 
 }  // namespace messenger

@@ -1,10 +1,12 @@
-// Settings: who may reach this user (the privacy mode, in words) and the people blocked.
+// Settings: who may reach this user (the privacy mode, in words), the people blocked, whether
+// conversations are kept in the history, and clearing the history (after a confirmation).
 #pragma once
 
 #include <QDialog>
 #include <QStringList>
 
 class QButtonGroup;
+class QCheckBox;
 
 namespace messenger {
 
@@ -22,11 +24,18 @@ public:
     static QString describe(int mode);
 
     // `blocked`: the block list, decoded, for showing.
-    SettingsDialog(int privacyMode, const QStringList& blocked, QWidget* parent = nullptr);
+    SettingsDialog(int privacyMode, const QStringList& blocked, bool logging,
+                   QWidget* parent = nullptr);
     int privacyMode() const;
+    bool logging() const;
+
+signals:
+    // Confirmed by the person: the history goes now, whatever the dialog's outcome.
+    void clearHistoryRequested();
 
 private:
     QButtonGroup* modes_;
+    QCheckBox* logging_;
 };
 
 }  // namespace messenger
