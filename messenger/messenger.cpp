@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTextDocumentFragment>
 
 #include "away_dialog.h"
 #include "buddy_list_window.h"
@@ -58,6 +59,11 @@ Messenger::Messenger(lantry::ControlObject* control, QSettings* settings, QObjec
     tray_ = new TrayIcon(trayMenu_, this);
     connect(tray_, &TrayIcon::activated, this, [this] { trayMenu_->actions().first()->trigger(); });
     connect(&conversations_, &ConversationStore::unreadChanged, tray_, &TrayIcon::setUnread);
+    connect(&conversations_, &ConversationStore::unreadChanged, this, &Messenger::showUnread);
+    notifier_ =
+        new Notifier([this](const QString& title,
+                            const QString& body) { return tray_->showMessage(title, body); },
+                     this);
 
     connect(connection_, &ConnectionManager::controlEvent, this, &Messenger::onControlEvent);
     connect(connection_, &ConnectionManager::stateChanged, this, &Messenger::showConnectionState);
@@ -262,6 +268,12 @@ void Messenger::onControlEvent(int eventNumber, const QVariantList& args) {
         case EventNumber::InstantMessage:
             openIm(text(0), false);
             answerWhileAway(text(0), args.value(2).toBool());
+            raiseAttention(ConversationStore::imKey(text(0)));
+            break;
+        case EventNumber::ChatMessage:
+            if (const Conversation* c = conversations_.roomById(args.value(0).toInt());
+                c && normalizedName(text(1)) != normalizedName(connection_->formattedName()))
+                raiseAttention(c->key);
             break;
         case EventNumber::JoinedChat:
             openRoom(ConversationStore::roomKey(text(0)));
@@ -501,6 +513,40 @@ void Messenger::setLogging(bool on) {
     history_.setLogging(on);
 }
 
+void Messenger::setAttention(bool notify, bool urgent) {
+    settings_->setValue(QStringLiteral("notify/desktop"), notify);
+    settings_->setValue(QStringLiteral("notify/urgent"), urgent);
+}
+
+void Messenger::raiseAttention(const QString& key) {
+    QWidget* window = imWindows_.value(key);
+    if (!window)
+        window = roomWindows_.value(key);
+    const Conversation* c = conversations_.find(key);
+    if (!c || c->transcript->rowCount() == 0 || (window && window->isActiveWindow()))
+        return;
+    const bool urgent = settings_->value(QStringLiteral("notify/urgent"), true).toBool();
+    if (urgent && window)
+        QApplication::alert(window);
+    Notifier::Via via = Notifier::Via::Nowhere;
+    if (settings_->value(QStringLiteral("notify/desktop"), true).toBool()) {
+        const ChatLine& line = c->transcript->lines().constLast();
+        const QString title = c->type == Conversation::Type::Room
+                                  ? tr("%1 in %2").arg(shownText(line.sender), c->title)
+                                  : tr("Message from %1").arg(shownText(line.sender));
+        via = notifier_->notify(title, QTextDocumentFragment::fromHtml(line.html).toPlainText());
+    }
+    emit attentionRaised(key, via, urgent && window);
+}
+
+void Messenger::showUnread() {
+    for (const QString& key : conversations_.keys()) {
+        const Conversation* c = conversations_.find(key);
+        if (c->type == Conversation::Type::Im)
+            buddies_.setUnread(c->wireName, c->unread);
+    }
+}
+
 void Messenger::setAwayMessage(const QString& message) {
     awayMessage_ = message;
     lastAutoReply_.clear();
@@ -589,11 +635,14 @@ void Messenger::editSettings() {
     for (const QString& b : std::as_const(blocked_))
         shown.append(fromWire(b));
     SettingsDialog dialog(privacyMode_, shown, history_.logging(), buddyListWindow_);
+    dialog.setAttention(settings_->value(QStringLiteral("notify/desktop"), true).toBool(),
+                        settings_->value(QStringLiteral("notify/urgent"), true).toBool());
     connect(&dialog, &SettingsDialog::clearHistoryRequested, &conversations_,
             &ConversationStore::clearHistory);
     if (dialog.exec() != QDialog::Accepted)
         return;
     setLogging(dialog.logging());
+    setAttention(dialog.notifies(), dialog.marksUrgent());
     if (dialog.privacyMode() != privacyMode_)
         setPrivacyMode(dialog.privacyMode());
 }

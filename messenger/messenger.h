@@ -9,6 +9,10 @@
 // After a lost connection comes back, the rooms that were open are joined again and the away
 // message is set again.
 //
+// Attention: a message arriving in a window that is not active raises a desktop notification
+// (Notifier) and marks the window urgent, each unless turned off in the settings
+// ("notify/desktop", "notify/urgent"); unread counts show in the buddy list and the tray.
+//
 // History: each account's conversations are kept in its own file under the user's data
 // directory (HistoryStore), opened at sign-on, unless the setting "history/logging" is off.
 //
@@ -31,6 +35,7 @@
 #include "credential_store.h"
 #include "history_store.h"
 #include "invitation_queue.h"
+#include "notifier.h"
 
 class QMenu;
 
@@ -82,6 +87,9 @@ public:
     // Opens (or raises) the History window.
     HistoryWindow* openHistory();
     void setLogging(bool on);
+    // Whether a message in a window that is not active raises a notification, marks the window
+    // urgent.
+    void setAttention(bool notify, bool urgent);
     void setAwayMessage(const QString& message);
     void setPrivacyMode(int mode);
     void block(const QString& wireName);
@@ -89,6 +97,8 @@ public:
 
 signals:
     void quitRequested();
+    // A message arrived in the conversation `key` while its window was not active.
+    void attentionRaised(const QString& key, Notifier::Via notification, bool urgent);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -105,6 +115,8 @@ private:
     void openRoom(const QString& key);
     void joinRoom(const QString& wireRoomName);
     void checkIdle();
+    void raiseAttention(const QString& key);
+    void showUnread();
     void editAway();
     void editProfile();
     void editSettings();
@@ -131,6 +143,7 @@ private:
     QList<QPointer<ProfileViewer>> profileViewers_;
     QMenu* trayMenu_ = nullptr;
     TrayIcon* tray_ = nullptr;
+    Notifier* notifier_ = nullptr;
 
     int privacyMode_ = 1;
     QStringList blocked_;  // wire form

@@ -67,8 +67,17 @@ SettingsDialog::SettingsDialog(int privacyMode, const QStringList& blocked, bool
                                      "account? This cannot be undone.")) == QMessageBox::Yes)
             emit clearHistoryRequested();
     });
+    auto* attention = new QGroupBox(tr("A message in a window that is not active"), this);
+    notify_ = new QCheckBox(tr("Shows a desktop &notification"), attention);
+    notify_->setObjectName(QStringLiteral("notify"));
+    urgent_ = new QCheckBox(tr("&Marks its window as needing attention"), attention);
+    urgent_->setObjectName(QStringLiteral("urgent"));
+    auto* attentionLayout = new QVBoxLayout(attention);
+    attentionLayout->addWidget(notify_);
+    attentionLayout->addWidget(urgent_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(attention);
     layout->addWidget(box);
     layout->addWidget(list);
     layout->addWidget(history);
@@ -83,6 +92,19 @@ int SettingsDialog::privacyMode() const {
 
 bool SettingsDialog::logging() const {
     return logging_->isChecked();
+}
+
+void SettingsDialog::setAttention(bool notify, bool urgent) {
+    notify_->setChecked(notify);
+    urgent_->setChecked(urgent);
+}
+
+bool SettingsDialog::notifies() const {
+    return notify_->isChecked();
+}
+
+bool SettingsDialog::marksUrgent() const {
+    return urgent_->isChecked();
 }
 
 }  // namespace messenger

@@ -1,5 +1,7 @@
 // Settings: who may reach this user (the privacy mode, in words), the people blocked, whether
-// conversations are kept in the history, and clearing the history (after a confirmation).
+// conversations are kept in the history, what a message in a window that is not active does
+// (a desktop notification, the window marked urgent), and clearing the history (after a
+// confirmation).
 #pragma once
 
 #include <QDialog>
@@ -28,6 +30,9 @@ public:
                    QWidget* parent = nullptr);
     int privacyMode() const;
     bool logging() const;
+    void setAttention(bool notify, bool urgent);
+    bool notifies() const;
+    bool marksUrgent() const;
 
 signals:
     // Confirmed by the person: the history goes now, whatever the dialog's outcome.
@@ -36,6 +41,8 @@ signals:
 private:
     QButtonGroup* modes_;
     QCheckBox* logging_;
+    QCheckBox* notify_;
+    QCheckBox* urgent_;
 };
 
 }  // namespace messenger

@@ -43,6 +43,7 @@
 #include "im_window.h"
 #include "message_view.h"
 #include "messenger.h"
+#include "notifier.h"
 #include "ondrel/component.h"
 #include "ondrel/events.h"
 #include "ondrel/ondrel.h"
@@ -165,6 +166,20 @@ TEST(BuddyList, NamelessGroupsAreNoGroups) {
     model.handleEvent(int(lantry::EventNumber::GroupAdded), {QString()});
     model.handleEvent(int(lantry::EventNumber::GroupAdded), {QStringLiteral("Work")});
     EXPECT_EQ(model.groupNames(), (QStringList{QStringLiteral("Friends"), QStringLiteral("Work")}));
+
+    // Unread messages show beside the name, in bold, until read.
+    const QModelIndex bob = model.buddyIndex(QStringLiteral("Friends"), QStringLiteral("bob"));
+    QList<QModelIndex> changed;
+    QObject::connect(&model, &QAbstractItemModel::dataChanged,
+                     [&](const QModelIndex& from, const QModelIndex&) { changed.append(from); });
+    model.setUnread(QStringLiteral("B ob"), 2);
+    EXPECT_EQ(changed, QList<QModelIndex>{bob});
+    EXPECT_TRUE(bob.data().toString().endsWith(QStringLiteral("[2 unread]")))
+        << bob.data().toString().toStdString();
+    EXPECT_TRUE(bob.data(Qt::FontRole).value<QFont>().bold());
+    model.setUnread(QStringLiteral("bob"), 0);
+    EXPECT_FALSE(bob.data().toString().contains(QStringLiteral("unread")));
+    EXPECT_FALSE(bob.data(Qt::FontRole).isValid());
 }
 
 // A line as the control would deliver it from `who`.
@@ -513,8 +528,15 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
     ImWindow* fromBob = alice->app->imWindow(fromBobKey);
     EXPECT_TRUE(fromBob->isVisible());
     EXPECT_TRUE(shows(fromBob->transcript(), QStringLiteral("bob: hi alice")));
-    // What arrives while another window is in front counts as unread until its window is.
+    // What arrives while another window is in front counts as unread until its window is, and
+    // asks for attention: a notification (nowhere to show one here) and the window urgent.
     press(list, Qt::Key_Shift, Qt::NoModifier);
+    QStringList attention;
+    QObject::connect(
+        alice->app.get(), &Messenger::attentionRaised,
+        [&](const QString& key, Notifier::Via via, bool urgent) {
+            attention.append(QStringLiteral("%1 %2 %3").arg(key).arg(int(via)).arg(urgent));
+        });
 
     // Markup from a message: no script, nothing loaded, no line that passes for another's.
     bob->app->connection().sendIm(
@@ -526,6 +548,8 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
             .arg(tocd_.port()));
     ASSERT_TRUE(shows(fromBob->transcript(), QStringLiteral("forged too")));
     EXPECT_EQ(alice->app->trayIcon()->unread(), 1);
+    EXPECT_EQ(attention,
+              QStringList{QStringLiteral("im:bob %1 1").arg(int(Notifier::Via::Nowhere))});
     press(fromBob, Qt::Key_Shift, Qt::NoModifier);
     EXPECT_EQ(alice->app->trayIcon()->unread(), 0);
     const QStringList lines = linesOf(fromBob->transcript());
