@@ -48,6 +48,9 @@ signals:
     void profileEditRequested();
     void settingsRequested();
     void historyRequested();
+    void warnRequested(const QString& wireName);
+    void passwordChangeRequested();
+    void formatRequested();
     void reconnectRequested();
     void signOffRequested();
     void quitRequested();

@@ -1,12 +1,18 @@
 #include "messenger.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QEvent>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTextDocumentFragment>
+#include <optional>
 
 #include "away_dialog.h"
 #include "buddy_list_window.h"
@@ -94,7 +100,11 @@ Messenger::Messenger(lantry::ControlObject* control, QSettings* settings, QObjec
     connect(&invitations_, &InvitationQueue::ignored, this, [this](const QString& name) {
         showProblem(tr("Invitations from %1 are ignored until you quit.").arg(name));
     });
-    connect(connection_, &ConnectionManager::problem, this, &Messenger::showProblem);
+    connect(connection_, &ConnectionManager::problem, this, [this](const QString& why) {
+        // An error that answered a request of ours was said in words of its own already.
+        if (!std::exchange(errorAnswered_, false))
+            showProblem(why);
+    });
     connect(connection_, &ConnectionManager::heldCommandsLeft, &conversations_,
             &ConversationStore::heldLeft);
     connect(&credentials_, &CredentialStore::problem, this, &Messenger::showProblem);
@@ -202,6 +212,29 @@ void Messenger::connectWindows() {
     connect(w, &BuddyListWindow::profileEditRequested, this, &Messenger::editProfile);
     connect(w, &BuddyListWindow::settingsRequested, this, &Messenger::editSettings);
     connect(w, &BuddyListWindow::historyRequested, this, &Messenger::openHistory);
+    connect(w, &BuddyListWindow::warnRequested, this, &Messenger::askToWarn);
+    connect(w, &BuddyListWindow::passwordChangeRequested, this, [this] {
+        bool ok = false;
+        const QString oldPassword =
+            QInputDialog::getText(buddyListWindow_, tr("Change Password"), tr("Old password:"),
+                                  QLineEdit::Password, QString(), &ok);
+        if (!ok)
+            return;
+        const QString newPassword =
+            QInputDialog::getText(buddyListWindow_, tr("Change Password"), tr("New password:"),
+                                  QLineEdit::Password, QString(), &ok);
+        if (ok && !newPassword.isEmpty())
+            changePassword(oldPassword, newPassword);
+    });
+    connect(w, &BuddyListWindow::formatRequested, this, [this] {
+        bool ok = false;
+        const QString typed = QInputDialog::getText(
+            buddyListWindow_, tr("Format Screen Name"),
+            tr("Your screen name as others see it (capitals and blanks only):"), QLineEdit::Normal,
+            fromWire(connection_->formattedName()), &ok);
+        if (ok)
+            formatScreenName(typed);
+    });
     connect(w, &BuddyListWindow::reconnectRequested, connection_, &ConnectionManager::reconnectNow);
     connect(w, &BuddyListWindow::signOffRequested, this, [this] {
         connection_->signOff();
@@ -300,6 +333,10 @@ void Messenger::onControlEvent(int eventNumber, const QVariantList& args) {
             }
             break;
         case EventNumber::Error:
+            if (answerError(args.value(0).toInt(), text(1))) {
+                errorAnswered_ = true;
+                break;
+            }
             // A profile asked for of someone the server cannot show ends in an error.
             for (const auto& viewer : std::as_const(pendingProfiles_)) {
                 if (viewer &&
@@ -309,6 +346,25 @@ void Messenger::onControlEvent(int eventNumber, const QVariantList& args) {
                     break;
                 }
             }
+            break;
+        case EventNumber::PasswordChanged: {
+            const auto it = std::find_if(pending_.begin(), pending_.end(), [](const Pending& p) {
+                return p.what == Pending::What::Password;
+            });
+            if (it != pending_.end()) {
+                const Account& a = connection_->account();
+                if (credentials_.remembered().remember)
+                    credentials_.remember(QStringLiteral("%1:%2").arg(a.host).arg(a.port), a.name,
+                                          it->subject);
+                pending_.erase(it);
+            }
+            showProblem(tr("Password changed."));
+            break;
+        }
+        case EventNumber::ScreennameFormat:
+            // The name as the server now formats it follows the answer to our request.
+            if (pending_.removeIf([](const Pending& p) { return p.what == Pending::What::Format; }))
+                showProblem(tr("Your screen name now shows as %1.").arg(fromWire(text(0))));
             break;
         case EventNumber::Warned: {
             const QString from = shownText(text(1));
@@ -545,6 +601,94 @@ void Messenger::showUnread() {
         if (c->type == Conversation::Type::Im)
             buddies_.setUnread(c->wireName, c->unread);
     }
+}
+
+bool Messenger::answerError(int code, const QString& sentence) {
+    // A request the server has not refused within this time was taken.
+    constexpr qint64 kAnswerMs = 60 * 1000;
+    pending_.removeIf([](const Pending& p) { return p.since.elapsed() > kAnswerMs; });
+    const auto take = [&](Pending::What what) -> std::optional<Pending> {
+        const auto it = std::find_if(pending_.begin(), pending_.end(),
+                                     [&](const Pending& p) { return p.what == what; });
+        if (it == pending_.end())
+            return std::nullopt;
+        Pending p = *it;
+        pending_.erase(it);
+        return p;
+    };
+    if (code == 902) {
+        if (const auto p = take(Pending::What::Warning)) {
+            showProblem(tr("Not warned: the server refused to warn %1 (%2).")
+                            .arg(fromWire(p->subject), shownText(sentence)));
+            return true;
+        }
+    }
+    if (code == 980 || code == 911) {
+        if (take(Pending::What::Password)) {
+            showProblem(tr("The password was not changed: the old password was wrong."));
+            return true;
+        }
+    }
+    if (code == 911 || code == 913) {
+        if (const auto p = take(Pending::What::Format)) {
+            showProblem(tr("Your screen name was not changed to %1 (%2).")
+                            .arg(p->subject, shownText(sentence)));
+            return true;
+        }
+    }
+    return false;
+}
+
+void Messenger::warn(const QString& wireName, bool anonymous) {
+    if (!requireSignedOn())
+        return;
+    connection_->call(DispId::WarnUser, {wireName, anonymous});
+    QElapsedTimer since;
+    since.start();
+    pending_.append(Pending{Pending::What::Warning, wireName, since});
+    showProblem(anonymous ? tr("Anonymous warning sent for %1.").arg(fromWire(wireName))
+                          : tr("Warning sent for %1.").arg(fromWire(wireName)));
+}
+
+void Messenger::askToWarn(const QString& wireName) {
+    QMessageBox box(QMessageBox::Question, tr("Warn %1").arg(fromWire(wireName)),
+                    tr("Warn %1?\n\nA warning raises their warning level. The higher it is, the "
+                       "more slowly the server lets them send, and at 100% they are signed "
+                       "off. A warning cannot be taken back; it wears off over time. An "
+                       "anonymous warning counts for less but does not tell them who "
+                       "sent it.")
+                        .arg(fromWire(wireName)),
+                    QMessageBox::Cancel, buddyListWindow_);
+    QPushButton* warnButton = box.addButton(tr("&Warn"), QMessageBox::AcceptRole);
+    box.setDefaultButton(QMessageBox::Cancel);
+    auto* anonymous = new QCheckBox(tr("Warn &anonymously"), &box);
+    box.setCheckBox(anonymous);
+    box.exec();
+    if (box.clickedButton() == warnButton)
+        warn(wireName, anonymous->isChecked());
+}
+
+void Messenger::changePassword(const QString& oldPassword, const QString& newPassword) {
+    if (!requireSignedOn())
+        return;
+    connection_->call(DispId::ChangePassword, {oldPassword, newPassword});
+    QElapsedTimer since;
+    since.start();
+    pending_.append(Pending{Pending::What::Password, newPassword, since});
+}
+
+void Messenger::formatScreenName(const QString& typed) {
+    if (!requireSignedOn())
+        return;
+    const QString wire = toWire(typed);
+    if (normalizedName(wire) != normalizedName(connection_->formattedName())) {
+        showProblem(tr("Only capitals and blanks can change: %1 is another name.").arg(typed));
+        return;
+    }
+    connection_->call(DispId::FormatUserName, {wire});
+    QElapsedTimer since;
+    since.start();
+    pending_.append(Pending{Pending::What::Format, typed, since});
 }
 
 void Messenger::setAwayMessage(const QString& message) {

@@ -90,6 +90,15 @@ public:
     // Whether a message in a window that is not active raises a notification, marks the window
     // urgent.
     void setAttention(bool notify, bool urgent);
+    // Warns a person (anonymously or not). The server answers only a refusal, shown as one;
+    // the person's level shows in the buddy list when the server reports it.
+    void warn(const QString& wireName, bool anonymous);
+    // Asks for confirmation (saying what a warning does, anonymous as a choice), then warns.
+    void askToWarn(const QString& wireName);
+    // The server answers with "Password changed." or, for a wrong old password, says so.
+    void changePassword(const QString& oldPassword, const QString& newPassword);
+    // Only capitals and blanks may differ from the signed-on name; anything else is refused here.
+    void formatScreenName(const QString& typed);
     void setAwayMessage(const QString& message);
     void setPrivacyMode(int mode);
     void block(const QString& wireName);
@@ -148,6 +157,15 @@ private:
     int privacyMode_ = 1;
     QStringList blocked_;  // wire form
     QString awayMessage_;
+    // Requests the server answers only with an error when it refuses, oldest first.
+    struct Pending {
+        enum class What { Warning, Password, Format } what;
+        QString subject;  // the person warned, the new password, the new name
+        QElapsedTimer since;
+    };
+    QList<Pending> pending_;
+    bool errorAnswered_ = false;  // the error being handled answered one of pending_
+    bool answerError(int code, const QString& sentence);
     QHash<QString, QElapsedTimer> lastAutoReply_;  // by normalised name
     // Rooms open when the connection was lost, to join again (wire names).
     QStringList roomsToRejoin_;

@@ -971,6 +971,47 @@ TEST_F(MessengerWindows, HistoryIsShownOnReopenAndFoundBySearch) {
         [&] { return history->status() == QLatin1String("Nothing found."); }, kWaitMs));
 }
 
+// Warnings, the password and the name's format against tocd: a refused warning says so and
+// claims no level; a warning taken reaches the person warned; a wrong old password is said to
+// be wrong; the new password signs on; a name that is another name is refused before it goes.
+TEST_F(MessengerWindows, WarnChangePasswordAndFormatTheName) {
+    auto alice = session(QStringLiteral("alice"));
+    ASSERT_TRUE(alice->signOnAs(tocd_.port(), QStringLiteral("alice")));
+    QStatusBar* aliceStatus = alice->app->buddyListWindow()->statusBar();
+    const auto said = [](QStatusBar* bar, const QString& text) {
+        return QTest::qWaitFor([&] { return bar->currentMessage().contains(text); }, kWaitMs);
+    };
+    alice->app->warn(QStringLiteral("echobot"), false);
+    EXPECT_TRUE(said(aliceStatus, QStringLiteral("Not warned: the server refused to warn echobot")))
+        << aliceStatus->currentMessage().toStdString();
+    EXPECT_FALSE(aliceStatus->currentMessage().contains(u'%'));
+
+    auto bob = session(QStringLiteral("bob"));
+    ASSERT_TRUE(bob->signOnAs(tocd_.port(), QStringLiteral("bob")));
+    bob->app->connection().sendIm(QStringLiteral("alice"), QStringLiteral("spam"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return alice->conversation(ConversationStore::imKey(QStringLiteral("bob"))); },
+        kWaitMs));
+    alice->app->warn(QStringLiteral("bob"), true);
+    EXPECT_TRUE(said(bob->app->buddyListWindow()->statusBar(),
+                     QStringLiteral("You were warned anonymously")));
+
+    alice->app->changePassword(QStringLiteral("wrong1"), QStringLiteral("new-pw1"));
+    EXPECT_TRUE(said(aliceStatus, QStringLiteral("the old password was wrong")))
+        << aliceStatus->currentMessage().toStdString();
+    alice->app->changePassword(QStringLiteral("pw1"), QStringLiteral("new-pw1"));
+    EXPECT_TRUE(said(aliceStatus, QStringLiteral("Password changed.")));
+
+    alice->app->formatScreenName(QStringLiteral("Mallory"));
+    EXPECT_TRUE(said(aliceStatus, QStringLiteral("Mallory is another name")));
+    alice->app->formatScreenName(QStringLiteral("A Lice"));
+    EXPECT_TRUE(said(aliceStatus, QStringLiteral("now shows as A Lice")))
+        << aliceStatus->currentMessage().toStdString();
+    alice.reset();
+    auto again = session(QStringLiteral("again"));
+    EXPECT_TRUE(again->signOnAs(tocd_.port(), QStringLiteral("alice"), QStringLiteral("new-pw1")));
+}
+
 TEST_F(MessengerWindows, RefusedAndUnreachableSignOnsSayWhy) {
     auto first = session(QStringLiteral("first"));
     ASSERT_TRUE(first->signOnAs(tocd_.port(), QStringLiteral("carol"), QStringLiteral("right1")));
