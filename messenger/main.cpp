@@ -78,6 +78,8 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("Lantry"));
     QApplication::setApplicationName(QStringLiteral("Ondrel Messenger"));
     QApplication::setApplicationVersion(QLatin1String(lantry::kLibraryVersion));
+    // The launcher entry installed beside the program, so the desktop matches windows to it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.lantry.OndrelMessenger"));
     // With a notification area the messenger lives on in it when its windows are closed.
     QApplication::setQuitOnLastWindowClosed(!QSystemTrayIcon::isSystemTrayAvailable());
 
