@@ -318,6 +318,14 @@ void Messenger::onControlEvent(int eventNumber, const QVariantList& args) {
             if (!isBlocked(text(0)))
                 blocked_.append(text(0));
             break;
+        case EventNumber::PrivateBuddyAdded:
+            if (!permitted_.contains(text(0), Qt::CaseInsensitive))
+                permitted_.append(text(0));
+            break;
+        case EventNumber::PrivateBuddyRemoved:
+            permitted_.removeIf(
+                [&](const QString& p) { return normalizedName(p) == normalizedName(text(0)); });
+            break;
         case EventNumber::BuddyUnblocked:
             blocked_.removeIf(
                 [&](const QString& b) { return normalizedName(b) == normalizedName(text(0)); });
@@ -389,6 +397,7 @@ void Messenger::onSignedOn(const QVariantList& loggedIn) {
                       account);
     }
     blocked_ = loggedIn.value(2).toStringList();
+    permitted_ = loggedIn.value(3).toStringList();
     privacyMode_ = loggedIn.value(6).toInt();
     if (privacyMode_ < SettingsDialog::AllowEveryone ||
         privacyMode_ > SettingsDialog::AllowBuddyList)
@@ -722,6 +731,24 @@ void Messenger::block(const QString& wireName) {
     }
 }
 
+void Messenger::permit(const QString& wireName) {
+    if (!requireSignedOn())
+        return;
+    connection_->call(DispId::AddPrivateUser, {wireName});
+    if (!std::any_of(permitted_.begin(), permitted_.end(), [&](const QString& p) {
+            return normalizedName(p) == normalizedName(wireName);
+        }))
+        permitted_.append(wireName);
+}
+
+void Messenger::unpermit(const QString& wireName) {
+    if (!requireSignedOn())
+        return;
+    connection_->call(DispId::RemovePrivateUser, {wireName});
+    permitted_.removeIf(
+        [&](const QString& p) { return normalizedName(p) == normalizedName(wireName); });
+}
+
 void Messenger::unblock(const QString& wireName) {
     if (!requireSignedOn())
         return;
@@ -775,10 +802,14 @@ void Messenger::editProfile() {
 }
 
 void Messenger::editSettings() {
-    QStringList shown;
-    for (const QString& b : std::as_const(blocked_))
-        shown.append(fromWire(b));
-    SettingsDialog dialog(privacyMode_, shown, history_.logging(), buddyListWindow_);
+    const auto shown = [](const QStringList& wire) {
+        QStringList out;
+        for (const QString& name : wire)
+            out.append(fromWire(name));
+        return out;
+    };
+    SettingsDialog dialog(privacyMode_, shown(permitted_), shown(blocked_), history_.logging(),
+                          buddyListWindow_);
     dialog.setAttention(settings_->value(QStringLiteral("notify/desktop"), true).toBool(),
                         settings_->value(QStringLiteral("notify/urgent"), true).toBool());
     connect(&dialog, &SettingsDialog::clearHistoryRequested, &conversations_,
@@ -786,6 +817,33 @@ void Messenger::editSettings() {
     if (dialog.exec() != QDialog::Accepted)
         return;
     setLogging(dialog.logging());
+    // The lists as edited, against the lists held: only what changed goes to the server.
+    const auto changes = [](const QStringList held, const QStringList& typed,
+                            const std::function<void(const QString&)>& add,
+                            const std::function<void(const QString&)>& remove) {
+        const auto has = [](const QStringList& list, const QString& wire) {
+            return std::any_of(list.begin(), list.end(), [&](const QString& n) {
+                return normalizedName(n) == normalizedName(wire);
+            });
+        };
+        QStringList wanted;
+        for (const QString& name : typed)
+            wanted.append(toWire(name));
+        for (const QString& name : held) {
+            if (!has(wanted, name))
+                remove(name);
+        }
+        for (const QString& name : wanted) {
+            if (!has(held, name))
+                add(name);
+        }
+    };
+    changes(
+        permitted_, dialog.permitted(), [this](const QString& n) { permit(n); },
+        [this](const QString& n) { unpermit(n); });
+    changes(
+        blocked_, dialog.blocked(), [this](const QString& n) { block(n); },
+        [this](const QString& n) { unblock(n); });
     setAttention(dialog.notifies(), dialog.marksUrgent());
     if (dialog.privacyMode() != privacyMode_)
         setPrivacyMode(dialog.privacyMode());

@@ -101,6 +101,11 @@ public:
     void formatScreenName(const QString& typed);
     void setAwayMessage(const QString& message);
     void setPrivacyMode(int mode);
+    // The permit list (wire form), as the server last said.
+    QStringList permitList() const { return permitted_; }
+    QStringList blockList() const { return blocked_; }
+    void permit(const QString& wireName);
+    void unpermit(const QString& wireName);
     void block(const QString& wireName);
     void unblock(const QString& wireName);
 
@@ -155,7 +160,8 @@ private:
     Notifier* notifier_ = nullptr;
 
     int privacyMode_ = 1;
-    QStringList blocked_;  // wire form
+    QStringList blocked_;    // wire form
+    QStringList permitted_;  // wire form
     QString awayMessage_;
     // Requests the server answers only with an error when it refuses, oldest first.
     struct Pending {

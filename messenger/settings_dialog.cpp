@@ -6,6 +6,8 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -30,8 +32,8 @@ QString SettingsDialog::describe(int mode) {
     }
 }
 
-SettingsDialog::SettingsDialog(int privacyMode, const QStringList& blocked, bool logging,
-                               QWidget* parent)
+SettingsDialog::SettingsDialog(int privacyMode, const QStringList& permitted,
+                               const QStringList& blocked, bool logging, QWidget* parent)
     : QDialog(parent) {
     setObjectName(QStringLiteral("settingsDialog"));
     setWindowTitle(tr("Settings"));
@@ -45,12 +47,46 @@ SettingsDialog::SettingsDialog(int privacyMode, const QStringList& blocked, bool
         modes_->addButton(button, mode);
         boxLayout->addWidget(button);
     }
-    auto* list =
-        new QLabel(blocked.isEmpty() ? tr("You have blocked nobody.")
-                                     : tr("Blocked: %1").arg(blocked.join(QStringLiteral(", "))),
-                   this);
-    list->setTextFormat(Qt::PlainText);
-    list->setWordWrap(true);
+    // One list of names: typed in and added with Enter or Add, removed when selected.
+    const auto listBox = [this](const QString& title, const QString& name, const QStringList& names,
+                                QListWidget** list) {
+        auto* box = new QGroupBox(title, this);
+        *list = new QListWidget(box);
+        (*list)->setObjectName(name);
+        (*list)->setAccessibleName(title);
+        (*list)->addItems(names);
+        auto* typed = new QLineEdit(box);
+        typed->setObjectName(name + QStringLiteral("Name"));
+        typed->setPlaceholderText(tr("Screen name"));
+        auto* add = new QPushButton(tr("Add"), box);
+        add->setObjectName(name + QStringLiteral("Add"));
+        add->setAutoDefault(false);
+        auto* remove = new QPushButton(tr("Remove"), box);
+        remove->setObjectName(name + QStringLiteral("Remove"));
+        remove->setAutoDefault(false);
+        auto* row = new QHBoxLayout;
+        row->addWidget(typed, 1);
+        row->addWidget(add);
+        row->addWidget(remove);
+        auto* layout = new QVBoxLayout(box);
+        layout->addWidget(*list);
+        layout->addLayout(row);
+        QListWidget* shown = *list;
+        const auto addTyped = [shown, typed] {
+            const QString name = typed->text().trimmed();
+            if (!name.isEmpty() && shown->findItems(name, Qt::MatchFixedString).isEmpty())
+                shown->addItem(name);
+            typed->clear();
+        };
+        connect(add, &QPushButton::clicked, this, addTyped);
+        connect(typed, &QLineEdit::returnPressed, this, addTyped);
+        connect(remove, &QPushButton::clicked, this, [shown] { delete shown->currentItem(); });
+        return box;
+    };
+    auto* lists = new QHBoxLayout;
+    lists->addWidget(
+        listBox(tr("Permit list"), QStringLiteral("permitList"), permitted, &permitted_));
+    lists->addWidget(listBox(tr("Block list"), QStringLiteral("blockList"), blocked, &blocked_));
     auto* history = new QGroupBox(tr("History"), this);
     logging_ = new QCheckBox(tr("&Keep a history of my conversations"), history);
     logging_->setObjectName(QStringLiteral("logging"));
@@ -79,7 +115,7 @@ SettingsDialog::SettingsDialog(int privacyMode, const QStringList& blocked, bool
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(attention);
     layout->addWidget(box);
-    layout->addWidget(list);
+    layout->addLayout(lists);
     layout->addWidget(history);
     layout->addWidget(buttons);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -88,6 +124,20 @@ SettingsDialog::SettingsDialog(int privacyMode, const QStringList& blocked, bool
 
 int SettingsDialog::privacyMode() const {
     return modes_->checkedId();
+}
+
+QStringList SettingsDialog::permitted() const {
+    QStringList out;
+    for (int i = 0; i < permitted_->count(); ++i)
+        out.append(permitted_->item(i)->text());
+    return out;
+}
+
+QStringList SettingsDialog::blocked() const {
+    QStringList out;
+    for (int i = 0; i < blocked_->count(); ++i)
+        out.append(blocked_->item(i)->text());
+    return out;
 }
 
 bool SettingsDialog::logging() const {

@@ -50,6 +50,7 @@
 #include "profile_viewer.h"
 #include "safe_markup.h"
 #include "scripted_peer.h"
+#include "settings_dialog.h"
 #include "sign_on_window.h"
 #include "tocd_process.h"
 #include "transcript_model.h"
@@ -1002,14 +1003,33 @@ TEST_F(MessengerWindows, WarnChangePasswordAndFormatTheName) {
     alice->app->changePassword(QStringLiteral("pw1"), QStringLiteral("new-pw1"));
     EXPECT_TRUE(said(aliceStatus, QStringLiteral("Password changed.")));
 
+    // The lists as edited in Settings go to the server, only what changed.
+    SettingsDialog dialog(SettingsDialog::AllowEveryone, {QStringLiteral("erin")}, {}, true);
+    auto* typed = dialog.findChild<QLineEdit*>(QStringLiteral("permitListName"));
+    QTest::keyClicks(typed, QStringLiteral("Carol"));
+    QTest::keyClick(typed, Qt::Key_Return);
+    QTest::keyClicks(typed, QStringLiteral("carol"));
+    dialog.findChild<QPushButton*>(QStringLiteral("permitListAdd"))->click();
+    auto* permits = dialog.findChild<QListWidget*>(QStringLiteral("permitList"));
+    permits->setCurrentRow(0);
+    dialog.findChild<QPushButton*>(QStringLiteral("permitListRemove"))->click();
+    EXPECT_EQ(dialog.permitted(), QStringList{QStringLiteral("Carol")});
+    alice->app->permit(QStringLiteral("Carol"));
+    alice->app->block(QStringLiteral("dave"));
+    alice->app->unpermit(QStringLiteral("carol"));
+    alice->app->permit(QStringLiteral("frank"));
+    // The answer to the name, below, comes after the lists are stored.
     alice->app->formatScreenName(QStringLiteral("Mallory"));
     EXPECT_TRUE(said(aliceStatus, QStringLiteral("Mallory is another name")));
     alice->app->formatScreenName(QStringLiteral("A Lice"));
     EXPECT_TRUE(said(aliceStatus, QStringLiteral("now shows as A Lice")))
         << aliceStatus->currentMessage().toStdString();
+
     alice.reset();
     auto again = session(QStringLiteral("again"));
-    EXPECT_TRUE(again->signOnAs(tocd_.port(), QStringLiteral("alice"), QStringLiteral("new-pw1")));
+    ASSERT_TRUE(again->signOnAs(tocd_.port(), QStringLiteral("alice"), QStringLiteral("new-pw1")));
+    EXPECT_EQ(again->app->permitList(), QStringList{QStringLiteral("frank")});
+    EXPECT_EQ(again->app->blockList(), QStringList{QStringLiteral("dave")});
 }
 
 TEST_F(MessengerWindows, RefusedAndUnreachableSignOnsSayWhy) {
