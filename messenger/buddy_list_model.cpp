@@ -206,6 +206,24 @@ void BuddyListModel::removeBuddy(const QString& group, const QString& name) {
     }
 }
 
+void BuddyListModel::setUnread(const QString& name, int count) {
+    const QString key = normalizedName(name);
+    if (unread_.value(key) == count)
+        return;
+    if (count > 0)
+        unread_.insert(key, count);
+    else
+        unread_.remove(key);
+    for (const auto& g : groups_) {
+        for (std::size_t row = 0; row < g->buddies.size(); ++row) {
+            if (normalizedName(g->buddies[row].name) == key) {
+                const QModelIndex at = createIndex(int(row), 0, g.get());
+                emit dataChanged(at, at);
+            }
+        }
+    }
+}
+
 Presence BuddyListModel::presence(const QString& name) const {
     return presence_.value(normalizedName(name));
 }
@@ -318,7 +336,16 @@ QVariant BuddyListModel::data(const QModelIndex& index, int role) const {
                 text += tr(" (away)");
             if (p.idleMinutes > 0)
                 text += tr(" (idle %1 min)").arg(p.idleMinutes);
+            if (const int unread = unread_.value(normalizedName(b.name)); unread > 0)
+                text += tr(" [%n unread]", nullptr, unread);
             return text;
+        }
+        case Qt::FontRole: {
+            if (unread_.value(normalizedName(b.name)) == 0)
+                return {};
+            QFont bold;
+            bold.setBold(true);
+            return bold;
         }
         case Qt::DecorationRole: {
             static const QIcon online = dot(QColor(0x3c, 0xb3, 0x4a));
@@ -330,7 +357,10 @@ QVariant BuddyListModel::data(const QModelIndex& index, int role) const {
             return p.away ? away : p.idleMinutes > 0 ? idle : online;
         }
         case Qt::ForegroundRole:
-            return p.online ? QVariant() : QBrush(Qt::gray);
+            // Greyed while not there to answer: offline lighter than away or idle.
+            return !p.online                     ? QBrush(Qt::gray)
+                   : p.away || p.idleMinutes > 0 ? QBrush(Qt::darkGray)
+                                                 : QVariant();
         case Qt::ToolTipRole: {
             QString tip = shownText(b.name);
             if (!b.alias.isEmpty())

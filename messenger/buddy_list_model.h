@@ -56,6 +56,8 @@ public:
     void addBuddy(const QString& group, const QString& name, const QString& alias = {});
     void removeBuddy(const QString& group, const QString& name);
 
+    // Messages from `name` not read yet, shown beside the name (0: none).
+    void setUnread(const QString& name, int count);
     Presence presence(const QString& name) const;
     bool contains(const QString& name) const;
     QStringList groupNames() const;  // wire form, in order
@@ -92,6 +94,7 @@ private:
 
     std::vector<std::unique_ptr<Group>> groups_;
     QHash<QString, Presence> presence_;  // by normalised name
+    QHash<QString, int> unread_;         // by normalised name
     int nextOrder_ = 0;
 };
 

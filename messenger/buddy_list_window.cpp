@@ -72,6 +72,8 @@ void BuddyListWindow::buildMenus() {
         return action;
     };
     QMenu* file = menuBar()->addMenu(tr("&File"));
+    add(file, tr("&History..."), QKeySequence(Qt::CTRL | Qt::Key_H),
+        [this] { emit historyRequested(); });
     add(file, tr("Sign &Off"), QKeySequence(Qt::CTRL | Qt::Key_D),
         [this] { emit signOffRequested(); });
     add(file, tr("&Quit"), QKeySequence::Quit, [this] { emit quitRequested(); });
@@ -99,6 +101,11 @@ void BuddyListWindow::buildMenus() {
             emit unblockRequested(selectedBuddy());
     });
 
+    add(buddies, tr("&Warn..."), QKeySequence(), [this] {
+        if (!selectedBuddy().isEmpty())
+            emit warnRequested(selectedBuddy());
+    });
+
     QMenu* rooms = menuBar()->addMenu(tr("&Rooms"));
     add(rooms, tr("&Join Chat Room..."), QKeySequence(Qt::CTRL | Qt::Key_J),
         &BuddyListWindow::askToJoin);
@@ -111,6 +118,8 @@ void BuddyListWindow::buildMenus() {
     back_->setEnabled(false);
     add(me, tr("Edit My &Profile..."), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P),
         [this] { emit profileEditRequested(); });
+    add(me, tr("Change Pass&word..."), QKeySequence(), [this] { emit passwordChangeRequested(); });
+    add(me, tr("&Format Screen Name..."), QKeySequence(), [this] { emit formatRequested(); });
     add(me, tr("&Settings..."), QKeySequence(Qt::CTRL | Qt::Key_Comma),
         [this] { emit settingsRequested(); });
 
@@ -172,6 +181,7 @@ void BuddyListWindow::showContextMenu(const QPoint& at) {
             menu.addAction(tr("Unblock"), this, [this, name] { emit unblockRequested(name); });
         else
             menu.addAction(tr("Block"), this, [this, name] { emit blockRequested(name); });
+        menu.addAction(tr("Warn..."), this, [this, name] { emit warnRequested(name); });
         menu.addAction(tr("Remove"), this, &BuddyListWindow::removeSelected);
     }
     menu.exec(view_->viewport()->mapToGlobal(at));

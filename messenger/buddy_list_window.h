@@ -47,6 +47,10 @@ signals:
     void backRequested();
     void profileEditRequested();
     void settingsRequested();
+    void historyRequested();
+    void warnRequested(const QString& wireName);
+    void passwordChangeRequested();
+    void formatRequested();
     void reconnectRequested();
     void signOffRequested();
     void quitRequested();

@@ -11,7 +11,7 @@
 #include <QVBoxLayout>
 
 #include "conversation_store.h"
-#include "message_view.h"
+#include "transcript_view.h"
 #include "wire_strings.h"
 
 namespace messenger {
@@ -39,6 +39,7 @@ ChatRoomWindow::ChatRoomWindow(ConversationStore* store, const QString& key, QWi
     row->addWidget(leave);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(splitter, 1);
+    layout->addWidget(findBar_);
     layout->addWidget(waiting_);
     layout->addLayout(row);
     resize(560, 380);
@@ -53,7 +54,6 @@ ChatRoomWindow::ChatRoomWindow(ConversationStore* store, const QString& key, QWi
     connect(leave, &QPushButton::clicked, this, &QWidget::close);
     follow(&ConversationStore::membersChanged, [this] { showMembers(); });
     follow(&ConversationStore::roomStateChanged, [this] { showJoined(); });
-    appendNewLines();
     showMembers();
     showJoined();
     input_->setFocus();

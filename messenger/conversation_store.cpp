@@ -1,6 +1,7 @@
 #include "conversation_store.h"
 
 #include "buddy_list_model.h"
+#include "history_store.h"
 #include "ondrel/events.h"
 #include "safe_markup.h"
 #include "wire_strings.h"
@@ -31,10 +32,11 @@ void ConversationStore::handleEvent(int eventNumber, const QVariantList& args) {
                 emit typingChanged(c.key);
             }
             const bool automatic = args.value(2).toBool();
+            const QString received = fromWire(text(1));
             addLine(c.key,
                     ChatLine{automatic ? ChatLine::Kind::AutoReply : ChatLine::Kind::Incoming,
                              QDateTime::currentDateTime(), fromWire(text(0)),
-                             renderMarkup(fromWire(text(1)))});
+                             renderMarkup(received), received, 0});
             break;
         }
         case EventNumber::TypingStatus: {
@@ -58,9 +60,10 @@ void ConversationStore::handleEvent(int eventNumber, const QVariantList& args) {
         case EventNumber::ChatMessage: {
             if (Conversation* c = roomById(args.value(0).toInt())) {
                 const bool mine = normalizedName(text(1)) == normalizedName(ownName_);
+                const QString received = fromWire(text(2));
                 addLine(c->key, ChatLine{mine ? ChatLine::Kind::Outgoing : ChatLine::Kind::Incoming,
                                          QDateTime::currentDateTime(), fromWire(text(1)),
-                                         renderMarkup(fromWire(text(2)))});
+                                         renderMarkup(received), received, 0});
             }
             break;
         }
@@ -149,9 +152,12 @@ Conversation& ConversationStore::ensure(Conversation::Type type, const QString& 
     c->key = key;
     c->wireName = wireName;
     c->title = shownText(wireName);
+    c->transcript = std::make_unique<TranscriptModel>();
     Conversation& made = *c;
     conversations_.push_back(std::move(c));
     byKey_.insert(key, &made);
+    // Asked before any line of this session is written, so only earlier lines come back.
+    loadOlder(key);
     emit conversationAdded(key);
     return made;
 }
@@ -162,10 +168,9 @@ void ConversationStore::addLine(const QString& key, ChatLine line) {
         return;
     const bool unread =
         line.kind == ChatLine::Kind::Incoming || line.kind == ChatLine::Kind::AutoReply;
-    c->lines.append(std::move(line));
-    ++c->linesAdded;
-    if (c->lines.size() > kMaxLines)
-        c->lines.removeFirst();
+    if (history_)
+        line.id = history_->append(key, c->title, line);
+    c->transcript->append(std::move(line));
     // Counted before the windows hear of the line, so a window being read can clear it.
     if (unread)
         ++c->unread;
@@ -208,7 +213,46 @@ void ConversationStore::heldLeft(int sent, int dropped) {
 }
 
 void ConversationStore::addNotice(const QString& key, const QString& text) {
-    addLine(key, ChatLine{ChatLine::Kind::Notice, QDateTime::currentDateTime(), {}, text});
+    addLine(key, ChatLine{ChatLine::Kind::Notice, QDateTime::currentDateTime(), {}, text, {}, 0});
+}
+
+void ConversationStore::setHistory(HistoryStore* history) {
+    if (history_)
+        disconnect(history_, nullptr, this, nullptr);
+    history_ = history;
+    if (!history_)
+        return;
+    connect(history_, &HistoryStore::olderLoaded, this,
+            [this](const QString& key, const QList<ChatLine>& lines, bool exhausted) {
+                Conversation* c = find(key);
+                if (!c || !c->loadingOlder)
+                    return;
+                c->loadingOlder = false;
+                c->transcript->prependOlder(lines, exhausted);
+                emit olderLoaded(key);
+            });
+}
+
+void ConversationStore::loadOlder(const QString& key) {
+    Conversation* c = find(key);
+    if (!history_ || !c || c->loadingOlder || !c->transcript->mayHaveOlder())
+        return;
+    c->loadingOlder = true;
+    history_->requestOlder(key, c->transcript->oldestId());
+}
+
+bool ConversationStore::canLoadOlder(const QString& key) {
+    const Conversation* c = find(key);
+    return history_ && history_->isOpen() && c && c->transcript->mayHaveOlder();
+}
+
+void ConversationStore::clearHistory() {
+    if (history_)
+        history_->clear();
+    for (const auto& c : conversations_) {
+        c->loadingOlder = false;
+        c->transcript->clear();
+    }
 }
 
 void ConversationStore::markRead(const QString& key) {

@@ -1,8 +1,11 @@
 // The conversations of one session: instant-message conversations, one per person, and chat
-// rooms, one per room name. Each keeps its lines (rendered once, safely), its unread count, and
-// for rooms the chat ID and the member list. Fed by the control's events through handleEvent
-// and by what this client sends; windows only show and edit what it holds. Works without any
-// window.
+// rooms, one per room name. Each keeps its lines (rendered once, safely) in a TranscriptModel,
+// its unread count, and for rooms the chat ID and the member list. Fed by the control's events
+// through handleEvent and by what this client sends; windows only show and edit what it holds.
+// Works without any window.
+//
+// With a history (setHistory), every line added is written to it, a conversation that comes
+// into being loads its latest lines from it, and loadOlder brings back older ones.
 #pragma once
 
 #include <QDateTime>
@@ -15,15 +18,11 @@
 #include <memory>
 #include <vector>
 
+#include "transcript_model.h"
+
 namespace messenger {
 
-struct ChatLine {
-    enum class Kind { Incoming, Outgoing, AutoReply, Notice };
-    Kind kind = Kind::Notice;
-    QDateTime time;
-    QString sender;  // decoded, shown as it is; empty for notices
-    QString html;    // the text, rendered by renderMarkup (or written by us for notices)
-};
+class HistoryStore;
 
 // A message of ours that the control holds back for the server's rate limit.
 struct WaitingLine {
@@ -36,11 +35,11 @@ struct WaitingLine {
 struct Conversation {
     enum class Type { Im, Room };
     Type type = Type::Im;
-    QString key;            // see ConversationStore::imKey / roomKey
-    QString wireName;       // the person's screen name or the room's name, as the wire gives it
-    QString title;          // the same, decoded
-    QList<ChatLine> lines;  // the latest kMaxLines
-    qint64 linesAdded = 0;  // every line ever added, those dropped from `lines` included
+    QString key;       // see ConversationStore::imKey / roomKey
+    QString wireName;  // the person's screen name or the room's name, as the wire gives it
+    QString title;     // the same, decoded
+    std::unique_ptr<TranscriptModel> transcript;
+    bool loadingOlder = false;  // history asked for older lines, no answer yet
     int unread = 0;
     // Rooms: whether joined, the chat ID while joined (0 is a room too), and the members, wire
     // form, in order.
@@ -56,14 +55,13 @@ struct Conversation {
 class ConversationStore : public QObject {
     Q_OBJECT
 public:
-    // Lines kept per conversation; older ones go.
-    static constexpr int kMaxLines = 2000;
-
     explicit ConversationStore(QObject* parent = nullptr);
     ~ConversationStore() override;
 
     // This user's own screen name (wire form): room lines from it are marked as sent.
     void setOwnName(const QString& wireName) { ownName_ = wireName; }
+    // Lines are written to `history` (which must outlive the store) from now on; null: none.
+    void setHistory(HistoryStore* history);
 
     static QString imKey(const QString& wireName);
     static QString roomKey(const QString& wireRoomName);
@@ -92,6 +90,12 @@ public:
     // Held commands left the control's queue, in order: `sent` went out, then `dropped` were
     // lost with the connection (every message still waiting then becomes a "not sent" notice).
     void heldLeft(int sent, int dropped);
+    // Asks the history for lines older than those held, unless asked already or none are left.
+    void loadOlder(const QString& key);
+    // Whether the history may still hold lines of `key` older than those held.
+    bool canLoadOlder(const QString& key);
+    // Clears the history and every transcript.
+    void clearHistory();
     void markRead(const QString& key);
     int unreadTotal() const;
 
@@ -102,6 +106,8 @@ signals:
     void membersChanged(const QString& key);
     void typingChanged(const QString& key);
     void waitingChanged(const QString& key);
+    // Older lines from the history went in before the others.
+    void olderLoaded(const QString& key);
     // Joined or left.
     void roomStateChanged(const QString& key);
     void unreadChanged(int total);
@@ -112,6 +118,7 @@ private:
     std::vector<std::unique_ptr<Conversation>> conversations_;
     QHash<QString, Conversation*> byKey_;
     QString ownName_;
+    HistoryStore* history_ = nullptr;
 };
 
 }  // namespace messenger

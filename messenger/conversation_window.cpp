@@ -2,19 +2,23 @@
 
 #include <QAction>
 #include <QEvent>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 
 #include "conversation_store.h"
-#include "message_view.h"
+#include "transcript_view.h"
 
 namespace messenger {
 
 ConversationWindow::ConversationWindow(ConversationStore* store, const QString& key,
                                        QWidget* parent)
     : QWidget(parent, Qt::Window), store_(store), key_(key) {
-    view_ = new MessageView(this);
+    view_ = new TranscriptView(this);
     view_->setObjectName(QStringLiteral("transcript"));
+    if (Conversation* c = store_->find(key_))
+        view_->setModel(c->transcript.get());
+    connect(view_, &TranscriptView::olderWanted, this, [this] { store_->loadOlder(key_); });
     waiting_ = new QLabel(this);
     waiting_->setObjectName(QStringLiteral("waiting"));
     waiting_->setTextFormat(Qt::PlainText);
@@ -23,8 +27,82 @@ ConversationWindow::ConversationWindow(ConversationStore* store, const QString& 
     waiting_->hide();
     input_ = new QLineEdit(this);
     input_->setObjectName(QStringLiteral("input"));
-    follow(&ConversationStore::lineAdded, [this] { appendNewLines(); });
+    input_->setAccessibleName(tr("Message"));
+
+    findBar_ = new QWidget(this);
+    findText_ = new QLineEdit(findBar_);
+    findText_->setObjectName(QStringLiteral("find"));
+    findText_->setPlaceholderText(tr("Find in this conversation (Enter: previous)"));
+    findText_->setAccessibleName(tr("Find"));
+    findStatus_ = new QLabel(findBar_);
+    findStatus_->setTextFormat(Qt::PlainText);
+    auto* findRow = new QHBoxLayout(findBar_);
+    findRow->setContentsMargins(0, 0, 0, 0);
+    findRow->addWidget(findText_, 1);
+    findRow->addWidget(findStatus_);
+    findBar_->hide();
+    auto* findAction = new QAction(this);
+    findAction->setShortcut(QKeySequence::Find);
+    connect(findAction, &QAction::triggered, this, [this] {
+        findBar_->show();
+        findText_->setFocus();
+        findText_->selectAll();
+    });
+    addAction(findAction);
+    connect(findText_, &QLineEdit::returnPressed, this, &ConversationWindow::findPrevious);
+    connect(findText_, &QLineEdit::textEdited, this, [this] { searchedBelow_ = -1; });
+
+    follow(&ConversationStore::lineAdded, [this] {
+        if (isActiveWindow())
+            store_->markRead(key_);
+    });
     follow(&ConversationStore::waitingChanged, [this] { showWaiting(); });
+    follow(&ConversationStore::olderLoaded, [this] {
+        if (searchedBelow_ < 0)
+            return;
+        const int added = view_->model()->rowCount() - std::exchange(searchedBelow_, -1);
+        findFrom(added - 1);
+    });
+}
+
+void ConversationWindow::find(const QString& text) {
+    findBar_->show();
+    findText_->setText(text);
+    findPrevious();
+}
+
+QString ConversationWindow::findStatus() const {
+    return findStatus_->text();
+}
+
+void ConversationWindow::findPrevious() {
+    if (!view_->model() || findText_->text().isEmpty())
+        return;
+    const int selected = view_->selectedRow();
+    findFrom(selected >= 0 ? selected - 1 : view_->model()->rowCount() - 1);
+}
+
+bool ConversationWindow::findFrom(int from) {
+    const TranscriptModel* model = view_->model();
+    const QString wanted = findText_->text();
+    for (int row = from; row >= 0; --row) {
+        const ChatLine& l = model->line(row);
+        if (l.sender.contains(wanted, Qt::CaseInsensitive) ||
+            (l.kind == ChatLine::Kind::Notice ? l.html : l.text)
+                .contains(wanted, Qt::CaseInsensitive)) {
+            view_->showRow(row);
+            findStatus_->clear();
+            return true;
+        }
+    }
+    if (model->mayHaveOlder() && store_->canLoadOlder(key_)) {
+        searchedBelow_ = model->rowCount();
+        findStatus_->setText(tr("Searching older lines..."));
+        store_->loadOlder(key_);
+        return false;
+    }
+    findStatus_->setText(tr("Not found"));
+    return false;
 }
 
 void ConversationWindow::showWaiting() {
@@ -56,7 +134,15 @@ void ConversationWindow::follow(void (ConversationStore::*changed)(const QString
 void ConversationWindow::closeOn(const QList<QKeySequence>& keys) {
     auto* close = new QAction(this);
     close->setShortcuts(keys);
-    connect(close, &QAction::triggered, this, &QWidget::close);
+    connect(close, &QAction::triggered, this, [this] {
+        // Escape in the find bar closes the bar, not the window.
+        if (findBar_->isVisible() && findText_->hasFocus()) {
+            findBar_->hide();
+            input_->setFocus();
+            return;
+        }
+        QWidget::close();
+    });
     addAction(close);
 }
 
@@ -66,15 +152,6 @@ QString ConversationWindow::takeInput() {
         return {};
     input_->clear();
     return text;
-}
-
-void ConversationWindow::appendNewLines() {
-    const Conversation* c = store_->find(key_);
-    if (!c)
-        return;
-    view_->showNewLines(*c);
-    if (isActiveWindow())
-        store_->markRead(key_);
 }
 
 bool ConversationWindow::event(QEvent* event) {

@@ -1,8 +1,10 @@
 // What the IM and chat room windows share: the conversation they show (`key` in `store`, which
-// must outlive the window), a transcript that shows each line the store gains, a line to type
-// in, our messages still waiting to go out (held back for the server's rate limit), and marking
-// the conversation read whenever the window is active. A window made for a key
-// the store no longer has stays empty and is titled by the key.
+// must outlive the window), a transcript that shows the conversation's lines as they come (and
+// older ones from the history when scrolled back to the oldest), a line to type in, our
+// messages still waiting to go out (held back for the server's rate limit), a find bar (Ctrl+F:
+// Enter finds the previous line containing the text, searching the history further back when
+// the lines held have none), and marking the conversation read whenever the window is active.
+// A window made for a key the store no longer has stays empty and is titled by the key.
 #pragma once
 
 #include <QWidget>
@@ -15,22 +17,24 @@ class QLineEdit;
 namespace messenger {
 
 class ConversationStore;
-class MessageView;
+class TranscriptView;
 
 class ConversationWindow : public QWidget {
     Q_OBJECT
 public:
     QString key() const { return key_; }
-    MessageView* transcript() const { return view_; }
+    TranscriptView* transcript() const { return view_; }
+    // Shows the find bar with `text` and finds its latest line before the one selected.
+    void find(const QString& text);
+    QString findStatus() const;
 
 signals:
     // Text typed and confirmed, never empty or blank; the line to type in is cleared.
     void sendRequested(const QString& text);
 
 protected:
-    // The transcript, the waiting messages and the line to type in are made here and are the
-    // subclass's to lay out;
-    // the subclass shows the lines already kept by calling appendNewLines once it is laid out.
+    // The transcript, the waiting messages, the find bar and the line to type in are made here
+    // and are the subclass's to lay out.
     ConversationWindow(ConversationStore* store, const QString& key, QWidget* parent);
 
     // The conversation's title, or the key when the store no longer has it.
@@ -42,16 +46,25 @@ protected:
     // Returns the typed text and clears the line; returns an empty string, leaving the line as
     // it is, when only blanks were typed.
     QString takeInput();
-    void appendNewLines();
     void showWaiting();
 
     bool event(QEvent* event) override;
 
     ConversationStore* store_;
     QString key_;
-    MessageView* view_;
-    QLabel* waiting_;  // hidden while nothing waits
+    TranscriptView* view_;
+    QLabel* waiting_;   // hidden while nothing waits
+    QWidget* findBar_;  // hidden until Ctrl+F
     QLineEdit* input_;
+
+private:
+    // Looks for the find text in rows `from` down to 0; true when found and shown.
+    bool findFrom(int from);
+    void findPrevious();
+
+    QLineEdit* findText_;
+    QLabel* findStatus_;
+    int searchedBelow_ = -1;  // rows held when the history was asked for more, while finding
 };
 
 }  // namespace messenger

@@ -7,7 +7,7 @@
 #include <QVBoxLayout>
 
 #include "conversation_store.h"
-#include "message_view.h"
+#include "transcript_view.h"
 
 namespace messenger {
 
@@ -29,6 +29,7 @@ ImWindow::ImWindow(ConversationStore* store, const QString& key, QWidget* parent
     row->addWidget(infoButton);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(view_, 1);
+    layout->addWidget(findBar_);
     layout->addWidget(waiting_);
     layout->addWidget(typing_);
     layout->addLayout(row);
@@ -50,7 +51,6 @@ ImWindow::ImWindow(ConversationStore* store, const QString& key, QWidget* parent
     pauseTimer_.setSingleShot(true);
     connect(&pauseTimer_, &QTimer::timeout, this, [this] { setOwnTyping(1); });
     follow(&ConversationStore::typingChanged, [this] { showTyping(); });
-    appendNewLines();
     showTyping();
     input_->setFocus();
 }

@@ -58,7 +58,7 @@ int takeScreenshot(messenger::Messenger& m, const QString& name, const QString& 
                        "line back?"));
     QMetaObject::invokeMethod(input, "returnPressed");
     const auto* c = m.conversations().find(im->key());
-    if (!waitFor([&] { return c->lines.size() >= 2; }, 10000)) {
+    if (!waitFor([&] { return c->transcript->rowCount() >= 2; }, 10000)) {
         std::fprintf(stderr, "ondrel-messenger: echobot did not answer\n");
         return 1;
     }
@@ -74,18 +74,17 @@ int takeScreenshot(messenger::Messenger& m, const QString& name, const QString& 
 }  // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setOrganizationName(QStringLiteral("Lantry"));
-    QApplication::setApplicationName(QStringLiteral("Ondrel Messenger"));
-    QApplication::setApplicationVersion(QLatin1String(lantry::kLibraryVersion));
-    // With a notification area the messenger lives on in it when its windows are closed.
-    QApplication::setQuitOnLastWindowClosed(!QSystemTrayIcon::isSystemTrayAvailable());
+    QCoreApplication::setOrganizationName(QStringLiteral("Lantry"));
+    QCoreApplication::setApplicationName(QStringLiteral("Ondrel Messenger"));
+    QCoreApplication::setApplicationVersion(QLatin1String(lantry::kLibraryVersion));
+    // The launcher entry installed beside the program, so the desktop matches windows to it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.lantry.OndrelMessenger"));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Ondrel Messenger: buddy list, instant messages and chat rooms over TOC2."));
-    parser.addHelpOption();
-    parser.addVersionOption();
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption serverOption(QStringLiteral("server"),
                                           QStringLiteral("Server to fill in, as HOST[:PORT]."),
                                           QStringLiteral("HOST[:PORT]"));
@@ -106,6 +105,17 @@ int main(int argc, char** argv) {
         QStringLiteral("File whose first line is the password, for --screenshot."),
         QStringLiteral("FILE"));
     parser.addOptions({serverOption, settingsOption, screenshotOption, userOption, passwordOption});
+    // Help and the version need no display: they are answered before the GUI starts.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    if (parser.parse(arguments) && (parser.isSet(helpOption) || parser.isSet(versionOption))) {
+        QCoreApplication core(argc, argv);
+        parser.process(core);
+    }
+    QApplication app(argc, argv);
+    // With a notification area the messenger lives on in it when its windows are closed.
+    QApplication::setQuitOnLastWindowClosed(!QSystemTrayIcon::isSystemTrayAvailable());
     parser.process(app);
     if (!parser.positionalArguments().isEmpty()) {
         std::fprintf(stderr, "ondrel-messenger: unexpected argument '%s' (see --help)\n",

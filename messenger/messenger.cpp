@@ -1,14 +1,23 @@
 #include "messenger.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QEvent>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QStatusBar>
+#include <QTextDocumentFragment>
+#include <optional>
 
 #include "away_dialog.h"
 #include "buddy_list_window.h"
 #include "chat_room_window.h"
+#include "history_window.h"
 #include "im_window.h"
 #include "ondrel/events.h"
 #include "profile_editor.h"
@@ -56,6 +65,11 @@ Messenger::Messenger(lantry::ControlObject* control, QSettings* settings, QObjec
     tray_ = new TrayIcon(trayMenu_, this);
     connect(tray_, &TrayIcon::activated, this, [this] { trayMenu_->actions().first()->trigger(); });
     connect(&conversations_, &ConversationStore::unreadChanged, tray_, &TrayIcon::setUnread);
+    connect(&conversations_, &ConversationStore::unreadChanged, this, &Messenger::showUnread);
+    notifier_ =
+        new Notifier([this](const QString& title,
+                            const QString& body) { return tray_->showMessage(title, body); },
+                     this);
 
     connect(connection_, &ConnectionManager::controlEvent, this, &Messenger::onControlEvent);
     connect(connection_, &ConnectionManager::stateChanged, this, &Messenger::showConnectionState);
@@ -86,10 +100,17 @@ Messenger::Messenger(lantry::ControlObject* control, QSettings* settings, QObjec
     connect(&invitations_, &InvitationQueue::ignored, this, [this](const QString& name) {
         showProblem(tr("Invitations from %1 are ignored until you quit.").arg(name));
     });
-    connect(connection_, &ConnectionManager::problem, this, &Messenger::showProblem);
+    connect(connection_, &ConnectionManager::problem, this, [this](const QString& why) {
+        // An error that answered a request of ours was said in words of its own already.
+        if (!std::exchange(errorAnswered_, false))
+            showProblem(why);
+    });
     connect(connection_, &ConnectionManager::heldCommandsLeft, &conversations_,
             &ConversationStore::heldLeft);
     connect(&credentials_, &CredentialStore::problem, this, &Messenger::showProblem);
+    history_.setLogging(settings_->value(QStringLiteral("history/logging"), true).toBool());
+    conversations_.setHistory(&history_);
+    connect(&history_, &HistoryStore::problem, this, &Messenger::showProblem);
     connect(&credentials_, &CredentialStore::passwordRead, this, [this](const QString& password) {
         if (!password.isEmpty())
             signOnWindow_->setPassword(password);
@@ -114,6 +135,7 @@ Messenger::~Messenger() {
     delete connection_;
     for (const auto& viewer : std::as_const(profileViewers_))
         delete viewer.data();
+    delete historyWindow_.data();
     delete buddyListWindow_;
     delete signOnWindow_;
     delete trayMenu_;
@@ -189,6 +211,30 @@ void Messenger::connectWindows() {
     connect(w, &BuddyListWindow::backRequested, this, [this] { setAwayMessage({}); });
     connect(w, &BuddyListWindow::profileEditRequested, this, &Messenger::editProfile);
     connect(w, &BuddyListWindow::settingsRequested, this, &Messenger::editSettings);
+    connect(w, &BuddyListWindow::historyRequested, this, &Messenger::openHistory);
+    connect(w, &BuddyListWindow::warnRequested, this, &Messenger::askToWarn);
+    connect(w, &BuddyListWindow::passwordChangeRequested, this, [this] {
+        bool ok = false;
+        const QString oldPassword =
+            QInputDialog::getText(buddyListWindow_, tr("Change Password"), tr("Old password:"),
+                                  QLineEdit::Password, QString(), &ok);
+        if (!ok)
+            return;
+        const QString newPassword =
+            QInputDialog::getText(buddyListWindow_, tr("Change Password"), tr("New password:"),
+                                  QLineEdit::Password, QString(), &ok);
+        if (ok && !newPassword.isEmpty())
+            changePassword(oldPassword, newPassword);
+    });
+    connect(w, &BuddyListWindow::formatRequested, this, [this] {
+        bool ok = false;
+        const QString typed = QInputDialog::getText(
+            buddyListWindow_, tr("Format Screen Name"),
+            tr("Your screen name as others see it (capitals and blanks only):"), QLineEdit::Normal,
+            fromWire(connection_->formattedName()), &ok);
+        if (ok)
+            formatScreenName(typed);
+    });
     connect(w, &BuddyListWindow::reconnectRequested, connection_, &ConnectionManager::reconnectNow);
     connect(w, &BuddyListWindow::signOffRequested, this, [this] {
         connection_->signOff();
@@ -255,6 +301,12 @@ void Messenger::onControlEvent(int eventNumber, const QVariantList& args) {
         case EventNumber::InstantMessage:
             openIm(text(0), false);
             answerWhileAway(text(0), args.value(2).toBool());
+            raiseAttention(ConversationStore::imKey(text(0)));
+            break;
+        case EventNumber::ChatMessage:
+            if (const Conversation* c = conversations_.roomById(args.value(0).toInt());
+                c && normalizedName(text(1)) != normalizedName(connection_->formattedName()))
+                raiseAttention(c->key);
             break;
         case EventNumber::JoinedChat:
             openRoom(ConversationStore::roomKey(text(0)));
@@ -265,6 +317,14 @@ void Messenger::onControlEvent(int eventNumber, const QVariantList& args) {
         case EventNumber::BuddyBlocked:
             if (!isBlocked(text(0)))
                 blocked_.append(text(0));
+            break;
+        case EventNumber::PrivateBuddyAdded:
+            if (!permitted_.contains(text(0), Qt::CaseInsensitive))
+                permitted_.append(text(0));
+            break;
+        case EventNumber::PrivateBuddyRemoved:
+            permitted_.removeIf(
+                [&](const QString& p) { return normalizedName(p) == normalizedName(text(0)); });
             break;
         case EventNumber::BuddyUnblocked:
             blocked_.removeIf(
@@ -281,6 +341,10 @@ void Messenger::onControlEvent(int eventNumber, const QVariantList& args) {
             }
             break;
         case EventNumber::Error:
+            if (answerError(args.value(0).toInt(), text(1))) {
+                errorAnswered_ = true;
+                break;
+            }
             // A profile asked for of someone the server cannot show ends in an error.
             for (const auto& viewer : std::as_const(pendingProfiles_)) {
                 if (viewer &&
@@ -290,6 +354,25 @@ void Messenger::onControlEvent(int eventNumber, const QVariantList& args) {
                     break;
                 }
             }
+            break;
+        case EventNumber::PasswordChanged: {
+            const auto it = std::find_if(pending_.begin(), pending_.end(), [](const Pending& p) {
+                return p.what == Pending::What::Password;
+            });
+            if (it != pending_.end()) {
+                const Account& a = connection_->account();
+                if (credentials_.remembered().remember)
+                    credentials_.remember(QStringLiteral("%1:%2").arg(a.host).arg(a.port), a.name,
+                                          it->subject);
+                pending_.erase(it);
+            }
+            showProblem(tr("Password changed."));
+            break;
+        }
+        case EventNumber::ScreennameFormat:
+            // The name as the server now formats it follows the answer to our request.
+            if (pending_.removeIf([](const Pending& p) { return p.what == Pending::What::Format; }))
+                showProblem(tr("Your screen name now shows as %1.").arg(fromWire(text(0))));
             break;
         case EventNumber::Warned: {
             const QString from = shownText(text(1));
@@ -306,7 +389,15 @@ void Messenger::onControlEvent(int eventNumber, const QVariantList& args) {
 
 void Messenger::onSignedOn(const QVariantList& loggedIn) {
     conversations_.setOwnName(loggedIn.value(0).toString());
+    if (const QString account = normalizedName(loggedIn.value(0).toString());
+        account != historyAccount_) {
+        historyAccount_ = account;
+        history_.open(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) +
+                          QStringLiteral("/history"),
+                      account);
+    }
     blocked_ = loggedIn.value(2).toStringList();
+    permitted_ = loggedIn.value(3).toStringList();
     privacyMode_ = loggedIn.value(6).toInt();
     if (privacyMode_ < SettingsDialog::AllowEveryone ||
         privacyMode_ > SettingsDialog::AllowBuddyList)
@@ -367,8 +458,12 @@ void Messenger::sendIm(const QString& wireName, const QString& text) {
         return;
     }
     const int parts = connection_->sendIm(wireName, text);
-    ChatLine line{ChatLine::Kind::Outgoing, QDateTime::currentDateTime(),
-                  connection_->formattedName(), renderMarkup(text)};
+    ChatLine line{ChatLine::Kind::Outgoing,
+                  QDateTime::currentDateTime(),
+                  connection_->formattedName(),
+                  renderMarkup(text),
+                  text,
+                  0};
     // Behind a queue of held commands every frame waits, this message's last part too.
     if (const int ahead = connection_->heldCommands(); parts > 0 && ahead > 0)
         conversations_.addWaiting(key, WaitingLine{std::move(line), false, text, ahead});
@@ -397,9 +492,10 @@ void Messenger::answerWhileAway(const QString& wireName, bool wasAutomatic) {
         return;
     last.start();
     connection_->sendIm(wireName, awayMessage_, true);
-    conversations_.addLine(ConversationStore::imKey(wireName),
-                           ChatLine{ChatLine::Kind::AutoReply, QDateTime::currentDateTime(),
-                                    connection_->formattedName(), renderMarkup(awayMessage_)});
+    conversations_.addLine(
+        ConversationStore::imKey(wireName),
+        ChatLine{ChatLine::Kind::AutoReply, QDateTime::currentDateTime(),
+                 connection_->formattedName(), renderMarkup(awayMessage_), awayMessage_, 0});
 }
 
 void Messenger::requestProfile(const QString& wireName) {
@@ -466,6 +562,144 @@ void Messenger::joinRoom(const QString& wireRoomName) {
     connection_->call(DispId::JoinChat, {wireRoomName, kRoomExchange});
 }
 
+HistoryWindow* Messenger::openHistory() {
+    if (!historyWindow_) {
+        historyWindow_ = new HistoryWindow(&history_);
+        rememberGeometry(historyWindow_, settings_, QStringLiteral("history"));
+    }
+    historyWindow_->show();
+    historyWindow_->raise();
+    historyWindow_->activateWindow();
+    return historyWindow_;
+}
+
+void Messenger::setLogging(bool on) {
+    settings_->setValue(QStringLiteral("history/logging"), on);
+    history_.setLogging(on);
+}
+
+void Messenger::setAttention(bool notify, bool urgent) {
+    settings_->setValue(QStringLiteral("notify/desktop"), notify);
+    settings_->setValue(QStringLiteral("notify/urgent"), urgent);
+}
+
+void Messenger::raiseAttention(const QString& key) {
+    QWidget* window = imWindows_.value(key);
+    if (!window)
+        window = roomWindows_.value(key);
+    const Conversation* c = conversations_.find(key);
+    if (!c || c->transcript->rowCount() == 0 || (window && window->isActiveWindow()))
+        return;
+    const bool urgent = settings_->value(QStringLiteral("notify/urgent"), true).toBool();
+    if (urgent && window)
+        QApplication::alert(window);
+    Notifier::Via via = Notifier::Via::Nowhere;
+    if (settings_->value(QStringLiteral("notify/desktop"), true).toBool()) {
+        const ChatLine& line = c->transcript->lines().constLast();
+        const QString title = c->type == Conversation::Type::Room
+                                  ? tr("%1 in %2").arg(shownText(line.sender), c->title)
+                                  : tr("Message from %1").arg(shownText(line.sender));
+        via = notifier_->notify(title, QTextDocumentFragment::fromHtml(line.html).toPlainText());
+    }
+    emit attentionRaised(key, via, urgent && window);
+}
+
+void Messenger::showUnread() {
+    for (const QString& key : conversations_.keys()) {
+        const Conversation* c = conversations_.find(key);
+        if (c->type == Conversation::Type::Im)
+            buddies_.setUnread(c->wireName, c->unread);
+    }
+}
+
+bool Messenger::answerError(int code, const QString& sentence) {
+    // A request the server has not refused within this time was taken.
+    constexpr qint64 kAnswerMs = 60 * 1000;
+    pending_.removeIf([](const Pending& p) { return p.since.elapsed() > kAnswerMs; });
+    const auto take = [&](Pending::What what) -> std::optional<Pending> {
+        const auto it = std::find_if(pending_.begin(), pending_.end(),
+                                     [&](const Pending& p) { return p.what == what; });
+        if (it == pending_.end())
+            return std::nullopt;
+        Pending p = *it;
+        pending_.erase(it);
+        return p;
+    };
+    if (code == 902) {
+        if (const auto p = take(Pending::What::Warning)) {
+            showProblem(tr("Not warned: the server refused to warn %1 (%2).")
+                            .arg(fromWire(p->subject), shownText(sentence)));
+            return true;
+        }
+    }
+    if (code == 980 || code == 911) {
+        if (take(Pending::What::Password)) {
+            showProblem(tr("The password was not changed: the old password was wrong."));
+            return true;
+        }
+    }
+    if (code == 911 || code == 913) {
+        if (const auto p = take(Pending::What::Format)) {
+            showProblem(tr("Your screen name was not changed to %1 (%2).")
+                            .arg(p->subject, shownText(sentence)));
+            return true;
+        }
+    }
+    return false;
+}
+
+void Messenger::warn(const QString& wireName, bool anonymous) {
+    if (!requireSignedOn())
+        return;
+    connection_->call(DispId::WarnUser, {wireName, anonymous});
+    QElapsedTimer since;
+    since.start();
+    pending_.append(Pending{Pending::What::Warning, wireName, since});
+    showProblem(anonymous ? tr("Anonymous warning sent for %1.").arg(fromWire(wireName))
+                          : tr("Warning sent for %1.").arg(fromWire(wireName)));
+}
+
+void Messenger::askToWarn(const QString& wireName) {
+    QMessageBox box(QMessageBox::Question, tr("Warn %1").arg(fromWire(wireName)),
+                    tr("Warn %1?\n\nA warning raises their warning level. The higher it is, the "
+                       "more slowly the server lets them send, and at 100% they are signed "
+                       "off. A warning cannot be taken back; it wears off over time. An "
+                       "anonymous warning counts for less but does not tell them who "
+                       "sent it.")
+                        .arg(fromWire(wireName)),
+                    QMessageBox::Cancel, buddyListWindow_);
+    QPushButton* warnButton = box.addButton(tr("&Warn"), QMessageBox::AcceptRole);
+    box.setDefaultButton(QMessageBox::Cancel);
+    auto* anonymous = new QCheckBox(tr("Warn &anonymously"), &box);
+    box.setCheckBox(anonymous);
+    box.exec();
+    if (box.clickedButton() == warnButton)
+        warn(wireName, anonymous->isChecked());
+}
+
+void Messenger::changePassword(const QString& oldPassword, const QString& newPassword) {
+    if (!requireSignedOn())
+        return;
+    connection_->call(DispId::ChangePassword, {oldPassword, newPassword});
+    QElapsedTimer since;
+    since.start();
+    pending_.append(Pending{Pending::What::Password, newPassword, since});
+}
+
+void Messenger::formatScreenName(const QString& typed) {
+    if (!requireSignedOn())
+        return;
+    const QString wire = toWire(typed);
+    if (normalizedName(wire) != normalizedName(connection_->formattedName())) {
+        showProblem(tr("Only capitals and blanks can change: %1 is another name.").arg(typed));
+        return;
+    }
+    connection_->call(DispId::FormatUserName, {wire});
+    QElapsedTimer since;
+    since.start();
+    pending_.append(Pending{Pending::What::Format, typed, since});
+}
+
 void Messenger::setAwayMessage(const QString& message) {
     awayMessage_ = message;
     lastAutoReply_.clear();
@@ -495,6 +729,24 @@ void Messenger::block(const QString& wireName) {
     } else {
         showProblem(tr("Blocked %1.").arg(fromWire(wireName)));
     }
+}
+
+void Messenger::permit(const QString& wireName) {
+    if (!requireSignedOn())
+        return;
+    connection_->call(DispId::AddPrivateUser, {wireName});
+    if (!std::any_of(permitted_.begin(), permitted_.end(), [&](const QString& p) {
+            return normalizedName(p) == normalizedName(wireName);
+        }))
+        permitted_.append(wireName);
+}
+
+void Messenger::unpermit(const QString& wireName) {
+    if (!requireSignedOn())
+        return;
+    connection_->call(DispId::RemovePrivateUser, {wireName});
+    permitted_.removeIf(
+        [&](const QString& p) { return normalizedName(p) == normalizedName(wireName); });
 }
 
 void Messenger::unblock(const QString& wireName) {
@@ -550,11 +802,50 @@ void Messenger::editProfile() {
 }
 
 void Messenger::editSettings() {
-    QStringList shown;
-    for (const QString& b : std::as_const(blocked_))
-        shown.append(fromWire(b));
-    SettingsDialog dialog(privacyMode_, shown, buddyListWindow_);
-    if (dialog.exec() == QDialog::Accepted && dialog.privacyMode() != privacyMode_)
+    const auto shown = [](const QStringList& wire) {
+        QStringList out;
+        for (const QString& name : wire)
+            out.append(fromWire(name));
+        return out;
+    };
+    SettingsDialog dialog(privacyMode_, shown(permitted_), shown(blocked_), history_.logging(),
+                          buddyListWindow_);
+    dialog.setAttention(settings_->value(QStringLiteral("notify/desktop"), true).toBool(),
+                        settings_->value(QStringLiteral("notify/urgent"), true).toBool());
+    connect(&dialog, &SettingsDialog::clearHistoryRequested, &conversations_,
+            &ConversationStore::clearHistory);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    setLogging(dialog.logging());
+    // The lists as edited, against the lists held: only what changed goes to the server.
+    const auto changes = [](const QStringList held, const QStringList& typed,
+                            const std::function<void(const QString&)>& add,
+                            const std::function<void(const QString&)>& remove) {
+        const auto has = [](const QStringList& list, const QString& wire) {
+            return std::any_of(list.begin(), list.end(), [&](const QString& n) {
+                return normalizedName(n) == normalizedName(wire);
+            });
+        };
+        QStringList wanted;
+        for (const QString& name : typed)
+            wanted.append(toWire(name));
+        for (const QString& name : held) {
+            if (!has(wanted, name))
+                remove(name);
+        }
+        for (const QString& name : wanted) {
+            if (!has(held, name))
+                add(name);
+        }
+    };
+    changes(
+        permitted_, dialog.permitted(), [this](const QString& n) { permit(n); },
+        [this](const QString& n) { unpermit(n); });
+    changes(
+        blocked_, dialog.blocked(), [this](const QString& n) { block(n); },
+        [this](const QString& n) { unblock(n); });
+    setAttention(dialog.notifies(), dialog.marksUrgent());
+    if (dialog.privacyMode() != privacyMode_)
         setPrivacyMode(dialog.privacyMode());
 }
 

@@ -9,8 +9,15 @@
 // After a lost connection comes back, the rooms that were open are joined again and the away
 // message is set again.
 //
-// Threading: the GUI thread. Settings (server, name, geometry, profile) live in the QSettings
-// given; the password only in the secret service (CredentialStore).
+// Attention: a message arriving in a window that is not active raises a desktop notification
+// (Notifier) and marks the window urgent, each unless turned off in the settings
+// ("notify/desktop", "notify/urgent"); unread counts show in the buddy list and the tray.
+//
+// History: each account's conversations are kept in its own file under the user's data
+// directory (HistoryStore), opened at sign-on, unless the setting "history/logging" is off.
+//
+// Threading: the GUI thread. Settings (server, name, geometry, profile, history) live in the
+// QSettings given; the password only in the secret service (CredentialStore).
 #pragma once
 
 #include <QElapsedTimer>
@@ -26,7 +33,9 @@
 #include "connection_manager.h"
 #include "conversation_store.h"
 #include "credential_store.h"
+#include "history_store.h"
 #include "invitation_queue.h"
+#include "notifier.h"
 
 class QMenu;
 
@@ -34,6 +43,7 @@ namespace messenger {
 
 class BuddyListWindow;
 class ChatRoomWindow;
+class HistoryWindow;
 class ImWindow;
 class ProfileViewer;
 class SignOnWindow;
@@ -60,6 +70,7 @@ public:
     ConversationStore& conversations() { return conversations_; }
     CredentialStore& credentials() { return credentials_; }
     InvitationQueue& invitations() { return invitations_; }
+    HistoryStore& history() { return history_; }
     SignOnWindow* signOnWindow() const { return signOnWindow_; }
     BuddyListWindow* buddyListWindow() const { return buddyListWindow_; }
     // The window of a conversation (ConversationStore keys), or null.
@@ -73,13 +84,35 @@ public:
 
     // Opens (or raises) the conversation window with a person.
     ImWindow* openIm(const QString& wireName, bool activate = true);
+    // Opens (or raises) the History window.
+    HistoryWindow* openHistory();
+    void setLogging(bool on);
+    // Whether a message in a window that is not active raises a notification, marks the window
+    // urgent.
+    void setAttention(bool notify, bool urgent);
+    // Warns a person (anonymously or not). The server answers only a refusal, shown as one;
+    // the person's level shows in the buddy list when the server reports it.
+    void warn(const QString& wireName, bool anonymous);
+    // Asks for confirmation (saying what a warning does, anonymous as a choice), then warns.
+    void askToWarn(const QString& wireName);
+    // The server answers with "Password changed." or, for a wrong old password, says so.
+    void changePassword(const QString& oldPassword, const QString& newPassword);
+    // Only capitals and blanks may differ from the signed-on name; anything else is refused here.
+    void formatScreenName(const QString& typed);
     void setAwayMessage(const QString& message);
     void setPrivacyMode(int mode);
+    // The permit list (wire form), as the server last said.
+    QStringList permitList() const { return permitted_; }
+    QStringList blockList() const { return blocked_; }
+    void permit(const QString& wireName);
+    void unpermit(const QString& wireName);
     void block(const QString& wireName);
     void unblock(const QString& wireName);
 
 signals:
     void quitRequested();
+    // A message arrived in the conversation `key` while its window was not active.
+    void attentionRaised(const QString& key, Notifier::Via notification, bool urgent);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -96,6 +129,8 @@ private:
     void openRoom(const QString& key);
     void joinRoom(const QString& wireRoomName);
     void checkIdle();
+    void raiseAttention(const QString& key);
+    void showUnread();
     void editAway();
     void editProfile();
     void editSettings();
@@ -104,6 +139,9 @@ private:
 
     QSettings* settings_;
     ConnectionManager* connection_;
+    HistoryStore history_;    // before the conversations, which write to it
+    QString historyAccount_;  // the account whose history is open (normalised)
+    QPointer<HistoryWindow> historyWindow_;
     BuddyListModel buddies_;
     ConversationStore conversations_;
     CredentialStore credentials_;
@@ -119,10 +157,21 @@ private:
     QList<QPointer<ProfileViewer>> profileViewers_;
     QMenu* trayMenu_ = nullptr;
     TrayIcon* tray_ = nullptr;
+    Notifier* notifier_ = nullptr;
 
     int privacyMode_ = 1;
-    QStringList blocked_;  // wire form
+    QStringList blocked_;    // wire form
+    QStringList permitted_;  // wire form
     QString awayMessage_;
+    // Requests the server answers only with an error when it refuses, oldest first.
+    struct Pending {
+        enum class What { Warning, Password, Format } what;
+        QString subject;  // the person warned, the new password, the new name
+        QElapsedTimer since;
+    };
+    QList<Pending> pending_;
+    bool errorAnswered_ = false;  // the error being handled answered one of pending_
+    bool answerError(int code, const QString& sentence);
     QHash<QString, QElapsedTimer> lastAutoReply_;  // by normalised name
     // Rooms open when the connection was lost, to join again (wire names).
     QStringList roomsToRejoin_;

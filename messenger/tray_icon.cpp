@@ -65,3 +65,14 @@ QString TrayIcon::toolTip() const {
 }
 
 }  // namespace messenger
+
+namespace messenger {
+
+bool TrayIcon::showMessage(const QString& title, const QString& body) {
+    if (!icon_ || !QSystemTrayIcon::supportsMessages())
+        return false;
+    icon_->showMessage(title, body);
+    return true;
+}
+
+}  // namespace messenger

@@ -20,6 +20,8 @@ public:
     void setUnread(int count);
     int unread() const { return unread_; }
     QString toolTip() const;
+    // Shows a balloon message by the icon; false when there is no icon.
+    bool showMessage(const QString& title, const QString& body);
 
 signals:
     void activated();

@@ -15,7 +15,8 @@ if [[ "${1:-}" == --build-only ]]; then
     ninja -C build-perf -j2
     exit 0
 fi
-ninja -C build-perf -j2 engine_bench engine_memory markup_bench tocd_load tocd_passwords tocd_hostile_tests
+ninja -C build-perf -j2 engine_bench engine_memory markup_bench tocd_load tocd_passwords tocd_hostile_tests \
+    transcript_bench
 
 {
     echo "date: $(date -u '+%Y-%m-%d %H:%M UTC')"
@@ -30,6 +31,10 @@ ninja -C build-perf -j2 engine_bench engine_memory markup_bench tocd_load tocd_p
 build-perf/bin/engine_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
     --benchmark_min_time=0.2 --benchmark_out="$out/engine.json" --benchmark_out_format=json
 build-perf/bin/markup_bench --benchmark_min_time=0.2 | tee "$out/markup.txt"
+# The messenger's transcript, offscreen.
+QT_QPA_PLATFORM=offscreen build-perf/bin/transcript_bench --benchmark_repetitions=3 \
+    --benchmark_report_aggregates_only=true --benchmark_out="$out/transcript.json" \
+    --benchmark_out_format=json
 build-perf/bin/engine_memory | tee "$out/memory.txt" || echo "engine_memory: a bound was exceeded"
 build-perf/bin/tocd_load --sessions "${SESSIONS:-2000}" --pairs 50 --messages 2000 --window 16 \
     --timeout 180 | tee "$out/tocd_load.txt" || echo "tocd_load: incomplete (see above)"

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QInputDialog>
 #include <QLabel>
@@ -14,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTcpServer>
@@ -24,6 +26,7 @@
 #include <QTextDocument>
 #include <QTextFragment>
 #include <QTreeView>
+#include <QTreeWidget>
 
 #include <algorithm>
 #include <atomic>
@@ -35,17 +38,23 @@
 #include "buddy_list_model.h"
 #include "buddy_list_window.h"
 #include "chat_room_window.h"
+#include "history_store.h"
+#include "history_window.h"
 #include "im_window.h"
 #include "message_view.h"
 #include "messenger.h"
+#include "notifier.h"
 #include "ondrel/component.h"
 #include "ondrel/events.h"
 #include "ondrel/ondrel.h"
 #include "profile_viewer.h"
 #include "safe_markup.h"
 #include "scripted_peer.h"
+#include "settings_dialog.h"
 #include "sign_on_window.h"
 #include "tocd_process.h"
+#include "transcript_model.h"
+#include "transcript_view.h"
 #include "tray_icon.h"
 #include "widget_test_main.h"
 
@@ -158,6 +167,210 @@ TEST(BuddyList, NamelessGroupsAreNoGroups) {
     model.handleEvent(int(lantry::EventNumber::GroupAdded), {QString()});
     model.handleEvent(int(lantry::EventNumber::GroupAdded), {QStringLiteral("Work")});
     EXPECT_EQ(model.groupNames(), (QStringList{QStringLiteral("Friends"), QStringLiteral("Work")}));
+
+    // Unread messages show beside the name, in bold, until read.
+    const QModelIndex bob = model.buddyIndex(QStringLiteral("Friends"), QStringLiteral("bob"));
+    QList<QModelIndex> changed;
+    QObject::connect(&model, &QAbstractItemModel::dataChanged,
+                     [&](const QModelIndex& from, const QModelIndex&) { changed.append(from); });
+    model.setUnread(QStringLiteral("B ob"), 2);
+    EXPECT_EQ(changed, QList<QModelIndex>{bob});
+    EXPECT_TRUE(bob.data().toString().endsWith(QStringLiteral("[2 unread]")))
+        << bob.data().toString().toStdString();
+    EXPECT_TRUE(bob.data(Qt::FontRole).value<QFont>().bold());
+    model.setUnread(QStringLiteral("bob"), 0);
+    EXPECT_FALSE(bob.data().toString().contains(QStringLiteral("unread")));
+    EXPECT_FALSE(bob.data(Qt::FontRole).isValid());
+}
+
+// A line as the control would deliver it from `who`.
+void receive(ConversationStore& store, const QString& who, const QString& text) {
+    store.handleEvent(int(lantry::EventNumber::InstantMessage), {who, text, false});
+}
+
+// The texts of a conversation's lines, oldest first.
+QStringList textsOf(const Conversation* c) {
+    QStringList out;
+    for (const ChatLine& l : c->transcript->lines())
+        out.append(l.kind == ChatLine::Kind::Notice ? l.html : l.text);
+    return out;
+}
+
+QStringList numbered(int from, int to) {
+    QStringList out;
+    for (int i = from; i < to; ++i)
+        out.append(QStringLiteral("m%1").arg(i));
+    return out;
+}
+
+// The history behind the transcripts, without windows: what one run wrote, the next shows,
+// the latest lines first and older ones on demand, each line once and in order, received markup
+// rendered again as harmless text; lines trimmed from memory come back from the file.
+TEST(History, LinesComeBackAfterARestartInOrderAndOnDemand) {
+    QTemporaryDir dir;
+    const int total = HistoryStore::kLinesPerLoad + 30;
+    {
+        HistoryStore history;
+        ASSERT_TRUE(history.open(dir.path(), QStringLiteral("alice")));
+        ConversationStore store;
+        store.setHistory(&history);
+        for (const QString& text : numbered(0, total))
+            receive(store, QStringLiteral("bob"), text);
+        receive(store, QStringLiteral("carol"), QStringLiteral("<script>x()</script> 100%"));
+        store.addNotice(ConversationStore::imKey(QStringLiteral("carol")),
+                        QStringLiteral("<i>notice</i>"));
+    }
+    HistoryStore history;
+    ASSERT_TRUE(history.open(dir.path(), QStringLiteral("alice")));
+    ConversationStore store;
+    store.setHistory(&history);
+    receive(store, QStringLiteral("bob"), QStringLiteral("new"));
+    const Conversation* bob = store.find(ConversationStore::imKey(QStringLiteral("bob")));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !bob->loadingOlder; }, kWaitMs));
+    EXPECT_EQ(textsOf(bob), numbered(total - HistoryStore::kLinesPerLoad, total)
+                                << QStringLiteral("new"));
+    EXPECT_TRUE(store.canLoadOlder(bob->key));
+    store.loadOlder(bob->key);
+    store.loadOlder(bob->key);  // asked twice before the answer: loaded once
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !bob->loadingOlder; }, kWaitMs));
+    EXPECT_EQ(textsOf(bob), numbered(0, total) << QStringLiteral("new"));
+    store.loadOlder(bob->key);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !bob->loadingOlder; }, kWaitMs));
+    EXPECT_FALSE(store.canLoadOlder(bob->key));
+    EXPECT_EQ(bob->transcript->rowCount(), total + 1);
+
+    const Conversation* carol = &store.im(QStringLiteral("carol"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return carol->transcript->rowCount() == 2; }, kWaitMs));
+    EXPECT_EQ(carol->transcript->line(0).html.toStdString(),
+              "&lt;script&gt;x()&lt;/script&gt; 100%");
+    EXPECT_EQ(carol->transcript->line(1).kind, ChatLine::Kind::Notice);
+    EXPECT_EQ(carol->transcript->line(1).html, QStringLiteral("<i>notice</i>"));
+
+    // Past what memory keeps, a chunk of the oldest goes at once; asking brings it back.
+    const int many = TranscriptModel::kMaxLines + TranscriptModel::kTrimChunk;
+    for (const QString& text : numbered(total, total + many))
+        receive(store, QStringLiteral("bob"), text);
+    const int kept = bob->transcript->rowCount();
+    EXPECT_LE(kept, many);
+    EXPECT_EQ(textsOf(bob).constLast(), QStringLiteral("m%1").arg(total + many - 1));
+    store.loadOlder(bob->key);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !bob->loadingOlder; }, kWaitMs));
+    const QStringList back = textsOf(bob);
+    EXPECT_EQ(back.size(), kept + HistoryStore::kLinesPerLoad);
+    const qsizetype at = back.indexOf(textsOf(bob).at(HistoryStore::kLinesPerLoad));
+    EXPECT_EQ(at, HistoryStore::kLinesPerLoad);
+    for (int row = 1; row < back.size(); ++row)
+        EXPECT_LT(bob->transcript->line(row - 1).id, bob->transcript->line(row).id);
+}
+
+// Searching the history: in one conversation or all, the text taken literally (no wildcards),
+// newest first; logging off writes nothing; clearing removes every line and every transcript.
+TEST(History, SearchLoggingOffAndClear) {
+    QTemporaryDir dir;
+    HistoryStore history;
+    ASSERT_TRUE(history.open(dir.path(), QStringLiteral("alice")));
+    ConversationStore store;
+    store.setHistory(&history);
+    receive(store, QStringLiteral("bob"), QStringLiteral("tea at 5"));
+    receive(store, QStringLiteral("bob"), QStringLiteral("100% sure"));
+    receive(store, QStringLiteral("carol"), QStringLiteral("TEA for two"));
+    receive(store, QStringLiteral("carol"), QStringLiteral("a_b"));
+    const auto search = [&](const QString& text, const QString& key = {}) {
+        QStringList texts;
+        bool done = false;
+        const int request = history.search(text, key);
+        auto c = QObject::connect(&history, &HistoryStore::found,
+                                  [&](int r, const QList<HistoryHit>& hits) {
+                                      if (r != request)
+                                          return;
+                                      for (const HistoryHit& h : hits)
+                                          texts.append(h.key + u' ' + h.line.text);
+                                      done = true;
+                                  });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return done; }, kWaitMs));
+        QObject::disconnect(c);
+        return texts;
+    };
+    EXPECT_EQ(search(QStringLiteral("tea")), (QStringList{QStringLiteral("im:carol TEA for two"),
+                                                          QStringLiteral("im:bob tea at 5")}));
+    EXPECT_EQ(search(QStringLiteral("tea"), ConversationStore::imKey(QStringLiteral("bob"))),
+              QStringList{QStringLiteral("im:bob tea at 5")});
+    EXPECT_EQ(search(QStringLiteral("%")), QStringList{QStringLiteral("im:bob 100% sure")});
+    EXPECT_EQ(search(QStringLiteral("_")), QStringList{QStringLiteral("im:carol a_b")});
+
+    history.setLogging(false);
+    receive(store, QStringLiteral("bob"), QStringLiteral("off the record"));
+    EXPECT_TRUE(search(QStringLiteral("record")).isEmpty());
+    EXPECT_EQ(store.find(ConversationStore::imKey(QStringLiteral("bob")))->transcript->rowCount(),
+              3);
+
+    store.clearHistory();
+    EXPECT_TRUE(search(QStringLiteral("a")).isEmpty());
+    EXPECT_EQ(store.find(ConversationStore::imKey(QStringLiteral("bob")))->transcript->rowCount(),
+              0);
+}
+
+// A history file that cannot be opened is said once, however many lines follow; the lines are
+// still shown.
+TEST(History, AFileThatCannotBeOpenedIsReportedOnce) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("alice.sqlite/in-the-way")));
+    HistoryStore history;
+    QStringList problems;
+    QObject::connect(&history, &HistoryStore::problem,
+                     [&](const QString& why) { problems.append(why); });
+    EXPECT_FALSE(history.open(dir.path(), QStringLiteral("alice")));
+    ConversationStore store;
+    store.setHistory(&history);
+    for (const QString& text : numbered(0, 20))
+        receive(store, QStringLiteral("bob"), text);
+    QTest::qWait(50);
+    EXPECT_EQ(problems.size(), 1) << problems.join(u'\n').toStdString();
+    EXPECT_EQ(textsOf(store.find(ConversationStore::imKey(QStringLiteral("bob")))),
+              numbered(0, 20));
+}
+
+// The view shows the end and follows new lines; scrolled back it stays on the same lines while
+// lines come at either end, and at the oldest line it asks for older ones.
+TEST(Transcript, FollowsTheEndOrStaysWhereScrolled) {
+    TranscriptModel model;
+    for (const QString& text : numbered(0, 3000))
+        model.append(ChatLine{ChatLine::Kind::Incoming, QDateTime::currentDateTime(),
+                              QStringLiteral("bob"), text, text, 0});
+    TranscriptView view;
+    view.setModel(&model);
+    view.resize(400, 300);
+    view.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+    EXPECT_TRUE(view.atEnd());
+    const auto add = [&](int n) {
+        model.append(ChatLine{ChatLine::Kind::Incoming, QDateTime::currentDateTime(),
+                              QStringLiteral("bob"), QString::number(n), QString::number(n), 0});
+    };
+    add(3000);
+    EXPECT_TRUE(view.atEnd());
+    view.showRow(1500);
+    add(3001);
+    EXPECT_FALSE(view.atEnd());
+    EXPECT_EQ(view.verticalScrollBar()->value(), 1500);
+    QList<ChatLine> older;
+    for (int i = 0; i < 10; ++i)
+        older.append(ChatLine{ChatLine::Kind::Notice,
+                              QDateTime::currentDateTime(),
+                              {},
+                              QStringLiteral("old"),
+                              {},
+                              0});
+    model.prependOlder(older, false);
+    EXPECT_EQ(view.verticalScrollBar()->value(), 1510);
+    EXPECT_EQ(view.selectedRow(), 1510);
+
+    int asked = 0;
+    QObject::connect(&view, &TranscriptView::olderWanted, [&] { ++asked; });
+    view.verticalScrollBar()->setValue(0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return asked > 0; }, kWaitMs));
+    QTest::keyClick(&view, Qt::Key_End);
+    EXPECT_TRUE(view.atEnd());
 }
 
 // A messenger session with settings of its own, in a temporary folder.
@@ -206,16 +419,17 @@ struct Session {
     std::unique_ptr<Messenger> app;
 };
 
-// Every line shown in a transcript, as text.
-QStringList linesOf(MessageView* view) {
+// Every line a transcript holds, as text.
+QStringList linesOf(TranscriptView* view) {
     QStringList out;
-    for (QTextBlock b = view->document()->begin(); b.isValid(); b = b.next())
-        out.append(b.text());
+    const TranscriptModel* model = view->model();
+    for (int row = 0; model && row < model->rowCount(); ++row)
+        out.append(model->data(model->index(row), Qt::DisplayRole).toString());
     return out;
 }
 
-bool shows(MessageView* view, const QString& text) {
-    return QTest::qWaitFor([&] { return view->toPlainText().contains(text); }, kWaitMs);
+bool shows(TranscriptView* view, const QString& text) {
+    return QTest::qWaitFor([&] { return linesOf(view).join(u'\n').contains(text); }, kWaitMs);
 }
 
 // Answers the next questions the windows ask (QInputDialog), in order, as a person types.
@@ -245,6 +459,8 @@ class MessengerWindows : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir_.isValid());
+        // Histories go to this test's folder, never the user's.
+        qputenv("XDG_DATA_HOME", dir_.filePath(QStringLiteral("data")).toUtf8());
         ASSERT_TRUE(tocd_.start()) << tocd_.errorText().toStdString();
     }
     std::unique_ptr<Session> session(const QString& name) {
@@ -313,8 +529,15 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
     ImWindow* fromBob = alice->app->imWindow(fromBobKey);
     EXPECT_TRUE(fromBob->isVisible());
     EXPECT_TRUE(shows(fromBob->transcript(), QStringLiteral("bob: hi alice")));
-    // What arrives while another window is in front counts as unread until its window is.
+    // What arrives while another window is in front counts as unread until its window is, and
+    // asks for attention: a notification (nowhere to show one here) and the window urgent.
     press(list, Qt::Key_Shift, Qt::NoModifier);
+    QStringList attention;
+    QObject::connect(
+        alice->app.get(), &Messenger::attentionRaised,
+        [&](const QString& key, Notifier::Via via, bool urgent) {
+            attention.append(QStringLiteral("%1 %2 %3").arg(key).arg(int(via)).arg(urgent));
+        });
 
     // Markup from a message: no script, nothing loaded, no line that passes for another's.
     bob->app->connection().sendIm(
@@ -326,21 +549,25 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
             .arg(tocd_.port()));
     ASSERT_TRUE(shows(fromBob->transcript(), QStringLiteral("forged too")));
     EXPECT_EQ(alice->app->trayIcon()->unread(), 1);
+    EXPECT_EQ(attention,
+              QStringList{QStringLiteral("im:bob %1 1").arg(int(Notifier::Via::Nowhere))});
     press(fromBob, Qt::Key_Shift, Qt::NoModifier);
     EXPECT_EQ(alice->app->trayIcon()->unread(), 0);
-    QTextDocument* doc = fromBob->transcript()->document();
     const QStringList lines = linesOf(fromBob->transcript());
     ASSERT_EQ(lines.size(), 2);
     EXPECT_TRUE(lines[1].contains(QLatin1String("] bob: <script>alert(1)</script><img src=")));
-    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
-        for (auto f = b.begin(); !f.atEnd(); ++f) {
-            EXPECT_FALSE(f.fragment().charFormat().isImageFormat());
-            const QString href = f.fragment().charFormat().anchorHref();
-            EXPECT_TRUE(href.isEmpty() || href == QLatin1String("http://example.com/"))
-                << href.toStdString();
+    for (int row = 0; row < lines.size(); ++row) {
+        const QTextDocument* doc = fromBob->transcript()->lineDocument(row);
+        for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+            for (auto f = b.begin(); !f.atEnd(); ++f) {
+                EXPECT_FALSE(f.fragment().charFormat().isImageFormat());
+                const QString href = f.fragment().charFormat().anchorHref();
+                EXPECT_TRUE(href.isEmpty() || href == QLatin1String("http://example.com/"))
+                    << href.toStdString();
+            }
         }
+        EXPECT_FALSE(doc->toHtml().contains(QLatin1String("<img")));
     }
-    EXPECT_FALSE(doc->toHtml().contains(QLatin1String("<img")));
 
     // A message far over the command limit goes in parts and arrives whole.
     const QString longText = QStringLiteral("long (text) ").repeated(400);
@@ -350,7 +577,7 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
     ASSERT_TRUE(QTest::qWaitFor(
         [&] {
             QString joined;
-            for (const ChatLine& l : bob->conversation(toAliceKey)->lines) {
+            for (const ChatLine& l : bob->conversation(toAliceKey)->transcript->lines()) {
                 if (l.kind == ChatLine::Kind::Incoming)
                     joined += l.html;
             }
@@ -387,7 +614,7 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
     QTest::keyClicks(aliceToBob, QStringLiteral("back now"));
     QTest::keyClick(aliceToBob, Qt::Key_Return);
     ASSERT_TRUE(shows(toAlice->transcript(), QStringLiteral("back now")));
-    EXPECT_FALSE(toAlice->transcript()->toPlainText().contains(QLatin1String("Gone too")));
+    EXPECT_FALSE(linesOf(toAlice->transcript()).join(u'\n').contains(QLatin1String("Gone too")));
     bob->app->setAwayMessage({});
     EXPECT_TRUE(alice->sees("bob", true, false));
 
@@ -681,8 +908,128 @@ TEST_F(MessengerWindows, MessagesHeldForTheRateLimitWaitVisiblyUntilTheyGoOut) {
     alice->app->connection().signOff();
     EXPECT_TRUE(shows(window->transcript(),
                       QStringLiteral("Not sent (the connection ended first): later")));
-    EXPECT_TRUE(window->transcript()->toPlainText().contains(QStringLiteral("first): late\n")));
+    EXPECT_EQ(linesOf(window->transcript())
+                  .filter(QRegularExpression(QStringLiteral("first\\): late$")))
+                  .size(),
+              1);
     EXPECT_FALSE(waiting->isVisible());
+}
+
+// History across a restart of the messenger: a reopened conversation shows its latest lines,
+// scrolled to the last; Ctrl+F finds a line, further back in the history when needed; the
+// History window finds lines of every conversation; logging off keeps nothing new.
+TEST_F(MessengerWindows, HistoryIsShownOnReopenAndFoundBySearch) {
+    const int spoken = HistoryStore::kLinesPerLoad + 20;
+    {
+        auto alice = session(QStringLiteral("alice"));
+        ASSERT_TRUE(alice->signOnAs(tocd_.port(), QStringLiteral("alice")));
+        ImWindow* window = alice->app->openIm(QStringLiteral("echobot"));
+        auto* input = window->findChild<QLineEdit*>(QStringLiteral("input"));
+        alice->app->conversations().addNotice(window->key(), QStringLiteral("first of all"));
+        for (int i = 0; i < spoken; ++i)
+            alice->app->conversations().addNotice(window->key(),
+                                                  QStringLiteral("filler %1").arg(i));
+        input->insert(QStringLiteral("x<y and <3"));
+        QTest::keyClick(input, Qt::Key_Return);
+        ASSERT_TRUE(shows(window->transcript(), QStringLiteral("EchoBot: x<y and <3")));
+    }
+    auto alice = session(QStringLiteral("alice"));
+    ASSERT_TRUE(alice->signOnAs(tocd_.port(), QStringLiteral("alice")));
+    ImWindow* window = alice->app->openIm(QStringLiteral("echobot"));
+    ASSERT_TRUE(shows(window->transcript(), QStringLiteral("EchoBot: x<y and <3")));
+    EXPECT_EQ(linesOf(window->transcript()).size(), HistoryStore::kLinesPerLoad);
+    EXPECT_TRUE(
+        linesOf(window->transcript()).constLast().endsWith(QStringLiteral("EchoBot: x<y and <3")));
+    EXPECT_TRUE(window->transcript()->atEnd());
+
+    press(window, Qt::Key_F, Qt::ControlModifier);
+    auto* find = window->findChild<QLineEdit*>(QStringLiteral("find"));
+    ASSERT_TRUE(find->isVisible());
+    QTest::keyClicks(find, QStringLiteral("first of"));
+    QTest::keyClick(find, Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->transcript()->selectedRow() == 0; }, kWaitMs))
+        << window->findStatus().toStdString();
+    EXPECT_TRUE(
+        linesOf(window->transcript()).constFirst().endsWith(QStringLiteral("first of all")));
+    window->find(QStringLiteral("first of"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->findStatus() == QLatin1String("Not found"); },
+                                kWaitMs));
+
+    HistoryWindow* history = alice->app->openHistory();
+    history->search(QStringLiteral("<3"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return history->hits()->topLevelItemCount() == 2; }, kWaitMs))
+        << history->status().toStdString();
+    EXPECT_EQ(history->hits()->topLevelItem(0)->text(3), QStringLiteral("x<y and <3"));
+    EXPECT_EQ(history->hits()->topLevelItem(0)->text(2), QStringLiteral("EchoBot"));
+
+    alice->app->setLogging(false);
+    QTest::keyClicks(window->findChild<QLineEdit*>(QStringLiteral("input")),
+                     QStringLiteral("unkept"));
+    QTest::keyClick(window->findChild<QLineEdit*>(QStringLiteral("input")), Qt::Key_Return);
+    ASSERT_TRUE(shows(window->transcript(), QStringLiteral("EchoBot: unkept")));
+    history->search(QStringLiteral("unkept"));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return history->status() == QLatin1String("Nothing found."); }, kWaitMs));
+}
+
+// Warnings, the password and the name's format against tocd: a refused warning says so and
+// claims no level; a warning taken reaches the person warned; a wrong old password is said to
+// be wrong; the new password signs on; a name that is another name is refused before it goes.
+TEST_F(MessengerWindows, WarnChangePasswordAndFormatTheName) {
+    auto alice = session(QStringLiteral("alice"));
+    ASSERT_TRUE(alice->signOnAs(tocd_.port(), QStringLiteral("alice")));
+    QStatusBar* aliceStatus = alice->app->buddyListWindow()->statusBar();
+    const auto said = [](QStatusBar* bar, const QString& text) {
+        return QTest::qWaitFor([&] { return bar->currentMessage().contains(text); }, kWaitMs);
+    };
+    alice->app->warn(QStringLiteral("echobot"), false);
+    EXPECT_TRUE(said(aliceStatus, QStringLiteral("Not warned: the server refused to warn echobot")))
+        << aliceStatus->currentMessage().toStdString();
+    EXPECT_FALSE(aliceStatus->currentMessage().contains(u'%'));
+
+    auto bob = session(QStringLiteral("bob"));
+    ASSERT_TRUE(bob->signOnAs(tocd_.port(), QStringLiteral("bob")));
+    bob->app->connection().sendIm(QStringLiteral("alice"), QStringLiteral("spam"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return alice->conversation(ConversationStore::imKey(QStringLiteral("bob"))); },
+        kWaitMs));
+    alice->app->warn(QStringLiteral("bob"), true);
+    EXPECT_TRUE(said(bob->app->buddyListWindow()->statusBar(),
+                     QStringLiteral("You were warned anonymously")));
+
+    alice->app->changePassword(QStringLiteral("wrong1"), QStringLiteral("new-pw1"));
+    EXPECT_TRUE(said(aliceStatus, QStringLiteral("the old password was wrong")))
+        << aliceStatus->currentMessage().toStdString();
+    alice->app->changePassword(QStringLiteral("pw1"), QStringLiteral("new-pw1"));
+    EXPECT_TRUE(said(aliceStatus, QStringLiteral("Password changed.")));
+
+    // The lists as edited in Settings go to the server, only what changed.
+    SettingsDialog dialog(SettingsDialog::AllowEveryone, {QStringLiteral("erin")}, {}, true);
+    auto* typed = dialog.findChild<QLineEdit*>(QStringLiteral("permitListName"));
+    QTest::keyClicks(typed, QStringLiteral("Carol"));
+    QTest::keyClick(typed, Qt::Key_Return);
+    QTest::keyClicks(typed, QStringLiteral("carol"));
+    dialog.findChild<QPushButton*>(QStringLiteral("permitListAdd"))->click();
+    auto* permits = dialog.findChild<QListWidget*>(QStringLiteral("permitList"));
+    permits->setCurrentRow(0);
+    dialog.findChild<QPushButton*>(QStringLiteral("permitListRemove"))->click();
+    EXPECT_EQ(dialog.permitted(), QStringList{QStringLiteral("Carol")});
+    alice->app->permit(QStringLiteral("Carol"));
+    alice->app->block(QStringLiteral("dave"));
+    alice->app->unpermit(QStringLiteral("carol"));
+    alice->app->permit(QStringLiteral("frank"));
+    // The answer to the name, below, comes after the lists are stored.
+    alice->app->formatScreenName(QStringLiteral("Mallory"));
+    EXPECT_TRUE(said(aliceStatus, QStringLiteral("Mallory is another name")));
+    alice->app->formatScreenName(QStringLiteral("A Lice"));
+    EXPECT_TRUE(said(aliceStatus, QStringLiteral("now shows as A Lice")))
+        << aliceStatus->currentMessage().toStdString();
+
+    alice.reset();
+    auto again = session(QStringLiteral("again"));
+    ASSERT_TRUE(again->signOnAs(tocd_.port(), QStringLiteral("alice"), QStringLiteral("new-pw1")));
+    EXPECT_EQ(again->app->permitList(), QStringList{QStringLiteral("frank")});
+    EXPECT_EQ(again->app->blockList(), QStringList{QStringLiteral("dave")});
 }
 
 TEST_F(MessengerWindows, RefusedAndUnreachableSignOnsSayWhy) {
