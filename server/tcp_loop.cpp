@@ -24,6 +24,8 @@ constexpr std::uint64_t kListenerToken = 0;
 constexpr int kEventsPerWake = 256;
 // Connections accepted per wake-up, so that a crowd at the door does not delay the ones inside.
 constexpr int kAcceptsPerWake = 64;
+// At the connection limit, which is logged at most this often.
+constexpr qint64 kLimitLogMs = 10000;
 // A drained output buffer larger than this gives its memory back.
 constexpr std::size_t kKeptOutputCapacity = 64 * 1024;
 
@@ -229,7 +231,11 @@ void TcpLoop::handleReady() {
 void TcpLoop::acceptAll() {
     for (int i = 0; i < kAcceptsPerWake; ++i) {
         if (open_ >= maxOpen_) {
-            qInfo("tocd: %d connections open, at the limit: not accepting until one closes", open_);
+            if (nowMs() - limitLoggedAt_ >= kLimitLogMs) {
+                limitLoggedAt_ = nowMs();
+                qInfo("tocd: %d connections open, at the limit: accepting only as they close",
+                      open_);
+            }
             setAccepting(false);
             return;
         }
@@ -396,10 +402,8 @@ void TcpLoop::release(std::uint64_t token) {
         return;
     ::close(it->second.fd);
     sockets_.erase(it);
-    if (--open_ < maxOpen_ && !accepting_ && !retryTimer_.isActive()) {
-        qInfo("tocd: %d connections open: accepting again", open_);
+    if (--open_ < maxOpen_ && !accepting_ && !retryTimer_.isActive())
         setAccepting(true);
-    }
 }
 
 void TcpLoop::hold(std::uint64_t token, bool held) {

@@ -112,6 +112,7 @@ private:
     quint16 port_ = 0;
     int maxOpen_ = 0;
     int open_ = 0;
+    qint64 limitLoggedAt_ = 0;     // when the limit was last logged
     std::uint64_t nextToken_ = 1;  // 0 is the listening socket
     std::unordered_map<std::uint64_t, Socket> sockets_;
     std::vector<std::uint64_t> dirty_;  // sockets with output queued since the last flush
