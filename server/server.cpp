@@ -171,35 +171,53 @@ void Server::receive(SessionId id, std::string_view bytes) {
     }
     if (found->inTurn)
         return holdWhenFull(*found);
+    if (lastTurn(*found) == turn_) {
+        queueTurn(*found);
+        return holdWhenFull(*found);
+    }
     takeTurn(*found);
 }
 
 void Server::takeTurn(Session& s) {
+    lastTurn(s) = turn_;
+    // The turn ends when control returns to the event loop.
+    if (!turnTimer_.isActive())
+        turnTimer_.start();
     processInput(s);
     if (s.closing || s.checking)
         return;
+    lastTurn(s) = turn_;
     // Whatever processInput acts on counts: a whole frame, or a header it refuses.
     const std::string_view rest = s.input;
     const bool waiting = (s.phase == Phase::Login || s.phase == Phase::Online) &&
                          rest.size() >= wire::kFrameHeaderSize &&
                          (rest[0] != wire::kFrameMarker || rest.size() >= wire::frameLength(rest) ||
                           wire::frameLength(rest) - wire::kFrameHeaderSize > kMaxCommand);
-    if (waiting) {
-        s.inTurn = true;
-        turns_.push_back(s.id);
-        if (!turnTimer_.isActive())
-            turnTimer_.start();
-    }
+    if (waiting)
+        queueTurn(s);
     holdWhenFull(s);
 }
 
+void Server::queueTurn(Session& s) {
+    s.inTurn = true;
+    turns_.push_back(s.id);
+    if (!turnTimer_.isActive())
+        turnTimer_.start();
+}
+
 void Server::runTurns() {
-    // Sessions queued during this turn wait for the next one.
+    ++turn_;
+    // Sessions queued during this turn, and those whose account already went in it, wait for
+    // the next one.
     for (std::size_t n = turns_.size(); n > 0; --n) {
         Session* s = findSession(turns_.front());
         turns_.pop_front();
         if (!s)
             continue;
+        if (!s->closing && !s->checking && lastTurn(*s) == turn_) {
+            turns_.push_back(s->id);
+            continue;
+        }
         s->inTurn = false;
         if (!s->closing && !s->checking)
             takeTurn(*s);
@@ -209,8 +227,9 @@ void Server::runTurns() {
 }
 
 void Server::finishTurns() {
-    while (!turns_.empty())
+    do {
         runTurns();
+    } while (!turns_.empty());
     turnTimer_.stop();
 }
 

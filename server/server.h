@@ -17,12 +17,13 @@
 // reservation is returned when the password was right or the check never ran, so checks in
 // flight count.
 //
-// Turns: commands are taken from sessions in turn. Of the input a session hands over, its first
-// whole command is handled at once; when more are waiting, the session joins the queue of turns,
-// and each turn, run when control returns to the event loop, handles one command of every
-// session in the queue. So a session sending heavy commands delays another's next command by at
-// most one of its own. A session whose waiting input passes kMaxWaitingInput is not read further
-// until its turns have used it up.
+// Turns: commands are taken in turns, one per account (or, before sign-on, per connection) in
+// each. Of the input a session hands over, its first whole command is handled at once unless
+// its account already had its turn; the rest wait in the queue of turns, and each turn, run when
+// control returns to the event loop, handles one command of every account in the queue. So an
+// account sending heavy commands, from however many sessions, delays another's next command by
+// at most one of its own. A session whose waiting input passes kMaxWaitingInput is not read
+// further until its turns have used it up.
 //
 // Failure containment: a malformed frame, an overlong or empty command, an unknown frame type,
 // a client that stops reading or vanishes ends that one connection. Connections are never
@@ -149,8 +150,8 @@ public:
     // connection is closed, and the others told it left, when control next returns to the event
     // loop. Bytes for a session that is ending or gone are ignored.
     void receive(SessionId id, std::string_view bytes);
-    // Runs turns until no session has a whole command waiting, for hosts that drive sessions
-    // without running an event loop between their input.
+    // Ends the current turn and runs turns until no session has a whole command waiting, for
+    // hosts that drive sessions without running an event loop between their input.
     void finishTurns();
     // The client went away: the session ends as if its connection were lost.
     void closeSession(SessionId id);
@@ -182,13 +183,14 @@ private:
         std::uint16_t sequence = 0;
         Account* account = nullptr;
         bool initDone = false;
-        bool checking = false;  // a password check is queued or under way: input waits
-        bool unhashed = false;  // its check waits in checksByPeer_
-        bool waiting = false;   // counted in waitingByPeer_
-        bool closing = false;   // no more input is read nor output sent
-        bool queued = false;    // waiting in dropped_ for its cleanup
-        bool inTurn = false;    // waiting in turns_
-        bool held = false;      // its connection's input is held
+        bool checking = false;       // a password check is queued or under way: input waits
+        bool unhashed = false;       // its check waits in checksByPeer_
+        bool waiting = false;        // counted in waitingByPeer_
+        bool closing = false;        // no more input is read nor output sent
+        bool queued = false;         // waiting in dropped_ for its cleanup
+        bool inTurn = false;         // waiting in turns_
+        std::uint64_t lastTurn = 0;  // before sign-on: the turn it last used
+        bool held = false;           // its connection's input is held
         std::vector<std::int32_t> rooms;
         std::deque<Invitation> invitations;  // oldest first
         double tokens = 0;
@@ -217,6 +219,7 @@ private:
         std::string caps;
         int warning = 0;
         std::deque<std::string> recentSenders;  // who may be warned, newest last
+        std::uint64_t lastTurn = 0;             // the turn its sessions last used
         bool visible() const { return bot || visibleSessions > 0; }
     };
 
@@ -242,7 +245,10 @@ private:
     Session* findSession(SessionId id);
     // Handles the session's next command, then queues it for another turn if one more waits.
     void takeTurn(Session& s);
+    void queueTurn(Session& s);
     void runTurns();
+    // The turn the session's account (its own before sign-on) last used.
+    std::uint64_t& lastTurn(Session& s) { return s.account ? s.account->lastTurn : s.lastTurn; }
     void holdWhenFull(Session& s);
     bool handleGreeting(Session& s);
     bool handleFrame(Session& s, std::uint8_t type, std::string_view payload);
@@ -368,6 +374,7 @@ private:
     QTimer dropTimer_;
     QTimer turnTimer_;
     std::deque<SessionId> turns_;  // sessions with a whole command waiting, the next first
+    std::uint64_t turn_ = 1;       // the turn now running
     qint64 startMs_ = 0;
     std::unique_ptr<TcpLoop> loop_;  // before sessions_: their connections need it
     SessionId nextSessionId_ = 1;

@@ -69,6 +69,16 @@ public:
         server_.finishTurns();
     }
 
+    // `lines` from the client in one read, handled only as far as the read itself goes: the
+    // commands left for later turns wait for runTurns().
+    void arrive(int user, const std::vector<std::string>& lines) {
+        std::string bytes;
+        for (const auto& line : lines)
+            bytes += frame(*users_[user], line);
+        server_.receive(users_[user]->session, bytes);
+    }
+    void runTurns() { server_.finishTurns(); }
+
     // Runs every password check, queued or under way, to its answer.
     void finishChecks() {
         server_.finishPasswordChecks();
