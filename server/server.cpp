@@ -609,10 +609,9 @@ void Server::sendFrame(Session& s, std::uint8_t type, std::string_view payload) 
         drop(s, "client does not read");
         return;
     }
-    std::string frame;
-    frame.reserve(wire::kFrameHeaderSize + payload.size());
-    wire::appendFrame(frame, type, s.sequence++, payload);
-    s.connection->write(frame);
+    frame_.clear();
+    wire::appendFrame(frame_, type, s.sequence++, payload);
+    s.connection->write(frame_);
     if (options_.verbose && type != wire::kFrameSignOn) {
         qInfo("session %llu -> type %u: %s", s.id, type, printable(payload).c_str());
     }

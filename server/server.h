@@ -380,6 +380,7 @@ private:
     SessionId nextSessionId_ = 1;
     std::unordered_map<SessionId, std::unique_ptr<Session>> sessions_;
     std::vector<Session*> dropped_;
+    std::string frame_;  // the frame being sent, its memory kept between frames
     std::unordered_map<std::string, std::unique_ptr<Account>> accounts_;
     std::unordered_map<std::string, std::unordered_set<Account*>> watchers_;
     std::unordered_map<std::int32_t, std::unique_ptr<Room>> rooms_;

@@ -58,10 +58,11 @@ int openDescriptors() {
 // close() still go out after the session let go of this.
 class TcpLoop::Handle final : public Connection {
 public:
-    Handle(TcpLoop& loop, std::uint64_t token, QHostAddress local, quint16 localPort,
-           QHostAddress peer)
+    Handle(TcpLoop& loop, std::uint64_t token, Socket& socket, QHostAddress local,
+           quint16 localPort, QHostAddress peer)
         : loop_(loop),
           token_(token),
+          socket_(socket),
           local_(std::move(local)),
           localPort_(localPort),
           peer_(std::move(peer)) {}
@@ -72,10 +73,9 @@ public:
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
 
-    void write(std::string_view bytes) override { loop_.queue(token_, bytes); }
+    void write(std::string_view bytes) override { loop_.queue(token_, socket_, bytes); }
     qint64 bytesToWrite() const override {
-        const Socket* s = loop_.find(token_);
-        return s ? static_cast<qint64>(s->out.size() - s->sent) : 0;
+        return static_cast<qint64>(socket_.out.size() - socket_.sent);
     }
     void close() override {
         done_ = true;
@@ -93,6 +93,7 @@ public:
 private:
     TcpLoop& loop_;
     std::uint64_t token_;
+    Socket& socket_;  // the loop lets go of it only once this closed it
     QHostAddress local_;
     quint16 localPort_;
     QHostAddress peer_;
@@ -270,7 +271,7 @@ void TcpLoop::acceptAll() {
         epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event);
         ++open_;
         const ConnectionId id = handlers_.accepted(std::make_unique<Handle>(
-            *this, token, toAddress(local), toPort(local), toAddress(peer)));
+            *this, token, s, toAddress(local), toPort(local), toAddress(peer)));
         if (Socket* kept = find(token); kept && !kept->closing)
             kept->session = id;
     }
@@ -302,12 +303,11 @@ void TcpLoop::end(Socket& s) {
     handlers_.ended(s.session);
 }
 
-void TcpLoop::queue(std::uint64_t token, std::string_view bytes) {
-    Socket* s = find(token);
-    if (!s || s->closing || s->ended)
+void TcpLoop::queue(std::uint64_t token, Socket& s, std::string_view bytes) {
+    if (s.closing || s.ended)
         return;
-    s->out.append(bytes);
-    if (!std::exchange(s->queued, true)) {
+    s.out.append(bytes);
+    if (!std::exchange(s.queued, true)) {
         dirty_.push_back(token);
         scheduleFlush();
     }

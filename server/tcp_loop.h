@@ -93,7 +93,7 @@ private:
     void setAccepting(bool on);
     void readFrom(std::uint64_t token, Socket& s);
     void end(Socket& s);
-    void queue(std::uint64_t token, std::string_view bytes);
+    void queue(std::uint64_t token, Socket& s, std::string_view bytes);
     void scheduleFlush();
     void flush();
     void sendOut(std::uint64_t token, Socket& s);
