@@ -380,6 +380,10 @@ def main():
                     "threads, which on 2 cores compete with the event thread for the CPU while "
                     "the guessers' first tokens are spent (5 wrong passwords per account and "
                     "per address at once, then 5 a minute).",
+        "storm": "Reconnect storm: tocd's processor time for it is in the table (the hashes at "
+                 "the default cost, on one hashing thread per core); the hashing threads run "
+                 "below the event thread's priority (nice 5), so on a machine busy with other "
+                 "work (see the load averages above) they get only what that work leaves.",
         "echo": "IM throughput against the echo: the IM path crosses tocd's parser, presence and "
                 "routing and the receiving control's dispatch; the echo only copies bytes back.",
     }
