@@ -89,8 +89,7 @@ inline std::int64_t sentAt(const std::string& text) {
 class Client final : public lantry::__Ondrel {
 public:
     explicit Client(std::string name)
-        : name(std::move(name)),
-          control(std::make_unique<lantry::Ondrel>(std::make_unique<lantry::QtSocket>(), this)) {}
+        : name(std::move(name)), control(std::make_unique<lantry::Ondrel>(unpaced(), this)) {}
 
     void LoggedIn(std::string, lantry::Collection&, lantry::Collection&, lantry::Collection&,
                   lantry::Collection&, std::string, std::int16_t) override {
@@ -118,6 +117,13 @@ public:
     std::function<void(const std::string&)> onIm;
 
 private:
+    // A load generator measures tocd, not the real servers' rate limits that pacing respects.
+    static std::unique_ptr<lantry::QtSocket> unpaced() {
+        auto socket = std::make_unique<lantry::QtSocket>();
+        socket->setPacing(false);
+        return socket;
+    }
+
     void failWith(const std::string& text) {
         if (!failure.empty())
             return;
@@ -156,7 +162,8 @@ inline bool signOnAll(std::vector<std::unique_ptr<Client>>& clients, int port, i
 }
 
 // A session of `account` (password "secret") on a plain socket from `from`: it signs on at
-// once, then sends one command per command(). Everything tocd sends is read, so the session is
+// once, then sends one command per command() (commands sent before the sign-on is answered wait
+// for it in tocd). Everything tocd sends is read, so the session is
 // never cut off for not reading; the replies containing `counted` are counted.
 class RawSession {
 public:
@@ -167,11 +174,15 @@ public:
             socket_.bind(from);
         QObject::connect(&socket_, &QTcpSocket::readyRead, &socket_, [this] {
             const QByteArray data = socket_.readAll();
-            if (data.contains("SIGN_ON:"))
+            if (!signedOn && data.contains("SIGN_ON:")) {
                 signedOn = true;
+                signedOnNs = nowNs();
+            }
             countedReplies += static_cast<int>(data.count(counted_));
             received += data.size();
         });
+        QObject::connect(&socket_, &QTcpSocket::disconnected, &socket_, [this] { closed = true; });
+        QObject::connect(&socket_, &QTcpSocket::errorOccurred, &socket_, [this] { closed = true; });
         socket_.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
         std::string signOn("\0\0\0\1\0\1", 6);
         signOn += lantry::wire::encodeWord(static_cast<std::int32_t>(account.size())) + account;
@@ -193,6 +204,8 @@ public:
     }
 
     bool signedOn = false;
+    std::int64_t signedOnNs = 0;  // when SIGN_ON arrived
+    bool closed = false;          // by tocd, or failed
     int sent = 0;
     int countedReplies = 0;
     qint64 received = 0;

@@ -1,10 +1,19 @@
-// Load generator for tocd, built on the control itself: signs on many sessions at once, then
-// sends instant messages between pairs of sessions, and measures a plain TCP echo of the same
-// bytes in the same run as the baseline. Prints one "name value" line per figure.
+// Load generator for tocd, built on the control itself: signs on many sessions at once (those
+// that stay silent on plain sockets), then sends instant messages between pairs of sessions, and
+// measures a plain TCP echo of the same bytes in the same run as the baseline. Prints one "name
+// value" line per figure.
 //
 //   tocd_load [--tocd PATH] [--sessions 2000] [--pairs 50] [--messages 1000] [--window 16]
 //             [--timeout 120]
+//             [--echo 1]       (0: no TCP echo baseline)
 //   tocd_load --echo-server      (the baseline's server; started by the generator itself)
+//   tocd_load --fanout WATCHERS [--tocd PATH]
+//             one account signs on and off again and again while WATCHERS sessions hold it on
+//             their buddy lists: tocd's processor time per announcement and per watcher
+//   tocd_load --reconnect-storm CLIENTS [--tocd PATH]
+//             CLIENTS accounts are made at the default password cost; tocd restarts on their
+//             database, at its defaults, and every client signs on again at once, each from its
+//             own loopback address: how many sign on, are refused or cut off, and when
 //   tocd_load --im-under-attack SECONDS [--tocd PATH]
 //             IM latency between two well-behaved sessions on an idle tocd, then while one
 //             account attacks with the buddy-list commands at the command rate tocd allows
@@ -15,10 +24,20 @@
 #include <QCoreApplication>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTimer>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,7 +51,8 @@ namespace {
 
 using namespace ondrel_bench;
 
-constexpr int kSignOnWindow = 200;  // connections being set up at a time
+// Connections being set up at a time: fewer than tocd queues password checks for one address.
+constexpr int kSignOnWindow = 50;
 
 struct Options {
     QString tocd = QStringLiteral(TOCD_PATH);
@@ -41,6 +61,7 @@ struct Options {
     int messages = 1000;
     int window = 16;
     int timeoutSeconds = 120;
+    bool echo = true;
 
     std::int64_t timeoutMs() const { return timeoutSeconds * 1000LL; }
 };
@@ -59,6 +80,97 @@ int echoServer() {
     std::fflush(stdout);
     return QCoreApplication::exec();
 }
+
+// Sessions that sign on and then stay silent, on plain sockets that the generator's event loop
+// never watches: its loop then handles only the sessions that talk, however many are online.
+// tocd sends them nothing after their sign-on (no keep-alives; nobody watches them).
+class QuietSessions {
+public:
+    QuietSessions() = default;
+    QuietSessions(const QuietSessions&) = delete;
+    QuietSessions& operator=(const QuietSessions&) = delete;
+    ~QuietSessions() {
+        for (int fd : fds_)
+            ::close(fd);
+    }
+
+    // Signs on every name (password "secret") at 127.0.0.1:`port`, `window` at a time; false
+    // unless each one signed on within `timeoutMs`.
+    bool signOn(const std::vector<std::string>& names, int port, int window,
+                std::int64_t timeoutMs) {
+        const auto deadline = nowNs() + timeoutMs * 1000000;
+        for (std::size_t first = 0; first < names.size(); first += window) {
+            const std::size_t last = std::min(names.size(), first + window);
+            std::vector<pollfd> waiting;
+            std::vector<std::string> input;
+            for (std::size_t i = first; i < last; ++i) {
+                const int fd = connectTo(port);
+                if (fd < 0)
+                    return false;
+                fds_.push_back(fd);
+                const std::string bytes = signOnBytes(names[i]);
+                if (::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) !=
+                    static_cast<ssize_t>(bytes.size()))
+                    return false;
+                waiting.push_back({fd, POLLIN, 0});
+                input.emplace_back();
+            }
+            std::size_t left = waiting.size();
+            while (left > 0) {
+                if (nowNs() > deadline || ::poll(waiting.data(), waiting.size(), 100) < 0)
+                    return false;
+                for (std::size_t i = 0; i < waiting.size(); ++i) {
+                    if (waiting[i].fd < 0 || waiting[i].revents == 0)
+                        continue;
+                    char buffer[4096];
+                    const ssize_t n = ::recv(waiting[i].fd, buffer, sizeof buffer, MSG_DONTWAIT);
+                    if (n == 0 || (n < 0 && errno != EAGAIN))
+                        return false;
+                    if (n > 0)
+                        input[i].append(buffer, static_cast<std::size_t>(n));
+                    if (input[i].find("SIGN_ON:") != std::string::npos) {
+                        waiting[i].fd = -1;
+                        --left;
+                        ++signedOn_;
+                    }
+                }
+            }
+        }
+        return true;
+    }
+
+    long count() const { return signedOn_; }
+
+private:
+    static int connectTo(int port) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<std::uint16_t>(port));
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
+
+    static std::string signOnBytes(const std::string& name) {
+        std::string signOn("\0\0\0\1\0\1", 6);
+        signOn += lantry::wire::encodeWord(static_cast<std::int32_t>(name.size())) + name;
+        const std::string login = "toc2_login login.oscar.aol.com 5190 " + name + " " +
+                                  lantry::wire::roastPassword("secret") +
+                                  " English \"x\" 160 US \"\" \"\" 3 0 30303 -kentucky -utf8 1";
+        std::string out = "FLAPON\r\n\r\n";
+        lantry::wire::appendFrame(out, 1, 0, signOn);
+        lantry::wire::appendFrame(out, 2, 1, login + '\0');
+        lantry::wire::appendFrame(out, 2, 2, std::string("toc_init_done", 14));
+        return out;
+    }
+
+    std::vector<int> fds_;
+    long signedOn_ = 0;
+};
 
 // Phase 2: `pairs` senders each send `messages` IMs to their partner, `window` in flight.
 bool exchangeIms(std::vector<std::unique_ptr<Client>>& clients, const Options& o,
@@ -295,12 +407,194 @@ int imUnderAttack(const Options& o, int seconds) {
     return 0;
 }
 
+// Tocd's options for measuring its work alone: no limit of commands, sign-ons or accounts, and
+// the cheapest password hashes.
+QStringList unlimited() {
+    return {"--listen",
+            "127.0.0.1:0",
+            "--keepalive",
+            "0",
+            "--password-cost",
+            "min",
+            "--open-registration-rate",
+            "0",
+            "--signon-burst",
+            "0",
+            "--rate-burst",
+            "0",
+            "--waiting-per-address",
+            "0"};
+}
+
+// Sessions made by `make(i)` for i in [0, count), at most kSignOnWindow signing on at a time;
+// false unless every one signed on within the timeout.
+bool signOnRaw(std::vector<std::unique_ptr<RawSession>>& out, int count,
+               const std::function<std::unique_ptr<RawSession>(int)>& make,
+               std::int64_t timeoutMs) {
+    for (int first = 0; first < count; first += kSignOnWindow) {
+        const int last = std::min(count, first + kSignOnWindow);
+        for (int i = first; i < last; ++i)
+            out.push_back(make(i));
+        const bool ok = runUntil(
+            [&] {
+                return std::all_of(out.begin() + first, out.end(),
+                                   [](const auto& r) { return r->signedOn; });
+            },
+            timeoutMs);
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+int fanOut(const Options& o, int watchers) {
+    lantry::testing::ServerProcess tocd;
+    if (!tocd.start(o.tocd, unlimited(), true)) {
+        std::fprintf(stderr, "tocd_load: tocd %s\n", qPrintable(tocd.errorText()));
+        return 1;
+    }
+    std::vector<std::unique_ptr<RawSession>> fans;
+    const bool ready = signOnRaw(
+        fans, watchers,
+        [&](int i) {
+            char name[16];
+            std::snprintf(name, sizeof name, "fan%06d", i);
+            auto fan = std::make_unique<RawSession>(name, tocd.port(), "UPDATE_BUDDY2:star:");
+            fan->command("toc2_new_buddies \"{g:Buddies\nb:star\n}\"");
+            return fan;
+        },
+        o.timeoutMs());
+    if (!ready) {
+        std::fprintf(stderr, "tocd_load: the watchers did not sign on\n");
+        return 1;
+    }
+    // One arrival, or one departure, reached every watcher when each counted `n` announcements.
+    const auto everyoneHeard = [&](int n) {
+        return std::all_of(fans.begin(), fans.end(),
+                           [n](const auto& f) { return f->countedReplies >= n; });
+    };
+    int heard = 0;
+    Latencies arrival;
+    const auto cycle = [&] {
+        const auto start = nowNs();
+        auto star = std::make_unique<RawSession>("star", tocd.port(), "IM_IN");
+        if (!runUntil([&] { return everyoneHeard(heard + 1); }, o.timeoutMs()))
+            return false;
+        arrival.ns.push_back(nowNs() - start);
+        star.reset();
+        heard += 2;
+        return runUntil([&] { return everyoneHeard(heard); }, o.timeoutMs());
+    };
+    // The first makes the account; the rest are measured.
+    if (!cycle()) {
+        std::fprintf(stderr, "tocd_load: the first arrival did not reach every watcher\n");
+        return 1;
+    }
+    arrival.ns.clear();
+    const int cycles = std::max(10, 200000 / watchers);
+    const double cpuBefore = tocd.cpuSeconds();
+    for (int i = 0; i < cycles; ++i) {
+        if (!cycle()) {
+            std::fprintf(stderr, "tocd_load: an announcement did not reach every watcher\n");
+            return 1;
+        }
+    }
+    const double cpu = tocd.cpuSeconds() - cpuBefore;
+    figure("fanout_watchers", watchers);
+    figure("fanout_cycles", cycles);
+    figure("fanout_tocd_cpu_ms_per_announcement", cpu / (2.0 * cycles) * 1e3);
+    figure("fanout_tocd_cpu_us_per_watcher", cpu / (2.0 * cycles * watchers) * 1e6);
+    figure("fanout_arrival_to_last_watcher_p50_ms", arrival.percentileUs(0.5) / 1e3);
+    return 0;
+}
+
+int reconnectStorm(const Options& o, int clients) {
+    QTemporaryDir dir;
+    const QString database = dir.filePath(QStringLiteral("storm.db"));
+    // Client i comes from 127.1.0.0 + 1 + i: an address of its own, as over a real network.
+    const auto address = [](int i) { return QHostAddress(0x7f010001u + static_cast<quint32>(i)); };
+    const auto name = [](int i) {
+        char text[16];
+        std::snprintf(text, sizeof text, "storm%05d", i);
+        return std::string(text);
+    };
+    lantry::testing::ServerProcess tocd;
+    // The accounts are made at tocd's default password cost, without limits on their making.
+    if (!dir.isValid() || !tocd.start(o.tocd,
+                                      {"--listen", "127.0.0.1:0", "--db", database, "--keepalive",
+                                       "0", "--open-registration-rate", "0", "--signon-burst", "0",
+                                       "--waiting-per-address", "0"},
+                                      true)) {
+        std::fprintf(stderr, "tocd_load: tocd %s\n", qPrintable(tocd.errorText()));
+        return 1;
+    }
+    {
+        std::vector<std::unique_ptr<RawSession>> made;
+        const bool ok = signOnRaw(
+            made, clients,
+            [&](int i) {
+                return std::make_unique<RawSession>(name(i), tocd.port(), "ERROR:", address(i));
+            },
+            o.timeoutMs());
+        if (!ok) {
+            std::fprintf(stderr, "tocd_load: the accounts were not all made\n");
+            return 1;
+        }
+    }
+    tocd.stop();
+    // The restart: tocd at its defaults, every client back at once.
+    if (!tocd.start(o.tocd, {"--listen", "127.0.0.1:0", "--db", database}, true)) {
+        std::fprintf(stderr, "tocd_load: tocd %s\n", qPrintable(tocd.errorText()));
+        return 1;
+    }
+    const double cpuBefore = tocd.cpuSeconds();
+    const auto start = nowNs();
+    std::vector<std::unique_ptr<RawSession>> storm;
+    for (int i = 0; i < clients; ++i)
+        storm.push_back(std::make_unique<RawSession>(name(i), tocd.port(), "ERROR:", address(i)));
+    const auto settled = [](const auto& r) {
+        return r->signedOn || r->closed || r->countedReplies > 0;
+    };
+    const bool allSettled =
+        runUntil([&] { return std::all_of(storm.begin(), storm.end(), settled); }, o.timeoutMs());
+    const double cpu = tocd.cpuSeconds() - cpuBefore;
+    Latencies signOns;
+    int refused = 0;
+    int cutOff = 0;
+    for (const auto& r : storm) {
+        if (r->signedOn)
+            signOns.ns.push_back(r->signedOnNs - start);
+        else if (r->countedReplies > 0)
+            ++refused;
+        else if (r->closed)
+            ++cutOff;
+    }
+    figure("storm_clients", clients);
+    figure("storm_signed_on", static_cast<double>(signOns.ns.size()));
+    figure("storm_refused", refused);
+    figure("storm_cut_off", cutOff);
+    figure("storm_unanswered", clients - static_cast<double>(signOns.ns.size()) - refused - cutOff);
+    figure("storm_first_signon_seconds", signOns.percentileUs(0) / 1e6);
+    figure("storm_median_signon_seconds", signOns.percentileUs(0.5) / 1e6);
+    figure("storm_last_signon_seconds", signOns.percentileUs(1) / 1e6);
+    figure("storm_tocd_cpu_seconds", cpu);
+    return allSettled ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Tens of thousands of sockets: every descriptor the system allows.
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
     QCoreApplication app(argc, argv);
     Options o;
     int attackSeconds = 0;
+    int fanOutWatchers = 0;
+    int stormClients = 0;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         const QString& a = args[i];
@@ -325,6 +619,12 @@ int main(int argc, char** argv) {
             o.timeoutSeconds = v.toInt();
         else if (a == QLatin1String("--im-under-attack"))
             attackSeconds = v.toInt();
+        else if (a == QLatin1String("--echo"))
+            o.echo = v.toInt() != 0;
+        else if (a == QLatin1String("--fanout"))
+            fanOutWatchers = v.toInt();
+        else if (a == QLatin1String("--reconnect-storm"))
+            stormClients = v.toInt();
         else {
             std::fprintf(stderr, "tocd_load: unknown option %s\n", qPrintable(a));
             return 2;
@@ -337,6 +637,10 @@ int main(int argc, char** argv) {
     }
     if (attackSeconds > 0)
         return imUnderAttack(o, attackSeconds);
+    if (fanOutWatchers > 0)
+        return fanOut(o, fanOutWatchers);
+    if (stormClients > 0)
+        return reconnectStorm(o, stormClients);
 
     lantry::testing::ServerProcess tocd;
     if (!tocd.start(o.tocd,
@@ -349,18 +653,28 @@ int main(int argc, char** argv) {
     }
     const auto idleRss = tocd.residentBytes();
 
+    // The sessions that exchange IMs are controls; the others sign on and stay silent.
     std::vector<std::unique_ptr<Client>> clients;
-    for (int i = 0; i < o.sessions; ++i) {
+    for (int i = 0; i < 2 * o.pairs; ++i) {
         char name[16];
         std::snprintf(name, sizeof name, "ld%08d", i);
         clients.push_back(std::make_unique<Client>(name));
     }
+    std::vector<std::string> quietNames;
+    for (int i = 2 * o.pairs; i < o.sessions; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "ld%08d", i);
+        quietNames.emplace_back(name);
+    }
     // Phase 1: every session signs on.
     const auto signOnStart = nowNs();
-    const bool allSettled = signOnAll(clients, tocd.port(), kSignOnWindow, o.timeoutMs());
+    QuietSessions quiet;
+    const bool quietOk = quiet.signOn(quietNames, tocd.port(), kSignOnWindow, o.timeoutMs());
+    const bool allSettled =
+        quietOk && signOnAll(clients, tocd.port(), kSignOnWindow, o.timeoutMs());
     const double signOnSeconds = static_cast<double>(nowNs() - signOnStart) / 1e9;
-    const auto signedOn =
-        std::count_if(clients.begin(), clients.end(), [](const auto& c) { return c->signedOn; });
+    const auto signedOn = quiet.count() + std::count_if(clients.begin(), clients.end(),
+                                                        [](const auto& c) { return c->signedOn; });
     for (const auto& c : clients) {
         if (!c->failure.empty()) {
             std::fprintf(stderr, "tocd_load: %s: %s\n", c->name.c_str(), c->failure.c_str());
@@ -383,7 +697,9 @@ int main(int argc, char** argv) {
 
     Latencies imLatency;
     double imSeconds = 0;
+    const double cpuBefore = tocd.cpuSeconds();
     const bool imOk = exchangeIms(clients, o, imLatency, imSeconds);
+    const double imCpu = tocd.cpuSeconds() - cpuBefore;
     const double imCount = static_cast<double>(imLatency.ns.size());
     figure("im_pairs", o.pairs);
     figure("im_delivered", imCount);
@@ -391,9 +707,12 @@ int main(int argc, char** argv) {
     figure("im_per_second", imCount / imSeconds);
     figure("im_latency_p50_us", imLatency.percentileUs(0.50));
     figure("im_latency_p99_us", imLatency.percentileUs(0.99));
+    figure("tocd_cpu_us_per_im", imCount > 0 ? imCpu / imCount * 1e6 : 0);
     figure("tocd_rss_peak_bytes", static_cast<double>(tocd.peakResidentBytes()));
     clients.clear();
     tocd.stop();
+    if (!o.echo)
+        return imOk ? 0 : 1;
 
     lantry::testing::ServerProcess echo;
     if (!echo.start(QCoreApplication::applicationFilePath(), {"--echo-server"})) {

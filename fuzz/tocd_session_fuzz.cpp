@@ -72,6 +72,7 @@ public:
         peer_.closed = true;
     }
     void abort() override { end(); }
+    void holdInput(bool) override {}
     QHostAddress localAddress() const override { return QHostAddress(QHostAddress::LocalHost); }
     quint16 localPort() const override { return 5190; }
     QHostAddress peerAddress() const override { return QHostAddress(QHostAddress::LocalHost); }
@@ -155,6 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             // Sessions the server ended are closed from the event loop.
             server.finishPasswordChecks();
+            server.finishTurns();
             QCoreApplication::processEvents();
         }
         for (auto id : ids)

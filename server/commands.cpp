@@ -147,6 +147,7 @@ void Server::deliverIm(Session& s, std::string_view to, std::string_view text, b
 void Server::newBuddies(Session& s, const Args& args) {
     if (args.empty())
         return send(s, "ERROR:911");
+    const AccountStore::Batch batch(store_);
     Account& a = *s.account;
     for (const auto& entry : parseBuddyText(args[0], kDefaultGroup)) {
         const bool nameOk = entry.name.empty() || isValidScreenName(entry.name);
@@ -196,6 +197,7 @@ void Server::newBuddies(Session& s, const Args& args) {
 void Server::removeBuddy(Session& s, const Args& args) {
     if (args.size() < 2)
         return send(s, "ERROR:911");
+    const AccountStore::Batch batch(store_);
     Account& a = *s.account;
     const std::string& groupName = args.back();
     for (std::size_t i = 0; i + 1 < args.size(); ++i) {
@@ -229,6 +231,7 @@ void Server::newGroup(Session& s, const Args& args) {
 void Server::delGroup(Session& s, const Args& args) {
     if (args.empty())
         return send(s, "ERROR:911");
+    const AccountStore::Batch batch(store_);
     Account& a = *s.account;
     const BuddyList::Group* group = a.groups.find(args[0]);
     if (!group || !store_.removeGroup(a.name, args[0]))
@@ -263,6 +266,7 @@ void Server::removeDeny(Session& s, const Args& args) {
 void Server::changeList(Session& s, const Args& args, ListKind kind, bool add) {
     if (args.empty())
         return send(s, "ERROR:911");
+    const AccountStore::Batch batch(store_);
     Account& a = *s.account;
     auto& list = kind == ListKind::Permit ? a.permits : a.denies;
     const std::string tag = kind == ListKind::Permit ? "p:" : "d:";

@@ -27,6 +27,9 @@ public:
     virtual void close() = 0;
     // Ends the connection at once; queued bytes are lost.
     virtual void abort() = 0;
+    // While held, the client's bytes are not taken from it (they wait in the transport) and
+    // none reach the server; releasing takes them up again.
+    virtual void holdInput(bool held) = 0;
     // The address and port the client reached the server at.
     virtual QHostAddress localAddress() const = 0;
     virtual quint16 localPort() const = 0;

@@ -147,8 +147,15 @@ void Server::sendPresenceOf(Account& watcher, const Account& buddy) {
 }
 
 void Server::announce(Account& a) {
-    for (Account* w : viewers(a))
-        sendPresenceOf(*w, a);
+    // The same lines for every watcher: made once.
+    const std::string line = presenceLine(a);
+    const std::string caps =
+        a.caps.empty() ? std::string() : "BUDDY_CAPS2:" + a.formatted + ":" + a.caps;
+    for (Account* w : viewers(a)) {
+        sendToAccount(*w, line);
+        if (!caps.empty())
+            sendToAccount(*w, caps);
+    }
 }
 
 void Server::announceGone(Account& a) {

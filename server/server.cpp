@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QTcpSocket>
 #include <QtDebug>
 
 #include <sys/resource.h>
@@ -50,51 +49,6 @@ std::string loggable(std::string_view payload) {
     return printable(payload);
 }
 
-// A connection accepted by the listener. Its socket outlives it after close(), until the last
-// bytes are out or a grace period passes.
-class TcpConnection final : public Connection {
-public:
-    explicit TcpConnection(QTcpSocket* socket) : socket_(socket) {}
-    ~TcpConnection() override {
-        if (socket_) {
-            QObject::disconnect(socket_, nullptr, nullptr, nullptr);
-            delete socket_;
-        }
-    }
-    TcpConnection(const TcpConnection&) = delete;
-    TcpConnection& operator=(const TcpConnection&) = delete;
-
-    void write(std::string_view bytes) override {
-        socket_->write(bytes.data(), static_cast<qint64>(bytes.size()));
-    }
-    qint64 bytesToWrite() const override { return socket_->bytesToWrite(); }
-    void close() override {
-        QTcpSocket* socket = std::exchange(socket_, nullptr);
-        QObject::disconnect(socket, nullptr, nullptr, nullptr);
-        // The socket goes once its last bytes (an ERROR, say) are out, or after a grace period
-        // when the client does not read them.
-        QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        QTimer::singleShot(5000, socket, [socket] {
-            socket->abort();
-            socket->deleteLater();
-        });
-        socket->disconnectFromHost();
-        if (socket->state() == QAbstractSocket::UnconnectedState)
-            socket->deleteLater();
-    }
-    void abort() override {
-        // Its signals would reach a server that is letting go of the session.
-        QObject::disconnect(socket_, nullptr, nullptr, nullptr);
-        socket_->abort();
-    }
-    QHostAddress localAddress() const override { return socket_->localAddress(); }
-    quint16 localPort() const override { return socket_->localPort(); }
-    QHostAddress peerAddress() const override { return socket_->peerAddress(); }
-
-private:
-    QTcpSocket* socket_;
-};
-
 }  // namespace
 
 Server::Server(Options options)
@@ -116,20 +70,20 @@ Server::Server(Options options)
     bot->signOnTime = epochSeconds();
     accounts_.emplace(bot->name, std::move(bot));
 
-    QObject::connect(&listener_, &QTcpServer::newConnection, &listener_,
-                     [this] { acceptConnections(); });
     sweepTimer_.setInterval(1000);
-    QObject::connect(&sweepTimer_, &QTimer::timeout, &listener_, [this] { sweep(); });
-    QObject::connect(&keepAliveTimer_, &QTimer::timeout, &listener_, [this] { sendKeepAlives(); });
+    QObject::connect(&sweepTimer_, &QTimer::timeout, &context_, [this] { sweep(); });
+    QObject::connect(&keepAliveTimer_, &QTimer::timeout, &context_, [this] { sendKeepAlives(); });
     dropTimer_.setSingleShot(true);
     dropTimer_.setInterval(0);
-    QObject::connect(&dropTimer_, &QTimer::timeout, &listener_, [this] { finishDrops(); });
+    QObject::connect(&dropTimer_, &QTimer::timeout, &context_, [this] { finishDrops(); });
+    turnTimer_.setSingleShot(true);
+    turnTimer_.setInterval(0);
+    QObject::connect(&turnTimer_, &QTimer::timeout, &context_, [this] { runTurns(); });
 }
 
 Server::~Server() {
     hashers_.clear();
     hashers_.waitForDone();
-    listener_.close();
     for (auto& [id, session] : sessions_)
         session->connection->abort();
     sessions_.clear();
@@ -147,13 +101,12 @@ bool Server::openStore(QString* error) {
 bool Server::start(QString* error) {
     if (!openStore(error))
         return false;
-    if (!listener_.listen(options_.address, options_.port)) {
-        if (error) {
-            *error = QStringLiteral("cannot listen on %1:%2: %3")
-                         .arg(options_.address.toString())
-                         .arg(options_.port)
-                         .arg(listener_.errorString());
-        }
+    loop_ = std::make_unique<TcpLoop>(TcpLoop::Handlers{
+        [this](std::unique_ptr<Connection> c) { return openSession(std::move(c)); },
+        [this](SessionId id, std::string_view bytes) { receive(id, bytes); },
+        [this](SessionId id) { closeSession(id); }});
+    if (!loop_->listen(options_.address, options_.port, error)) {
+        loop_.reset();
         return false;
     }
     sweepTimer_.start();
@@ -170,31 +123,6 @@ qint64 Server::nowMs() const {
 
 qint64 Server::epochSeconds() {
     return QDateTime::currentSecsSinceEpoch();
-}
-
-void Server::acceptConnections() {
-    while (QTcpSocket* socket = listener_.nextPendingConnection()) {
-        const SessionId id = openSession(std::make_unique<TcpConnection>(socket));
-        if (id == 0)
-            continue;
-        auto readInput = [this, id, socket] {
-            const Session* s = findSession(id);
-            if (!s || s->closing)
-                return;
-            const QByteArray data = socket->readAll();
-            receive(id, std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
-        };
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, readInput);
-        QObject::connect(socket, &QTcpSocket::disconnected, socket,
-                         [this, id] { closeSession(id); });
-        QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [this, id, socket] {
-            Session* s = findSession(id);
-            if (s && socket->error() != QAbstractSocket::RemoteHostClosedError)
-                drop(*s, "socket error");
-        });
-        if (socket->bytesAvailable() > 0)
-            readInput();
-    }
 }
 
 Server::SessionId Server::openSession(std::unique_ptr<Connection> connection) {
@@ -237,11 +165,81 @@ void Server::receive(SessionId id, std::string_view bytes) {
     if (!found || found->closing)
         return;
     found->input.append(bytes);
-    if (found->checking && found->input.size() > kMaxInputWhileChecking) {
-        drop(*found, "sent too much while its password was checked");
+    if (found->checking) {
+        if (found->input.size() > kMaxInputWhileChecking)
+            drop(*found, "sent too much while its password was checked");
         return;
     }
-    processInput(*found);
+    if (found->inTurn)
+        return holdWhenFull(*found);
+    if (lastTurn(*found) == turn_) {
+        queueTurn(*found);
+        return holdWhenFull(*found);
+    }
+    takeTurn(*found);
+}
+
+void Server::takeTurn(Session& s) {
+    lastTurn(s) = turn_;
+    // The turn ends when control returns to the event loop.
+    if (!turnTimer_.isActive())
+        turnTimer_.start();
+    processInput(s);
+    if (s.closing || s.checking)
+        return;
+    lastTurn(s) = turn_;
+    // Whatever processInput acts on counts: a whole frame, or a header it refuses.
+    const std::string_view rest = s.input;
+    const bool waiting = (s.phase == Phase::Login || s.phase == Phase::Online) &&
+                         rest.size() >= wire::kFrameHeaderSize &&
+                         (rest[0] != wire::kFrameMarker || rest.size() >= wire::frameLength(rest) ||
+                          wire::frameLength(rest) - wire::kFrameHeaderSize > kMaxCommand);
+    if (waiting)
+        queueTurn(s);
+    holdWhenFull(s);
+}
+
+void Server::queueTurn(Session& s) {
+    s.inTurn = true;
+    turns_.push_back(s.id);
+    if (!turnTimer_.isActive())
+        turnTimer_.start();
+}
+
+void Server::runTurns() {
+    ++turn_;
+    // Sessions queued during this turn, and those whose account already went in it, wait for
+    // the next one.
+    for (std::size_t n = turns_.size(); n > 0; --n) {
+        Session* s = findSession(turns_.front());
+        turns_.pop_front();
+        if (!s)
+            continue;
+        if (!s->closing && !s->checking && lastTurn(*s) == turn_) {
+            turns_.push_back(s->id);
+            continue;
+        }
+        s->inTurn = false;
+        if (!s->closing && !s->checking)
+            takeTurn(*s);
+    }
+    if (!turns_.empty())
+        turnTimer_.start();
+}
+
+void Server::finishTurns() {
+    do {
+        runTurns();
+    } while (!turns_.empty());
+    turnTimer_.stop();
+}
+
+void Server::holdWhenFull(Session& s) {
+    const bool full = s.input.size() > kMaxWaitingInput;
+    if (full != s.held && !s.closing) {
+        s.held = full;
+        s.connection->holdInput(full);
+    }
 }
 
 void Server::processInput(Session& s) {
@@ -252,7 +250,8 @@ void Server::processInput(Session& s) {
         return;
     }
     std::size_t used = 0;
-    while (!s.closing && !s.checking) {
+    bool commanded = false;
+    while (!s.closing && !s.checking && !commanded) {
         const std::string_view rest = std::string_view(s.input).substr(used);
         if (rest.size() < wire::kFrameHeaderSize)
             break;
@@ -269,6 +268,7 @@ void Server::processInput(Session& s) {
             break;
         const auto type = static_cast<std::uint8_t>(rest[1]);
         used += total;
+        commanded = type == wire::kFrameData;
         if (!handleFrame(s, type,
                          rest.substr(wire::kFrameHeaderSize, total - wire::kFrameHeaderSize))) {
             return;
@@ -405,7 +405,7 @@ void Server::startChecks() {
                 (void)lowered;
                 work();
                 QMetaObject::invokeMethod(
-                    &listener_,
+                    &context_,
                     [this, id, done] {
                         --checksRunning_;
                         Session* s = findSession(id);
@@ -413,7 +413,7 @@ void Server::startChecks() {
                             s->checking = false;
                         done(s && !s->closing ? s : nullptr);
                         if (s && !s->closing)
-                            processInput(*s);
+                            takeTurn(*s);
                         startChecks();
                     },
                     Qt::QueuedConnection);
@@ -441,7 +441,7 @@ void Server::finishPasswordChecks() {
     // A result starts the next queued check, and may let a session read on into another.
     while (checksRunning_ > 0) {
         hashers_.waitForDone();
-        QCoreApplication::sendPostedEvents(&listener_, QEvent::MetaCall);
+        QCoreApplication::sendPostedEvents(&context_, QEvent::MetaCall);
     }
 }
 
@@ -610,10 +610,9 @@ void Server::sendFrame(Session& s, std::uint8_t type, std::string_view payload) 
         drop(s, "client does not read");
         return;
     }
-    std::string frame;
-    frame.reserve(wire::kFrameHeaderSize + payload.size());
-    wire::appendFrame(frame, type, s.sequence++, payload);
-    s.connection->write(frame);
+    frame_.clear();
+    wire::appendFrame(frame_, type, s.sequence++, payload);
+    s.connection->write(frame_);
     if (options_.verbose && type != wire::kFrameSignOn) {
         qInfo("session %llu -> type %u: %s", s.id, type, printable(payload).c_str());
     }

@@ -17,6 +17,14 @@
 // reservation is returned when the password was right or the check never ran, so checks in
 // flight count.
 //
+// Turns: commands are taken in turns, one per account (or, before sign-on, per connection) in
+// each. Of the input a session hands over, its first whole command is handled at once unless
+// its account already had its turn; the rest wait in the queue of turns, and each turn, run when
+// control returns to the event loop, handles one command of every account in the queue. So an
+// account sending heavy commands, from however many sessions, delays another's next command by
+// at most one of its own. A session whose waiting input passes kMaxWaitingInput is not read
+// further until its turns have used it up.
+//
 // Failure containment: a malformed frame, an overlong or empty command, an unknown frame type,
 // a client that stops reading or vanishes ends that one connection. Connections are never
 // destroyed while a message is being delivered: a failing connection is marked and cleaned up
@@ -25,7 +33,6 @@
 
 #include <QHostAddress>
 #include <QString>
-#include <QTcpServer>
 #include <QThreadPool>
 #include <QTimer>
 
@@ -48,6 +55,7 @@
 #include "passwords.h"
 #include "rate_limit.h"
 #include "store.h"
+#include "tcp_loop.h"
 
 namespace tocd {
 
@@ -113,6 +121,8 @@ public:
     static constexpr std::size_t kMaxConfigBytes = 32 * 1024;
     // Bytes a client may send while its password is being checked.
     static constexpr std::size_t kMaxInputWhileChecking = 64 * 1024;
+    // Bytes of input a session may have waiting for its turns before its connection is held.
+    static constexpr std::size_t kMaxWaitingInput = 16 * 1024;
     // Bytes queued for a client that does not read; past this its connection ends.
     static constexpr qint64 kMaxPendingOutput = 1 << 20;
     static constexpr std::string_view kEchoBot = "echobot";
@@ -126,23 +136,28 @@ public:
     Server(const Server&) = delete;
     Server& operator=(const Server&) = delete;
 
-    // Opens the store and starts listening. False with `error` set when either fails.
+    // Opens the store and starts listening (see TcpLoop for the descriptor limit). False with
+    // `error` set when either fails.
     bool start(QString* error);
     // Opens the store only, for sessions that come through openSession rather than a
     // listening socket. False with `error` set when it fails.
     bool openStore(QString* error);
-    QHostAddress address() const { return listener_.serverAddress(); }
-    quint16 port() const { return listener_.serverPort(); }
+    QHostAddress address() const { return loop_ ? loop_->address() : QHostAddress(); }
+    quint16 port() const { return loop_ ? loop_->port() : 0; }
 
     // Starts a session on a connection that is already open; the server owns the connection
     // from here on and closes it when the session ends. The ID stays unused once the session
     // is gone.
     SessionId openSession(std::unique_ptr<Connection> connection);
-    // Bytes the client sent, in order of arrival; the answers are written before this returns.
-    // A session that must end reads nothing more; its connection is closed, and the others told
-    // it left, when control next returns to the event loop. Bytes for a session that is ending
-    // or gone are ignored.
+    // Bytes the client sent, in order of arrival. Unless the session already waits for its turn,
+    // its first whole command is handled, and its answers written, before this returns; the
+    // others wait for their turns (see above). A session that must end reads nothing more; its
+    // connection is closed, and the others told it left, when control next returns to the event
+    // loop. Bytes for a session that is ending or gone are ignored.
     void receive(SessionId id, std::string_view bytes);
+    // Ends the current turn and runs turns until no session has a whole command waiting, for
+    // hosts that drive sessions without running an event loop between their input.
+    void finishTurns();
     // The client went away: the session ends as if its connection were lost.
     void closeSession(SessionId id);
     // Waits for the password checks under way and queued and handles their results, for hosts
@@ -173,11 +188,14 @@ private:
         std::uint16_t sequence = 0;
         Account* account = nullptr;
         bool initDone = false;
-        bool checking = false;  // a password check is queued or under way: input waits
-        bool unhashed = false;  // its check waits in checksByPeer_
-        bool waiting = false;   // counted in waitingByPeer_
-        bool closing = false;   // no more input is read nor output sent
-        bool queued = false;    // waiting in dropped_ for its cleanup
+        bool checking = false;       // a password check is queued or under way: input waits
+        bool unhashed = false;       // its check waits in checksByPeer_
+        bool waiting = false;        // counted in waitingByPeer_
+        bool closing = false;        // no more input is read nor output sent
+        bool queued = false;         // waiting in dropped_ for its cleanup
+        bool inTurn = false;         // waiting in turns_
+        std::uint64_t lastTurn = 0;  // before sign-on: the turn it last used
+        bool held = false;           // its connection's input is held
         std::vector<std::int32_t> rooms;
         std::deque<Invitation> invitations;  // oldest first
         double tokens = 0;
@@ -207,6 +225,7 @@ private:
         std::string caps;
         int warning = 0;
         std::deque<std::string> recentSenders;  // who may be warned, newest last
+        std::uint64_t lastTurn = 0;             // the turn its sessions last used
         bool visible() const { return bot || visibleSessions > 0; }
     };
 
@@ -229,8 +248,14 @@ private:
     using Handler = void (Server::*)(Session&, const Args&);
 
     // Connections and framing (server.cpp).
-    void acceptConnections();
     Session* findSession(SessionId id);
+    // Handles the session's next command, then queues it for another turn if one more waits.
+    void takeTurn(Session& s);
+    void queueTurn(Session& s);
+    void runTurns();
+    // The turn the session's account (its own before sign-on) last used.
+    std::uint64_t& lastTurn(Session& s) { return s.account ? s.account->lastTurn : s.lastTurn; }
+    void holdWhenFull(Session& s);
     bool handleGreeting(Session& s);
     bool handleFrame(Session& s, std::uint8_t type, std::string_view payload);
     void handleSignOnFrame(Session& s, std::string_view payload);
@@ -349,14 +374,19 @@ private:
 
     Options options_;
     AccountStore store_;
-    QTcpServer listener_;
+    QObject context_;  // timers' and password results' receiver
     QTimer sweepTimer_;
     QTimer keepAliveTimer_;
     QTimer dropTimer_;
+    QTimer turnTimer_;
+    std::deque<SessionId> turns_;  // sessions with a whole command waiting, the next first
+    std::uint64_t turn_ = 1;       // the turn now running
     qint64 startMs_ = 0;
+    std::unique_ptr<TcpLoop> loop_;  // before sessions_: their connections need it
     SessionId nextSessionId_ = 1;
     std::unordered_map<SessionId, std::unique_ptr<Session>> sessions_;
     std::vector<Session*> dropped_;
+    std::string frame_;  // the frame being sent, its memory kept between frames
     std::unordered_map<std::string, std::unique_ptr<Account>> accounts_;
     std::unordered_map<std::string, std::unordered_set<Account*>> watchers_;
     std::unordered_map<std::int32_t, std::unique_ptr<Room>> rooms_;

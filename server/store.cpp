@@ -4,8 +4,10 @@
 #include <QByteArray>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QtDebug>
 
 #include <map>
+#include <utility>
 
 #include "ondrel/wire.h"
 
@@ -231,17 +233,32 @@ bool AccountStore::addGroup(std::string_view name, std::string_view group) {
 }
 
 bool AccountStore::removeGroup(std::string_view name, std::string_view group) {
-    if (!db_.transaction())
+    if (batchDepth_ == 0 && !db_.transaction())
         return false;
     exec(QStringLiteral("DELETE FROM buddies WHERE account = ? AND grp = ?"),
          {bytes(name), bytes(group)});
     const bool removed = exec(QStringLiteral("DELETE FROM groups WHERE account = ? AND name = ?"),
                               {bytes(name), bytes(group)});
-    if (!db_.commit()) {
+    if (batchDepth_ == 0 && !db_.commit()) {
         db_.rollback();
         return false;
     }
     return removed;
+}
+
+AccountStore::Batch::Batch(AccountStore& store) : store_(store) {
+    if (store_.batchDepth_++ == 0)
+        store_.batchOpen_ = store_.db_.transaction();
+}
+
+AccountStore::Batch::~Batch() {
+    if (--store_.batchDepth_ > 0 || !std::exchange(store_.batchOpen_, false))
+        return;
+    if (!store_.db_.commit()) {
+        qWarning("store: a batch of writes was lost: %s",
+                 qPrintable(store_.db_.lastError().text()));
+        store_.db_.rollback();
+    }
 }
 
 bool AccountStore::addBuddy(std::string_view name, std::string_view group, std::string_view buddy,

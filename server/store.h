@@ -50,6 +50,21 @@ class AccountStore {
 public:
     enum class Lookup { Found, NoAccount, Failed };
 
+    // The writes made while a Batch lives are committed together when the outermost one ends,
+    // so a command that changes many entries pays for one transaction, not one per entry. A
+    // write in a batch still returns false when it fails; should the commit itself fail, every
+    // write of the batch is lost, and that is logged.
+    class Batch {
+    public:
+        explicit Batch(AccountStore& store);
+        ~Batch();
+        Batch(const Batch&) = delete;
+        Batch& operator=(const Batch&) = delete;
+
+    private:
+        AccountStore& store_;
+    };
+
     AccountStore();
     ~AccountStore();
     AccountStore(const AccountStore&) = delete;
@@ -92,6 +107,8 @@ private:
     QString connection_;
     QSqlDatabase db_;
     QHash<QString, QSqlQuery> statements_;  // prepared writes, by their text
+    int batchDepth_ = 0;
+    bool batchOpen_ = false;  // the outermost batch began a transaction
 };
 
 }  // namespace tocd

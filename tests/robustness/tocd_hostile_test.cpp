@@ -229,6 +229,70 @@ TEST_F(Hostile, TenThousandHalfOpenConnectionsFromOneAddressAreHeldToItsLimit) {
     EXPECT_LT(growth, kMemoryFactor * (256ll << 20));
 }
 
+// Run with few descriptors, tocd holds the connections it can serve and leaves the rest waiting
+// to be accepted, instead of running out; those it holds keep working, and it accepts again as
+// soon as some of them close.
+TEST_F(Hostile, AtItsDescriptorLimitTocdServesWhatItHoldsAndAcceptsAgainWhenSomeClose) {
+    constexpr int kDescriptors = 160;
+    constexpr int kClients = 200;
+    constexpr int kLeaving = 20;
+    lantry::testing::ServerProcess limited;
+    ASSERT_TRUE(
+        limited.start(QStringLiteral("prlimit"),
+                      {QStringLiteral("--nofile=%1:%1").arg(kDescriptors), "--",
+                       QStringLiteral(TOCD_PATH), "--listen", "127.0.0.1:0", "--keepalive", "0",
+                       "--password-cost", "min", "--open-registration-rate", "0", "--signon-burst",
+                       "0", "--waiting-per-address", "0", "--rate-burst", "0"},
+                      std::getenv("ONDREL_TOCD_LOG") == nullptr))
+        << limited.errorText().toStdString();
+    std::vector<std::unique_ptr<RawSession>> crowd;
+    for (int i = 0; i < kClients; ++i)
+        crowd.push_back(std::make_unique<RawSession>(limited.port(), "crowd" + std::to_string(i)));
+    const auto signedOn = [&] {
+        std::vector<RawSession*> out;
+        for (auto& c : crowd) {
+            c->drain();
+            if (c->input.find("SIGN_ON:") != std::string::npos)
+                out.push_back(c.get());
+        }
+        return out;
+    };
+    // The count settles below the crowd: the others are never accepted.
+    std::size_t held = 0;
+    (void)QTest::qWaitFor(
+        [&] {
+            const std::size_t before = held;
+            QTest::qWait(500);
+            held = signedOn().size();
+            return held > 0 && held == before;
+        },
+        30000);
+    ASSERT_TRUE(limited.running()) << "tocd died at its descriptor limit";
+    ASSERT_GT(held, 0u);
+    ASSERT_LT(held, static_cast<std::size_t>(kClients)) << "tocd accepted more than it may hold";
+    EXPECT_LE(limited.openDescriptors(), kDescriptors);
+    const auto echoed = [&](RawSession& c, const std::string& text) {
+        c.command("toc2_send_im echobot \"" + text + "\"");
+        return QTest::qWaitFor(
+            [&] { return c.drain(), c.input.find(":" + text) != std::string::npos; }, kWaitMs);
+    };
+    for (RawSession* c : signedOn())
+        EXPECT_TRUE(echoed(*c, "still served")) << "a session tocd held stopped working";
+
+    // Some leave: as many of the waiting ones are taken up and sign on.
+    std::erase_if(crowd, [&, left = 0](const auto& c) mutable {
+        return c->input.find("SIGN_ON:") != std::string::npos && left++ < kLeaving;
+    });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return signedOn().size() >= held; }, 30000))
+        << signedOn().size() << " of " << held << " after " << kLeaving << " left";
+    ASSERT_TRUE(limited.running());
+    for (auto& c : crowd)
+        EXPECT_FALSE(c->drain() && c->input.find("SIGN_ON:") != std::string::npos)
+            << "tocd closed a session it held";
+    RawSession* late = signedOn().back();
+    EXPECT_TRUE(echoed(*late, "accepted late"));
+}
+
 TEST_F(Hostile, AClientSigningOnAHundredTimesASecondIsRefusedNotServed) {
     // One account signs on 100 times a second for 3 seconds, each time on a fresh connection
     // dropped once answered: served, refused as too often, or as one session too many; or

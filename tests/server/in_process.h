@@ -1,6 +1,7 @@
 // tocd's server inside the test process, each session on a connection that keeps what the
-// server writes. Server::receive writes every answer of a command, and every delivery it causes
-// to other sessions, before it returns: a test reads "nothing else came" at once, without
+// server writes. Each client read is followed by the server's turns until no command waits, so
+// every answer of the commands sent, and every delivery they cause to other sessions, is written
+// when send() or say() returns: a test reads "nothing else came" at once, without
 // waiting, and no clock decides a result (tests that need time give the server a clock of their
 // own). Sign-on waits for the password check (worker threads).
 //
@@ -66,11 +67,25 @@ public:
     const std::string& written(int user) const { return users_[user]->written; }
 
     // Bytes from the client, in one read; a sign-on's password check is left running.
-    void send(int user, const std::string& bytes) { server_.receive(users_[user]->session, bytes); }
+    void send(int user, const std::string& bytes) {
+        server_.receive(users_[user]->session, bytes);
+        server_.finishTurns();
+    }
+
+    // `lines` from the client in one read, handled only as far as the read itself goes: the
+    // commands left for later turns wait for runTurns().
+    void arrive(int user, const std::vector<std::string>& lines) {
+        std::string bytes;
+        for (const auto& line : lines)
+            bytes += frame(*users_[user], line);
+        server_.receive(users_[user]->session, bytes);
+    }
+    void runTurns() { server_.finishTurns(); }
 
     // Runs every password check, queued or under way, to its answer.
     void finishChecks() {
         server_.finishPasswordChecks();
+        server_.finishTurns();
         QCoreApplication::processEvents();
     }
 
@@ -81,6 +96,7 @@ public:
 
     void say(int user, const std::string& line) {
         server_.receive(users_[user]->session, frame(*users_[user], line));
+        server_.finishTurns();
     }
 
     // The messages of the data frames written to `user` since the last call.
@@ -137,6 +153,7 @@ private:
         qint64 bytesToWrite() const override { return 0; }
         void close() override {}
         void abort() override {}
+        void holdInput(bool) override {}
         QHostAddress localAddress() const override { return QHostAddress(QHostAddress::LocalHost); }
         quint16 localPort() const override { return 5190; }
         QHostAddress peerAddress() const override { return from_; }

@@ -141,6 +141,31 @@ TEST(Rules, TheRateLimitsServeExactlyTheirBurst) {
     EXPECT_EQ(real.take(user), std::vector<std::string>{}) << "the session has ended";
 }
 
+// Commands are taken one per account in each turn, however many sessions the account has and
+// however many commands they send at once: another user's message waits for none of them.
+TEST(Rules, CommandsAreTakenOnePerAccountInEachTurn) {
+    InProcessServer tocd;
+    const int heavy = tocd.signOn("heavy");
+    const int heavyToo = tocd.signOn("heavy");
+    const int calm = tocd.signOn("calm");
+    const int friendly = tocd.signOn("friendly");
+    for (int user : {heavy, heavyToo, calm, friendly})
+        tocd.take(user);
+    const auto replies = [&](int user) { return starting(tocd.take(user), "NEW_BUDDY_REPLY2:"); };
+    tocd.arrive(heavy, {"toc2_new_buddies {g:A\nb:one\n}", "toc2_new_buddies {g:A\nb:two\n}",
+                        "toc2_new_buddies {g:A\nb:three\n}"});
+    tocd.arrive(heavyToo, {"toc2_new_buddies {g:B\nb:four\n}"});
+    tocd.arrive(calm, {"toc2_send_im friendly hello"});
+    EXPECT_EQ(replies(heavy), (std::vector<std::string>{"NEW_BUDDY_REPLY2:one:added"}));
+    EXPECT_TRUE(replies(heavyToo).empty()) << "the account had its turn already";
+    EXPECT_EQ(starting(tocd.take(friendly), "IM_IN_ENC2:").size(), 1u);
+
+    tocd.runTurns();
+    EXPECT_EQ(replies(heavy), (std::vector<std::string>{"NEW_BUDDY_REPLY2:two:added",
+                                                        "NEW_BUDDY_REPLY2:three:added"}));
+    EXPECT_EQ(replies(heavyToo), (std::vector<std::string>{"NEW_BUDDY_REPLY2:four:added"}));
+}
+
 // The first message written to `user` since the last look, "" when none.
 std::string firstAnswer(InProcessServer& tocd, int user) {
     const auto messages = tocd.take(user);
