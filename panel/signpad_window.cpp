@@ -213,8 +213,13 @@ void SignpadWindow::onEvent(int eventNumber, const QVariantList& args) {
         case EventNumber::WinsockError: {
             // Received text: decoded, hidden and direction characters made visible, and shown
             // as plain text even in a tooltip, which would take markup as rich text.
-            const QString sentence = lantry::visibleText(lantry::fromWireText(
+            QString sentence = lantry::visibleText(lantry::fromWireText(
                 args.value(number == EventNumber::Error ? 1 : 0).toString().toLatin1()));
+            // The control's sentence for 983 speaks only of signing on; tocd also sends it for
+            // new accounts past the address's allowance.
+            if (number == EventNumber::Error && args.value(0).toInt() == 983)
+                sentence = QStringLiteral(
+                    "Signing on too often, or too many new accounts from this address");
             FittedLabel* status = passwordChangePending_ ? label8_ : label6_;
             passwordChangePending_ = false;
             // A refused sign-on is followed by the server closing the connection: the refusal

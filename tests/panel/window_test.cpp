@@ -286,6 +286,7 @@ TEST_F(PanelWindow, ServerTextInTooltipsIsPlainAndVisible) {
         peer.send(2,
                   "ERROR:901:<h1>big</h1>\xe2\x80\xae"
                   "exe.txt");
+        peer.send(2, "ERROR:983");
         while (!finished)
             peer.readCommand();
     });
@@ -297,12 +298,17 @@ TEST_F(PanelWindow, ServerTextInTooltipsIsPlainAndVisible) {
     const bool signedOn = waitForCaption("Label6", QStringLiteral(" Logged In"));
     const bool erred = signedOn && waitForEvents(EventNumber::Error, 1);
     const QString shown = erred ? tip("Label6") : QString();
+    // 983 is explained as what tocd means by it, not only as signing on again too soon.
+    const bool again = erred && waitForEvents(EventNumber::Error, 2);
+    const QString explained = again ? shownReason() : QString();
     window_.reset();
     finished = true;
     server.join();
     ASSERT_TRUE(erred);
     EXPECT_TRUE(shown.startsWith(QLatin1String("<h1>big</h1><U+202E>exe.txt")))
         << shown.toStdString();
+    EXPECT_TRUE(explained.startsWith(QLatin1String("Signing on too often, or too")))
+        << explained.toStdString();
 }
 
 // Runs `program` to its end in `env`; its exit code (-1 when it crashed or hung) and stderr.
