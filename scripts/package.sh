@@ -24,7 +24,7 @@ rm -rf "$out/_CPack_Packages"
 debs=("$out"/*.deb)
 
 echo "lintian:"
-lintian --fail-on error --no-tag-display-limit "${debs[@]}" || {
+lintian --fail-on error --tag-display-limit 0 "${debs[@]}" || {
     echo "package.sh: lintian reports errors" >&2
     exit 1
 }
@@ -62,7 +62,7 @@ fi
     >"$work/tocd.out" 2>"$work/tocd.log" &
 tocd_pid=$!
 for _ in $(seq 1 100); do
-    grep -q 'listening on' "$work/tocd.out" && break
+    grep -qs 'listening on' "$work/tocd.out" && break
     sleep 0.1
 done
 port=$(sed -n 's/.*listening on [^:]*:\([0-9]*\).*/\1/p' "$work/tocd.out")
