@@ -105,10 +105,13 @@ std::optional<ChatOptions> parseChatOptions(const std::vector<std::string>& args
             return std::nullopt;
         }
     }
-    if (!server || server->empty()) {
-        error = "--server HOST[:PORT] is required";
+    if (server && server->empty()) {
+        error = "--server needs HOST[:PORT]";
         return std::nullopt;
     }
+    // Where tocd listens unless told otherwise.
+    if (!server)
+        server = "127.0.0.1";
     if (wire::normalizeName(o.user).empty()) {
         error = "--user NAME is required";
         return std::nullopt;
@@ -136,10 +139,12 @@ std::optional<ChatOptions> parseChatOptions(const std::vector<std::string>& args
 }
 
 std::string chatHelp() {
-    std::string out = R"(Usage: ondrel chat --server HOST[:PORT] --user NAME [--password-file FILE]
+    std::string out =
+        R"(Usage: ondrel chat [--server HOST[:PORT]] --user NAME [--password-file FILE]
                    [--pace on|off] [--line-mode] [--no-log]
 
-A terminal client for TOC2. The port defaults to 5190. The password is asked for without
+A terminal client for TOC2. The server defaults to 127.0.0.1, where tocd listens unless told
+otherwise, and the port to 5190. The password is asked for without
 echo on a terminal; with --password-file it is the file's first line; when input is not a
 terminal and no file is given, the first input line is the password. A new name signs up on
 tocd and starts with the built-in buddy "echobot", which answers every message:

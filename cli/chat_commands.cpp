@@ -360,7 +360,9 @@ void ChatClient::cmdAdd(const std::vector<std::string>& a) {
     if (g == groups_.end())
         g = groups_.insert(groups_.end(), Group{a[0], {}});
     g->buddies.push_back(a[1]);
-    say("Added " + a[1] + " to " + a[0] + ".");
+    // Only a refusal comes back to this session; it names no one.
+    expect(Awaits::Nothing, "/add " + a[0] + " " + a[1], {}, {{913, ""}});
+    say("Adding " + a[1] + " to " + a[0] + " ...");
 }
 
 void ChatClient::cmdRemove(const std::vector<std::string>& a) {

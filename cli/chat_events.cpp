@@ -416,7 +416,13 @@ void ChatClient::Error(std::int16_t& intErrorCode, std::string& strError) {
     const std::string sentence = wireForTerminal(strError);
     if (connected_ && !signedOn_) {
         refused_ = true;
-        warn("Sign-on failed: " + sentence + " (error " + std::to_string(intErrorCode) + ")");
+        // The control's sentence for 983 speaks only of signing on; tocd also sends it for new
+        // accounts past the address's allowance.
+        warn("Sign-on failed: " +
+             (intErrorCode == 983 ? "signing on too often, or too many new accounts from this "
+                                    "address"
+                                  : sentence) +
+             " (error " + std::to_string(intErrorCode) + ")");
         return;
     }
     dropExpired();

@@ -18,7 +18,7 @@ constexpr const char* kUsage = R"(Usage: ondrel COMMAND [OPTIONS]
 The command line of the Ondrel TOC2 client control.
 
 Commands
-  chat         a terminal client: ondrel chat --server HOST[:PORT] --user NAME
+  chat         a terminal client: ondrel chat [--server HOST[:PORT]] --user NAME
   bridge       the control as a JSON-RPC 2.0 service on stdin/stdout, for scripts and bots
   register     record the control so that hosts can create it by name (Lantry.Ondrel)
   unregister   remove that record

@@ -183,7 +183,11 @@ void ConnectionManager::onEvent(int eventNumber, QVariantList& args) {
                 // The server closes after a refusal; that close must not count as a loss.
                 setState(State::SignedOff);
                 wasSignedOn_ = false;
-                emit signOnFailed(sentence);
+                // The control's sentence for 983 speaks only of signing on; tocd also sends it
+                // for new accounts past the address's allowance.
+                emit signOnFailed(code == 983 ? tr("Signing on too often, or too many new "
+                                                   "accounts from this address (error 983).")
+                                              : sentence);
             }
             break;
         }

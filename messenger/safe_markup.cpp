@@ -229,7 +229,7 @@ private:
             if (!skipping_.isEmpty())
                 return true;
         }
-        // Every message of the classic clients comes wrapped in these.
+        // Senders that wrap every message in <HTML> (and <BODY>) mean nothing by them.
         if (tag.name == u"html" || tag.name == u"body")
             return true;
         if (tag.name == u"br" && other_ == OtherMarkup::ShowAsText) {

@@ -24,6 +24,7 @@ inline constexpr QRect kShape1(80, 116, 55, 10);
 inline constexpr QRect kLabel7(16, 208, 75, 12);  // Change Password
 inline constexpr QRect kShape2(93, 208, 42, 11);
 inline constexpr QRect kLabel8(96, 208, 30, 12);  // password-change status
+inline constexpr QRect kReason(8, 127, 146, 11);  // why the last action failed, one line
 
 // Invisible hot spots.
 inline constexpr QRect kCloseSpot(0, 0, 17, 17);       // Label2

@@ -107,6 +107,11 @@ FrameShape::FrameShape(const QColor& color, QWidget* parent) : QWidget(parent), 
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
+void FrameShape::setColor(const QColor& color) {
+    color_ = color;
+    update();
+}
+
 void FrameShape::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setPen(color_);

@@ -75,6 +75,9 @@ class FrameShape : public QWidget {
 public:
     FrameShape(const QColor& color, QWidget* parent = nullptr);
 
+    QColor color() const { return color_; }
+    void setColor(const QColor& color);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 

@@ -20,6 +20,10 @@ namespace signpad {
 
 namespace {
 
+// The status frames' colour, and the alarm colour they and the reason take after a failure.
+constexpr QColor kFrame(0x8f, 0xb3, 0xea);
+constexpr QColor kAlarm(0xff, 0x7a, 0x6b);
+
 QFont arial(double points) {
     QFont font(QStringLiteral("Arial"));
     font.setPointSizeF(points);
@@ -80,11 +84,10 @@ SignpadWindow::SignpadWindow(lantry::ControlObject* control, ServerSettings serv
     label1_->setObjectName(QStringLiteral("Label1"));
     label1_->setGeometry(kDragSurface);
 
-    const QColor frame(0x8f, 0xb3, 0xea);
-    shape1_ = new FrameShape(frame, this);
+    shape1_ = new FrameShape(kFrame, this);
     shape1_->setObjectName(QStringLiteral("Shape1"));
     shape1_->setGeometry(kShape1);
-    shape2_ = new FrameShape(frame, this);
+    shape2_ = new FrameShape(kFrame, this);
     shape2_->setObjectName(QStringLiteral("Shape2"));
     shape2_->setGeometry(kShape2);
 
@@ -94,7 +97,8 @@ SignpadWindow::SignpadWindow(lantry::ControlObject* control, ServerSettings serv
     text3_ = makeField("Text3", kText3, true, this);
 
     const QColor action(0xff, 0xff, 0xff);
-    const QColor status(0xff, 0xe0, 0x8a);
+    // Pale yellow: a status reads apart from the white actions, and as clearly on the navy.
+    const QColor status(0xff, 0xf6, 0xd5);
     label4_ = makeLabel<ClickLabel>("Label4", QStringLiteral("Login"), kLabel4, action, this);
     label5_ = makeLabel<ClickLabel>("Label5", QStringLiteral("Logout"), kLabel5, action, this);
     label6_ =
@@ -102,6 +106,10 @@ SignpadWindow::SignpadWindow(lantry::ControlObject* control, ServerSettings serv
     label7_ =
         makeLabel<ClickLabel>("Label7", QStringLiteral("Change Password"), kLabel7, action, this);
     label8_ = makeLabel<FittedLabel>("Label8", QStringLiteral("  Idle..."), kLabel8, status, this);
+    reason_ = makeLabel<QLabel>("Reason", QString(), kReason, kAlarm, this);
+    reason_->setTextFormat(Qt::PlainText);
+    reason_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    reason_->hide();
     label2_ = makeLabel<ClickLabel>("Label2", QString(), kCloseSpot, action, this);
     label3_ = makeLabel<ClickLabel>("Label3", QString(), kMinimiseSpot, action, this);
     for (ClickLabel* a : {label4_, label5_, label7_, label2_, label3_}) {
@@ -144,15 +152,18 @@ void SignpadWindow::paintEvent(QPaintEvent*) {
 
 // text() hands out copies: the control may write its by-reference arguments, never the fields.
 void SignpadWindow::login() {
+    clearFailure();
     label6_->setToolTip(QString());
     call(lantry::DispId::Login, {text1_->text(), text2_->text(), server_.host, server_.port});
 }
 
 void SignpadWindow::logOff() {
+    clearFailure();
     call(lantry::DispId::LogOff, {});
 }
 
 void SignpadWindow::changePassword() {
+    clearFailure();
     passwordChangePending_ = true;
     call(lantry::DispId::ChangePassword, {text4_->text(), text3_->text()});
 }
@@ -202,22 +213,42 @@ void SignpadWindow::onEvent(int eventNumber, const QVariantList& args) {
         case EventNumber::WinsockError: {
             // Received text: decoded, hidden and direction characters made visible, and shown
             // as plain text even in a tooltip, which would take markup as rich text.
-            const QString sentence = lantry::visibleText(lantry::fromWireText(
+            QString sentence = lantry::visibleText(lantry::fromWireText(
                 args.value(number == EventNumber::Error ? 1 : 0).toString().toLatin1()));
+            // The control's sentence for 983 speaks only of signing on; tocd also sends it for
+            // new accounts past the address's allowance.
+            if (number == EventNumber::Error && args.value(0).toInt() == 983)
+                sentence = QStringLiteral(
+                    "Signing on too often, or too many new accounts from this address");
             FittedLabel* status = passwordChangePending_ ? label8_ : label6_;
             passwordChangePending_ = false;
             // A refused sign-on is followed by the server closing the connection: the refusal
             // is the reason worth showing.
             const bool followsRefusal = number == EventNumber::WinsockError && status == label6_ &&
                                         !status->toolTip().isEmpty();
-            if (!followsRefusal)
+            if (!followsRefusal) {
                 status->setToolTip(Qt::convertFromPlainText(sentence));
+                showFailure(status, sentence);
+            }
             std::fprintf(stderr, "signpad: %s\n", qPrintable(sentence));
             break;
         }
         default:
             break;
     }
+}
+
+void SignpadWindow::showFailure(FittedLabel* status, const QString& reason) {
+    (status == label6_ ? shape1_ : shape2_)->setColor(kAlarm);
+    reason_->setText(
+        reason_->fontMetrics().elidedText(reason.simplified(), Qt::ElideRight, reason_->width()));
+    reason_->show();
+}
+
+void SignpadWindow::clearFailure() {
+    shape1_->setColor(kFrame);
+    shape2_->setColor(kFrame);
+    reason_->hide();
 }
 
 }  // namespace signpad

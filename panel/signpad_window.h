@@ -6,9 +6,10 @@
 // port text); "Logout" calls LogOff; "Change Password" calls ChangePassword(copy of the old
 // password field, copy of the new one). The control's LoggedIn and LoggedOut events set the
 // sign-on status to " Logged In" / " Logged Out", PasswordChanged sets the password-change
-// status to "Success!"; nothing resets a status. Every other event is ignored (a refused
-// password change arrives as Error, so the status stays). The panel checks no input;
-// failures are the control's to report (Error, WinsockError: not shown here).
+// status to "Success!"; nothing resets a status. A failure (Error, WinsockError) leaves the
+// caption as it is: the frame of the status it concerns turns the alarm colour and its reason
+// shows on one line under the sign-on fields (and whole in the status's tooltip) until the
+// next click on an action. The panel checks no input; failures are the control's to report.
 //
 // Pressing any point not covered by a field or an action label drags the window; the top-left
 // hot spot closes it, the top-right one minimises it.
@@ -20,6 +21,7 @@
 
 #include <memory>
 
+class QLabel;
 class QLineEdit;
 
 namespace lantry {
@@ -67,6 +69,8 @@ private:
     // next Login) and goes to stderr, as plain text with hidden and direction characters made
     // visible (lantry::visibleText); captions stay. Success clears the tooltip.
     void onEvent(int eventNumber, const QVariantList& args);
+    void showFailure(FittedLabel* status, const QString& reason);
+    void clearFailure();
     void call(int dispatchId, const QVariantList& args);
 
     lantry::ControlObject* control_;
@@ -90,6 +94,7 @@ private:
     FittedLabel* label6_;
     ClickLabel* label7_;
     FittedLabel* label8_;
+    QLabel* reason_;
     ClickLabel* label2_;
     ClickLabel* label3_;
 };

@@ -1,6 +1,6 @@
 // The window's shape travels among signpad's resources as a 13 x 1, 24-bit bitmap whose pixels
 // are not a picture: read as 32-bit pixels (blue, green, red, zero), its first 48 bytes are a
-// region-data block in the classic little-endian layout:
+// region-data block in its little-endian layout:
 //   header: size (32), type (1 = rectangles), rectangle count, rectangle bytes, bounding
 //           rectangle (left, top, right, bottom), each a 32-bit integer;
 //   then `count` rectangles (left, top, right, bottom), right and bottom exclusive.

@@ -21,9 +21,12 @@ if [ -z "$build" ]; then
     build=$work/build
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DONDREL_BUILD_TESTS=OFF >/dev/null
 fi
-cmake --build "$build" --target ondrel ondrel_cli tocd -j2
+cmake --build "$build" --target ondrel ondrel_cli tocd man_pages -j2
 prefix=$work/prefix
-cmake --install "$build" --prefix "$prefix" --component ondrel >/dev/null
+# What the packages libondrel2, libondrel-dev and ondrel hold.
+for component in libondrel2 libondrel-dev ondrel; do
+    cmake --install "$build" --prefix "$prefix" --component "$component" >/dev/null
+done
 echo "installed: $(cd "$prefix" && find . -type f -o -type l | sort | tr '\n' ' ')"
 
 cmake -S "$root/examples" -B "$work/examples" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null

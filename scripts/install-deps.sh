@@ -4,7 +4,8 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config git
     libgtest-dev libgmock-dev libbenchmark-dev
-    qt6-base-dev libqt6sql6-sqlite libsodium-dev qtkeychain-qt6-dev
+    qt6-base-dev libqt6sql6-sqlite libsqlite3-dev libsodium-dev qtkeychain-qt6-dev
+    scdoc lintian desktop-file-utils appstream dpkg-dev file systemd
     libncurses-dev libvterm-dev
     xvfb xauth fonts-liberation
     clang libclang-rt-14-dev valgrind gnuplot-nox

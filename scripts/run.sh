@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# The main command: installs what is missing, builds, starts tocd on 127.0.0.1:5190 (unless
-# something listens there already), then opens signpad; without a display it starts the
+# The main command: installs what is missing, builds, starts tocd on 127.0.0.1:5190 (or the
+# port of --port N) unless a TOC2 server answers there already, registers the control (in
+# ~/.config/Lantry/components.ini), then opens signpad; without a display it starts the
 # terminal client instead, signed on and talking to echobot. The tocd it started stops when
-# the panel (or the terminal client) ends.
+# the panel (or the terminal client) ends; its accounts stay in
+# ${XDG_DATA_HOME:-~/.local/share}/ondrel/tocd.db for the next run.
+#
+# Usage: scripts/run.sh [--port N]
 #
 # Environment: ONDREL_BUILD_DIR names the build folder (default build); ONDREL_USER and
 # ONDREL_PASSWORD choose the terminal client's account on the local server (default newcomer /
@@ -11,6 +15,24 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
+port=5190
+while (($#)); do
+    case $1 in
+        --port)
+            port=${2:-}
+            shift 2 || true
+            ;;
+        *)
+            echo "Usage: scripts/run.sh [--port N]" >&2
+            exit 2
+            ;;
+    esac
+done
+if ! [[ $port =~ ^[0-9]+$ ]] || ((port < 1 || port > 65535)); then
+    echo "run.sh: --port needs a number from 1 to 65535" >&2
+    exit 2
+fi
+
 scripts/install-deps.sh
 build=${ONDREL_BUILD_DIR:-build}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DONDREL_BUILD_QT=ON \
@@ -18,9 +40,16 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DONDREL_BUILD
 cmake --build "$build" --target tocd signpad ondrel_cli
 
 bin=$root/$build/bin
-port=5190
 
 listening() { (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; }
+# A TOC2 server answers the greeting with a sign-on frame: '*' and frame type 1.
+answers_toc2() {
+    (
+        exec 3<>"/dev/tcp/127.0.0.1/$port" || exit 1
+        printf 'FLAPON\r\n\r\n' >&3
+        [[ $(timeout 3 head -c 2 <&3 | od -An -tx1 | tr -d ' \n') == 2a01 ]]
+    ) 2>/dev/null
+}
 
 tocd_pid=""
 feed_pid=""
@@ -36,10 +65,17 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 if listening; then
-    echo "Something already listens on 127.0.0.1:$port; using it as the TOC2 server."
+    if ! answers_toc2; then
+        echo "Something listens on 127.0.0.1:$port but does not answer as a TOC2 server;" >&2
+        echo "choose a free port: scripts/run.sh --port N" >&2
+        exit 1
+    fi
+    echo "A TOC2 server already listens on 127.0.0.1:$port; using it."
 else
     log=$root/$build/tocd.log
-    "$bin/tocd" --listen "127.0.0.1:$port" >"$log" 2>&1 &
+    data=${XDG_DATA_HOME:-$HOME/.local/share}/ondrel
+    mkdir -p "$data"
+    "$bin/tocd" --listen "127.0.0.1:$port" --db "$data/tocd.db" >"$log" 2>&1 &
     tocd_pid=$!
     for _ in $(seq 1 100); do
         listening && break
@@ -64,7 +100,7 @@ if [[ -n ${DISPLAY:-} || -n ${WAYLAND_DISPLAY:-} ]]; then
     echo "Opening signpad. Type any screen name and password and click Login: the local"
     echo "server creates the account at its first sign-on. Close the panel with its top-left"
     echo "corner."
-    "$bin/signpad"
+    "$bin/signpad" --server "127.0.0.1:$port"
 else
     user=${ONDREL_USER:-newcomer}
     password_file=$(mktemp)

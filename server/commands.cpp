@@ -158,9 +158,12 @@ void Server::newBuddies(Session& s, const Args& args) {
         }
         if (!a.groups.find(entry.group)) {
             if (a.groups.groupCount() >= kMaxGroups ||
-                !configRoom(a, configEntryBytes(entry.group)) ||
-                !store_.addGroup(a.name, entry.group)) {
+                !configRoom(a, configEntryBytes(entry.group))) {
                 send(s, "ERROR:913");
+                continue;
+            }
+            if (!store_.addGroup(a.name, entry.group)) {
+                notStored(&s, a.name, "a new group");
                 continue;
             }
             a.groups.addGroup(entry.group);
@@ -173,9 +176,12 @@ void Server::newBuddies(Session& s, const Args& args) {
         const bool present = a.groups.contains(entry.group, key);
         if (!present) {
             if (a.groups.buddyCount() >= kMaxBuddies ||
-                !configRoom(a, configEntryBytes(entry.name, entry.alias)) ||
-                !store_.addBuddy(a.name, entry.group, entry.name, entry.alias)) {
+                !configRoom(a, configEntryBytes(entry.name, entry.alias))) {
                 send(s, "ERROR:913");
+                continue;
+            }
+            if (!store_.addBuddy(a.name, entry.group, entry.name, entry.alias)) {
+                notStored(&s, a.name, "a new buddy");
                 continue;
             }
             const bool seen = seenBy(a, key);
@@ -202,8 +208,12 @@ void Server::removeBuddy(Session& s, const Args& args) {
     const std::string& groupName = args.back();
     for (std::size_t i = 0; i + 1 < args.size(); ++i) {
         const std::string key = wire::normalizeName(args[i]);
-        if (!a.groups.contains(groupName, key) || !store_.removeBuddy(a.name, groupName, key))
+        if (!a.groups.contains(groupName, key))
             continue;
+        if (!store_.removeBuddy(a.name, groupName, key)) {
+            notStored(&s, a.name, "a buddy's removal");
+            continue;
+        }
         const bool seen = seenBy(a, key);
         const auto buddy = a.groups.removeBuddy(groupName, key);
         a.configBytes -= configEntryBytes(buddy->name, buddy->alias);
@@ -219,10 +229,10 @@ void Server::newGroup(Session& s, const Args& args) {
     Account& a = *s.account;
     if (a.groups.find(args[0]))
         return;
-    if (a.groups.groupCount() >= kMaxGroups || !configRoom(a, configEntryBytes(args[0])) ||
-        !store_.addGroup(a.name, args[0])) {
+    if (a.groups.groupCount() >= kMaxGroups || !configRoom(a, configEntryBytes(args[0])))
         return send(s, "ERROR:913");
-    }
+    if (!store_.addGroup(a.name, args[0]))
+        return notStored(&s, a.name, "a new group");
     a.groups.addGroup(args[0]);
     a.configBytes += configEntryBytes(args[0]);
     sendToAccount(a, "INSERTED2:g:" + args[0], &s);
@@ -234,8 +244,10 @@ void Server::delGroup(Session& s, const Args& args) {
     const AccountStore::Batch batch(store_);
     Account& a = *s.account;
     const BuddyList::Group* group = a.groups.find(args[0]);
-    if (!group || !store_.removeGroup(a.name, args[0]))
+    if (!group)
         return;
+    if (!store_.removeGroup(a.name, args[0]))
+        return notStored(&s, a.name, "a group's removal");
     std::vector<std::pair<std::string, bool>> seen;
     for (const auto& b : group->buddies) {
         seen.emplace_back(b.key, seenBy(a, b.key));
@@ -280,16 +292,24 @@ void Server::changeList(Session& s, const Args& args, ListKind kind, bool add) {
         if (add) {
             if (list.count(key))
                 continue;
-            if (list.size() >= kMaxListEntries || !configRoom(a, configEntryBytes(key)) ||
-                !store_.addListEntry(a.name, kind, key)) {
+            if (list.size() >= kMaxListEntries || !configRoom(a, configEntryBytes(key))) {
                 send(s, "ERROR:913");
+                continue;
+            }
+            if (!store_.addListEntry(a.name, kind, key)) {
+                notStored(&s, a.name, kind == ListKind::Permit ? "a permit" : "a deny");
                 continue;
             }
             list.insert(key);
             a.configBytes += configEntryBytes(key);
         } else {
-            if (!list.count(key) || !store_.removeListEntry(a.name, kind, key))
+            if (!list.count(key))
                 continue;
+            if (!store_.removeListEntry(a.name, kind, key)) {
+                notStored(&s, a.name,
+                          kind == ListKind::Permit ? "a permit's removal" : "a deny's removal");
+                continue;
+            }
             list.erase(key);
             a.configBytes -= configEntryBytes(key);
         }
@@ -306,7 +326,7 @@ void Server::setPdMode(Session& s, const Args& args) {
     if (a.pdMode == *mode)
         return;
     if (!store_.setPdMode(a.name, static_cast<int>(*mode)))
-        return send(s, "ERROR:913");
+        return notStored(&s, a.name, "the privacy mode");
     const auto before = viewers(a);
     a.pdMode = static_cast<int>(*mode);
     announceChange(a, before);
@@ -375,7 +395,7 @@ void Server::setInfo(Session& s, const Args& args) {
         return send(s, "ERROR:911");
     }
     if (!store_.setProfile(a.name, args[0]))
-        return send(s, "ERROR:913");
+        return notStored(&s, a.name, "the profile");
     a.profile = args[0];
 }
 
@@ -419,13 +439,20 @@ void Server::formatNickname(Session& s, const Args& args) {
     if (args.empty() || !isValidScreenName(args[0]) || wire::normalizeName(args[0]) != a.name) {
         return send(s, "ERROR:911");
     }
-    if (!store_.setFormatted(a.name, args[0])) {
-        return send(s, "ERROR:913");
-    }
+    if (!store_.setFormatted(a.name, args[0]))
+        return notStored(&s, a.name, "the formatted name");
     a.formatted = args[0];
     send(s, "ADMIN_NICK_STATUS:0");
     sendToAccount(a, "NICK:" + a.formatted);
     announce(a);
+}
+
+void Server::notStored(Session* s, std::string_view account, const char* what) {
+    const QString& cause = store_.lastError();
+    qWarning("database write failed: %s of %s not saved: %s", what, printable(account).c_str(),
+             cause.isEmpty() ? "the database did not change" : qPrintable(cause));
+    if (s)
+        send(*s, kNotStored);
 }
 
 bool Server::configRoom(Account& a, std::size_t bytes) {
@@ -476,8 +503,10 @@ void Server::changePassword(Session& s, const Args& args) {
             // Only a client still there learns whether its change was made.
             if (!s)
                 return;
-            if (check->fresh.hash.empty() || !store_.setPassword(name, check->fresh))
+            if (check->fresh.hash.empty())
                 return send(*s, "ERROR:913");
+            if (!store_.setPassword(name, check->fresh))
+                return notStored(s, name, "a new password");
             qInfo("%s changed the password", name.c_str());
             send(*s, "ADMIN_PASSWD_STATUS:0");
             // The others signed on with the old password.

@@ -4,6 +4,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QHostInfo>
 #include <QSocketNotifier>
 
 #include <fcntl.h>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "operator_commands.h"
 #include "server.h"
 
 namespace {
@@ -50,6 +52,8 @@ bool parseCount(const QCommandLineParser& parser, const QString& name, int min, 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (tocd::isOperatorCommand(argc, argv))
+        return tocd::runOperatorCommand(argc, argv);
     qInstallMessageHandler(logLine);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tocd"));
@@ -59,13 +63,21 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(QStringLiteral(
         "A local TOC2 server: accounts, stored buddy/permit/deny lists, instant messages,\n"
         "presence, chat rooms and profiles. The built-in account \"echobot\" answers every\n"
-        "message. Profiles are served over HTTP on the same port."));
+        "message. Profiles are served over HTTP on the same port.\n\n"
+        "Operator commands, also while a tocd serves the database; passwords come from\n"
+        "standard input, hashed as at sign-on (--password-cost applies):\n"
+        "  tocd accounts list --db FILE                 name, created, last sign-on\n"
+        "  tocd accounts add NAME --db FILE\n"
+        "  tocd accounts reset-password NAME --db FILE\n"
+        "  tocd accounts delete NAME --db FILE          its lists go too\n"
+        "  tocd backup --db FILE OUT                    SQLite's online backup"));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOptions({
         {QStringLiteral("listen"),
-         QStringLiteral("Address and port to listen on (port 0: any free port)."),
-         QStringLiteral("ADDR:PORT"), QStringLiteral("127.0.0.1:5190")},
+         QStringLiteral("Address or host name, and port, to listen on (port 0: any free "
+                        "port; default 127.0.0.1:5190)."),
+         QStringLiteral("HOST:PORT"), QStringLiteral("127.0.0.1:5190")},
         {QStringLiteral("db"),
          QStringLiteral("SQLite database file for accounts and lists (default: in memory)."),
          QStringLiteral("FILE")},
@@ -81,8 +93,8 @@ int main(int argc, char** argv) {
          QStringLiteral("Commands a session regains per second (default 20)."),
          QStringLiteral("N")},
         {QStringLiteral("real-rate-limits"),
-         QStringLiteral("Limit IMs, chat, invitations, warnings and look-ups as real TOC2\n"
-                        "servers do: a moving average of the time between them; below 4 s\n"
+         QStringLiteral("Limit IMs, chat, invitations, warnings and look-ups as real TOC2 "
+                        "servers do: a moving average of the time between them; below 4 s "
                         "a command is dropped with ERROR:903, below 3 s the connection ends.")},
         {QStringLiteral("signon-burst"),
          QStringLiteral("Sign-ons one address may make at once (0: no limit; default 100)."),
@@ -94,19 +106,20 @@ int main(int argc, char** argv) {
          QStringLiteral("Seconds a connection has to finish signing on (default 30)."),
          QStringLiteral("SECS")},
         {QStringLiteral("open-registration-rate"),
-         QStringLiteral("Accounts one address may create at once, and again per hour\n"
-                        "(0: no limit; default 3)."),
+         QStringLiteral("Accounts one address may create at once, and again per hour "
+                        "(0: no limit; default %1).")
+             .arg(tocd::Options{}.registrationsPerHour),
          QStringLiteral("N")},
         {QStringLiteral("waiting-per-address"),
-         QStringLiteral("Connections one address may hold open before signing on; past it\n"
+         QStringLiteral("Connections one address may hold open before signing on; past it "
                         "new ones are closed at once (0: no limit; default 32)."),
          QStringLiteral("N")},
         {QStringLiteral("password-cost"),
-         QStringLiteral("Cost of Argon2id password hashes: standard (the default:\n"
-                        "19 MiB, 2 passes), interactive (libsodium's interactive limits,\n"
-                        "64 MiB) or min (libsodium's minimum limits: for tests and load\n"
-                        "generators only, never for real accounts). Stored hashes of\n"
-                        "another cost are rehashed at their account's next sign-on."),
+         QStringLiteral("Cost of Argon2id password hashes: standard (the default: 19 MiB, 2 "
+                        "passes), interactive (libsodium's interactive limits, 64 MiB) or min "
+                        "(libsodium's minimum limits: for tests and load generators only, never "
+                        "for real accounts). Stored hashes of another cost are rehashed at "
+                        "their account's next sign-on."),
          QStringLiteral("COST"), QStringLiteral("standard")},
         {QStringLiteral("verbose"), QStringLiteral("Log every frame (passwords hidden).")},
     });
@@ -127,8 +140,14 @@ int main(int argc, char** argv) {
     if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'))) {
         host = host.mid(1, host.size() - 2);
     }
-    if (!portOk || !options.address.setAddress(host)) {
-        qCritical("tocd: --listen needs ADDR:PORT with a numeric address, not %s",
+    options.address = QHostAddress(host);
+    if (portOk && options.address.isNull() && !host.isEmpty()) {
+        const QList<QHostAddress> found = QHostInfo::fromName(host).addresses();
+        if (!found.isEmpty())
+            options.address = found.first();
+    }
+    if (!portOk || options.address.isNull()) {
+        qCritical("tocd: --listen needs HOST:PORT with an address or a known host name, not %s",
                   qPrintable(listen));
         return 2;
     }
@@ -153,11 +172,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString cost = parser.value(QStringLiteral("password-cost"));
-    if (cost == QStringLiteral("min")) {
-        options.passwordCost = tocd::PasswordCost::Minimum;
-    } else if (cost == QStringLiteral("interactive")) {
-        options.passwordCost = tocd::PasswordCost::Interactive;
-    } else if (cost != QStringLiteral("standard")) {
+    if (const auto named = tocd::passwordCostNamed(cost.toStdString())) {
+        options.passwordCost = *named;
+    } else {
         qCritical("tocd: --password-cost is standard, interactive or min, not %s",
                   qPrintable(cost));
         return 2;

@@ -38,6 +38,16 @@ QByteArray bytes(std::string_view text) {
 
 }  // namespace
 
+std::optional<PasswordCost> passwordCostNamed(std::string_view name) {
+    if (name == "standard")
+        return PasswordCost::Standard;
+    if (name == "interactive")
+        return PasswordCost::Interactive;
+    if (name == "min")
+        return PasswordCost::Minimum;
+    return std::nullopt;
+}
+
 bool initPasswordHashing() {
     return sodium_init() >= 0;
 }

@@ -7,6 +7,7 @@
 // thread, as one hash at the standard cost takes tens of milliseconds and 19 MiB.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,9 @@ enum class PasswordCost {
     Interactive,  // libsodium's interactive limits (64 MiB, 2 passes)
     Minimum,      // libsodium's minimum limits: for tests and load generators only
 };
+
+// The cost a command line names: "standard", "interactive" or "min"; nullopt for any other.
+std::optional<PasswordCost> passwordCostNamed(std::string_view name);
 
 // A stored password: an Argon2id text in `hash` (`iterations` 0, `salt` empty), or a PBKDF2
 // hash with its salt and iteration count.

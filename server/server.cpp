@@ -99,13 +99,16 @@ bool Server::openStore(QString* error) {
 }
 
 bool Server::start(QString* error) {
-    if (!openStore(error))
-        return false;
+    // Listening first: a start that fails there leaves no new database file behind.
     loop_ = std::make_unique<TcpLoop>(TcpLoop::Handlers{
         [this](std::unique_ptr<Connection> c) { return openSession(std::move(c)); },
         [this](SessionId id, std::string_view bytes) { receive(id, bytes); },
         [this](SessionId id) { closeSession(id); }});
     if (!loop_->listen(options_.address, options_.port, error)) {
+        loop_.reset();
+        return false;
+    }
+    if (!openStore(error)) {
         loop_.reset();
         return false;
     }
@@ -494,18 +497,26 @@ void Server::handleLogin(Session& s, std::string_view line) {
                     check->fresh = hashPassword(password, cost);
                 },
                 [this, check, name, peer](Session* s) {
+                    // A newcomer starts with someone online to talk to: the echo account.
                     const bool created =
-                        !check->fresh.hash.empty() && store_.create(name, check->fresh);
-                    if (!created)
+                        !check->fresh.hash.empty() &&
+                        store_.create(name, check->fresh, epochSeconds(), kDefaultGroup, kEchoBot);
+                    if (!created) {
                         registrations_.giveBack(peer, nowMs());
+                        if (!check->fresh.hash.empty() && !store_.lastError().isEmpty()) {
+                            notStored(nullptr, name, "a new account");
+                            if (s)
+                                refuseSignOn(*s, name, kNotStored.data(), "account not saved");
+                            return;
+                        }
+                    }
                     if (!s)
                         return;
                     if (!created)
                         return refuseSignOn(*s, name, "ERROR:989:0", "account not created");
-                    // A newcomer starts with someone online to talk to: the echo account.
-                    store_.addGroup(name, kDefaultGroup);
-                    store_.addBuddy(name, kDefaultGroup, kEchoBot, "");
-                    store_.rememberAddress(name, peer, epochSeconds(), kKnownAddressesPerAccount);
+                    if (!store_.rememberAddress(name, peer, epochSeconds(),
+                                                kKnownAddressesPerAccount))
+                        notStored(nullptr, name, "the sign-on address");
                     qInfo("account %s created from %s", name.c_str(), peer.c_str());
                     finishSignOn(*s, name);
                 },
@@ -540,9 +551,14 @@ void Server::handleLogin(Session& s, std::string_view line) {
                 return;
             }
             returnGuess(name, peer, proven);
-            store_.rememberAddress(name, peer, epochSeconds(), kKnownAddressesPerAccount);
-            if (!check->fresh.hash.empty() && store_.setPassword(name, check->fresh))
-                qInfo("%s: password rehashed at the current cost", name.c_str());
+            if (!store_.rememberAddress(name, peer, epochSeconds(), kKnownAddressesPerAccount))
+                notStored(nullptr, name, "the sign-on address");
+            if (!check->fresh.hash.empty()) {
+                if (store_.setPassword(name, check->fresh))
+                    qInfo("%s: password rehashed at the current cost", name.c_str());
+                else
+                    notStored(nullptr, name, "a rehashed password");
+            }
             if (s)
                 finishSignOn(*s, name);
         },

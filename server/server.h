@@ -78,8 +78,8 @@ struct Options {
     int signOnPerMinute = 60;
     int loginTimeoutSeconds = 30;
     // Per client address: accounts it may create in a burst, and regains per hour. 0: no
-    // limit.
-    int registrationsPerHour = 3;
+    // limit. Local clients all come from loopback, so it leaves room for a demo's newcomers.
+    int registrationsPerHour = 20;
     // Per client address: connections open but not signed on; past it new ones are closed at
     // once. 0: no limit.
     int waitingPerAddress = 32;
@@ -128,6 +128,9 @@ public:
     static constexpr std::string_view kEchoBot = "echobot";
     // The group that new accounts start with, holding kEchoBot.
     static constexpr std::string_view kDefaultGroup = "Buddies";
+    // The answer to a command, or a new account's sign-on, whose change the database refused.
+    static constexpr std::string_view kNotStored =
+        "ERROR:913:the server's database could not save this";
 
     using SessionId = unsigned long long;
 
@@ -350,6 +353,9 @@ private:
     }
     // Whether an entry of `bytes` more still fits the account's configuration; logs when not.
     bool configRoom(Account& a, std::size_t bytes);
+    // A write of `what` to `account` that the store refused: logged with its cause, and `s`
+    // answered kNotStored unless null.
+    void notStored(Session* s, std::string_view account, const char* what);
 
     // Profile links and pages (profile_page.cpp).
     // A token that lets `requester` fetch `target`'s page for a short time.

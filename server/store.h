@@ -4,7 +4,12 @@
 // Names are normalised screen names (see wire::normalizeName); every other text is bytes,
 // stored as blobs so that codes 128-255 survive unchanged. Passwords are kept only as hashes
 // (passwords.h), made by the caller: the store never hashes. Every write goes straight to the
-// database; a failed write returns false and leaves the stored data as it was.
+// database; a failed write returns false, leaves the stored data as it was and keeps its cause
+// in lastError().
+//
+// A server and any number of operator tools may use one database file at once (WAL mode; a
+// write waits up to Qt's busy timeout for another's to end). Only one server may: a server's
+// open() holds a lock on the file until the store is destroyed.
 //
 // Threading: one thread, the one that opened the store.
 #pragma once
@@ -34,6 +39,15 @@ struct StoredGroup {
     std::vector<StoredBuddy> buddies;
 };
 
+// One line of an account listing. Times are seconds since the epoch; 0 when unknown (accounts
+// made before creation times were kept) or never (no sign-on yet).
+struct AccountSummary {
+    std::string name;
+    std::string formatted;
+    qint64 created = 0;
+    qint64 lastSignOn = 0;
+};
+
 struct StoredAccount {
     std::string name;
     std::string formatted;
@@ -49,6 +63,9 @@ enum class ListKind { Permit, Deny };
 class AccountStore {
 public:
     enum class Lookup { Found, NoAccount, Failed };
+    // Server: the one process that serves the database; open() fails while another holds it.
+    // Operator: a tool beside a running server; open() fails when the file does not exist.
+    enum class User { Server, Operator };
 
     // The writes made while a Batch lives are committed together when the outermost one ends,
     // so a command that changes many entries pays for one transaction, not one per entry. A
@@ -70,14 +87,31 @@ public:
     AccountStore(const AccountStore&) = delete;
     AccountStore& operator=(const AccountStore&) = delete;
 
-    // Opens (and creates when needed) the database in `file`; an empty name opens a private
-    // in-memory database. False with `error` set when it cannot be opened or prepared.
-    bool open(const QString& file, QString* error);
+    // Opens (and for a Server creates when needed) the database in `file`; an empty name opens
+    // a private in-memory database. False with `error` set when it cannot be opened or
+    // prepared, or when another process serves it (`error` then names the file and that
+    // process).
+    bool open(const QString& file, QString* error, User user = User::Server);
+
+    // Why the last write failed, as SQLite words it ("database or disk is full"); empty when it
+    // succeeded or only had nothing to change (a row already there, none to remove).
+    const QString& lastError() const { return lastError_; }
 
     // The stored password of the account, into `record` when Found.
     Lookup password(std::string_view name, PasswordRecord* record);
-    // A new account whose formatted name is its normalised name; false when it exists.
-    bool create(std::string_view name, const PasswordRecord& password);
+    // A new account whose formatted name is its normalised name, made at `createdSeconds`
+    // (since the epoch) with `group` holding `buddy` (none when empty): all of it or nothing.
+    // False when it exists or cannot be written.
+    bool create(std::string_view name, const PasswordRecord& password, qint64 createdSeconds,
+                std::string_view group = {}, std::string_view buddy = {});
+    // Removes the account with its lists, profile and known addresses; false when there was
+    // none or it cannot be written.
+    bool remove(std::string_view name);
+    // Every account, by name; nullopt when the database cannot be read.
+    std::optional<std::vector<AccountSummary>> accounts();
+    // A copy of the whole database into the file `target` (replaced), consistent as of one
+    // moment while others go on writing. False with `error` set when it fails.
+    bool backup(const QString& target, QString* error);
     std::optional<StoredAccount> load(std::string_view name);
     bool exists(std::string_view name);
     std::optional<std::string> profile(std::string_view name);
@@ -103,9 +137,15 @@ public:
 
 private:
     bool exec(const QString& sql, std::initializer_list<QVariant> values);
+    bool failed(const QSqlError& why);
+    // Runs `writes` in one transaction; false, with everything rolled back, when one fails.
+    template <typename Writes>
+    bool transaction(Writes writes);
 
     QString connection_;
     QSqlDatabase db_;
+    int lockFd_ = -1;  // the serving lock on the database file, for a Server
+    QString lastError_;
     QHash<QString, QSqlQuery> statements_;  // prepared writes, by their text
     int batchDepth_ = 0;
     bool batchOpen_ = false;  // the outermost batch began a transaction

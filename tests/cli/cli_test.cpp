@@ -500,7 +500,7 @@ TEST(CommandLineTest, RefusesBadArgumentsAndRegistersTheLibrary) {
         {"bridge", "--text", "latin9"},
         {"bridge", "--pace", "sometimes"},
         {"chat", "--server", "127.0.0.1", "--user", "alice", "--pace"},
-        {"chat", "--user", "alice"},
+        {"chat", "--server", "", "--user", "alice"},
         {"chat", "--server", "127.0.0.1:99999", "--user", "alice"},
         {"chat", "--server", "127.0.0.1", "--user", " "},
         {"chat", "--server", "127.0.0.1", "--user", "alice", "--password-file", "/nonexistent/x"},

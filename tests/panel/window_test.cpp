@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <future>
 #include <memory>
 #include <thread>
@@ -89,6 +90,8 @@ protected:
         return Qt::mightBeRichText(tip) ? QTextDocumentFragment::fromHtml(tip).toPlainText() : tip;
     }
     void enter(const char* field) { QTest::keyClick(part<QLineEdit>(field), Qt::Key_Return); }
+    // The failure line under the fields, as shown: one line, cut with an ellipsis if long.
+    QString shownReason() { return part<QLabel>("Reason")->text(); }
 
     std::vector<int> events_;  // the number of every event the control raised, in order
     QString refusal_;          // the last Error's sentence
@@ -140,6 +143,23 @@ TEST_F(PanelWindow, ElementsSitAtTheirPlacesWithTheirCaptionsFontsAndTheShape) {
     EXPECT_LT(scale, 1.0);
     const QFontMetricsF metrics(status->font());
     EXPECT_LE(metrics.horizontalAdvance(status->text()) * scale, status->width() + 0.01);
+
+    // Status texts read at the contrast of body text (WCAG's 7:1) on the skin behind them.
+    const QImage skin(QStringLiteral(":/signpad/skin.bmp"));
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    for (const char* name : {"Label6", "Label8"}) {
+        const QWidget* label = part(name);
+        const double text = luminance(label->palette().color(QPalette::WindowText));
+        const double back = luminance(skin.pixelColor(label->geometry().topLeft()));
+        EXPECT_GE((std::max(text, back) + 0.05) / (std::min(text, back) + 0.05), 7.0) << name;
+    }
+    EXPECT_FALSE(part("Reason")->isVisible()) << "no failure yet";
 }
 
 TEST_F(PanelWindow, HotSpotsMinimiseAndClose) {
@@ -210,8 +230,15 @@ TEST_F(PanelWindow, CaptionsShowSignOnSignOffAndAnAcceptedPasswordChange) {
     EXPECT_FALSE(refusal_.isEmpty());
     EXPECT_EQ(tip("Label8"), refusal_);
     EXPECT_EQ(tip("Label6"), QString());
+    // Seen without a hover: the password status's frame in alarm, the reason on its line.
+    const QColor frame = part<FrameShape>("Shape1")->color();
+    EXPECT_NE(part<FrameShape>("Shape2")->color(), frame);
+    EXPECT_TRUE(part("Reason")->isVisible());
+    EXPECT_TRUE(shownReason().startsWith(refusal_.left(8))) << shownReason().toStdString();
     type("Text4", QStringLiteral("first1"));
     enter("Text3");
+    EXPECT_FALSE(part("Reason")->isVisible()) << "the next click clears the failure";
+    EXPECT_EQ(part<FrameShape>("Shape2")->color(), frame);
     ASSERT_TRUE(waitForCaption("Label8", QStringLiteral("Success!")));
 
     click("Label5");
@@ -225,6 +252,9 @@ TEST_F(PanelWindow, CaptionsShowSignOnSignOffAndAnAcceptedPasswordChange) {
     EXPECT_EQ(caption("Label6"), QLatin1String(" Logged Out"));
     EXPECT_TRUE(refusal_.contains(QLatin1String("password"))) << refusal_.toStdString();
     EXPECT_EQ(tip("Label6"), refusal_);
+    EXPECT_NE(part<FrameShape>("Shape1")->color(), frame);
+    EXPECT_EQ(part<FrameShape>("Shape2")->color(), frame);
+    EXPECT_EQ(shownReason(), refusal_) << "a short reason shows whole";
     // Bound but not listening, the port refuses connections, and no other server can take it.
     const quint16 port = static_cast<quint16>(tocd_.port());
     tocd_.stop();
@@ -237,6 +267,9 @@ TEST_F(PanelWindow, CaptionsShowSignOnSignOffAndAnAcceptedPasswordChange) {
     EXPECT_EQ(caption("Label6"), QLatin1String(" Logged Out"));
     EXPECT_EQ(tip("Label6"), socketFailure_);
     EXPECT_EQ(tip("Label8"), QString());
+    EXPECT_TRUE(part("Reason")->isVisible());
+    EXPECT_TRUE(shownReason().startsWith(socketFailure_.left(8))) << shownReason().toStdString();
+    EXPECT_NE(part<FrameShape>("Shape1")->color(), frame);
 }
 
 // A hostile server's error text reaches the status tooltip as the plain text it is: markup
@@ -253,6 +286,7 @@ TEST_F(PanelWindow, ServerTextInTooltipsIsPlainAndVisible) {
         peer.send(2,
                   "ERROR:901:<h1>big</h1>\xe2\x80\xae"
                   "exe.txt");
+        peer.send(2, "ERROR:983");
         while (!finished)
             peer.readCommand();
     });
@@ -264,12 +298,17 @@ TEST_F(PanelWindow, ServerTextInTooltipsIsPlainAndVisible) {
     const bool signedOn = waitForCaption("Label6", QStringLiteral(" Logged In"));
     const bool erred = signedOn && waitForEvents(EventNumber::Error, 1);
     const QString shown = erred ? tip("Label6") : QString();
+    // 983 is explained as what tocd means by it, not only as signing on again too soon.
+    const bool again = erred && waitForEvents(EventNumber::Error, 2);
+    const QString explained = again ? shownReason() : QString();
     window_.reset();
     finished = true;
     server.join();
     ASSERT_TRUE(erred);
     EXPECT_TRUE(shown.startsWith(QLatin1String("<h1>big</h1><U+202E>exe.txt")))
         << shown.toStdString();
+    EXPECT_TRUE(explained.startsWith(QLatin1String("Signing on too often, or too")))
+        << explained.toStdString();
 }
 
 // Runs `program` to its end in `env`; its exit code (-1 when it crashed or hung) and stderr.

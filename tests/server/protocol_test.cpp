@@ -1,7 +1,10 @@
 // tocd's framing and limits. Other bad input: tests/robustness/tocd_hostile_test.cpp and
 // fuzz/tocd_session_fuzz.cpp.
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
 #include <functional>
@@ -414,6 +417,80 @@ TEST(Rules, InvitationsCountOncePerNameAndArePacedPerInviterAndInvitee) {
     EXPECT_EQ(invitations(bob), 0u);
 }
 
+// The store's connection inside this process (the server's, there is one at a time), so that a
+// test can make its database refuse writes.
+QSqlQuery storeQuery(const QString& sql) {
+    const QStringList names = QSqlDatabase::connectionNames().filter(QStringLiteral("tocd-store-"));
+    QSqlQuery q(QSqlDatabase::database(names.value(0), false));
+    EXPECT_TRUE(q.exec(sql)) << sql.toStdString();
+    q.next();
+    return q;
+}
+
+// A write the database refuses is logged with its cause and answered; nothing of it stays,
+// neither in the server's memory nor half of a new account in the database.
+TEST(Store, EveryRefusedWriteIsLoggedWithItsCauseAndAnswered) {
+    static QStringList logged;
+    logged.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType, const QMessageLogContext&, const QString& m) { logged << m; });
+    QTemporaryDir dir;
+    Options options = InProcessServer::optionsForTests();
+    options.database = dir.filePath(QStringLiteral("full.db"));
+    {
+        InProcessServer tocd(options);
+        const int alice = tocd.signOn("alice");
+        ASSERT_EQ(starting(tocd.take(alice), "SIGN_ON").size(), 1u);
+        // The disk is full: the database may not grow by one page.
+        const int pages = storeQuery(QStringLiteral("PRAGMA page_count")).value(0).toInt();
+        storeQuery(QStringLiteral("PRAGMA max_page_count = %1").arg(pages));
+        std::vector<std::string> answers;
+        std::size_t added = 0;
+        while (answers.empty() && added < 400) {
+            tocd.say(alice, "toc2_new_buddies {g:Buddies\nb:buddy" + std::to_string(added++) +
+                                "xxxxxxxx\n}");
+            answers = starting(tocd.take(alice), "ERROR:");
+        }
+        ASSERT_EQ(answers, std::vector<std::string>{std::string(Server::kNotStored)});
+        EXPECT_TRUE(logged.contains(
+            QStringLiteral("database write failed: a new buddy of alice not saved: database or "
+                           "disk is full")))
+            << logged.join('\n').toStdString();
+        const int newcomer = tocd.signOn("newcomer");
+        EXPECT_EQ(tocd.take(newcomer), std::vector<std::string>{std::string(Server::kNotStored)});
+        EXPECT_EQ(storeQuery(QStringLiteral("SELECT (SELECT COUNT(*) FROM accounts WHERE name = "
+                                            "'newcomer') + (SELECT COUNT(*) FROM groups WHERE "
+                                            "account = 'newcomer')"))
+                      .value(0)
+                      .toInt(),
+                  0);
+        tocd.leave(alice);
+
+        // Read-only: even a removal fails, and says so.
+        storeQuery(QStringLiteral("PRAGMA max_page_count = 1000000"));
+        const int again = tocd.signOn("alice");
+        std::string config;
+        for (const auto& part : starting(tocd.take(again), "CONFIG2:"))
+            config += part;
+        ASSERT_GE(added, 2u);
+        EXPECT_NE(config.find("b:buddy" + std::to_string(added - 2) + "xxxxxxxx\n"),
+                  std::string::npos);
+        EXPECT_EQ(config.find("b:buddy" + std::to_string(added - 1) + "xxxxxxxx\n"),
+                  std::string::npos)
+            << "the refused buddy is not kept";
+        storeQuery(QStringLiteral("PRAGMA query_only = 1"));
+        tocd.say(again, "toc2_remove_buddy buddy0xxxxxxxx Buddies");
+        tocd.say(again, "toc_set_info \"hello\"");
+        EXPECT_EQ(starting(tocd.take(again), "ERROR:"),
+                  std::vector<std::string>(2, std::string(Server::kNotStored)));
+        EXPECT_TRUE(logged.contains(
+            QStringLiteral("database write failed: a buddy's removal of alice not saved: attempt "
+                           "to write a readonly database")))
+            << logged.join('\n').toStdString();
+    }
+    qInstallMessageHandler(previous);
+}
+
 // What tocd wrote to stderr, run with `args` until it ends by itself or, with `client`, until
 // the client has done its part on tocd's port.
 QString tocdLog(const QStringList& args, const std::function<void(int port)>& client = {}) {
@@ -438,12 +515,25 @@ TEST(Protocol, StartupErrorsNameWhatFailedAndEveryLogLineCarriesItsUtcTime) {
     logs.push_back(tocdLog({"--listen", "127.0.0.1:0", "--db", db}));
     EXPECT_TRUE(logs.back().contains("cannot use the database " + db + ": "))
         << logs.back().toStdString();
+    // A start that fails leaves no database behind; a served one is served once.
+    const QString served = dir.filePath(QStringLiteral("served.db"));
     lantry::testing::TocdProcess busy;
-    ASSERT_TRUE(busy.start());
+    ASSERT_TRUE(busy.start({"--db", served}));
     const QString taken = QStringLiteral("127.0.0.1:%1").arg(busy.port());
-    logs.push_back(tocdLog({"--listen", taken}));
+    const QString unborn = dir.filePath(QStringLiteral("unborn.db"));
+    logs.push_back(tocdLog({"--listen", taken, "--db", unborn}));
     EXPECT_TRUE(logs.back().contains("cannot listen on " + taken + ": "))
         << logs.back().toStdString();
+    logs.push_back(tocdLog({"--listen", "127.0.0.1:0", "--db", unborn, "--keepalive", "soon"}));
+    EXPECT_FALSE(QFile::exists(unborn));
+    logs.push_back(tocdLog({"--listen", "localhost:0", "--db", served}));
+    EXPECT_TRUE(logs.back().contains(QStringLiteral("cannot use the database %1: another tocd "
+                                                    "(process %2) is serving it")
+                                         .arg(served)
+                                         .arg(busy.processId())))
+        << logs.back().toStdString();
+    logs.push_back(tocdLog({"--listen", "no.such.host.invalid:0"}));
+    EXPECT_TRUE(logs.back().contains("--listen needs HOST:PORT")) << logs.back().toStdString();
 
     logs.push_back(tocdLog({"--listen", "127.0.0.1:0", "--password-cost", "min"}, [](int port) {
         RawClient owner(port), guesser(port);

@@ -2,6 +2,8 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QPasswordDigestor>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTcpSocket>
@@ -71,6 +73,74 @@ TEST_F(Session, ListChangesReachTheOtherSessionsAndSurviveARestart) {
         EXPECT_FALSE(bytes.contains("Sesame42") || bytes.contains("Open\xff")) << "in clear";
     }
     EXPECT_EQ(alice.login("alice", "Open\xff", tocd.port()).rfind("LoggedIn(", 0), 0u);
+}
+
+// The operator's commands change the database a tocd serves: an account added there signs on,
+// a reset password replaces the old one at once, a backup serves another tocd with the lists,
+// and a deleted account leaves no row behind.
+TEST_F(Session, OperatorCommandsWorkOnTheDatabaseWhileTocdServesIt) {
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("served.db"));
+    const QString copy = dir.filePath(QStringLiteral("copy.db"));
+    ASSERT_TRUE(tocd.start({"--db", db}));
+    const auto run = [](QStringList args, const QByteArray& input = {}) {
+        QProcess p;
+        p.start(QStringLiteral(TOCD_PATH),
+                args << QStringLiteral("--password-cost") << QStringLiteral("min"));
+        p.write(input);
+        p.closeWriteChannel();
+        p.waitForFinished(kWaitMs);
+        return std::pair(p.exitCode(), QString::fromLocal8Bit(p.readAllStandardOutput() +
+                                                              p.readAllStandardError()));
+    };
+    EXPECT_EQ(run({"accounts", "add", "Carol Ann", "--db", db}, "First1\n").first, 0);
+    EXPECT_EQ(run({"accounts", "add", "carolann", "--db", db}, "Other1\n"),
+              std::pair(1, QStringLiteral("tocd: the account carolann exists already\n")));
+    EXPECT_EQ(run({"accounts", "add", "echobot", "--db", db}, "Other1\n").first, 2);
+    EXPECT_EQ(run({"accounts", "list", "--db", dir.filePath("none.db")}).first, 1);
+    EXPECT_FALSE(QFile::exists(dir.filePath("none.db")));
+    EXPECT_EQ(alice.login("carolann", "First1", tocd.port()),
+              "LoggedIn(carolann,[[group]Buddies|echobot],[],[],[],,1)");
+    alice.control.AddBuddy("Friends", "bob");
+    alice.control.BlockUser("mallory");
+    alice.sync();
+    const auto [listed, list] = run({"accounts", "list", "--db", db});
+    EXPECT_EQ(listed, 0);
+    const QString stamp = QStringLiteral("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ");
+    EXPECT_TRUE(
+        QRegularExpression("^carolann  " + stamp + "  " + stamp + "\n$").match(list).hasMatch())
+        << list.toStdString();
+
+    EXPECT_EQ(run({"accounts", "reset-password", "carolann", "--db", db}, "Second2\n").first, 0);
+    bob.control.Login("carolann", "First1", "127.0.0.1", tocd.port());
+    EXPECT_NE(bob.next("Error(980,"), "");
+    Client again;
+    EXPECT_NE(again.login("carolann", "Second2", tocd.port()), "");
+
+    EXPECT_EQ(run({"backup", "--db", db, db}).first, 2);
+    EXPECT_EQ(run({"backup", "--db", db, copy}).first, 0);
+    EXPECT_EQ(run({"accounts", "delete", "carolann", "--db", db}).first, 0);
+    EXPECT_EQ(run({"accounts", "delete", "carolann", "--db", db}).first, 1);
+    EXPECT_EQ(run({"accounts", "list", "--db", db}), std::pair(0, QString()));
+    {
+        auto check = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
+        check.setDatabaseName(db);
+        ASSERT_TRUE(check.open());
+        QSqlQuery rows(check);
+        ASSERT_TRUE(rows.exec(QStringLiteral(
+            "SELECT (SELECT COUNT(*) FROM groups) + (SELECT COUNT(*) FROM buddies) + (SELECT "
+            "COUNT(*) FROM denies) + (SELECT COUNT(*) FROM addresses) + (SELECT COUNT(*) FROM "
+            "accounts)")));
+        ASSERT_TRUE(rows.next());
+        EXPECT_EQ(rows.value(0).toInt(), 0);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("check"));
+
+    lantry::testing::TocdProcess restored;
+    ASSERT_TRUE(restored.start({"--db", copy}));
+    Client back;
+    EXPECT_EQ(back.login("carolann", "Second2", restored.port()),
+              "LoggedIn(carolann,[[group]Buddies|echobot|[group]Friends|bob],[mallory],[],[],,1)");
 }
 
 // Databases of older tocd versions hold PBKDF2-SHA256 hashes, and Argon2id hashes of another

@@ -92,6 +92,7 @@ public:
 
     bool running() const { return process_ && process_->state() == QProcess::Running; }
     std::int32_t port() const { return port_; }
+    qint64 processId() const { return process_ ? process_->processId() : 0; }
     QString errorText() const { return error_; }
 
     // Resident memory in bytes (VmRSS), 0 when unknown.

@@ -23,8 +23,8 @@
 // reports how many were not sent in the description of its socketError (instead of a plain
 // socketClosed), and Close or Connect with frames held tells the handler they were dropped.
 //
-// State() follows the classic socket control's numbers: 0 closed, 4 resolving the host,
-// 6 connecting, 7 connected, 8 closing.
+// State() gives the socket state numbers of the socket contract (socket.h, where 7 is
+// StateConnected): 0 closed, 4 resolving the host, 6 connecting, 7 connected, 8 closing.
 #pragma once
 
 #include <QElapsedTimer>
