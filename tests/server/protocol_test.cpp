@@ -359,8 +359,9 @@ TEST(Rules, AProfileLinkWorksForItsMinuteOnly) {
     }
 }
 
-// A removed group takes its buddies with it, also from what the next sign-on is given.
-TEST(Rules, ARemovedGroupsBuddiesAreGoneForGood) {
+// A removed group takes its buddies with it, and a removed buddy only itself, also from what the
+// next sign-on is given.
+TEST(Rules, RemovedGroupsAndBuddiesAreGoneForGoodAndNothingElse) {
     InProcessServer tocd;
     int alice = tocd.signOn("alice");
     // The account is read from the store again once its last session has left.
@@ -380,6 +381,12 @@ TEST(Rules, ARemovedGroupsBuddiesAreGoneForGood) {
     tocd.say(alice, "toc2_new_group Gone");
     const std::string again = storedConfiguration();
     EXPECT_EQ(again.find("yvonne"), std::string::npos) << again;
+    // Removing a buddy names the group last: a buddy of the group's own name stays.
+    tocd.say(alice, "toc2_new_buddies \"g:Kept\nb:Kept\n\"");
+    tocd.say(alice, "toc2_remove_buddy zed Kept");
+    const std::string left = storedConfiguration();
+    EXPECT_NE(left.find("b:Kept"), std::string::npos) << left;
+    EXPECT_EQ(left.find("b:zed"), std::string::npos) << left;
 }
 
 TEST(Rules, InvitationsCountOncePerNameAndArePacedPerInviterAndInvitee) {
