@@ -75,6 +75,7 @@ SWAPS = [(" < ", " <= "), (" <= ", " < "), (" > ", " >= "), (" >= ", " > "),
          (" == ", " != "), (" != ", " == "), (" && ", " || "), (" || ", " && ")]
 MEMBER_ASSIGNMENT = re.compile(r"^\s*(\+\+|--)?[A-Za-z_][\w.>-]*_\s*(=|\+=|-=|\+\+|--|;)")
 ERASURE = re.compile(r"^\s*(std::)?(erase_if\(|[\w.>-]+(\.|->)(erase|clear|pop_front|pop_back)\()")
+RAW_STRING = re.compile(r'R"([^(\s]*)\(')
 CONDITION = re.compile(r"^(\s*(?:\} else )?(?:if|while) \()(.*)(\)( \{)?)$")
 
 
@@ -104,9 +105,18 @@ def candidates(path):
     lines = path.read_text(encoding="utf-8").splitlines(keepends=True)
     rel = str(path.relative_to(ROOT))
     found = []
+    raw_end = None  # the closing of a raw string literal that spans lines, while inside one
     for number, line in enumerate(lines, 1):
         body = line.rstrip("\n")
         stripped = body.strip()
+        if raw_end:
+            if raw_end in body:
+                raw_end = None
+            continue
+        opening = RAW_STRING.search(body)
+        if opening and ")" + opening.group(1) + '"' not in body[opening.end():]:
+            raw_end = ")" + opening.group(1) + '"'
+            body = body[:opening.start()]
         if not stripped or stripped.startswith(("//", "#", "*", "/*")):
             continue
         for start, end in code_spans(body):
