@@ -494,6 +494,25 @@ TEST(BridgeDaemonTest, ListensOnLoopbackOnlyAndLeavesOtherFilesAlone) {
     EXPECT_EQ(daemon.waitExit(), 0);
 }
 
+// The longest line the bridge reads is read whole, a byte more is refused: the limit is taken
+// from the refusal, so the test follows it.
+TEST(BridgeLinesTest, ALineExactlyAtTheLimitIsReadAndOneByteMoreIsRefused) {
+    CliProcess bridge({"bridge"});
+    const QByteArray call = request("1", "RemoveHtml", R"(["<b>x</b>"])");
+    bridge.write(call + QByteArray(16 << 20, ' '));
+    const QByteArray refusal = bridge.nextLine().value_or("");
+    const QRegularExpression limitSaid(QStringLiteral("line longer than (\\d+) bytes"));
+    const auto said = limitSaid.match(QString::fromLatin1(refusal));
+    ASSERT_TRUE(said.hasMatch()) << refusal.data();
+    const qsizetype limit = said.captured(1).toLongLong();
+    for (const qsizetype size : {limit, limit + 1}) {
+        bridge.write(call + QByteArray(size - call.size(), ' '));
+        const QByteArray answer = bridge.nextLine().value_or("");
+        EXPECT_EQ(answer.startsWith(result("1", R"("x")")), size == limit)
+            << size << ": " << answer.left(120).data();
+    }
+}
+
 TEST(CommandLineTest, RefusesBadArgumentsAndRegistersTheLibrary) {
     const QStringList cases[] = {
         {"frobnicate"},
