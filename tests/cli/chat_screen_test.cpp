@@ -178,6 +178,9 @@ TEST_F(ChatScreenTest, PasteOfAnyLengthGoesOutWholeRoomsShowMembersAndResizingRe
     EXPECT_TRUE(alice.row(1).mid(120 - 18).contains("alice"));
     EXPECT_TRUE(alice.row(2).mid(120 - 18).contains("bob"));
     EXPECT_FALSE(alice.row(0).contains("/names"));
+    // Closing a room's window leaves that room.
+    alice.type("/close\r");
+    EXPECT_TRUE(bob->lineContaining("alice left Den."));
 
     alice.type("/quit\r");
     EXPECT_EQ(alice.waitExit(), 0);
