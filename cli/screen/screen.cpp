@@ -471,9 +471,11 @@ void Screen::drawStatusBar(int row, int width) {
     BufferList& buffers = client_.buffers();
     const ChatClient::Summary s = client_.summary();
     const attr_t bar = colour_ ? COLOR_PAIR(kBar) : A_REVERSE;
-    std::string text = "[" + stampOf(std::chrono::system_clock::now(), "%H:%M") + "] [" + s.name +
-                       (s.away ? " (away)" : "") + (s.signedOn ? "" : " (offline)") + "] [" +
-                       std::to_string(buffers.currentNumber()) + ":" + buffers.current().name + "]";
+    // Appended, not joined with +: g++ 12 at -O3 takes "[" + a temporary for an overlapping copy.
+    std::string text = "[";
+    text += stampOf(std::chrono::system_clock::now(), "%H:%M");
+    text += "] [" + s.name + (s.away ? " (away)" : "") + (s.signedOn ? "" : " (offline)") + "] [" +
+            std::to_string(buffers.currentNumber()) + ":" + buffers.current().name + "]";
     if (scrolled_[&buffers.current()] > 0)
         text += " [more below]";
     std::string activity;
