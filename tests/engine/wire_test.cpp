@@ -14,6 +14,17 @@ TEST(WireTest, NumbersConvertOnlyWhenTheyAreDecimalAndInRange) {
         EXPECT_EQ(toInt32(bad), std::nullopt) << bad;
 }
 
+// Both ends of the 16-bit range, and one past each.
+TEST(WireTest, WordsEncodeFromZeroTo65535AndNothingOutside) {
+    EXPECT_EQ(encodeWord(0), std::string(2, '\0'));
+    EXPECT_EQ(encodeWord(258), "\x01\x02");
+    EXPECT_EQ(encodeWord(65535), "\xff\xff");
+    EXPECT_EQ(encodeWord(65536), "");
+    EXPECT_EQ(encodeWord(-1), "");
+    EXPECT_EQ(decodeWord("\xff\xff"), 65535);
+    EXPECT_EQ(decodeWord("\x01"), 256);
+}
+
 // Screen names compare by this form everywhere (tocd's accounts, presence, privacy lists): a
 // fault at any letter makes two accounts of one name. Every byte is checked against the rule.
 TEST(WireTest, NormalisedNamesLowerEveryCapitalDropBlanksAndKeepEveryOtherByte) {
