@@ -80,9 +80,11 @@ struct Shown {
     int next = 0;
 };
 
+// Emptied before the application goes: the windows must not outlive it.
+std::map<int, std::unique_ptr<Shown>> shownByLength;
+
 Shown& shown(int length) {
-    static std::map<int, std::unique_ptr<Shown>> all;
-    auto& s = all[length];
+    auto& s = shownByLength[length];
     if (!s)
         s = std::make_unique<Shown>(length);
     return *s;
@@ -160,5 +162,6 @@ int main(int argc, char** argv) {
         return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    shownByLength.clear();
     return 0;
 }
