@@ -1,10 +1,10 @@
 #include "connection_manager.h"
 
+#include <QRandomGenerator>
 #include <QWidget>
 
-#include <algorithm>
-
 #include "ondrel/events.h"
+#include "ondrel/reconnect_backoff.h"
 #include "wire_strings.h"
 
 namespace messenger {
@@ -94,11 +94,12 @@ void ConnectionManager::attempt() {
 
 void ConnectionManager::scheduleRetry(const QString& why) {
     lastProblem_ = why;
-    const int pause =
-        std::min(kLongestPauseSeconds, kFirstPauseSeconds << std::min(failedAttempts_, 6));
+    const std::chrono::seconds pause = lantry::reconnectPause(failedAttempts_);
     ++failedAttempts_;
-    pauseSeconds_ = pause;
-    retryTimer_.start(pause * 1000);
+    pauseSeconds_ = int(pause.count());
+    const double unit = unitRandom_ ? unitRandom_() : QRandomGenerator::global()->generateDouble();
+    waitMilliseconds_ = int(lantry::reconnectWait(pause, unit).count());
+    retryTimer_.start(waitMilliseconds_);
     setState(State::Waiting);
 }
 

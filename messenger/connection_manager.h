@@ -1,7 +1,8 @@
 // One account's connection, through one Ondrel control reached only by the component layer:
 // signs on, hands every event of the control on (controlEvent), and keeps the session alive:
 // a connection that was signed on and is lost is made again after growing pauses (1, 2, 4 ...
-// up to 60 seconds), or at once by reconnectNow.
+// up to 60 seconds; the wait is a random part of each, see ondrel/reconnect_backoff.h), or at
+// once by reconnectNow.
 //
 // States: SignedOff -> Connecting -> SignedOn; a lost connection goes to Waiting, and the pause
 // ends in Connecting again. A refusal while connecting (bad password, an unreachable server on
@@ -18,6 +19,8 @@
 #include <QString>
 #include <QTimer>
 #include <QVariantList>
+
+#include <functional>
 
 #include "ondrel/component.h"
 
@@ -37,9 +40,6 @@ class ConnectionManager : public QObject {
     Q_OBJECT
 public:
     enum class State { SignedOff, Connecting, SignedOn, Waiting };
-    static constexpr int kFirstPauseSeconds = 1;
-    static constexpr int kLongestPauseSeconds = 60;
-
     // Takes ownership of `control` (not null); its face stays hidden.
     explicit ConnectionManager(lantry::ControlObject* control, QObject* parent = nullptr);
     ~ConnectionManager() override;
@@ -55,8 +55,15 @@ public:
     QString statusText() const;
     // Seconds until the next attempt while waiting; 0 otherwise.
     int secondsToNextAttempt() const;
-    // The length of the pause now running (or that ran last), in seconds.
+    // The bound of the pause now running (or that ran last), in seconds, and the wait drawn
+    // within it, in milliseconds.
     int pauseSeconds() const { return pauseSeconds_; }
+    int waitMilliseconds() const { return waitMilliseconds_; }
+    // Where the waits' randomness comes from (a number in [0, 1) per call); by default the
+    // system's generator.
+    void setRandomSource(std::function<double()> unitRandom) {
+        unitRandom_ = std::move(unitRandom);
+    }
     const Account& account() const { return account_; }
     // The screen name as the server formats it, once signed on.
     QString formattedName() const { return formattedName_; }
@@ -100,6 +107,8 @@ private:
     bool wasSignedOn_ = false;
     int failedAttempts_ = 0;
     int pauseSeconds_ = 0;
+    int waitMilliseconds_ = 0;
+    std::function<double()> unitRandom_;
     QTimer retryTimer_;
 };
 

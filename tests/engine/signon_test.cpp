@@ -1,5 +1,10 @@
-// Login, the answer to the server's sign-on frame, LogOff, and the state they reset.
+// Login, the answer to the server's sign-on frame, LogOff, the state they reset, and the wait
+// before signing on again.
+#include <random>
+#include <utility>
+
 #include "engine_fixture.h"
+#include "ondrel/reconnect_backoff.h"
 
 namespace lantry::testing {
 namespace {
@@ -71,6 +76,34 @@ TEST_F(SignOnTest, LogOffForgetsTheSessionAndItsHandlerMayLogOffUntoldAndSignOnA
     EXPECT_NE(net.state, Socket::StateConnected);
     control->LogOff();
     EXPECT_EQ(takeEvents(), (Events{"LoggedOut()"}));
+}
+
+// The wait before signing on again: its bound doubles to a minute and stays there, and the
+// wait covers the whole of the bound (a wait fixed at the bound, or at half of it, brings
+// clients cut off together back together).
+TEST(ReconnectBackoff, BoundsDoubleToAMinuteAndTheWaitSpansTheWholeBound) {
+    using std::chrono::milliseconds;
+    using std::chrono::seconds;
+    const std::vector<std::pair<int, seconds>> bounds{
+        {-1, seconds(1)}, {0, seconds(1)},  {1, seconds(2)},    {5, seconds(32)},
+        {6, seconds(60)}, {7, seconds(60)}, {1000, seconds(60)}};
+    for (const auto& [failed, bound] : bounds)
+        EXPECT_EQ(reconnectPause(failed), bound) << failed;
+
+    EXPECT_EQ(reconnectWait(seconds(4), 0.0), milliseconds(0));
+    EXPECT_EQ(reconnectWait(seconds(4), 0.5), milliseconds(2000));
+    EXPECT_EQ(reconnectWait(seconds(4), 0.99999999), milliseconds(3999));
+    EXPECT_EQ(reconnectWait(seconds(4), 1.0), milliseconds(3999));
+    EXPECT_EQ(reconnectWait(seconds(4), -3.0), milliseconds(0));
+    EXPECT_EQ(reconnectWait(seconds(0), 0.5), milliseconds(0));
+    // A thousand clients drawing at once fill every tenth of the minute.
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::vector<int> tenths(10);
+    for (int client = 0; client < 1000; ++client)
+        ++tenths.at(std::size_t(reconnectWait(seconds(60), unit(random)).count() / 6000));
+    for (int count : tenths)
+        EXPECT_GT(count, 60);
 }
 
 }  // namespace

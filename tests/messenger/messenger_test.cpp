@@ -1068,10 +1068,17 @@ TEST_F(MessengerWindows, ReconnectsByItselfWhenTheServerComesBack) {
     ASSERT_TRUE(s->sees("echobot", true));
     BuddyListWindow* list = s->app->buddyListWindow();
 
+    // The waits are parts of the pauses, drawn from this cycle.
+    const std::vector<double> draws{0.9, 0.5, 0.25, 0.75};
+    std::size_t drawn = 0;
+    s->app->connection().setRandomSource([&] { return draws[drawn++ % draws.size()]; });
     std::vector<int> pauses;
+    std::vector<int> waits;
     QObject::connect(&s->app->connection(), &ConnectionManager::stateChanged, [&](State state) {
-        if (state == State::Waiting)
+        if (state == State::Waiting) {
             pauses.push_back(s->app->connection().pauseSeconds());
+            waits.push_back(s->app->connection().waitMilliseconds());
+        }
     });
     tocd_.stop();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !pauses.empty(); }, kWaitMs));
@@ -1084,6 +1091,7 @@ TEST_F(MessengerWindows, ReconnectsByItselfWhenTheServerComesBack) {
     s->app->connection().reconnectNow();
     ASSERT_TRUE(QTest::qWaitFor([&] { return pauses.size() == 4; }, kWaitMs));
     EXPECT_EQ(pauses, (std::vector<int>{1, 2, 4, 1}));
+    EXPECT_EQ(waits, (std::vector<int>{900, 1000, 1000, 750}));
 
     ASSERT_TRUE(tocd_.start({QStringLiteral("--db"), db, QStringLiteral("--listen"),
                              QStringLiteral("127.0.0.1:%1").arg(port)}))
@@ -1093,6 +1101,12 @@ TEST_F(MessengerWindows, ReconnectsByItselfWhenTheServerComesBack) {
                                 2 * kWaitMs));
     EXPECT_TRUE(s->sees("echobot", true));
     EXPECT_TRUE(list->isVisible());
+
+    // A sign-on that succeeded starts the pauses over: the next loss waits within a second.
+    pauses.clear();
+    tocd_.stop();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !pauses.empty(); }, kWaitMs));
+    EXPECT_EQ(pauses.front(), 1);
 }
 
 }  // namespace
