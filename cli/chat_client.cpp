@@ -3,6 +3,7 @@
 #include "chat_client.h"
 
 #include <QByteArrayView>
+#include <QRandomGenerator>
 
 #include <unistd.h>
 #include <algorithm>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "ondrel/reconnect_backoff.h"
 #include "ondrel/text.h"
 #include "ondrel/wire.h"
 #include "terminal_text.h"
@@ -59,6 +61,7 @@ std::optional<ChatOptions> parseChatOptions(const std::vector<std::string>& args
     ChatOptions o;
     std::optional<std::string> server;
     bool noLog = false;
+    std::optional<bool> reconnect;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         const auto value = [&]() -> std::optional<std::string> {
@@ -93,6 +96,15 @@ std::optional<ChatOptions> parseChatOptions(const std::vector<std::string>& args
                 return std::nullopt;
             }
             o.pacing = *v == "on";
+        } else if (key == "--reconnect") {
+            const auto v = value();
+            if (!v)
+                return std::nullopt;
+            if (*v != "on" && *v != "off") {
+                error = "--reconnect takes on or off";
+                return std::nullopt;
+            }
+            reconnect = *v == "on";
         } else if (key == "--password-file") {
             auto v = value();
             if (!v)
@@ -135,13 +147,14 @@ std::optional<ChatOptions> parseChatOptions(const std::vector<std::string>& args
     // The screen decides itself how to show emphasis.
     o.colour = o.screen || (drawable && !std::getenv("NO_COLOR"));
     o.log = o.interactive && !noLog;
+    o.reconnect = reconnect.value_or(o.interactive);
     return o;
 }
 
 std::string chatHelp() {
     std::string out =
         R"(Usage: ondrel chat [--server HOST[:PORT]] --user NAME [--password-file FILE]
-                   [--pace on|off] [--line-mode] [--no-log]
+                   [--pace on|off] [--reconnect on|off] [--line-mode] [--no-log]
 
 A terminal client for TOC2. The server defaults to 127.0.0.1, where tocd listens unless told
 otherwise, and the port to 5190. The password is asked for without
@@ -173,6 +186,12 @@ and lines after /join or /accept once the room is entered. Servers accept about 
 every 4 seconds after a burst of six; faster messages are queued (and shown so) rather than
 dropped (--pace off sends at once, and servers then drop what comes too fast). End of input is /quit, once the waiting lines have run and every queued message has
 gone out, so "printf 'PASSWORD\n/join Lobby\nhello\n' | ondrel chat ..." works in scripts.
+
+When a connection that was signed on is lost, the client on a terminal signs on again by
+itself, rejoins its rooms and sets its away message again: after up to 1 second, then within
+pauses that double up to a minute while the server stays away (a random part of each, so that
+clients cut off together do not all come back at once); /reconnect tries at once, /logoff or
+/quit stops. A refused password stops it. On a pipe it is off unless --reconnect on is given.
 
 Exit status
   0  done: the last sign-on ended by /logoff, /quit or end of input
@@ -208,6 +227,11 @@ ChatClient::ChatClient(ChatOptions options, QObject* parent)
     connect(&waitingTimer_, &QTimer::timeout, this, &ChatClient::runWaiting);
     buddyListTimer_.setSingleShot(true);
     connect(&buddyListTimer_, &QTimer::timeout, this, &ChatClient::showBuddyList);
+    reconnectTimer_.setSingleShot(true);
+    connect(&reconnectTimer_, &QTimer::timeout, this, [this] {
+        reconnecting_ = true;
+        signOn();
+    });
 }
 
 ChatClient::~ChatClient() {
@@ -345,9 +369,11 @@ void ChatClient::interrupted() {
 // --- Session ---
 
 void ChatClient::signOn() {
+    reconnectTimer_.stop();
     signedOn_ = false;
     connected_ = true;
     refused_ = false;
+    refusalCode_ = 0;
     groups_.clear();
     presence_.clear();
     rooms_.clear();
@@ -360,6 +386,22 @@ void ChatClient::signOn() {
     say("Connecting to " + options_.host + ":" + std::to_string(options_.port) + " as " +
         options_.user + " ...");
     control_->Login(options_.user, *options_.password, options_.host, options_.port);
+}
+
+void ChatClient::scheduleReconnect() {
+    const auto pause = reconnectPause(reconnectFailures_++);
+    const auto wait = reconnectWait(pause, QRandomGenerator::global()->generateDouble());
+    reconnectTimer_.start(wait);
+    char seconds[16];
+    std::snprintf(seconds, sizeof seconds, "%.1f", double(wait.count()) / 1000);
+    say(std::string("Reconnecting in ") + seconds + " s; /reconnect tries now, /logoff stops.");
+}
+
+void ChatClient::stopReconnecting() {
+    reconnectTimer_.stop();
+    reconnecting_ = false;
+    reconnectFailures_ = 0;
+    roomsToRejoin_.clear();
 }
 
 void ChatClient::inputEnded() {
@@ -400,6 +442,7 @@ void ChatClient::finishWhenSettled() {
 void ChatClient::finishNow() {
     if (exiting_)
         return;
+    stopReconnecting();
     exiting_ = true;
     quitting_ = true;
     if (connected_)

@@ -67,6 +67,9 @@ struct ChatOptions {
     bool colour = false;
     // Hold messages back so that the server's rate limit never drops them.
     bool pacing = true;
+    // Sign on again by itself after losing a signed-on connection; on for a person at a
+    // terminal, off on a pipe (a script learns of the loss from the exit status).
+    bool reconnect = false;
     // Input is a terminal: password prompts are shown and switch its echo off.
     bool interactive = false;
     // Output is a terminal that can be drawn on: the full screen, unless lineMode.
@@ -195,6 +198,10 @@ private:
 
     // Session.
     void signOn();
+    // After a lost connection, or an automatic attempt that failed in a way a later one may
+    // overcome: signs on again after a random part of the next pause.
+    void scheduleReconnect();
+    void stopReconnecting();
     // /quit and end of input: once every queued command has gone out, signs off and exits.
     void finish();
     // Exits once nothing is queued and the last answers are in.
@@ -279,6 +286,8 @@ private:
     // The name of a joined room, as the control's chat commands want it beside the ID.
     std::string roomName(std::int32_t id) const;
     void setPrivacy(PrivacyMode mode);
+    // Joins (or creates) the room `name` on the default exchange; its answer settles a request.
+    void joinRoom(const std::string& name);
 
     // Events of the control.
     void JoinedChat(std::string& strChatName, std::int32_t& lngChatID) override;
@@ -336,6 +345,15 @@ private:
     std::vector<std::string> waiting_;
     QTimer waitingTimer_;  // wakes runWaiting when a join's answer window ends
     QTimer quitTimer_;     // looks again whether the last answers are in
+    QTimer reconnectTimer_;
+    // The sign-on in progress was started after a loss, by the client itself: when it fails,
+    // another follows. Reset by a sign-on that succeeds and by /logoff, /quit.
+    bool reconnecting_ = false;
+    int reconnectFailures_ = 0;  // automatic attempts failed in a row
+    // The rooms joined when the connection was lost, entered again at the next sign-on
+    // (forgotten by /logoff and /quit).
+    std::vector<std::string> roomsToRejoin_;
+    std::int16_t refusalCode_ = 0;  // why the sign-on in progress was refused
     bool exiting_ = false;
     bool queueShown_ = false;  // a "queued" note is showing; say when the queue is empty
     int failedLines_ = 0;      // refused by the server, or held when the connection ended

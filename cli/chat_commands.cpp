@@ -459,9 +459,14 @@ void ChatClient::setPrivacy(PrivacyMode mode) {
 void ChatClient::cmdJoin(const std::vector<std::string>& a) {
     if (!requireOnline())
         return;
-    control_->JoinChat(a[0], kDefaultExchange);
-    expect(Awaits::Room, "/join " + a[0], {}, {{950, "the room is not available"}, {951, ""}});
-    say("Joining " + a[0] + " ...");
+    joinRoom(a[0]);
+}
+
+void ChatClient::joinRoom(const std::string& name) {
+    control_->JoinChat(name, kDefaultExchange);
+    const std::string shown = wireForTerminal(name);
+    expect(Awaits::Room, "/join " + shown, {}, {{950, "the room is not available"}, {951, ""}});
+    say("Joining " + shown + " ...");
 }
 
 void ChatClient::cmdSay(const std::vector<std::string>& a) {
@@ -636,10 +641,18 @@ std::string ChatClient::roomName(std::int32_t id) const {
 }
 
 void ChatClient::cmdReconnect(const std::vector<std::string>&) {
+    // The pauses start over; a failure of this attempt is retried only when one was under way.
+    reconnectFailures_ = 0;
     signOn();
 }
 
 void ChatClient::cmdLogoff(const std::vector<std::string>&) {
+    if (reconnectTimer_.isActive()) {
+        stopReconnecting();
+        say("Stopped reconnecting. Type /reconnect to sign on again.");
+        return;
+    }
+    stopReconnecting();
     if (!connected_) {
         warn("Not signed on.");
         return;

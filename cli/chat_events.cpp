@@ -4,9 +4,11 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <utility>
 
 #include "chat_client.h"
 #include "ondrel/profile_page.h"
+#include "ondrel/reconnect_backoff.h"
 #include "ondrel/text.h"
 #include "ondrel/wire.h"
 #include "terminal_text.h"
@@ -198,7 +200,22 @@ void ChatClient::LoggedIn(std::string strUserName, Collection& BuddyList, Collec
         say("Blocked: " + std::to_string(BlockList.size()) +
             ", permitted: " + std::to_string(PrivateList.size()) + ".");
     buddyListTimer_.start(kBuddyListDelayMs);
+    reconnecting_ = false;
+    reconnectFailures_ = 0;
     buffers_.touch();
+    // After this handler, before the waiting lines: the rooms and the away message as they
+    // were when the connection was lost.
+    QTimer::singleShot(0, this, [this] {
+        if (!signedOn_)
+            return;
+        for (const std::string& room : std::exchange(roomsToRejoin_, {}))
+            joinRoom(room);
+        if (awayMessage_) {
+            control_->SetAwayMessage(*awayMessage_);
+            awayRepliedAt_.clear();
+            say("You are still away: " + *awayMessage_);
+        }
+    });
     // After this handler: the server hears "toc_init_done" before the waiting commands.
     QTimer::singleShot(0, this, &ChatClient::runWaiting);
 }
@@ -416,6 +433,7 @@ void ChatClient::Error(std::int16_t& intErrorCode, std::string& strError) {
     const std::string sentence = wireForTerminal(strError);
     if (connected_ && !signedOn_) {
         refused_ = true;
+        refusalCode_ = intErrorCode;
         // The control's sentence for 983 speaks only of signing on; tocd also sends it for new
         // accounts past the address's allowance.
         warn("Sign-on failed: " +
@@ -475,13 +493,29 @@ void ChatClient::WinsockError(std::string& strError) {
     const ChatExit status = wasOn      ? ChatExit::ConnectionLost
                             : refused_ ? ChatExit::SignOnRefused
                                        : ChatExit::NoConnection;
+    const bool again =
+        options_.reconnect && !quitting_ && !inputEnded_ &&
+        (wasOn || (reconnecting_ && (!refused_ || isPassingSignOnRefusal(refusalCode_))));
+    if (wasOn) {
+        roomsToRejoin_.clear();
+        for (const Room& room : rooms_)
+            roomsToRejoin_.push_back(room.name);
+    }
+    const std::string lost =
+        (wasOn ? "Connection lost: " : "Could not sign on: ") + wireForTerminal(strError) + ".";
     // After a refusal the server hangs up; the refusal, shown already, is the reason.
-    if (!quitting_ && refused_ && !wasOn)
+    if (!quitting_ && again)
+        warn(lost);
+    else if (!quitting_ && refused_ && !wasOn)
         say("Type /reconnect to sign on again.");
     else if (!quitting_)
-        warn((wasOn ? "Connection lost: " : "Could not sign on: ") + wireForTerminal(strError) +
-             ". Type /reconnect to sign on again.");
+        warn(lost + " Type /reconnect to sign on again.");
+    // The rooms wait for the next sign-on, automatic or by /reconnect.
+    if (!again)
+        reconnecting_ = false;
     connectionEnded(status);
+    if (again)
+        scheduleReconnect();
 }
 
 void ChatClient::Warned(std::string& intWarningLevel, std::string& strFromUser) {

@@ -9,15 +9,6 @@
 
 namespace messenger {
 
-namespace {
-
-// Sign-on refusals that say "later", not "never".
-bool isPassingRefusal(int code) {
-    return code == 981 || code == 983 || code == 989 || code == 914;
-}
-
-}  // namespace
-
 bool parseServer(const QString& text, QString& host, quint16& port, QString& error) {
     const QString trimmed = text.trimmed();
     host = trimmed;
@@ -178,7 +169,7 @@ void ConnectionManager::onEvent(int eventNumber, QVariantList& args) {
             const QString sentence = fromWire(args.value(1).toString());
             if (state_ != State::Connecting) {
                 emit problem(sentence);
-            } else if (wasSignedOn_ && isPassingRefusal(code)) {
+            } else if (wasSignedOn_ && lantry::isPassingSignOnRefusal(code)) {
                 scheduleRetry(sentence);
             } else {
                 // The server closes after a refusal; that close must not count as a loss.

@@ -19,4 +19,8 @@ std::chrono::milliseconds reconnectWait(std::chrono::seconds pause, double unitR
     return std::chrono::milliseconds(std::min(wait, bound.count() - 1));
 }
 
+bool isPassingSignOnRefusal(int errorCode) {
+    return errorCode == 914 || errorCode == 981 || errorCode == 983 || errorCode == 989;
+}
+
 }  // namespace lantry

@@ -239,6 +239,10 @@ TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
     ASSERT_TRUE(peer.serveSignOn("g:Friends\nb:bob:Bobby\ndone:\n"));
     EXPECT_TRUE(peer.login().contains(" alice 0x3a0c14 ")) << peer.login().data();
     EXPECT_TRUE(chat.lineContaining("Signed on as alice"));
+    // The room it was in is entered again, under the name the server gave it (shown safely).
+    EXPECT_EQ(peer.readCommand(), "toc_chat_join \"4\" \"Den\x1b[2J\"");
+    EXPECT_TRUE(chat.lineContaining("Joining Den^[[2J ..."));
+    peer.send(2, "CHAT_JOIN:9:Den\x1b[2J");
     // The list the server gave this sign-on, once: nothing of the last one is kept twice.
     EXPECT_TRUE(chat.lineContaining("Bobby (bob)"));
     chat.write("/buddies");
@@ -313,6 +317,41 @@ TEST(ChatSessionTest, RoomZeroWaitingLinesAndABurstAgainstARealServersFrames) {
 }
 
 // Scripts: the exit status says how the session ended, and no prompt is printed on a pipe.
+// A person at a terminal who loses the server is signed on again, in the rooms and away as
+// before; a busy server's refusal is tried again, a refused password is not.
+TEST(ChatSessionTest, SignsOnAgainByItselfAfterALossUntilThePasswordIsRefused) {
+    ScriptedPeer peer;
+    CliProcess chat({"chat", "--server", QStringLiteral("127.0.0.1:%1").arg(peer.port()), "--user",
+                     "alice", "--pace", "off", "--reconnect", "on"});
+    chat.write("pw");
+    ASSERT_TRUE(peer.serveSignOn("done:\n"));
+    chat.write("/join Den");
+    EXPECT_EQ(peer.readCommand(), "toc_chat_join \"4\" \"Den\"");
+    peer.send(2, "CHAT_JOIN:7:Den");
+    chat.write("/away gone fishing");
+    EXPECT_EQ(peer.readCommand(), "toc_set_away \"gone fishing\"");
+
+    peer.close();
+    EXPECT_TRUE(chat.lineContaining("Connection lost"));
+    EXPECT_TRUE(chat.lineContaining("Reconnecting in 0."));
+    ASSERT_TRUE(peer.refuseSignOn("ERROR:983"));
+    EXPECT_TRUE(chat.lineContaining("Sign-on failed"));
+    const QByteArray next = chat.lineContaining("Reconnecting in ").value_or("");
+    EXPECT_TRUE(QString(next).contains(QRegularExpression("in [01]\\.[0-9] s"))) << next.data();
+    ASSERT_TRUE(peer.serveSignOn("done:\n"));
+    EXPECT_EQ(peer.readCommand(), "toc_chat_join \"4\" \"Den\"");
+    EXPECT_EQ(peer.readCommand(), "toc_set_away \"gone fishing\"");
+    EXPECT_TRUE(chat.lineContaining("You are still away: gone fishing"));
+
+    // The password changed elsewhere: no attempt follows the refusal.
+    peer.close();
+    ASSERT_TRUE(peer.refuseSignOn("ERROR:980"));
+    EXPECT_TRUE(chat.lineContaining("Type /reconnect to sign on again."));
+    EXPECT_FALSE(peer.connectionComes(2500));
+    chat.closeInput();
+    EXPECT_EQ(chat.waitExit(), 3);
+}
+
 TEST(ChatSessionTest, ExitStatusSaysWhetherTheServerWasLostOrNeverReached) {
     ScriptedPeer peer;
     CliProcess lost(

@@ -47,23 +47,23 @@ public:
     bool quietFor(int ms) { return conn_->bytesAvailable() == 0 && !conn_->waitForReadyRead(ms); }
     // Plays a whole sign-on on a new connection; false when the client strays from it.
     bool serveSignOn(const QByteArray& configuration) {
-        if (!server_.waitForNewConnection(5000))
-            return false;
-        conn_.reset(server_.nextPendingConnection());
-        conn_->setParent(nullptr);
-        serverSequence_ = 0;
-        if (read(8) != "FLAPON\n\n")
-            return false;
-        send(1, QByteArray("\0\0\0\1", 4));
-        if (readFrame().first != 1)
-            return false;
-        login_ = readCommand();
-        if (!login_.startsWith("toc2_login "))
+        if (!takeLogin())
             return false;
         send(2, "SIGN_ON:TOC2.0");
         send(2, "CONFIG2:" + configuration);
         return readCommand() == "toc_init_done";
     }
+    // Takes a new connection up to its login line, answers it with `error` ("ERROR:980") and
+    // hangs up, as servers refuse a sign-on.
+    bool refuseSignOn(const QByteArray& error) {
+        if (!takeLogin())
+            return false;
+        send(2, error);
+        close();
+        return true;
+    }
+    // Whether a client connects within `ms` milliseconds (the connection is left waiting).
+    bool connectionComes(int ms) { return server_.waitForNewConnection(ms); }
     // One frame as a server sends it (data frames without a trailing NUL).
     void send(int type, const QByteArray& payload) {
         const int seq = serverSequence_++, size = int(payload.size());
@@ -81,6 +81,22 @@ public:
     }
 
 private:
+    // A new connection's handshake, up to the login line (kept in login_).
+    bool takeLogin() {
+        if (!server_.waitForNewConnection(5000))
+            return false;
+        conn_.reset(server_.nextPendingConnection());
+        conn_->setParent(nullptr);
+        serverSequence_ = 0;
+        if (read(8) != "FLAPON\n\n")
+            return false;
+        send(1, QByteArray("\0\0\0\1", 4));
+        if (readFrame().first != 1)
+            return false;
+        login_ = readCommand();
+        return login_.startsWith("toc2_login ");
+    }
+
     QTcpServer server_;
     std::unique_ptr<QTcpSocket> conn_;
     int serverSequence_ = 0;

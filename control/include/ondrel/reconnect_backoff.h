@@ -22,4 +22,8 @@ std::chrono::seconds reconnectPause(int failedAttempts);
 // linearly onto [0, pause).
 std::chrono::milliseconds reconnectWait(std::chrono::seconds pause, double unitRandom);
 
+// Whether a sign-on refused with this error code may succeed if tried again later (the server
+// is busy or the sign-ons come too often), as a wrong password never will.
+bool isPassingSignOnRefusal(int errorCode);
+
 }  // namespace lantry
