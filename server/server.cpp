@@ -210,6 +210,15 @@ void Server::queueTurn(Session& s) {
 }
 
 void Server::runTurns() {
+    const auto start = std::chrono::steady_clock::now();
+    do {
+        runTurn();
+    } while (!turns_.empty() && std::chrono::steady_clock::now() - start < kTurnPassBudget);
+    if (!turns_.empty())
+        turnTimer_.start();
+}
+
+void Server::runTurn() {
     ++turn_;
     // Sessions queued during this turn, and those whose account already went in it, wait for
     // the next one.
@@ -226,8 +235,6 @@ void Server::runTurns() {
         if (!s->closing && !s->checking)
             takeTurn(*s);
     }
-    if (!turns_.empty())
-        turnTimer_.start();
 }
 
 void Server::finishTurns() {

@@ -19,11 +19,13 @@
 //
 // Turns: commands are taken in turns, one per account (or, before sign-on, per connection) in
 // each. Of the input a session hands over, its first whole command is handled at once unless
-// its account already had its turn; the rest wait in the queue of turns, and each turn, run when
-// control returns to the event loop, handles one command of every account in the queue. So an
-// account sending heavy commands, from however many sessions, delays another's next command by
-// at most one of its own. A session whose waiting input passes kMaxWaitingInput is not read
-// further until its turns have used it up.
+// its account already had its turn; the rest wait in the queue of turns, and each turn handles
+// one command of every account in the queue. Turns run when control returns to the event loop,
+// one after another for up to kTurnPassBudget, so that the answers of several turns leave in one
+// send per connection; then the sockets are read again. So an account sending heavy commands,
+// from however many sessions, delays another's next command by at most one of its own. A session
+// whose waiting input passes kMaxWaitingInput is not read further until its turns have used it
+// up.
 //
 // Failure containment: a malformed frame, an overlong or empty command, an unknown frame type,
 // a client that stops reading or vanishes ends that one connection. Connections are never
@@ -36,6 +38,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -121,6 +124,8 @@ public:
     static constexpr std::size_t kMaxConfigBytes = 32 * 1024;
     // Bytes a client may send while its password is being checked.
     static constexpr std::size_t kMaxInputWhileChecking = 64 * 1024;
+    // How long turns may run back to back before the sockets are read (and written) again.
+    static constexpr std::chrono::microseconds kTurnPassBudget{1000};
     // Bytes of input a session may have waiting for its turns before its connection is held.
     static constexpr std::size_t kMaxWaitingInput = 16 * 1024;
     // Bytes queued for a client that does not read; past this its connection ends.
@@ -255,7 +260,9 @@ private:
     // Handles the session's next command, then queues it for another turn if one more waits.
     void takeTurn(Session& s);
     void queueTurn(Session& s);
+    // Runs turns while some are queued, for up to kTurnPassBudget.
     void runTurns();
+    void runTurn();
     // The turn the session's account (its own before sign-on) last used.
     std::uint64_t& lastTurn(Session& s) { return s.account ? s.account->lastTurn : s.lastTurn; }
     void holdWhenFull(Session& s);
