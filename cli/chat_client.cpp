@@ -74,6 +74,14 @@ std::optional<ChatOptions> parseChatOptions(const std::vector<std::string>& args
             return std::nullopt;
         };
         const std::string key = arg.substr(0, arg.find('='));
+        const auto onOff = [&]() -> std::optional<bool> {
+            const auto v = value();
+            if (v && (*v == "on" || *v == "off"))
+                return *v == "on";
+            if (v)
+                error = key + " takes on or off";
+            return std::nullopt;
+        };
         if (arg == "--line-mode") {
             o.lineMode = true;
         } else if (arg == "--no-log") {
@@ -88,23 +96,14 @@ std::optional<ChatOptions> parseChatOptions(const std::vector<std::string>& args
                 return std::nullopt;
             o.user = *v;
         } else if (key == "--pace") {
-            const auto v = value();
-            if (!v)
+            const auto on = onOff();
+            if (!on)
                 return std::nullopt;
-            if (*v != "on" && *v != "off") {
-                error = "--pace takes on or off";
-                return std::nullopt;
-            }
-            o.pacing = *v == "on";
+            o.pacing = *on;
         } else if (key == "--reconnect") {
-            const auto v = value();
-            if (!v)
+            reconnect = onOff();
+            if (!reconnect)
                 return std::nullopt;
-            if (*v != "on" && *v != "off") {
-                error = "--reconnect takes on or off";
-                return std::nullopt;
-            }
-            reconnect = *v == "on";
         } else if (key == "--password-file") {
             auto v = value();
             if (!v)

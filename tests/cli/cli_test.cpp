@@ -519,6 +519,7 @@ TEST(CommandLineTest, RefusesBadArgumentsAndRegistersTheLibrary) {
         {"bridge", "--text", "latin9"},
         {"bridge", "--pace", "sometimes"},
         {"chat", "--server", "127.0.0.1", "--user", "alice", "--pace"},
+        {"chat", "--server", "127.0.0.1", "--user", "alice", "--reconnect=often"},
         {"chat", "--server", "", "--user", "alice"},
         {"chat", "--server", "127.0.0.1:99999", "--user", "alice"},
         {"chat", "--server", "127.0.0.1", "--user", " "},
