@@ -109,7 +109,8 @@ int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
-    if (parser.parse(arguments) && (parser.isSet(helpOption) || parser.isSet(versionOption))) {
+    if (parser.parse(arguments) && (parser.isSet(helpOption) || parser.isSet(versionOption) ||
+                                    parser.isSet(QStringLiteral("help-all")))) {
         QCoreApplication core(argc, argv);
         parser.process(core);
     }
