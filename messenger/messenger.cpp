@@ -380,6 +380,8 @@ void Messenger::onControlEvent(int eventNumber, const QVariantList& args) {
             // The name as the server now formats it follows the answer to our request.
             if (pending_.removeIf([](const Pending& p) { return p.what == Pending::What::Format; }))
                 showProblem(tr("Your screen name now shows as %1.").arg(fromWire(text(0))));
+            // The connection takes the new name once this event has returned.
+            QTimer::singleShot(0, this, &Messenger::showConnectionState);
             break;
         case EventNumber::Warned: {
             const QString from = shownText(text(1));

@@ -1421,6 +1421,10 @@ TEST_F(MessengerWindows, WarnChangePasswordAndFormatTheName) {
     alice->app->formatScreenName(QStringLiteral("A Lice"));
     EXPECT_TRUE(said(aliceStatus, QStringLiteral("now shows as A Lice")))
         << aliceStatus->note().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return aliceStatus->connectionStatus() == QLatin1String("Signed on as A Lice"); },
+        kWaitMs))
+        << aliceStatus->connectionStatus().toStdString();
 
     alice.reset();
     auto again = session(QStringLiteral("again"));
