@@ -35,9 +35,12 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <sys/prctl.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <csignal>
 #include <future>
 #include <memory>
 #include <thread>
@@ -599,6 +602,8 @@ public:
         }
         config.close();
         daemon_ = std::make_unique<QProcess>();
+        // A run that dies takes its bus along.
+        daemon_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
         daemon_->start(QStringLiteral("dbus-daemon"),
                        {QStringLiteral("--config-file=") + config.fileName(),
                         QStringLiteral("--nofork"), QStringLiteral("--print-address")});
