@@ -31,6 +31,14 @@ QIcon dot(const QColor& colour) {
 
 }  // namespace
 
+BuddyStatus statusOf(const Presence& presence) {
+    if (!presence.online)
+        return BuddyStatus::Offline;
+    if (presence.away)
+        return BuddyStatus::Away;
+    return presence.idleMinutes > 0 ? BuddyStatus::Idle : BuddyStatus::Online;
+}
+
 BuddyListModel::BuddyListModel(QObject* parent) : QAbstractItemModel(parent) {
 }
 
@@ -51,6 +59,7 @@ void BuddyListModel::handleEvent(int eventNumber, const QVariantList& args) {
             p.idleMinutes = p.online ? args.value(4).toInt() : 0;
             const QString userClass = text(5);
             p.away = p.online && userClass.size() >= 3 && userClass[2] == u'U';
+            p.formattedName = text(0);
             updatePresence(text(0), p);
             break;
         }
@@ -98,8 +107,11 @@ void BuddyListModel::resetList(const QStringList& entries) {
 void BuddyListModel::setEveryoneOffline() {
     const QStringList names = presence_.keys();
     for (const QString& name : names) {
-        if (presence_.value(name).online)
-            updatePresence(name, Presence{});
+        if (const Presence was = presence_.value(name); was.online) {
+            Presence offline;
+            offline.formattedName = was.formattedName;
+            updatePresence(name, offline);
+        }
     }
 }
 
@@ -110,37 +122,13 @@ void BuddyListModel::updatePresence(const QString& name, const Presence& presenc
         for (int row = 0; row < int(group->buddies.size()); ++row) {
             if (normalizedName(group->buddies[row].name) != key)
                 continue;
-            const QModelIndex at = index(row, 0, indexOf(*group));
+            const QModelIndex groupAt = indexOf(*group);
+            const QModelIndex at = index(row, 0, groupAt);
             emit dataChanged(at, at);
-            place(*group, row);
+            emit dataChanged(groupAt, groupAt);
             break;
         }
     }
-}
-
-bool BuddyListModel::before(const Buddy& a, const Buddy& b) const {
-    const bool aOn = presence_.value(normalizedName(a.name)).online;
-    const bool bOn = presence_.value(normalizedName(b.name)).online;
-    if (aOn != bOn)
-        return aOn;
-    return a.order < b.order;
-}
-
-void BuddyListModel::place(Group& group, int row) {
-    auto& list = group.buddies;
-    const Buddy moving = list[row];
-    int target = 0;
-    for (int i = 0; i < int(list.size()); ++i) {
-        if (i != row && before(list[i], moving))
-            ++target;
-    }
-    if (target == row)
-        return;
-    const QModelIndex parent = indexOf(group);
-    beginMoveRows(parent, row, row, parent, target > row ? target + 1 : target);
-    list.erase(list.begin() + row);
-    list.insert(list.begin() + target, moving);
-    endMoveRows();
 }
 
 int BuddyListModel::groupRow(const QString& group) const {
@@ -187,7 +175,6 @@ void BuddyListModel::addBuddy(const QString& group, const QString& name, const Q
     beginInsertRows(indexOf(g), end, end);
     g.buddies.push_back(Buddy{name, alias, nextOrder_++});
     endInsertRows();
-    place(g, end);
 }
 
 void BuddyListModel::removeBuddy(const QString& group, const QString& name) {
@@ -328,7 +315,8 @@ QVariant BuddyListModel::data(const QModelIndex& index, int role) const {
     const auto* g = static_cast<const Group*>(index.internalPointer());
     const Buddy& b = g->buddies[index.row()];
     const Presence p = presence(b.name);
-    const QString shown = shownText(b.alias.isEmpty() ? b.name : b.alias);
+    const QString formatted = p.formattedName.isEmpty() ? b.name : p.formattedName;
+    const QString shown = shownText(b.alias.isEmpty() ? formatted : b.alias);
     switch (role) {
         case Qt::DisplayRole: {
             QString text = shown;
@@ -348,13 +336,10 @@ QVariant BuddyListModel::data(const QModelIndex& index, int role) const {
             return bold;
         }
         case Qt::DecorationRole: {
-            static const QIcon online = dot(QColor(0x3c, 0xb3, 0x4a));
-            static const QIcon away = dot(QColor(0xf2, 0xb6, 0x1b));
-            static const QIcon idle = dot(QColor(0x9a, 0xb8, 0xd8));
-            static const QIcon offline = dot(QColor(0xc8, 0xc8, 0xc8));
-            if (!p.online)
-                return offline;
-            return p.away ? away : p.idleMinutes > 0 ? idle : online;
+            static const QIcon dots[] = {
+                dot(QColor(0x3c, 0xb3, 0x4a)), dot(QColor(0xf2, 0xb6, 0x1b)),
+                dot(QColor(0x9a, 0xb8, 0xd8)), dot(QColor(0xc8, 0xc8, 0xc8))};
+            return dots[int(statusOf(p))];
         }
         case Qt::ForegroundRole:
             // Greyed while not there to answer: offline lighter than away or idle.
@@ -362,7 +347,7 @@ QVariant BuddyListModel::data(const QModelIndex& index, int role) const {
                    : p.away || p.idleMinutes > 0 ? QBrush(Qt::darkGray)
                                                  : QVariant();
         case Qt::ToolTipRole: {
-            QString tip = shownText(b.name);
+            QString tip = shownText(formatted);
             if (!b.alias.isEmpty())
                 tip += tr(" (shown as %1)").arg(shownText(b.alias));
             if (!p.online)
@@ -389,6 +374,12 @@ QVariant BuddyListModel::data(const QModelIndex& index, int role) const {
             return p.idleMinutes;
         case WarningRole:
             return p.warningPercent;
+        case StatusRole:
+            return int(statusOf(p));
+        case OrderRole:
+            return b.order;
+        case ShownNameRole:
+            return shown;
         default:
             return {};
     }

@@ -2,10 +2,12 @@
 // the control's events (fed in through handleEvent) and by the changes this client makes itself
 // (the server confirms those only to the account's other sessions).
 //
-// Within a group, buddies who are online come first, each part in the stored order; a change
-// of presence moves the row (rowsMoved). Names and groups are held as the wire gives them (one
-// character per byte), which is what commands must name, and shown decoded. A buddy may be in
-// several groups; presence is per person. Works without any window: tests feed it events.
+// Rows keep the stored order; BuddyListProxy sorts and filters them for the window. A change of
+// presence changes the buddy's row and its group's row (the group shows how many are online).
+// Names and groups are held as the wire gives them (one character per byte), which is what
+// commands must name, and shown decoded: a buddy shows under the name the server formats
+// (UPDATE_BUDDY2) once it has sent one, else as stored. A buddy may be in several groups;
+// presence is per person. Works without any window: tests feed it events.
 #pragma once
 
 #include <QAbstractItemModel>
@@ -27,7 +29,12 @@ struct Presence {
     int idleMinutes = 0;
     int warningPercent = 0;
     qint64 onlineSince = 0;  // seconds since the epoch, 0 when unknown
+    QString formattedName;   // wire form, as the server last sent it; empty until it does
 };
+
+// Where a buddy stands, in the order the list sorts by status. Away outranks idle.
+enum class BuddyStatus { Online, Away, Idle, Offline };
+BuddyStatus statusOf(const Presence& presence);
 
 class BuddyListModel : public QAbstractItemModel {
     Q_OBJECT
@@ -39,6 +46,9 @@ public:
         AwayRole,
         IdleMinutesRole,
         WarningRole,
+        StatusRole,     // BuddyStatus as int
+        OrderRole,      // position in the stored list
+        ShownNameRole,  // the alias, or the formatted name, as a person reads it
     };
 
     explicit BuddyListModel(QObject* parent = nullptr);
@@ -76,7 +86,7 @@ private:
     struct Buddy {
         QString name;  // wire form, as stored
         QString alias;
-        int order = 0;  // position in the stored list, for the offline-then-online ordering
+        int order = 0;  // position in the stored list
     };
     struct Group {
         QString name;
@@ -85,9 +95,6 @@ private:
 
     void resetList(const QStringList& entries);
     void updatePresence(const QString& name, const Presence& presence);
-    // Moves row `row` of `group` to where the ordering wants it.
-    void place(Group& group, int row);
-    bool before(const Buddy& a, const Buddy& b) const;
     int groupRow(const QString& group) const;
     Group& ensureGroup(const QString& group);
     QModelIndex indexOf(const Group& group) const;

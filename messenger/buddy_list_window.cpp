@@ -1,7 +1,7 @@
 #include "buddy_list_window.h"
 
 #include <QAction>
-#include <QHeaderView>
+#include <QActionGroup>
 #include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
@@ -9,12 +9,42 @@
 #include <QMessageBox>
 #include <QStatusBar>
 #include <QTreeView>
+#include <QVBoxLayout>
 
+#include "add_buddy_dialog.h"
 #include "buddy_list_model.h"
+#include "buddy_list_proxy.h"
 #include "wire_strings.h"
 
 namespace messenger {
 namespace {
+
+constexpr int kDefaultWidth = 260;
+constexpr int kDefaultHeight = 460;
+
+// One line of text elided to the label's width, the whole of it in the tooltip.
+class ElidingLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    void setFullText(const QString& text) {
+        full_ = text;
+        setToolTip(text);
+        elide();
+    }
+    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        QLabel::resizeEvent(event);
+        elide();
+    }
+
+private:
+    void elide() {
+        setText(fontMetrics().elidedText(full_, Qt::ElideRight, contentsRect().width()));
+    }
+    QString full_;
+};
 
 // The line typed into a one-line dialog, trimmed; empty when cancelled or left blank.
 QString askLine(QWidget* parent, const QString& title, const QString& label,
@@ -27,32 +57,51 @@ QString askLine(QWidget* parent, const QString& title, const QString& label,
 
 }  // namespace
 
-BuddyListWindow::BuddyListWindow(BuddyListModel* model, QWidget* parent)
-    : QMainWindow(parent), model_(model) {
+BuddyListWindow::BuddyListWindow(BuddyListProxy* proxy, QWidget* parent)
+    : QMainWindow(parent), proxy_(proxy), model_(proxy->buddies()) {
     setObjectName(QStringLiteral("buddyListWindow"));
     setWindowTitle(tr("Buddy List - Ondrel Messenger"));
-    view_ = new QTreeView(this);
+    auto* central = new QWidget(this);
+    view_ = new QTreeView(central);
     view_->setObjectName(QStringLiteral("buddies"));
-    view_->setModel(model_);
+    view_->setAccessibleName(tr("Buddy list"));
+    view_->setModel(proxy_);
     view_->setHeaderHidden(true);
     view_->setRootIsDecorated(true);
     view_->setUniformRowHeights(true);
     view_->setContextMenuPolicy(Qt::CustomContextMenu);
     view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setCentralWidget(view_);
-    status_ = new QLabel(this);
+    note_ = new QLabel(central);
+    note_->setObjectName(QStringLiteral("note"));
+    note_->setTextFormat(Qt::PlainText);
+    note_->setWordWrap(true);
+    note_->setFrameShape(QFrame::StyledPanel);
+    note_->setMargin(4);
+    note_->hide();
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    layout->addWidget(view_, 1);
+    layout->addWidget(note_);
+    setCentralWidget(central);
+    noteTimer_.setSingleShot(true);
+    connect(&noteTimer_, &QTimer::timeout, note_, [this] {
+        note_->clear();
+        note_->hide();
+    });
+    status_ = new ElidingLabel(this);
     status_->setObjectName(QStringLiteral("connectionStatus"));
+    status_->setAccessibleName(tr("Connection"));
     status_->setTextFormat(Qt::PlainText);
     statusBar()->addWidget(status_, 1);
-    resize(260, 460);
 
     // Groups open as they appear, so buddies are seen without a click.
-    connect(model_, &QAbstractItemModel::modelReset, view_, &QTreeView::expandAll);
-    connect(model_, &QAbstractItemModel::rowsInserted, this,
+    connect(proxy_, &QAbstractItemModel::modelReset, view_, &QTreeView::expandAll);
+    connect(proxy_, &QAbstractItemModel::rowsInserted, this,
             [this](const QModelIndex& parent, int first, int last) {
                 if (!parent.isValid()) {
                     for (int row = first; row <= last; ++row)
-                        view_->expand(model_->index(row, 0));
+                        view_->expand(proxy_->index(row, 0));
                 }
             });
     connect(view_, &QTreeView::activated, this, [this](const QModelIndex& index) {
@@ -62,6 +111,7 @@ BuddyListWindow::BuddyListWindow(BuddyListModel* model, QWidget* parent)
     connect(view_, &QWidget::customContextMenuRequested, this, &BuddyListWindow::showContextMenu);
     buildMenus();
     view_->expandAll();
+    resize(std::max(kDefaultWidth, menuBar()->sizeHint().width()), kDefaultHeight);
 }
 
 void BuddyListWindow::buildMenus() {
@@ -77,6 +127,33 @@ void BuddyListWindow::buildMenus() {
     add(file, tr("Sign &Off"), QKeySequence(Qt::CTRL | Qt::Key_D),
         [this] { emit signOffRequested(); });
     add(file, tr("&Quit"), QKeySequence::Quit, [this] { emit quitRequested(); });
+
+    QMenu* viewMenu = menuBar()->addMenu(tr("&View"));
+    QAction* offline =
+        add(viewMenu, tr("Show &Offline Buddies"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O),
+            [this](bool on) { proxy_->setShowOffline(on); });
+    offline->setObjectName(QStringLiteral("showOffline"));
+    offline->setCheckable(true);
+    viewMenu->addSeparator();
+    auto* sorting = new QActionGroup(this);
+    QAction* byStatus = add(viewMenu, tr("Sort by &Status"), QKeySequence(),
+                            [this] { proxy_->setSortBy(BuddyListProxy::SortBy::Status); });
+    byStatus->setObjectName(QStringLiteral("sortByStatus"));
+    QAction* byName = add(viewMenu, tr("Sort by &Name"), QKeySequence(),
+                          [this] { proxy_->setSortBy(BuddyListProxy::SortBy::Name); });
+    byName->setObjectName(QStringLiteral("sortByName"));
+    for (QAction* a : {byStatus, byName}) {
+        a->setCheckable(true);
+        sorting->addAction(a);
+    }
+    const auto showOptions = [this, offline, byStatus, byName] {
+        offline->setChecked(proxy_->showsOffline());
+        const bool status = proxy_->sortBy() == BuddyListProxy::SortBy::Status;
+        byStatus->setChecked(status);
+        byName->setChecked(!status);
+    };
+    connect(proxy_, &BuddyListProxy::optionsChanged, this, showOptions);
+    showOptions();
 
     QMenu* buddies = menuBar()->addMenu(tr("&Buddies"));
     add(buddies, tr("Send &Instant Message..."), QKeySequence(Qt::CTRL | Qt::Key_N),
@@ -129,13 +206,32 @@ void BuddyListWindow::buildMenus() {
     reconnect_->setEnabled(false);
 }
 
+bool BuddyListWindow::select(const QString& group, const QString& wireName) {
+    const QModelIndex at = proxy_->mapFromSource(model_->buddyIndex(group, wireName));
+    if (!at.isValid())
+        return false;
+    view_->setCurrentIndex(at);
+    return true;
+}
+
 void BuddyListWindow::setConnectionStatus(const QString& text, bool canReconnect) {
-    status_->setText(text);
+    static_cast<ElidingLabel*>(status_)->setFullText(text);
     reconnect_->setEnabled(canReconnect);
 }
 
 QString BuddyListWindow::connectionStatus() const {
-    return status_->text();
+    return status_->toolTip();
+}
+
+void BuddyListWindow::showNote(const QString& text) {
+    note_->setText(text);
+    note_->setToolTip(text);
+    note_->show();
+    noteTimer_.start(kNoteMilliseconds);
+}
+
+QString BuddyListWindow::note() const {
+    return note_->text();
 }
 
 void BuddyListWindow::setAway(bool away) {
@@ -188,22 +284,12 @@ void BuddyListWindow::showContextMenu(const QPoint& at) {
 }
 
 void BuddyListWindow::askToAddBuddy() {
-    const QString name = askLine(this, tr("Add Buddy"), tr("Screen name:"));
-    if (name.isEmpty())
-        return;
     QStringList groups;
     for (const QString& g : model_->groupNames())
         groups.append(fromWire(g));
-    if (groups.isEmpty())
-        groups.append(QStringLiteral("Buddies"));
-    const QString current = fromWire(selectedGroup());
-    bool ok = false;
-    const QString group =
-        QInputDialog::getItem(this, tr("Add Buddy"), tr("Group:"), groups,
-                              std::max<qsizetype>(0, groups.indexOf(current)), true, &ok)
-            .trimmed();
-    if (ok && !group.isEmpty())
-        emit addBuddyRequested(group, name);
+    AddBuddyDialog dialog(groups, fromWire(selectedGroup()), this);
+    if (dialog.exec() == QDialog::Accepted)
+        emit addBuddyRequested(dialog.group(), dialog.name());
 }
 
 void BuddyListWindow::askToAddGroup() {

@@ -47,12 +47,23 @@ RememberedAccount CredentialStore::remembered() const {
     return a;
 }
 
-void CredentialStore::remember(const QString& server, const QString& name,
-                               const QString& password) {
-    settings_->setValue(QStringLiteral("account/remember"), true);
+void CredentialStore::remember(const QString& server, const QString& name, const QString& password,
+                               bool rememberMe) {
+    const RememberedAccount before = remembered();
+    settings_->setValue(QStringLiteral("account/remember"), rememberMe);
     settings_->setValue(QStringLiteral("account/server"), server);
     settings_->setValue(QStringLiteral("account/name"), name);
     settings_->sync();
+    if (!rememberMe) {
+        if (before.remember && !before.name.isEmpty()) {
+            auto* job = new QKeychain::DeletePasswordJob(kService, this);
+            job->setInsecureFallback(false);
+            job->setAutoDelete(true);
+            job->setKey(keyFor(before.server, before.name));
+            job->start();
+        }
+        return;
+    }
     auto* job = new QKeychain::WritePasswordJob(kService, this);
     // Without a secret service the job must fail, not fall back to a plain file.
     job->setInsecureFallback(false);
@@ -65,19 +76,6 @@ void CredentialStore::remember(const QString& server, const QString& name,
         else
             emit problem(sentenceFor(done, true));
     });
-    job->start();
-}
-
-void CredentialStore::forget() {
-    const RememberedAccount a = remembered();
-    settings_->remove(QStringLiteral("account"));
-    settings_->sync();
-    if (a.name.isEmpty())
-        return;
-    auto* job = new QKeychain::DeletePasswordJob(kService, this);
-    job->setInsecureFallback(false);
-    job->setAutoDelete(true);
-    job->setKey(keyFor(a.server, a.name));
     job->start();
 }
 

@@ -1,6 +1,7 @@
-// "Remember me": the server and the screen name go into QSettings; the password goes only to
-// the desktop's secret service through QtKeychain, never into a file of ours. Where no secret
-// service answers, the password is not kept and problem says so in words.
+// The account last signed on with: the server and the screen name always go into QSettings;
+// with "remember me" the password goes to the desktop's secret service through QtKeychain,
+// never into a file of ours. Where no secret service answers, the password is not kept and
+// problem says so in words.
 //
 // Keychain jobs run asynchronously; passwordRead and stored arrive later on the GUI thread.
 #pragma once
@@ -24,10 +25,10 @@ public:
     explicit CredentialStore(QSettings* settings, QObject* parent = nullptr);
 
     RememberedAccount remembered() const;
-    // Keeps the server and name, and hands the password to the secret service.
-    void remember(const QString& server, const QString& name, const QString& password);
-    // Drops the server, the name and the stored password.
-    void forget();
+    // Keeps the server and name. With `rememberMe` it hands the password to the secret service;
+    // without, it drops the password stored before, if any.
+    void remember(const QString& server, const QString& name, const QString& password,
+                  bool rememberMe);
     // Asks the secret service for the password of `name` on `server`: passwordRead follows
     // (with an empty password when none is stored or the service cannot be reached).
     void readPassword(const QString& server, const QString& name);

@@ -1,7 +1,8 @@
 // ondrel-messenger: the desktop messenger. Without arguments it opens the sign-on window with
 // what was remembered (server 127.0.0.1:5190 the first time). --server fills in another
-// server; --settings keeps the settings in a file of one's choosing; --screenshot signs on,
-// chats with echobot, saves a picture of the screen and exits (for the README).
+// server; --settings keeps the settings in a file of one's choosing; --screenshot signs on
+// with two friends of its own making, chats with one, saves a picture of the screen and exits
+// (for the README).
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QElapsedTimer>
@@ -36,10 +37,37 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs) {
     return true;
 }
 
-// Signs on as `name`, talks to echobot and saves the screen with both windows to `file`.
-int takeScreenshot(messenger::Messenger& m, const QString& name, const QString& password,
-                   const QString& file) {
-    using messenger::ConnectionManager;
+// A person of the picture: signed on through a control of its own, like any other client.
+std::unique_ptr<messenger::ConnectionManager> signOnPeer(const messenger::Account& account) {
+    lantry::ControlObject* control = lantry::createOndrelControl();
+    if (!control)
+        return nullptr;
+    auto peer = std::make_unique<messenger::ConnectionManager>(control);
+    peer->signOn(account);
+    return peer;
+}
+
+// Signs on as `name` with two friends on the list, Mei away and Sam idle, talks with Sam (a
+// line in Chinese, an emoji) and saves the screen with both windows to `file`.
+int takeScreenshot(messenger::Messenger& m, const QString& server, const QString& name,
+                   const QString& password, const QString& file) {
+    using State = messenger::ConnectionManager::State;
+    QString host, error;
+    quint16 port = 0;
+    messenger::parseServer(server, host, port, error);
+    const auto mei = signOnPeer({host, port, QStringLiteral("Mei Lin"), password});
+    const auto sam = signOnPeer({host, port, QStringLiteral("Sam Okafor"), password});
+    if (!mei || !sam ||
+        !waitFor([&] { return mei->state() == State::SignedOn && sam->state() == State::SignedOn; },
+                 15000)) {
+        std::fprintf(stderr, "ondrel-messenger: the friends of the picture did not sign on\n");
+        return 1;
+    }
+    mei->call(lantry::DispId::FormatUserName, {QStringLiteral("Mei Lin")});
+    mei->call(lantry::DispId::SetAwayMessage, {QStringLiteral("Out for lunch")});
+    sam->call(lantry::DispId::FormatUserName, {QStringLiteral("Sam Okafor")});
+    sam->call(lantry::DispId::SetIdleTime, {25});
+
     messenger::SignOnWindow* signOn = m.signOnWindow();
     signOn->move(20, 20);
     signOn->findChild<QLineEdit*>(QStringLiteral("screenName"))->setText(name);
@@ -49,19 +77,55 @@ int takeScreenshot(messenger::Messenger& m, const QString& name, const QString& 
         std::fprintf(stderr, "ondrel-messenger: no sign-on (%s)\n", qPrintable(signOn->status()));
         return 1;
     }
-    m.buddyListWindow()->setGeometry(20, 20, 300, 400);
-    messenger::ImWindow* im = m.openIm(QStringLiteral("echobot"));
-    im->setGeometry(340, 20, 440, 300);
-    auto* input = im->findChild<QLineEdit*>(QStringLiteral("input"));
-    input->setText(
-        QStringLiteral("Hello, <b>echobot</b>! Is the <font color=\"#1a7f37\">green</font> "
-                       "line back?"));
-    QMetaObject::invokeMethod(input, "returnPressed");
-    const auto* c = m.conversations().find(im->key());
-    if (!waitFor([&] { return c->transcript->rowCount() >= 2; }, 10000)) {
-        std::fprintf(stderr, "ondrel-messenger: echobot did not answer\n");
+    messenger::BuddyListWindow* list = m.buddyListWindow();
+    for (const QString& friendName : {QStringLiteral("Mei Lin"), QStringLiteral("Sam Okafor")})
+        emit list->addBuddyRequested(QStringLiteral("Friends"), friendName);
+    m.formatScreenName(name);
+    if (!waitFor(
+            [&] {
+                const messenger::Presence a = m.buddies().presence(QStringLiteral("meilin"));
+                const messenger::Presence b = m.buddies().presence(QStringLiteral("samokafor"));
+                return a.away && a.formattedName == QLatin1String("Mei Lin") && b.idleMinutes > 0 &&
+                       b.formattedName == QLatin1String("Sam Okafor") &&
+                       m.connection().formattedName() == name;
+            },
+            15000)) {
+        std::fprintf(stderr, "ondrel-messenger: the friends' presence did not arrive\n");
         return 1;
     }
+    list->setGeometry(20, 20, list->width(), 400);
+
+    const QString me = m.connection().formattedName();
+    const QStringList fromSam{
+        QStringLiteral("Are you coming to the <b>3 o'clock</b> review?"),
+        QStringLiteral("会议改到星期四下午了，地点不变。"),
+        QStringLiteral("Great, see you there \u2615"),
+    };
+    const QStringList fromMe{
+        QStringLiteral("Yes, with the <font color=\"#1a7f37\">new</font> pictures."),
+        QStringLiteral("Thursday works for me \U0001F44D"),
+    };
+    const QString key = messenger::ConversationStore::imKey(QStringLiteral("samokafor"));
+    const auto linesIn = [&] {
+        const auto* c = m.conversations().find(key);
+        return c ? c->transcript->rowCount() : 0;
+    };
+    for (int i = 0; i < fromSam.size(); ++i) {
+        sam->sendIm(me, fromSam[i]);
+        if (!waitFor([&] { return linesIn() == 2 * i + 1; }, 10000)) {
+            std::fprintf(stderr, "ondrel-messenger: Sam's message did not arrive\n");
+            return 1;
+        }
+        if (i < fromMe.size()) {
+            auto* input = m.openIm(QStringLiteral("samokafor"))
+                              ->findChild<QLineEdit*>(QStringLiteral("input"));
+            input->setText(fromMe[i]);
+            QMetaObject::invokeMethod(input, "returnPressed");
+        }
+    }
+    messenger::ImWindow* im = m.openIm(QStringLiteral("samokafor"));
+    const int imLeft = list->geometry().right() + 20;
+    im->setGeometry(imLeft, 20, 780 - imLeft, 300);
     waitFor([] { return false; }, 500);
     const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, 0, 0, 800, 440);
     if (!shot.save(file, "PNG")) {
@@ -94,8 +158,8 @@ int main(int argc, char** argv) {
         QStringLiteral("FILE"));
     const QCommandLineOption screenshotOption(
         QStringLiteral("screenshot"),
-        QStringLiteral("Sign on (--user, --password-file), chat with echobot, save a PNG "
-                       "picture of the screen and exit."),
+        QStringLiteral("Sign on (--server, --user, --password-file) with two friends made up for "
+                       "the picture, chat with one, save a PNG picture of the screen and exit."),
         QStringLiteral("FILE"));
     const QCommandLineOption userOption(QStringLiteral("user"),
                                         QStringLiteral("Screen name for --screenshot."),
@@ -109,7 +173,8 @@ int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
-    if (parser.parse(arguments) && (parser.isSet(helpOption) || parser.isSet(versionOption))) {
+    if (parser.parse(arguments) && (parser.isSet(helpOption) || parser.isSet(versionOption) ||
+                                    parser.isSet(QStringLiteral("help-all")))) {
         QCoreApplication core(argc, argv);
         parser.process(core);
     }
@@ -134,9 +199,10 @@ int main(int argc, char** argv) {
     QString password;
     if (screenshot) {
         QFile file(parser.value(passwordOption));
-        if (!parser.isSet(userOption) || !file.open(QIODevice::ReadOnly)) {
+        if (!parser.isSet(serverOption) || !parser.isSet(userOption) ||
+            !file.open(QIODevice::ReadOnly)) {
             std::fprintf(stderr,
-                         "ondrel-messenger: --screenshot needs --user and a readable "
+                         "ondrel-messenger: --screenshot needs --server, --user and a readable "
                          "--password-file\n");
             return 2;
         }
@@ -164,8 +230,8 @@ int main(int argc, char** argv) {
     QObject::connect(&messenger, &messenger::Messenger::quitRequested, &app, &QApplication::quit);
     messenger.start(parser.value(serverOption));
     if (screenshot) {
-        return takeScreenshot(messenger, parser.value(userOption), password,
-                              parser.value(screenshotOption));
+        return takeScreenshot(messenger, parser.value(serverOption), parser.value(userOption),
+                              password, parser.value(screenshotOption));
     }
     return app.exec();
 }

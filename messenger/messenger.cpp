@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <QStatusBar>
 #include <QTextDocumentFragment>
 #include <optional>
 
@@ -36,8 +35,9 @@ namespace {
 namespace DispId = lantry::DispId;
 using lantry::EventNumber;
 
-// How long a status note stays in the buddy list's status bar.
-constexpr int kNoteMilliseconds = 15000;
+const QString kShowOfflineKey = QStringLiteral("buddyList/showOffline");
+const QString kSortByKey = QStringLiteral("buddyList/sortBy");
+const QString kSortByName = QStringLiteral("name");
 
 }  // namespace
 
@@ -48,7 +48,17 @@ Messenger::Messenger(lantry::ControlObject* control, QSettings* settings, QObjec
       credentials_(settings) {
     signOnWindow_ = new SignOnWindow;
     rememberGeometry(signOnWindow_, settings_, QStringLiteral("signOn"));
-    buddyListWindow_ = new BuddyListWindow(&buddies_);
+    shownBuddies_.setShowOffline(settings_->value(kShowOfflineKey, true).toBool());
+    shownBuddies_.setSortBy(settings_->value(kSortByKey).toString() == kSortByName
+                                ? BuddyListProxy::SortBy::Name
+                                : BuddyListProxy::SortBy::Status);
+    connect(&shownBuddies_, &BuddyListProxy::optionsChanged, this, [this] {
+        settings_->setValue(kShowOfflineKey, shownBuddies_.showsOffline());
+        settings_->setValue(kSortByKey, shownBuddies_.sortBy() == BuddyListProxy::SortBy::Name
+                                            ? kSortByName
+                                            : QStringLiteral("status"));
+    });
+    buddyListWindow_ = new BuddyListWindow(&shownBuddies_);
     rememberGeometry(buddyListWindow_, settings_, QStringLiteral("buddyList"));
     buddyListWindow_->setBlockedCheck([this](const QString& name) { return isBlocked(name); });
 
@@ -159,10 +169,7 @@ void Messenger::connectWindows() {
             [this](const QString& host, quint16 port, const QString& name, const QString& password,
                    bool remember) {
                 const QString server = QStringLiteral("%1:%2").arg(host).arg(port);
-                if (remember)
-                    credentials_.remember(server, name, password);
-                else if (credentials_.remembered().remember)
-                    credentials_.forget();
+                credentials_.remember(server, name, password, remember);
                 signOnWindow_->setBusy(true);
                 connection_->signOn(Account{host, port, name, password});
             });
@@ -275,7 +282,7 @@ bool Messenger::requireSignedOn() {
 }
 
 void Messenger::showProblem(const QString& why) {
-    buddyListWindow_->statusBar()->showMessage(why, kNoteMilliseconds);
+    buddyListWindow_->showNote(why);
 }
 
 void Messenger::showConnectionState() {
@@ -363,7 +370,7 @@ void Messenger::onControlEvent(int eventNumber, const QVariantList& args) {
                 const Account& a = connection_->account();
                 if (credentials_.remembered().remember)
                     credentials_.remember(QStringLiteral("%1:%2").arg(a.host).arg(a.port), a.name,
-                                          it->subject);
+                                          it->subject, true);
                 pending_.erase(it);
             }
             showProblem(tr("Password changed."));
@@ -373,6 +380,8 @@ void Messenger::onControlEvent(int eventNumber, const QVariantList& args) {
             // The name as the server now formats it follows the answer to our request.
             if (pending_.removeIf([](const Pending& p) { return p.what == Pending::What::Format; }))
                 showProblem(tr("Your screen name now shows as %1.").arg(fromWire(text(0))));
+            // The connection takes the new name once this event has returned.
+            QTimer::singleShot(0, this, &Messenger::showConnectionState);
             break;
         case EventNumber::Warned: {
             const QString from = shownText(text(1));

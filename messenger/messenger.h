@@ -16,8 +16,9 @@
 // History: each account's conversations are kept in its own file under the user's data
 // directory (HistoryStore), opened at sign-on, unless the setting "history/logging" is off.
 //
-// Threading: the GUI thread. Settings (server, name, geometry, profile, history) live in the
-// QSettings given; the password only in the secret service (CredentialStore).
+// Threading: the GUI thread. Settings (server, name, geometry, profile, history, the buddy
+// list's view: "buddyList/showOffline", "buddyList/sortBy") live in the QSettings given; the
+// password only in the secret service (CredentialStore).
 #pragma once
 
 #include <QElapsedTimer>
@@ -30,6 +31,7 @@
 #include <QTimer>
 
 #include "buddy_list_model.h"
+#include "buddy_list_proxy.h"
 #include "connection_manager.h"
 #include "conversation_store.h"
 #include "credential_store.h"
@@ -67,6 +69,7 @@ public:
 
     ConnectionManager& connection() { return *connection_; }
     BuddyListModel& buddies() { return buddies_; }
+    BuddyListProxy& shownBuddies() { return shownBuddies_; }
     ConversationStore& conversations() { return conversations_; }
     CredentialStore& credentials() { return credentials_; }
     InvitationQueue& invitations() { return invitations_; }
@@ -143,6 +146,7 @@ private:
     QString historyAccount_;  // the account whose history is open (normalised)
     QPointer<HistoryWindow> historyWindow_;
     BuddyListModel buddies_;
+    BuddyListProxy shownBuddies_{&buddies_};
     ConversationStore conversations_;
     CredentialStore credentials_;
     InvitationQueue invitations_;

@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace messenger {
@@ -14,6 +15,8 @@ ProfileEditor::ProfileEditor(const QString& current, QWidget* parent) : QDialog(
     text_->setObjectName(QStringLiteral("profileText"));
     text_->setTabChangesFocus(true);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel, this);
+    // Without a mnemonic of its own, Alt+S would reach the text as an "s".
+    buttons->button(QDialogButtonBox::Save)->setText(tr("&Save"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(tr("What people see when they ask for your profile:"), this));
     layout->addWidget(text_);

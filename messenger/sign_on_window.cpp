@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QFormLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -17,21 +18,26 @@ SignOnWindow::SignOnWindow(QWidget* parent) : QWidget(parent) {
 
     server_ = new QLineEdit(QLatin1String(kDefaultServer), this);
     server_->setObjectName(QStringLiteral("server"));
+    server_->setAccessibleName(tr("Server"));
+    server_->setAccessibleDescription(tr("Host name or address, and the port after a colon"));
     name_ = new QLineEdit(this);
     name_->setObjectName(QStringLiteral("screenName"));
+    name_->setAccessibleName(tr("Screen name"));
     password_ = new QLineEdit(this);
     password_->setObjectName(QStringLiteral("password"));
+    password_->setAccessibleName(tr("Password"));
     password_->setEchoMode(QLineEdit::Password);
     remember_ = new QCheckBox(tr("&Remember me"), this);
     remember_->setObjectName(QStringLiteral("rememberMe"));
-    remember_->setToolTip(
-        tr("Keeps the server and screen name, and the password in the "
-           "desktop's secret service."));
+    remember_->setAccessibleName(tr("Remember my password"));
+    remember_->setToolTip(tr("Keeps the password in the desktop's secret service."));
     button_ = new QPushButton(tr("&Sign On"), this);
     button_->setObjectName(QStringLiteral("signOnButton"));
+    button_->setAccessibleName(tr("Sign on"));
     button_->setDefault(true);
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("status"));
+    status_->setAccessibleName(tr("Sign-on status"));
     status_->setWordWrap(true);
     status_->setTextFormat(Qt::PlainText);
 
@@ -56,8 +62,6 @@ SignOnWindow::SignOnWindow(QWidget* parent) : QWidget(parent) {
         else
             submit();
     });
-    for (QLineEdit* field : {server_, name_, password_})
-        connect(field, &QLineEdit::returnPressed, this, &SignOnWindow::submit);
     name_->setFocus();
 }
 
@@ -79,6 +83,15 @@ void SignOnWindow::setBusy(bool busy) {
     for (QWidget* w : std::initializer_list<QWidget*>{server_, name_, password_, remember_})
         w->setEnabled(!busy);
     button_->setText(busy ? tr("&Cancel") : tr("&Sign On"));
+    button_->setAccessibleName(busy ? tr("Cancel signing on") : tr("Sign on"));
+}
+
+void SignOnWindow::keyPressEvent(QKeyEvent* event) {
+    // The fields and the check box leave Enter to the window.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        submit();
+    else
+        QWidget::keyPressEvent(event);
 }
 
 void SignOnWindow::setStatus(const QString& text, bool isError) {

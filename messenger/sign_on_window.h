@@ -1,6 +1,7 @@
 // The sign-on window: server as HOST[:PORT], screen name, password, "remember me", a Sign On
 // button and a status line that shows progress while connecting and the sentence that says
-// why a sign-on failed. It only collects and shows; Messenger acts on signOnRequested.
+// why a sign-on failed. Enter anywhere in it signs on, as in a dialog. Every field and button
+// carries an accessible name. It only collects and shows; Messenger acts on signOnRequested.
 #pragma once
 
 #include <QWidget>
@@ -33,6 +34,9 @@ signals:
     void signOnRequested(const QString& host, quint16 port, const QString& name,
                          const QString& password, bool remember);
     void cancelRequested();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void submit();

@@ -7,7 +7,7 @@ packages=(
     qt6-base-dev libqt6sql6-sqlite libsqlite3-dev libsodium-dev qtkeychain-qt6-dev
     scdoc lintian desktop-file-utils appstream dpkg-dev file systemd
     libncurses-dev libvterm-dev
-    xvfb xauth fonts-liberation
+    xvfb xauth fonts-liberation fonts-noto-cjk fonts-noto-color-emoji dbus-daemon
     clang libclang-rt-14-dev valgrind gnuplot-nox
     python3 curl
 )

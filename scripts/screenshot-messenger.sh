@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Retakes the README's picture of the messenger: starts a private tocd, runs the messenger under
-# Xvfb signed on as a new user who says hello to echobot, and saves the screen with the buddy
-# list and the conversation.
+# Xvfb signed on as a new user whose friends (made up by the messenger, one away, one idle) are
+# on the list, chats with one of them, and saves the screen with the buddy list and the
+# conversation. The CJK and emoji fonts must be installed for their lines to show.
 # Usage: scripts/screenshot-messenger.sh [OUTPUT.png]   (default: docs/screenshot-messenger.png)
 # ONDREL_BUILD_DIR names the build folder (default build).
 set -euo pipefail

@@ -1,7 +1,8 @@
 # Shared steps of the screenshot scripts, sourced from the repository root once `out` (the
 # picture to write) is set: the build folder ($build, from ONDREL_BUILD_DIR, default build), a
 # scratch folder ($scratch) removed at exit after the script's own at_exit, and a run under
-# Xvfb that leaves the user's registration record and runtime folder untouched.
+# Xvfb that leaves the user's registration record, runtime folder and data (histories)
+# untouched.
 
 build=${ONDREL_BUILD_DIR:-build}
 mkdir -p "$(dirname "$out")"
@@ -19,11 +20,12 @@ screenshot_build() {
 }
 
 # run_under_xvfb WIDTHxHEIGHT PROGRAM ARG...: runs PROGRAM on a fresh Xvfb screen of that size,
-# with a private registration record and runtime folder in $scratch.
+# with a private registration record, runtime folder and data folder in $scratch.
 run_under_xvfb() {
     local size=$1
     shift
-    ONDREL_REGISTRY=$scratch/components.ini XDG_RUNTIME_DIR=$scratch QT_QPA_PLATFORM=xcb \
+    ONDREL_REGISTRY=$scratch/components.ini XDG_RUNTIME_DIR=$scratch \
+        XDG_DATA_HOME=$scratch/data QT_QPA_PLATFORM=xcb \
         xvfb-run -a -s "-screen 0 ${size}x24" "$@"
 }
 

@@ -5,14 +5,21 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QDir>
 #include <QFile>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -28,14 +35,20 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <sys/prctl.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <csignal>
 #include <future>
 #include <memory>
 #include <thread>
 
+#include "add_buddy_dialog.h"
+#include "away_dialog.h"
 #include "buddy_list_model.h"
+#include "buddy_list_proxy.h"
 #include "buddy_list_window.h"
 #include "chat_room_window.h"
 #include "history_store.h"
@@ -47,6 +60,7 @@
 #include "ondrel/component.h"
 #include "ondrel/events.h"
 #include "ondrel/ondrel.h"
+#include "profile_editor.h"
 #include "profile_viewer.h"
 #include "safe_markup.h"
 #include "scripted_peer.h"
@@ -181,6 +195,95 @@ TEST(BuddyList, NamelessGroupsAreNoGroups) {
     model.setUnread(QStringLiteral("bob"), 0);
     EXPECT_FALSE(bob.data().toString().contains(QStringLiteral("unread")));
     EXPECT_FALSE(bob.data(Qt::FontRole).isValid());
+}
+
+// Presence as the list shows it: a group counts everyone online, away and idle included, and
+// stops counting whoever signs off (its row tells the view); the proxy orders by status or by
+// name and hides who is offline when asked; a buddy shows under the name the server formats.
+TEST(BuddyList, CountsSortsAndFiltersByPresence) {
+    using lantry::EventNumber;
+    BuddyListModel model;
+    BuddyListProxy shown(&model);
+    model.handleEvent(
+        int(EventNumber::LoggedIn),
+        {QStringLiteral("me"),
+         QStringList{QStringLiteral("[group]Friends"), QStringLiteral("carol"),
+                     QStringLiteral("dave"), QStringLiteral("B O B"), QStringLiteral("erin"),
+                     QStringLiteral("[group]Work"), QStringLiteral("frank")}});
+    const auto update = [&](const char* name, bool online, int idleMinutes, const char* userClass) {
+        model.handleEvent(int(EventNumber::BuddyUpdate),
+                          {QLatin1String(name), online, 0, qint64(online ? 1700000000 : 0),
+                           idleMinutes, QLatin1String(userClass)});
+    };
+    const auto names = [&](const char* group) {
+        QStringList out;
+        const QModelIndex g = shown.mapFromSource(model.groupIndex(QLatin1String(group)));
+        for (int row = 0; row < shown.rowCount(g); ++row)
+            out.append(shown.index(row, 0, g).data(BuddyListModel::ShownNameRole).toString());
+        return out;
+    };
+    const QModelIndex friends = model.groupIndex(QStringLiteral("Friends"));
+    QList<QModelIndex> changed;
+    QObject::connect(&model, &QAbstractItemModel::dataChanged,
+                     [&](const QModelIndex& from, const QModelIndex&) { changed.append(from); });
+    update("erin", true, 0, " O ");
+    update("Dave", true, 0, " OU");
+    update("Bob", true, 7, " O ");
+    EXPECT_TRUE(changed.contains(friends));
+    EXPECT_EQ(friends.data().toString(), QStringLiteral("Friends (3/4)"));
+    EXPECT_EQ(names("Friends"), (QStringList{QStringLiteral("erin"), QStringLiteral("Dave"),
+                                             QStringLiteral("Bob"), QStringLiteral("carol")}));
+
+    changed.clear();
+    update("erin", false, 0, "");
+    EXPECT_TRUE(changed.contains(friends));
+    EXPECT_EQ(friends.data().toString(), QStringLiteral("Friends (2/4)"));
+    EXPECT_EQ(names("Friends"), (QStringList{QStringLiteral("Dave"), QStringLiteral("Bob"),
+                                             QStringLiteral("carol"), QStringLiteral("erin")}));
+    shown.setSortBy(BuddyListProxy::SortBy::Name);
+    EXPECT_EQ(names("Friends"), (QStringList{QStringLiteral("Bob"), QStringLiteral("carol"),
+                                             QStringLiteral("Dave"), QStringLiteral("erin")}));
+    shown.setShowOffline(false);
+    EXPECT_EQ(names("Friends"), (QStringList{QStringLiteral("Bob"), QStringLiteral("Dave")}));
+    EXPECT_TRUE(shown.mapFromSource(model.groupIndex(QStringLiteral("Work"))).isValid());
+    EXPECT_EQ(names("Work"), QStringList{});
+    update("frank", true, 0, " O ");
+    EXPECT_EQ(names("Work"), QStringList{QStringLiteral("frank")});
+
+    // Signed off ourselves: nobody counts, nobody online shows; the formatted names stay.
+    model.handleEvent(int(EventNumber::LoggedOut), {});
+    EXPECT_EQ(friends.data().toString(), QStringLiteral("Friends (0/4)"));
+    EXPECT_EQ(names("Friends"), QStringList{});
+    shown.setShowOffline(true);
+    EXPECT_EQ(names("Friends"), (QStringList{QStringLiteral("Bob"), QStringLiteral("carol"),
+                                             QStringLiteral("Dave"), QStringLiteral("erin")}));
+}
+
+// --help and --version answer without any display, and say what they should.
+TEST(MessengerProgram, HelpAndVersionNeedNoDisplay) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        env.remove(QLatin1String(name));
+    const struct {
+        const char* option;
+        QString says;
+    } rows[] = {
+        {"--help", QStringLiteral("--server <HOST[:PORT]>")},
+        {"--help-all", QStringLiteral("--settings <FILE>")},
+        {"--version",
+         QStringLiteral("Ondrel Messenger %1").arg(QLatin1String(lantry::kLibraryVersion))},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.option);
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(MESSENGER_PATH), {QLatin1String(row.option)});
+        ASSERT_TRUE(program.waitForFinished(kWaitMs));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 0) << program.readAllStandardError().toStdString();
+        const QString out = QString::fromLocal8Bit(program.readAllStandardOutput());
+        EXPECT_TRUE(out.contains(row.says)) << out.toStdString();
+    }
 }
 
 // A line as the control would deliver it from `who`.
@@ -448,12 +551,84 @@ void answerQuestions(QStringList answers) {
     poll->start(20);
 }
 
+// Fills in the Add Buddy dialog when it opens and presses Enter in the name, as a person would.
+void answerAddBuddy(const QString& name, const QString& group) {
+    auto* poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, name, group] {
+        auto* dialog = qobject_cast<AddBuddyDialog*>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        auto* typed = dialog->findChild<QLineEdit*>(QStringLiteral("buddyName"));
+        QTest::keyClicks(typed, name);
+        dialog->findChild<QComboBox*>(QStringLiteral("buddyGroup"))->setEditText(group);
+        QTest::keyClick(typed, Qt::Key_Return);
+    });
+    poll->start(20);
+}
+
 // A shortcut pressed in `window`, made the active window first as a person's click would.
 void press(QWidget* window, Qt::Key key, Qt::KeyboardModifiers modifiers) {
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     QTest::keyClick(window, key, modifiers);
 }
+
+// A session bus of the run's own, where no service starts by itself: the messenger's calls
+// for notifications and secrets reach nothing of the user's, and a test may play a service.
+// Without dbus-daemon the run has no session bus at all, and `problem` says why.
+class PrivateSessionBus : public ::testing::Environment {
+public:
+    static inline QString problem;
+
+    void SetUp() override {
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        dir_ = std::make_unique<QTemporaryDir>();
+        QFile config(dir_->filePath(QStringLiteral("bus.conf")));
+        if (!dir_->isValid() || !config.open(QIODevice::WriteOnly) ||
+            config.write(
+                QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus "
+                               "Configuration 1.0//EN\" "
+                               "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">"
+                               "<busconfig><type>session</type><listen>unix:tmpdir=%1</listen>"
+                               "<auth>EXTERNAL</auth><policy context=\"default\">"
+                               "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                               "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>")
+                    .arg(dir_->path())
+                    .toUtf8()) < 0) {
+            problem = QStringLiteral("its configuration cannot be written");
+            return;
+        }
+        config.close();
+        daemon_ = std::make_unique<QProcess>();
+        // A run that dies takes its bus along.
+        daemon_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+        daemon_->start(QStringLiteral("dbus-daemon"),
+                       {QStringLiteral("--config-file=") + config.fileName(),
+                        QStringLiteral("--nofork"), QStringLiteral("--print-address")});
+        if (!daemon_->waitForStarted(kWaitMs)) {
+            problem = QStringLiteral("dbus-daemon does not start (%1)").arg(daemon_->errorString());
+            return;
+        }
+        if (!daemon_->waitForReadyRead(kWaitMs)) {
+            problem = QStringLiteral("dbus-daemon gave no address: %1")
+                          .arg(QString::fromLocal8Bit(daemon_->readAllStandardError()));
+            return;
+        }
+        qputenv("DBUS_SESSION_BUS_ADDRESS", daemon_->readLine().trimmed());
+    }
+    void TearDown() override {
+        if (daemon_) {
+            daemon_->terminate();
+            daemon_->waitForFinished(kWaitMs);
+        }
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<QProcess> daemon_;
+};
 
 class MessengerWindows : public ::testing::Test {
 protected:
@@ -487,11 +662,24 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
     // This test runs without a secret service: the window says the password was not kept.
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
-            return alice->app->buddyListWindow()->statusBar()->currentMessage().contains(
+            return alice->app->buddyListWindow()->note().contains(
                 QLatin1String("No secret service"));
         },
         kWaitMs))
-        << alice->app->buddyListWindow()->statusBar()->currentMessage().toStdString();
+        << alice->app->buddyListWindow()->note().toStdString();
+    {
+        // The note stands whole above the connection's status and leaves it in sight.
+        BuddyListWindow* w = alice->app->buddyListWindow();
+        auto* note = w->findChild<QLabel*>(QStringLiteral("note"));
+        auto* status = w->findChild<QLabel*>(QStringLiteral("connectionStatus"));
+        ASSERT_TRUE(note->isVisible());
+        ASSERT_TRUE(status->isVisible());
+        EXPECT_FALSE(QRect(note->mapTo(w, QPoint()), note->size())
+                         .intersects(QRect(status->mapTo(w, QPoint()), status->size())));
+        EXPECT_GE(note->height(), note->heightForWidth(note->width()));
+        EXPECT_TRUE(status->text().startsWith(QLatin1String("Signed on as")))
+            << status->text().toStdString();
+    }
 
     // echobot is online in the tree; Enter on it opens the IM window; a message comes back.
     ASSERT_TRUE(alice->sees("echobot", true));
@@ -501,7 +689,7 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
     ASSERT_TRUE(echobot.isValid());
     EXPECT_TRUE(
         echobot.data(Qt::ToolTipRole).toString().contains(QLatin1String("Warning level 0%")));
-    list->view()->setCurrentIndex(echobot);
+    ASSERT_TRUE(list->select(QStringLiteral("Buddies"), QStringLiteral("echobot")));
     QTest::keyClick(list->view(), Qt::Key_Return);
     ImWindow* toBot = alice->app->imWindow(ConversationStore::imKey(QStringLiteral("echobot")));
     ASSERT_NE(toBot, nullptr);
@@ -590,7 +778,7 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
     // A buddy added in another session of the same account appears in this one.
     auto alice2 = session(QStringLiteral("alice2"));
     ASSERT_TRUE(alice2->signOnAs(tocd_.port(), QStringLiteral("aliceux")));
-    answerQuestions({QStringLiteral("bob"), QStringLiteral("Friends")});
+    answerAddBuddy(QStringLiteral("bob"), QStringLiteral("Friends"));
     press(alice2->app->buddyListWindow(), Qt::Key_B, Qt::ControlModifier);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return alice->app->buddies().contains(QStringLiteral("bob")); }, kWaitMs));
@@ -637,7 +825,7 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
     });
     fillProfile->start(20);
     press(bob->app->buddyListWindow(), Qt::Key_P, Qt::ControlModifier | Qt::ShiftModifier);
-    list->view()->setCurrentIndex(bobRow);
+    ASSERT_TRUE(list->select(QStringLiteral("Friends"), QStringLiteral("bob")));
     press(list, Qt::Key_I, Qt::ControlModifier);
     ASSERT_NE(alice->app->lastProfileViewer(), nullptr);
     EXPECT_TRUE(QTest::qWaitFor(
@@ -712,12 +900,227 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
 
     // Blocking from the list while everyone may write switches to blocking the block list.
     EXPECT_EQ(alice->app->privacyMode(), 1);
-    list->view()->setCurrentIndex(bobRow);
+    ASSERT_TRUE(list->select(QStringLiteral("Friends"), QStringLiteral("bob")));
     press(list, Qt::Key_B, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_TRUE(alice->app->isBlocked(QStringLiteral("bob")));
     EXPECT_EQ(alice->app->privacyMode(), 4);
-    EXPECT_TRUE(list->statusBar()->currentMessage().contains(
-        QLatin1String("Everyone but the people I blocked")));
+    EXPECT_TRUE(list->note().contains(QLatin1String("Everyone but the people I blocked")));
+}
+
+// The buddy list as alice sees bob: added under a name typed with capitals and blanks and shown
+// as the server formats it; counted online in his group while away or idle, no longer once he
+// signs off, and then hidden when offline buddies are not shown. The window opens wide enough
+// for its menus, elides a long status and offers the selected buddy to Ctrl+N. The view's
+// choices, the server and the screen name come back after a restart; the password does not
+// without "remember me".
+TEST_F(MessengerWindows, BuddyListFollowsPresenceAndKeepsItsChoices) {
+    auto alice = session(QStringLiteral("alice"));
+    ASSERT_TRUE(alice->signOnAs(tocd_.port(), QStringLiteral("Alice")));
+    BuddyListWindow* list = alice->app->buddyListWindow();
+    const QMenuBar* bar = list->menuBar();
+    const QList<QAction*> menus = bar->actions();
+    EXPECT_GE(list->width(), bar->sizeHint().width());
+    EXPECT_EQ(bar->actionGeometry(menus.first()).top(), bar->actionGeometry(menus.last()).top());
+    EXPECT_LE(bar->actionGeometry(menus.last()).right(), bar->width());
+
+    auto bob = session(QStringLiteral("bob"));
+    ASSERT_TRUE(bob->signOnAs(tocd_.port(), QStringLiteral("bob")));
+    answerAddBuddy(QStringLiteral("B O B"), QStringLiteral("Friends"));
+    press(list, Qt::Key_B, Qt::ControlModifier);
+    BuddyListModel& buddies = alice->app->buddies();
+    const auto bobShown = [&] {
+        return buddies.buddyIndex(QStringLiteral("Friends"), QStringLiteral("bob"))
+            .data(BuddyListModel::ShownNameRole)
+            .toString();
+    };
+    const auto friends = [&] {
+        return buddies.groupIndex(QStringLiteral("Friends")).data().toString();
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bobShown() == QLatin1String("bob"); }, kWaitMs))
+        << bobShown().toStdString();
+    bob->app->formatScreenName(QStringLiteral("Bo B"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bobShown() == QLatin1String("Bo B"); }, kWaitMs))
+        << bobShown().toStdString();
+    EXPECT_EQ(friends(), QStringLiteral("Friends (1/1)"));
+    bob->app->setAwayMessage(QStringLiteral("out"));
+    ASSERT_TRUE(alice->sees("bob", true, true));
+    EXPECT_EQ(friends(), QStringLiteral("Friends (1/1)"));
+    bob->app->setAwayMessage({});
+    bob->app->connection().call(lantry::DispId::SetIdleTime, {12});
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return buddies.presence(QStringLiteral("bob")).idleMinutes >= 12; }, kWaitMs));
+    EXPECT_EQ(friends(), QStringLiteral("Friends (1/1)"));
+
+    auto* showOffline = list->findChild<QAction*>(QStringLiteral("showOffline"));
+    ASSERT_TRUE(showOffline->isChecked());
+    showOffline->trigger();
+    EXPECT_FALSE(alice->app->shownBuddies().showsOffline());
+    const auto bobInView = [&] {
+        return alice->app->shownBuddies()
+            .mapFromSource(buddies.buddyIndex(QStringLiteral("Friends"), QStringLiteral("bob")))
+            .isValid();
+    };
+    EXPECT_TRUE(bobInView());
+    bob.reset();
+    ASSERT_TRUE(alice->sees("bob", false));
+    EXPECT_EQ(friends(), QStringLiteral("Friends (0/1)"));
+    EXPECT_FALSE(bobInView());
+    list->findChild<QAction*>(QStringLiteral("sortByName"))->trigger();
+
+    // A status longer than the window is elided, and whole in its tooltip.
+    auto* status = list->findChild<QLabel*>(QStringLiteral("connectionStatus"));
+    const QString longStatus =
+        QStringLiteral("Connection lost: ") + QStringLiteral("far ").repeated(60);
+    list->setConnectionStatus(longStatus, true);
+    EXPECT_EQ(list->connectionStatus(), longStatus);
+    EXPECT_EQ(status->toolTip(), longStatus);
+    EXPECT_NE(status->text(), longStatus);
+    EXPECT_LE(status->fontMetrics().horizontalAdvance(status->text()), status->width());
+    EXPECT_LE(status->width(), list->width());
+
+    // Ctrl+N offers the selected buddy's name.
+    ASSERT_TRUE(list->select(QStringLiteral("Buddies"), QStringLiteral("echobot")));
+    QString offered;
+    auto* cancel = new QTimer(qApp);
+    QObject::connect(cancel, &QTimer::timeout, cancel, [&offered, cancel] {
+        auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
+        if (!dialog || !dialog->isVisible())
+            return;
+        offered = dialog->textValue();
+        dialog->reject();
+        cancel->deleteLater();
+    });
+    cancel->start(20);
+    press(list, Qt::Key_N, Qt::ControlModifier);
+    EXPECT_EQ(offered, QStringLiteral("echobot"));
+
+    alice.reset();
+    auto again = session(QStringLiteral("alice"));
+    EXPECT_FALSE(again->app->shownBuddies().showsOffline());
+    EXPECT_EQ(again->app->shownBuddies().sortBy(), BuddyListProxy::SortBy::Name);
+    BuddyListWindow* list2 = again->app->buddyListWindow();
+    EXPECT_FALSE(list2->findChild<QAction*>(QStringLiteral("showOffline"))->isChecked());
+    EXPECT_TRUE(list2->findChild<QAction*>(QStringLiteral("sortByName"))->isChecked());
+    EXPECT_EQ(again->field<QLineEdit>("server")->text(),
+              QStringLiteral("127.0.0.1:%1").arg(tocd_.port()));
+    EXPECT_EQ(again->field<QLineEdit>("screenName")->text(), QStringLiteral("Alice"));
+    EXPECT_TRUE(again->field<QLineEdit>("password")->text().isEmpty());
+    EXPECT_FALSE(again->field<QCheckBox>("rememberMe")->isChecked());
+}
+
+// As a keyboard and a screen reader meet the windows: every field and button of the sign-on
+// window has an accessible name, as do the buddy list and a conversation's transcript and
+// input; Enter on "Remember me" signs on; every dialog of the buddy list has one default
+// button; Alt+S saves the profile instead of typing an "s".
+TEST_F(MessengerWindows, KeyboardAndScreenReaderReachEverything) {
+    auto kim = session(QStringLiteral("kim"));
+    SignOnWindow* signOn = kim->signOn();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(signOn));
+    QStringList unnamed;
+    int focusable = 0;
+    for (QWidget* w : signOn->findChildren<QWidget*>()) {
+        if (!w->isVisible() || w->focusPolicy() == Qt::NoFocus)
+            continue;
+        ++focusable;
+        if (w->accessibleName().isEmpty())
+            unnamed.append(w->objectName());
+    }
+    EXPECT_EQ(focusable, 5);
+    EXPECT_EQ(unnamed, QStringList{});
+
+    kim->field<QLineEdit>("server")->setText(QStringLiteral("127.0.0.1:%1").arg(tocd_.port()));
+    kim->field<QLineEdit>("screenName")->setText(QStringLiteral("kim"));
+    kim->field<QLineEdit>("password")->setText(QStringLiteral("pw1"));
+    QTest::keyClick(kim->field<QCheckBox>("rememberMe"), Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return kim->app->connection().state() == State::SignedOn; },
+                                kWaitMs));
+    BuddyListWindow* list = kim->app->buddyListWindow();
+    EXPECT_FALSE(list->view()->accessibleName().isEmpty());
+    ImWindow* im = kim->app->openIm(QStringLiteral("echobot"));
+    EXPECT_FALSE(im->transcript()->accessibleName().isEmpty());
+    EXPECT_FALSE(im->findChild<QLineEdit*>(QStringLiteral("input"))->accessibleName().isEmpty());
+
+    AddBuddyDialog add({QStringLiteral("Buddies")}, {}, list);
+    ProfileEditor profile(QStringLiteral("Tea"), list);
+    AwayDialog away({}, list);
+    SettingsDialog settings(SettingsDialog::AllowEveryone, {}, {}, true, list);
+    for (QDialog* dialog : std::initializer_list<QDialog*>{&add, &profile, &away, &settings}) {
+        SCOPED_TRACE(dialog->objectName().toStdString());
+        dialog->show();
+        const QList<QPushButton*> buttons = dialog->findChildren<QPushButton*>();
+        EXPECT_EQ(std::count_if(buttons.begin(), buttons.end(),
+                                [](const QPushButton* b) { return b->isDefault(); }),
+                  1);
+        if (dialog != &profile)
+            dialog->hide();
+    }
+    auto* text = profile.findChild<QPlainTextEdit*>(QStringLiteral("profileText"));
+    text->moveCursor(QTextCursor::End);
+    profile.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&profile));
+    QTest::keyClick(text, Qt::Key_S, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return profile.result() == QDialog::Accepted; }, kWaitMs));
+    EXPECT_EQ(profile.profile(), QStringLiteral("Tea"));
+}
+
+// The desktop's notification service as a test plays it on the run's private session bus: it
+// can show markup in bodies and records the summary and body of each notification.
+class FakeNotifications : public QDBusVirtualObject {
+public:
+    QStringList notes;  // "summary | body"
+    int askedCapabilities = 0;
+
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& bus) override {
+        if (message.member() == QLatin1String("GetCapabilities")) {
+            ++askedCapabilities;
+            return bus.send(message.createReply(
+                QVariant(QStringList{QStringLiteral("body"), QStringLiteral("body-markup")})));
+        }
+        if (message.member() != QLatin1String("Notify") || message.arguments().size() != 8)
+            return false;
+        notes.append(message.arguments()[3].toString() + QStringLiteral(" | ") +
+                     message.arguments()[4].toString());
+        return bus.send(message.createReply(QVariant(uint(notes.size()))));
+    }
+};
+
+// A message arriving in a window that is not active is shown by the desktop's notification
+// service: who sent it, and its text as plain text, escaped for a service that reads markup.
+TEST_F(MessengerWindows, AMessageInAnInactiveWindowRaisesADesktopNotification) {
+    const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    if (address.isEmpty())
+        GTEST_SKIP() << "no private session bus: " << PrivateSessionBus::problem.toStdString();
+    const QString service = QStringLiteral("org.freedesktop.Notifications");
+    const QString connectionName = QStringLiteral("fake-notifications");
+    FakeNotifications notifications;
+    QDBusConnection bus = QDBusConnection::connectToBus(QString::fromUtf8(address), connectionName);
+    ASSERT_TRUE(bus.isConnected()) << bus.lastError().message().toStdString();
+    ASSERT_TRUE(bus.registerVirtualObject(QStringLiteral("/org/freedesktop/Notifications"),
+                                          &notifications));
+    ASSERT_TRUE(bus.registerService(service));
+
+    auto alice = session(QStringLiteral("alice"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notifications.askedCapabilities > 0; }, kWaitMs));
+    ASSERT_TRUE(alice->signOnAs(tocd_.port(), QStringLiteral("alice")));
+    auto bob = session(QStringLiteral("bob"));
+    ASSERT_TRUE(bob->signOnAs(tocd_.port(), QStringLiteral("bob")));
+    press(alice->app->buddyListWindow(), Qt::Key_Shift, Qt::NoModifier);
+    QList<Notifier::Via> via;
+    QObject::connect(alice->app.get(), &Messenger::attentionRaised,
+                     [&](const QString&, Notifier::Via v, bool) { via.append(v); });
+    bob->app->connection().sendIm(
+        QStringLiteral("alice"),
+        QStringLiteral("<b>5 &lt; 6</b> &amp; <a href=\"http://example.com/\">7</a>"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !notifications.notes.isEmpty(); }, kWaitMs));
+    EXPECT_EQ(notifications.notes,
+              QStringList{QStringLiteral("Message from bob | 5 &lt; 6 &amp; 7")})
+        << notifications.notes.join(u'/').toStdString();
+    EXPECT_EQ(via, QList<Notifier::Via>{Notifier::Via::Service});
+
+    bus.unregisterService(service);
+    bus.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
+    QDBusConnection::disconnectFromBus(connectionName);
 }
 
 // The next command the client sends that starts with `prefix` (others are skipped), or "".
@@ -818,8 +1221,8 @@ TEST_F(MessengerWindows, HostileServerFloodsInvitationsAndPointsProfilesElsewher
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(questions().size(), 1);
     EXPECT_EQ(bob->app->invitations().waiting(), InvitationQueue::kMaxWaiting);
-    EXPECT_TRUE(bob->app->buddyListWindow()->statusBar()->currentMessage().contains(
-        QLatin1String("invitations were dropped")));
+    EXPECT_TRUE(
+        bob->app->buddyListWindow()->note().contains(QLatin1String("invitations were dropped")));
     EXPECT_EQ(box->textFormat(), Qt::PlainText);
     EXPECT_TRUE(box->text().startsWith(
         QLatin1String("eve<U+202E> invites you to the room Den<U+2028>x:\n\n<h1>big</h1>")))
@@ -978,14 +1381,14 @@ TEST_F(MessengerWindows, HistoryIsShownOnReopenAndFoundBySearch) {
 TEST_F(MessengerWindows, WarnChangePasswordAndFormatTheName) {
     auto alice = session(QStringLiteral("alice"));
     ASSERT_TRUE(alice->signOnAs(tocd_.port(), QStringLiteral("alice")));
-    QStatusBar* aliceStatus = alice->app->buddyListWindow()->statusBar();
-    const auto said = [](QStatusBar* bar, const QString& text) {
-        return QTest::qWaitFor([&] { return bar->currentMessage().contains(text); }, kWaitMs);
+    BuddyListWindow* aliceStatus = alice->app->buddyListWindow();
+    const auto said = [](BuddyListWindow* list, const QString& text) {
+        return QTest::qWaitFor([&] { return list->note().contains(text); }, kWaitMs);
     };
     alice->app->warn(QStringLiteral("echobot"), false);
     EXPECT_TRUE(said(aliceStatus, QStringLiteral("Not warned: the server refused to warn echobot")))
-        << aliceStatus->currentMessage().toStdString();
-    EXPECT_FALSE(aliceStatus->currentMessage().contains(u'%'));
+        << aliceStatus->note().toStdString();
+    EXPECT_FALSE(aliceStatus->note().contains(u'%'));
 
     auto bob = session(QStringLiteral("bob"));
     ASSERT_TRUE(bob->signOnAs(tocd_.port(), QStringLiteral("bob")));
@@ -994,12 +1397,11 @@ TEST_F(MessengerWindows, WarnChangePasswordAndFormatTheName) {
         [&] { return alice->conversation(ConversationStore::imKey(QStringLiteral("bob"))); },
         kWaitMs));
     alice->app->warn(QStringLiteral("bob"), true);
-    EXPECT_TRUE(said(bob->app->buddyListWindow()->statusBar(),
-                     QStringLiteral("You were warned anonymously")));
+    EXPECT_TRUE(said(bob->app->buddyListWindow(), QStringLiteral("You were warned anonymously")));
 
     alice->app->changePassword(QStringLiteral("wrong1"), QStringLiteral("new-pw1"));
     EXPECT_TRUE(said(aliceStatus, QStringLiteral("the old password was wrong")))
-        << aliceStatus->currentMessage().toStdString();
+        << aliceStatus->note().toStdString();
     alice->app->changePassword(QStringLiteral("pw1"), QStringLiteral("new-pw1"));
     EXPECT_TRUE(said(aliceStatus, QStringLiteral("Password changed.")));
 
@@ -1023,7 +1425,11 @@ TEST_F(MessengerWindows, WarnChangePasswordAndFormatTheName) {
     EXPECT_TRUE(said(aliceStatus, QStringLiteral("Mallory is another name")));
     alice->app->formatScreenName(QStringLiteral("A Lice"));
     EXPECT_TRUE(said(aliceStatus, QStringLiteral("now shows as A Lice")))
-        << aliceStatus->currentMessage().toStdString();
+        << aliceStatus->note().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return aliceStatus->connectionStatus() == QLatin1String("Signed on as A Lice"); },
+        kWaitMs))
+        << aliceStatus->connectionStatus().toStdString();
 
     alice.reset();
     auto again = session(QStringLiteral("again"));
@@ -1112,7 +1518,6 @@ TEST_F(MessengerWindows, ReconnectsByItselfWhenTheServerComesBack) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // No secret service either: the credential store must not reach the user's keyring.
-    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    ::testing::AddGlobalTestEnvironment(new PrivateSessionBus);
     return lantry::testing::runWidgetTests(argc, argv);
 }
