@@ -26,6 +26,17 @@
 
 namespace {
 
+// Whether Qt has somewhere to open windows: without one, QApplication aborts the program.
+bool displayAvailable(int argc, char** argv) {
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        if (!qEnvironmentVariableIsEmpty(name))
+            return true;
+    for (int i = 1; i < argc; ++i)
+        if (QByteArray(argv[i]).startsWith("-platform"))
+            return true;
+    return false;
+}
+
 bool waitFor(const std::function<bool()>& done, int timeoutMs) {
     QElapsedTimer clock;
     clock.start();
@@ -177,6 +188,13 @@ int main(int argc, char** argv) {
                                     parser.isSet(QStringLiteral("help-all")))) {
         QCoreApplication core(argc, argv);
         parser.process(core);
+    }
+    if (!displayAvailable(argc, argv)) {
+        std::fprintf(stderr,
+                     "ondrel-messenger: no display to open windows on (DISPLAY and "
+                     "WAYLAND_DISPLAY are not set); start it from a desktop session. For a "
+                     "terminal there is \"ondrel chat\".\n");
+        return 1;
     }
     QApplication app(argc, argv);
     // With a notification area the messenger lives on in it when its windows are closed.

@@ -284,6 +284,17 @@ TEST(MessengerProgram, HelpAndVersionNeedNoDisplay) {
         const QString out = QString::fromLocal8Bit(program.readAllStandardOutput());
         EXPECT_TRUE(out.contains(row.says)) << out.toStdString();
     }
+    // Anything else says why it cannot run, rather than aborting.
+    for (const QStringList& args : {QStringList{}, QStringList{QStringLiteral("--bogus")}}) {
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(MESSENGER_PATH), args);
+        ASSERT_TRUE(program.waitForFinished(kWaitMs));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 1);
+        EXPECT_TRUE(program.readAllStandardError().contains("no display"))
+            << args.join(' ').toStdString();
+    }
 }
 
 // A line as the control would deliver it from `who`.
