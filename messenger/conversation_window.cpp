@@ -147,11 +147,14 @@ void ConversationWindow::findPrevious() {
 bool ConversationWindow::findFrom(int from) {
     const TranscriptModel* model = view_->model();
     const QString wanted = findText_->text();
+    // Typed text is kept as the markup sent, "<" as "&lt;".
+    const QString escaped = wanted.toHtmlEscaped();
     for (int row = from; row >= 0; --row) {
         const ChatLine& l = model->line(row);
+        const QString& text = l.kind == ChatLine::Kind::Notice ? l.html : l.text;
         if (l.sender.contains(wanted, Qt::CaseInsensitive) ||
-            (l.kind == ChatLine::Kind::Notice ? l.html : l.text)
-                .contains(wanted, Qt::CaseInsensitive)) {
+            text.contains(wanted, Qt::CaseInsensitive) ||
+            text.contains(escaped, Qt::CaseInsensitive)) {
             view_->showRow(row);
             findStatus_->clear();
             return true;

@@ -1126,6 +1126,12 @@ TEST_F(MessengerWindows, TypedTextArrivesAsTypedWithTheChosenFormatting) {
                       .html.toStdString(),
                   row.html);
     }
+    // The find bar finds typed text as it was typed, not as the markup sent.
+    window->find(QStringLiteral("x<y a & b"));
+    EXPECT_EQ(window->findStatus(), QString());
+    EXPECT_TRUE(linesOf(window->transcript())
+                    .value(window->transcript()->selectedRow())
+                    .endsWith(QStringLiteral("alice: <3 x<y a & b <b>c</b> &amp; \"q\" é")));
     const auto shown = linesOf(bob->app->imWindow(fromAlice)->transcript());
     EXPECT_TRUE(
         shown.first().endsWith(QStringLiteral("alice: <3 x<y a & b <b>c</b> &amp; \"q\" é")))
