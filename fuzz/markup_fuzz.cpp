@@ -1,7 +1,7 @@
 // The messenger's renderer of received text. Whatever arrives, the HTML holds only what the
 // renderer writes itself (b, i, u, br, a with a safe address and a title, span with a colour),
-// and the text between those tags holds no line end and no character that hides itself or
-// reorders the line. A quadratic case shows as libFuzzer's timeout.
+// no link inside a link, and the text between those tags holds no line end and no character
+// that hides itself or reorders the line. A quadratic case shows as libFuzzer's timeout.
 //
 // Input: byte 0 picks the mode (messages, or fetched pages), the rest is the wire text.
 #include <QApplication>
@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "ondrel/text.h"
 #include "safe_markup.h"
@@ -58,6 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         lantry::fromWireText(QByteArrayView(data + 1, static_cast<qsizetype>(size - 1)));
     const QString html = messenger::renderMarkup(text, mode);
     qsizetype at = 0;
+    bool inLink = false;
     while (at < html.size()) {
         const qsizetype open = html.indexOf(u'<', at);
         checkText(html.mid(at, open < 0 ? -1 : open - at), html);
@@ -69,6 +71,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             broken("a tag the renderer does not write", html.mid(open));
         if (match.hasCaptured(1) && !messenger::isSafeLink(unescaped(match.captured(1))))
             broken("a link to an address that is not safe", html);
+        if (match.hasCaptured(1) && std::exchange(inLink, true))
+            broken("a link inside a link", html);
+        if (match.captured(0) == u"</a>")
+            inLink = false;
         at = match.capturedEnd(0);
     }
     return 0;

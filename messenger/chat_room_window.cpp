@@ -41,14 +41,12 @@ ChatRoomWindow::ChatRoomWindow(ConversationStore* store, const QString& key, QWi
     layout->addWidget(splitter, 1);
     layout->addWidget(findBar_);
     layout->addWidget(waiting_);
+    layout->addWidget(formatBar_);
     layout->addLayout(row);
     resize(560, 380);
     closeOn({QKeySequence::Close});
 
-    connect(input_, &QLineEdit::returnPressed, this, [this] {
-        if (const QString text = takeInput(); !text.isEmpty())
-            emit sendRequested(text);
-    });
+    connect(input_, &QLineEdit::returnPressed, this, &ChatRoomWindow::send);
     connect(invite_, &QPushButton::clicked, this, &ChatRoomWindow::askForInvitees);
     connect(rejoin_, &QPushButton::clicked, this, &ChatRoomWindow::rejoinRequested);
     connect(leave, &QPushButton::clicked, this, &QWidget::close);

@@ -3,8 +3,10 @@
 #include <QAction>
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QToolButton>
 
 #include "conversation_store.h"
 #include "transcript_view.h"
@@ -28,6 +30,16 @@ ConversationWindow::ConversationWindow(ConversationStore* store, const QString& 
     input_ = new QLineEdit(this);
     input_->setObjectName(QStringLiteral("input"));
     input_->setAccessibleName(tr("Message"));
+    formatBar_ = new QWidget(this);
+    formatBar_->setObjectName(QStringLiteral("formatBar"));
+    auto* formatRow = new QHBoxLayout(formatBar_);
+    formatRow->setContentsMargins(0, 0, 0, 0);
+    bold_ = addFormat(QStringLiteral("bold"), tr("Bold"), QKeySequence::Bold);
+    italic_ = addFormat(QStringLiteral("italic"), tr("Italic"), QKeySequence::Italic);
+    underline_ = addFormat(QStringLiteral("underline"), tr("Underline"), QKeySequence::Underline);
+    formatRow->addStretch(1);
+    // The line edit takes Ctrl+U (delete the line) for itself before any shortcut sees it.
+    input_->installEventFilter(this);
 
     findBar_ = new QWidget(this);
     findText_ = new QLineEdit(findBar_);
@@ -65,6 +77,56 @@ ConversationWindow::ConversationWindow(ConversationStore* store, const QString& 
     });
 }
 
+QAction* ConversationWindow::addFormat(const QString& name, const QString& label,
+                                       QKeySequence::StandardKey key) {
+    auto* action = new QAction(label, this);
+    action->setObjectName(name);
+    action->setIconText(label.left(1));
+    action->setCheckable(true);
+    action->setShortcut(key);
+    action->setToolTip(
+        QStringLiteral("%1 (%2)").arg(label, QKeySequence(key).toString(QKeySequence::NativeText)));
+    addAction(action);
+    connect(action, &QAction::toggled, this, &ConversationWindow::showStyle);
+    auto* button = new QToolButton(formatBar_);
+    button->setObjectName(name);
+    button->setDefaultAction(action);
+    button->setAccessibleName(label);
+    button->setFocusPolicy(Qt::NoFocus);
+    QFont font = button->font();
+    font.setBold(key == QKeySequence::Bold);
+    font.setItalic(key == QKeySequence::Italic);
+    font.setUnderline(key == QKeySequence::Underline);
+    button->setFont(font);
+    formatBar_->layout()->addWidget(button);
+    return action;
+}
+
+TextStyle ConversationWindow::style() const {
+    return TextStyle{bold_->isChecked(), italic_->isChecked(), underline_->isChecked()};
+}
+
+void ConversationWindow::showStyle() {
+    QFont font = input_->font();
+    font.setBold(bold_->isChecked());
+    font.setItalic(italic_->isChecked());
+    font.setUnderline(underline_->isChecked());
+    input_->setFont(font);
+}
+
+bool ConversationWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == input_ && event->type() == QEvent::ShortcutOverride) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        for (QAction* format : {bold_, italic_, underline_}) {
+            if (key->keyCombination() == format->shortcut()[0]) {
+                event->ignore();
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 void ConversationWindow::find(const QString& text) {
     findBar_->show();
     findText_->setText(text);
@@ -85,11 +147,14 @@ void ConversationWindow::findPrevious() {
 bool ConversationWindow::findFrom(int from) {
     const TranscriptModel* model = view_->model();
     const QString wanted = findText_->text();
+    // Typed text is kept as the markup sent, "<" as "&lt;".
+    const QString escaped = wanted.toHtmlEscaped();
     for (int row = from; row >= 0; --row) {
         const ChatLine& l = model->line(row);
+        const QString& text = l.kind == ChatLine::Kind::Notice ? l.html : l.text;
         if (l.sender.contains(wanted, Qt::CaseInsensitive) ||
-            (l.kind == ChatLine::Kind::Notice ? l.html : l.text)
-                .contains(wanted, Qt::CaseInsensitive)) {
+            text.contains(wanted, Qt::CaseInsensitive) ||
+            text.contains(escaped, Qt::CaseInsensitive)) {
             view_->showRow(row);
             findStatus_->clear();
             return true;
@@ -146,12 +211,12 @@ void ConversationWindow::closeOn(const QList<QKeySequence>& keys) {
     addAction(close);
 }
 
-QString ConversationWindow::takeInput() {
+void ConversationWindow::send() {
     const QString text = input_->text();
     if (text.trimmed().isEmpty())
-        return {};
+        return;
     input_->clear();
-    return text;
+    emit sendRequested(text, style());
 }
 
 bool ConversationWindow::event(QEvent* event) {

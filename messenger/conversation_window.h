@@ -3,14 +3,21 @@
 // older ones from the history when scrolled back to the oldest), a line to type in, our
 // messages still waiting to go out (held back for the server's rate limit), a find bar (Ctrl+F:
 // Enter finds the previous line containing the text, searching the history further back when
-// the lines held have none), and marking the conversation read whenever the window is active.
+// the lines held have none), marking the conversation read whenever the window is active, and
+// a format bar: bold, italic and underline (Ctrl+B, Ctrl+I, Ctrl+U, or its checkable buttons)
+// for the whole message being typed, shown in the line as it is typed, kept for the next one.
+// What is typed is plain text: "<b>" typed is sent as those three characters.
 // A window made for a key the store no longer has stays empty and is titled by the key.
 #pragma once
 
+#include <QKeySequence>
 #include <QWidget>
 
 #include <functional>
 
+#include "safe_markup.h"
+
+class QAction;
 class QLabel;
 class QLineEdit;
 
@@ -27,10 +34,13 @@ public:
     // Shows the find bar with `text` and finds its latest line before the one selected.
     void find(const QString& text);
     QString findStatus() const;
+    // The formatting the next message goes with.
+    TextStyle style() const;
 
 signals:
-    // Text typed and confirmed, never empty or blank; the line to type in is cleared.
-    void sendRequested(const QString& text);
+    // Text typed and confirmed (plain, never empty or blank) with its formatting; the line to
+    // type in is cleared.
+    void sendRequested(const QString& typed, TextStyle style);
 
 protected:
     // The transcript, the waiting messages, the find bar and the line to type in are made here
@@ -43,27 +53,34 @@ protected:
     void follow(void (ConversationStore::*changed)(const QString&), std::function<void()> show);
     // Closes the window on any of `keys`.
     void closeOn(const QList<QKeySequence>& keys);
-    // Returns the typed text and clears the line; returns an empty string, leaving the line as
-    // it is, when only blanks were typed.
-    QString takeInput();
+    // Sends the typed text (sendRequested) and clears the line; leaves the line as it is when
+    // only blanks were typed.
+    void send();
     void showWaiting();
 
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     ConversationStore* store_;
     QString key_;
     TranscriptView* view_;
     QLabel* waiting_;   // hidden while nothing waits
     QWidget* findBar_;  // hidden until Ctrl+F
+    QWidget* formatBar_;
     QLineEdit* input_;
 
 private:
     // Looks for the find text in rows `from` down to 0; true when found and shown.
     bool findFrom(int from);
     void findPrevious();
+    QAction* addFormat(const QString& name, const QString& label, QKeySequence::StandardKey key);
+    void showStyle();
 
     QLineEdit* findText_;
     QLabel* findStatus_;
+    QAction* bold_;
+    QAction* italic_;
+    QAction* underline_;
     int searchedBelow_ = -1;  // rows held when the history was asked for more, while finding
 };
 

@@ -135,13 +135,16 @@ public:
         QSqlQuery q(QSqlDatabase::database(name_));
         q.prepare(QStringLiteral(
                       "SELECT id, time, kind, sender, text, html, conversation, title FROM lines "
-                      "WHERE (? OR conversation = ?) AND (CASE WHEN kind = %1 THEN html "
-                      "ELSE text END) LIKE ? ESCAPE '\\' ORDER BY id DESC LIMIT %2")
+                      "WHERE (? OR conversation = ?) AND ((CASE WHEN kind = %1 THEN html "
+                      "ELSE text END) LIKE ? ESCAPE '\\' OR (CASE WHEN kind = %1 THEN html "
+                      "ELSE text END) LIKE ? ESCAPE '\\') ORDER BY id DESC LIMIT %2")
                       .arg(int(ChatLine::Kind::Notice))
                       .arg(HistoryStore::kMaxHits));
         q.addBindValue(key.isEmpty());
         q.addBindValue(key);
         q.addBindValue(likePattern(text));
+        // Typed text is kept as the markup sent, "<" as "&lt;".
+        q.addBindValue(likePattern(text.toHtmlEscaped()));
         QList<HistoryHit> out;
         if (q.exec()) {
             while (q.next())

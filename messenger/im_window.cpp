@@ -32,12 +32,13 @@ ImWindow::ImWindow(ConversationStore* store, const QString& key, QWidget* parent
     layout->addWidget(findBar_);
     layout->addWidget(waiting_);
     layout->addWidget(typing_);
+    layout->addWidget(formatBar_);
     layout->addLayout(row);
     resize(460, 360);
     closeOn({QKeySequence::Close, QKeySequence(Qt::Key_Escape)});
 
-    connect(input_, &QLineEdit::returnPressed, this, &ImWindow::send);
-    connect(sendButton, &QPushButton::clicked, this, &ImWindow::send);
+    connect(input_, &QLineEdit::returnPressed, this, &ImWindow::sendTyped);
+    connect(sendButton, &QPushButton::clicked, this, &ImWindow::sendTyped);
     connect(infoButton, &QPushButton::clicked, this, &ImWindow::profileRequested);
     connect(input_, &QLineEdit::textEdited, this, [this](const QString& text) {
         if (text.isEmpty()) {
@@ -63,13 +64,12 @@ void ImWindow::showTyping() {
                                   : QString());
 }
 
-void ImWindow::send() {
-    const QString text = takeInput();
-    if (text.isEmpty())
+void ImWindow::sendTyped() {
+    if (input_->text().trimmed().isEmpty())
         return;
     pauseTimer_.stop();
     ownTyping_ = 0;
-    emit sendRequested(text);
+    send();
 }
 
 void ImWindow::setOwnTyping(int state) {

@@ -26,7 +26,7 @@ signals:
 
 private:
     void showTyping();
-    void send();
+    void sendTyped();
     void setOwnTyping(int state);
 
     QLabel* typing_;

@@ -39,6 +39,21 @@ const QString kShowOfflineKey = QStringLiteral("buddyList/showOffline");
 const QString kSortByKey = QStringLiteral("buddyList/sortBy");
 const QString kSortByName = QStringLiteral("name");
 
+// Typed text as the messages that carry it, as many as `split` cuts it into (keeping free the
+// bytes the tags take), each with the whole formatting, so that no part loses it or shows a
+// tag cut in two. Empty when `split` finds no room.
+QStringList formattedParts(
+    const QString& typed, TextStyle style,
+    const std::function<QList<QByteArray>(QByteArrayView, std::size_t)>& split) {
+    const QString open = openingTags(style), close = closingTags(style);
+    QStringList parts;
+    // The tags hold no character the command escapes: they cost their length.
+    for (const QByteArray& body :
+         split(lantry::toWireText(typedMarkup(typed, {})), std::size_t(open.size() + close.size())))
+        parts.append(open + QString::fromUtf8(body) + close);
+    return parts;
+}
+
 }  // namespace
 
 Messenger::Messenger(lantry::ControlObject* control, QSettings* settings, QObject* parent)
@@ -443,7 +458,9 @@ ImWindow* Messenger::openIm(const QString& wireName, bool activate) {
         rememberGeometry(window, settings_, QStringLiteral("im"));
         imWindows_.insert(key, window);
         connect(window, &ImWindow::sendRequested, this,
-                [this, wireName](const QString& text) { sendIm(wireName, text); });
+                [this, wireName](const QString& typed, TextStyle style) {
+                    sendIm(wireName, typed, style);
+                });
         connect(window, &ImWindow::typingStateChanged, this,
                 [this, wireName](int state) { sendTyping(wireName, state); });
         connect(window, &ImWindow::profileRequested, this,
@@ -459,27 +476,39 @@ ImWindow* Messenger::openIm(const QString& wireName, bool activate) {
     return window;
 }
 
-void Messenger::sendIm(const QString& wireName, const QString& text) {
+void Messenger::sendIm(const QString& wireName, const QString& typed, TextStyle style) {
     const QString key = ConversationStore::imKey(wireName);
     if (connection_->state() != ConnectionManager::State::SignedOn) {
         conversations_.addNotice(
-            key, tr("Not sent (you are not signed on): %1").arg(text.toHtmlEscaped()));
+            key, tr("Not sent (you are not signed on): %1").arg(typed.toHtmlEscaped()));
         return;
     }
-    const int parts = connection_->sendIm(wireName, text);
+    const QStringList parts =
+        formattedParts(typed, style, [&](QByteArrayView body, std::size_t reserved) {
+            return lantry::splitForIm(body, wireName.toLatin1(), false, reserved);
+        });
+    if (parts.isEmpty()) {
+        showProblem(
+            tr("The screen name %1 is too long to send anything to.").arg(fromWire(wireName)));
+        return;
+    }
+    for (const QString& part : parts)
+        connection_->sendIm(wireName, part);
+    const QString markup = typedMarkup(typed, style);
     ChatLine line{ChatLine::Kind::Outgoing,
                   QDateTime::currentDateTime(),
                   connection_->formattedName(),
-                  renderMarkup(text),
-                  text,
+                  renderMarkup(markup),
+                  markup,
                   0};
     // Behind a queue of held commands every frame waits, this message's last part too.
-    if (const int ahead = connection_->heldCommands(); parts > 0 && ahead > 0)
-        conversations_.addWaiting(key, WaitingLine{std::move(line), false, text, ahead});
+    if (const int ahead = connection_->heldCommands(); ahead > 0)
+        conversations_.addWaiting(key, WaitingLine{std::move(line), false, typed, ahead});
     else
         conversations_.addLine(key, std::move(line));
-    if (parts > 1)
-        conversations_.addNotice(key, tr("Sent in %1 parts (the message was long).").arg(parts));
+    if (parts.size() > 1)
+        conversations_.addNotice(key,
+                                 tr("Sent in %1 parts (the message was long).").arg(parts.size()));
 }
 
 void Messenger::sendTyping(const QString& wireName, int state) {
@@ -532,13 +561,21 @@ void Messenger::openRoom(const QString& key) {
             return c && c->joined ? c : nullptr;
         };
         connect(window, &ChatRoomWindow::sendRequested, this,
-                [this, joined, key](const QString& t) {
+                [this, joined, key](const QString& typed, TextStyle style) {
                     const Conversation* c = joined();
                     if (!c || !requireSignedOn())
                         return;
-                    const int parts = connection_->sendChat(c->wireName, c->chatId, t);
-                    if (const int ahead = connection_->heldCommands(); parts > 0 && ahead > 0)
-                        conversations_.addWaiting(key, WaitingLine{{}, true, t, ahead});
+                    const QString room = c->wireName;
+                    const int chatId = c->chatId;
+                    const QStringList parts = formattedParts(
+                        typed, style, [chatId](QByteArrayView body, std::size_t reserved) {
+                            return lantry::splitForChat(body, chatId, reserved);
+                        });
+                    for (const QString& part : parts)
+                        connection_->sendChat(room, chatId, part);
+                    if (const int ahead = connection_->heldCommands();
+                        !parts.isEmpty() && ahead > 0)
+                        conversations_.addWaiting(key, WaitingLine{{}, true, typed, ahead});
                 });
         connect(window, &ChatRoomWindow::inviteRequested, this,
                 [this, joined](const QString& names, const QString& message) {
@@ -669,14 +706,15 @@ void Messenger::warn(const QString& wireName, bool anonymous) {
 }
 
 void Messenger::askToWarn(const QString& wireName) {
-    QMessageBox box(QMessageBox::Question, tr("Warn %1").arg(fromWire(wireName)),
+    QMessageBox box(QMessageBox::Question, tr("Warn %1").arg(shownText(wireName)),
                     tr("Warn %1?\n\nA warning raises their warning level. The higher it is, the "
                        "more slowly the server lets them send, and at 100% they are signed "
                        "off. A warning cannot be taken back; it wears off over time. An "
                        "anonymous warning counts for less but does not tell them who "
                        "sent it.")
-                        .arg(fromWire(wireName)),
+                        .arg(shownText(wireName)),
                     QMessageBox::Cancel, buddyListWindow_);
+    box.setTextFormat(Qt::PlainText);
     QPushButton* warnButton = box.addButton(tr("&Warn"), QMessageBox::AcceptRole);
     box.setDefaultButton(QMessageBox::Cancel);
     auto* anonymous = new QCheckBox(tr("Warn &anonymously"), &box);

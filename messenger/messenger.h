@@ -38,6 +38,7 @@
 #include "history_store.h"
 #include "invitation_queue.h"
 #include "notifier.h"
+#include "safe_markup.h"
 
 class QMenu;
 
@@ -125,7 +126,7 @@ private:
     void onControlEvent(int eventNumber, const QVariantList& args);
     void onSignedOn(const QVariantList& loggedIn);
     void showConnectionState();
-    void sendIm(const QString& wireName, const QString& text);
+    void sendIm(const QString& wireName, const QString& typed, TextStyle style);
     void sendTyping(const QString& wireName, int state);
     void answerWhileAway(const QString& wireName, bool wasAutomatic);
     void requestProfile(const QString& wireName);

@@ -161,6 +161,11 @@ public:
                 if (close < text_.size()) {
                     flushText();
                     const Handled handled = element(QStringView(text_).mid(i + 1, close - i - 1));
+                    // An element shown as text keeps its addresses as text: its attributes are
+                    // no sentence to link from.
+                    if (handled == Handled::AsText && other_ == OtherMarkup::ShowAsText &&
+                        looksLikeElement(QStringView(text_).mid(i + 1, close - i - 1)))
+                        linklessEnd_ = close;
                     if (handled != Handled::AsText || other_ == OtherMarkup::Drop) {
                         // A refused tag of a kept kind shows whole, so its body is read once.
                         if (handled == Handled::Refused && other_ == OtherMarkup::ShowAsText)
@@ -171,6 +176,10 @@ public:
                 }
             }
             pending_ += text_[i++];
+            if (i - 1 == linklessEnd_) {
+                flushText();
+                linklessEnd_ = -1;
+            }
         }
         flushText();
         while (!open_.isEmpty())
@@ -179,14 +188,103 @@ public:
     }
 
 private:
-    // The text since the last tag, references decoded, each character made harmless.
+    // The text since the last tag, references decoded, addresses made links, each character
+    // made harmless.
     void flushText() {
         const QString text = lantry::decodeEntities(pending_);
         pending_.clear();
         if (!skipping_.isEmpty())
             return;
+        qsizetype done = 0;
+        const bool links = linklessEnd_ < 0 && !open_.contains(QStringLiteral("a"));
+        for (qsizetype at = 0; links && at < text.size();) {
+            const qsizetype end = addressEnd(text, at);
+            if (end <= at) {
+                ++at;
+                continue;
+            }
+            const QString address = text.mid(at, end - at);
+            if (isSafeLink(address)) {
+                emitText(QStringView(text).mid(done, at - done));
+                writeLink(address, address);
+                done = end;
+            }
+            // A refused address is not searched again from each of its characters.
+            at = end;
+        }
+        emitText(QStringView(text).mid(done));
+    }
+
+    void emitText(QStringView text) {
         for (const char32_t c : text.toUcs4())
             emitCharacter(c);
+    }
+
+    // Where the address starting at `at` ends (its trailing punctuation left out), or -1 when
+    // none starts there.
+    static qsizetype addressEnd(const QString& text, qsizetype at) {
+        static const QString schemes[] = {QStringLiteral("http://"), QStringLiteral("https://"),
+                                          QStringLiteral("mailto:")};
+        if (at > 0 && text[at - 1].isLetterOrNumber())
+            return -1;
+        const QStringView rest = QStringView(text).mid(at);
+        const auto scheme =
+            std::find_if(std::begin(schemes), std::end(schemes),
+                         [&](const auto& s) { return rest.startsWith(s, Qt::CaseInsensitive); });
+        if (scheme == std::end(schemes))
+            return -1;
+        qsizetype end = at + scheme->size();
+        int parens = 0, brackets = 0;
+        while (end < text.size()) {
+            char32_t c = text[end].unicode();
+            if (text[end].isHighSurrogate() && end + 1 < text.size() &&
+                text[end + 1].isLowSurrogate())
+                c = QChar::surrogateToUcs4(text[end], text[end + 1]);
+            if (c <= 0x20 || (c >= 0x7F && c < 0xA0) || c == U'<' || c == U'>' || c == U'"' ||
+                QChar::isSpace(c) || lantry::isHiddenCharacter(c))
+                break;
+            parens += c == U'(' ? 1 : c == U')' ? -1 : 0;
+            brackets += c == U'[' ? 1 : c == U']' ? -1 : 0;
+            end += QChar::requiresSurrogates(c) ? 2 : 1;
+        }
+        static const QString sentence = QStringLiteral(".,;:!?'");
+        while (end > at + scheme->size()) {
+            const QChar last = text[end - 1];
+            if (last == u')' && parens < 0)
+                ++parens;
+            else if (last == u']' && brackets < 0)
+                ++brackets;
+            else if (!sentence.contains(last))
+                break;
+            --end;
+        }
+        return end > at + scheme->size() ? end : -1;
+    }
+
+    // Opens a link to `address` (isSafeLink holds), writes `shown` as its text and closes it.
+    void writeLink(const QString& address, const QString& shown) {
+        openLink(address);
+        for (const char32_t c : shown.toUcs4())
+            out_ += visible(c, false);
+        endLink(shown);
+    }
+
+    void openLink(const QString& address) {
+        const QUrl url(address);
+        linkHost_ = url.host(QUrl::FullyEncoded);
+        const QString target = url.toString(QUrl::FullyEncoded);
+        out_ += QStringLiteral("<a href=\"%1\" title=\"%2\">")
+                    .arg(target.toHtmlEscaped(),
+                         (linkHost_.isEmpty() ? target : linkHost_ + QStringLiteral(": ") + target)
+                             .toHtmlEscaped());
+    }
+
+    // A link whose text names another address says where it really goes.
+    void endLink(const QString& text) {
+        out_ += QStringLiteral("</a>");
+        const QString named = namedHost(text);
+        if (!named.isEmpty() && !linkHost_.isEmpty() && named != linkHost_.toLower())
+            out_ += QStringLiteral(" [%1]").arg(lantry::visibleText(linkHost_).toHtmlEscaped());
     }
 
     void emitCharacter(char32_t c) {
@@ -256,15 +354,8 @@ private:
             const QString href = attribute(tag, QStringLiteral("href")).trimmed();
             if (!isSafeLink(href) || open_.contains(kind))
                 return other_ == OtherMarkup::Drop;
-            const QUrl url(href);
-            linkHost_ = url.host(QUrl::FullyEncoded);
+            openLink(href);
             linkText_.clear();
-            const QString target = url.toString(QUrl::FullyEncoded);
-            out_ +=
-                QStringLiteral("<a href=\"%1\" title=\"%2\">")
-                    .arg(target.toHtmlEscaped(),
-                         (linkHost_.isEmpty() ? target : linkHost_ + QStringLiteral(": ") + target)
-                             .toHtmlEscaped());
         } else if (kind == u"font") {
             const QString name = attribute(tag, QStringLiteral("color")).trimmed();
             const QColor colour = QColor::fromString(name);
@@ -281,13 +372,10 @@ private:
 
     void closeTop() {
         const QString kind = open_.takeLast();
-        out_ += kind == u"font" ? QStringLiteral("</span>") : QStringLiteral("</%1>").arg(kind);
-        // A link whose text names another address says where it really goes.
-        if (kind == u"a") {
-            const QString named = namedHost(linkText_);
-            if (!named.isEmpty() && !linkHost_.isEmpty() && named != linkHost_.toLower())
-                out_ += QStringLiteral(" [%1]").arg(lantry::visibleText(linkHost_).toHtmlEscaped());
-        }
+        if (kind == u"a")
+            endLink(linkText_);
+        else
+            out_ += kind == u"font" ? QStringLiteral("</span>") : QStringLiteral("</%1>").arg(kind);
     }
 
     static QString kindOf(const QString& name) {
@@ -298,6 +386,14 @@ private:
         if (name == u"u" || name == u"a" || name == u"font")
             return name;
         return {};
+    }
+    // "<name>", "<name/>" or "<name attributes...>": no "<" of a sentence, no "<address>".
+    static bool looksLikeElement(QStringView body) {
+        qsizetype i = 0;
+        while (i < body.size() && body[i].unicode() < 128 && body[i].isLetterOrNumber())
+            ++i;
+        return i > 0 && body[0].isLetter() &&
+               (i == body.size() || body[i].isSpace() || body[i] == u'/');
     }
     static bool isBlock(const QString& name) {
         static const QStringList blocks{
@@ -321,9 +417,10 @@ private:
     QString linkHost_;  // the host of the open link
     QString linkText_;  // the open link's text so far
     QString out_;
-    QString pending_;       // text not yet written
-    QStringList open_;      // the kept elements open now, innermost last
-    QStringList skipping_;  // hidden elements whose content is being left out
+    QString pending_;             // text not yet written
+    qsizetype linklessEnd_ = -1;  // the ">" of an element shown as text, while inside it
+    QStringList open_;            // the kept elements open now, innermost last
+    QStringList skipping_;        // hidden elements whose content is being left out
 };
 
 }  // namespace
@@ -342,6 +439,22 @@ bool isSafeLink(const QString& address) {
         return item.first.compare(u"subject", Qt::CaseInsensitive) == 0 ||
                item.first.compare(u"body", Qt::CaseInsensitive) == 0;
     });
+}
+
+QString openingTags(TextStyle style) {
+    return QString(style.bold ? QStringLiteral("<b>") : QString()) +
+           (style.italic ? QStringLiteral("<i>") : QString()) +
+           (style.underline ? QStringLiteral("<u>") : QString());
+}
+
+QString closingTags(TextStyle style) {
+    return QString(style.underline ? QStringLiteral("</u>") : QString()) +
+           (style.italic ? QStringLiteral("</i>") : QString()) +
+           (style.bold ? QStringLiteral("</b>") : QString());
+}
+
+QString typedMarkup(const QString& typed, TextStyle style) {
+    return openingTags(style) + typed.toHtmlEscaped() + closingTags(style);
 }
 
 QString toolTipText(const QString& plain) {

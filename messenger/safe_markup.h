@@ -13,6 +13,13 @@
 // http://evil.example/), the real host follows it in brackets, " [evil.example]" (in ASCII
 // form, so that look-alike letters show as "xn--").
 //
+// Addresses written out in the text (http://, https://, mailto:, at the start of a word) become
+// links by the same rule, except inside a link or a tag shown as text: an address runs to the next
+// blank, control or hidden character, quote or angle bracket; "." "," ";" ":" "!" "?" "'" at its
+// end, and a ")" or
+// "]" that closes nothing opened inside it, are the sentence's and stay outside the link. An
+// address isSafeLink refuses stays text. The link shows the address as written.
+//
 // Wrapping html and body tags go; a br shows as a return sign. A message is one line: line ends,
 // other control characters and the characters that hide themselves, reorder or separate lines
 // (lantry::isHiddenCharacter) show as visible signs, so a message cannot start a line of its own
@@ -43,6 +50,22 @@ inline constexpr double kMinContrast = 3.0;
 // A tooltip showing `plain` exactly as it is, line ends included: QToolTip takes anything
 // that looks like markup as rich text. Received parts go through lantry::visibleText first.
 QString toolTipText(const QString& plain);
+
+// The formatting a person chose for a whole message.
+struct TextStyle {
+    bool bold = false;
+    bool italic = false;
+    bool underline = false;
+};
+
+// The tags that give `style` to what follows them (as renderMarkup keeps them, "<b><i><u>"),
+// and those that end it again, in the reverse order.
+QString openingTags(TextStyle style);
+QString closingTags(TextStyle style);
+
+// Typed text as the markup sent: every character stands for itself ("&", "<", ">" and '"'
+// written as references), between the style's tags. renderMarkup shows it exactly as typed.
+QString typedMarkup(const QString& typed, TextStyle style);
 
 // True for addresses a link may point at: http and https with a host, mailto with an address
 // and no parameters but subject and body; never one with user information ("user@host").

@@ -41,6 +41,31 @@ const std::array<std::uint8_t, 256>& escapedSizes() {
     return sizes;
 }
 
+// `cut`, moved back to the "<" of a tag or the "&" of a character reference it falls inside,
+// when that leaves the part from `start` something.
+std::size_t outsideMarkup(const char* data, std::size_t start, std::size_t cut) {
+    for (std::size_t at = cut; at > start; --at) {
+        if (data[at - 1] == '>')
+            break;
+        if (data[at - 1] == '<') {
+            if (at - 1 > start)
+                cut = at - 1;
+            break;
+        }
+    }
+    for (std::size_t at = cut; at > start && cut - at <= std::size_t(kLongestReference); --at) {
+        const char c = data[at - 1];
+        if (c == '&') {
+            if (at - 1 > start)
+                cut = at - 1;
+            break;
+        }
+        if (c != '#' && !std::isalnum(static_cast<unsigned char>(c)))
+            break;
+    }
+    return cut;
+}
+
 // `overhead`: the command with an empty message, its NUL included.
 QList<QByteArray> splitParts(QByteArrayView message, std::size_t overhead) {
     QList<QByteArray> parts;
@@ -76,6 +101,7 @@ QList<QByteArray> splitParts(QByteArrayView message, std::size_t overhead) {
                     break;
                 }
             }
+            cut = outsideMarkup(data, start, cut);
             if (cut == start)
                 return {};
             end = cut;
@@ -305,13 +331,15 @@ QString messageText(QByteArrayView wireHtml) {
         fromWireText(QByteArrayView(plain.data(), static_cast<qsizetype>(plain.size()))));
 }
 
-QList<QByteArray> splitForIm(QByteArrayView message, QByteArrayView recipient, bool autoResponse) {
+QList<QByteArray> splitForIm(QByteArrayView message, QByteArrayView recipient, bool autoResponse,
+                             std::size_t reserved) {
     const std::string name(recipient.data(), static_cast<std::size_t>(recipient.size()));
-    return splitParts(message, Ondrel::imCommand(name, std::string(), autoResponse).size() + 1);
+    return splitParts(message,
+                      Ondrel::imCommand(name, std::string(), autoResponse).size() + 1 + reserved);
 }
 
-QList<QByteArray> splitForChat(QByteArrayView message, std::int32_t chatId) {
-    return splitParts(message, Ondrel::chatCommand(chatId, std::string()).size() + 1);
+QList<QByteArray> splitForChat(QByteArrayView message, std::int32_t chatId, std::size_t reserved) {
+    return splitParts(message, Ondrel::chatCommand(chatId, std::string()).size() + 1 + reserved);
 }
 
 }  // namespace lantry

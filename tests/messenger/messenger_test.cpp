@@ -31,9 +31,12 @@
 #include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTextDocumentFragment>
 #include <QTextFragment>
+#include <QToolButton>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include <sys/prctl.h>
 
@@ -166,6 +169,95 @@ TEST(SafeMarkup, KeepsFormattingAndLinksAndShowsEverythingElseAsText) {
         EXPECT_GE(contrast(shown, base), kMinContrast) << html.toStdString();
         if (contrast(sent, base) >= kMinContrast) {
             EXPECT_EQ(shown, sent);
+        }
+    }
+}
+
+// Addresses written out become links by the renderer's rules, in typed and received text alike;
+// nothing written out links anywhere but http, https and mailto. In the expected output, [URL]
+// is the renderer's link to URL showing URL, and [URL|TEXT] one showing TEXT.
+TEST(SafeMarkup, AddressesInTheTextBecomeLinksWithoutTheSentencesPunctuation) {
+    const auto links = [](const char* out) {
+        static const QRegularExpression link(
+            QStringLiteral("\\[([a-z]+:[^|\\] ]+)\\|?([^\\]]*)\\]"));
+        QString html = QString::fromUtf8(out);
+        for (auto m = link.match(html); m.hasMatch(); m = link.match(html, m.capturedStart())) {
+            const QString href = m.captured(1), host = QUrl(href).host(QUrl::FullyEncoded);
+            html.replace(m.capturedStart(), m.capturedLength(),
+                         QStringLiteral("<a href=\"%1\" title=\"%2%1\">%3</a>")
+                             .arg(href, host.isEmpty() ? QString() : host + QStringLiteral(": "),
+                                  m.captured(2).isEmpty() ? href : m.captured(2)));
+        }
+        return html.toStdString();
+    };
+    const struct {
+        const char* in;
+        const char* out;
+    } rows[] = {
+        {"see http://a.example/x.", "see [http://a.example/x]."},
+        {"(https://a.example/Tea_(drink)), ok?", "([https://a.example/Tea_(drink)]), ok?"},
+        {"[http://a.example/]; mailto:bob@x.example?subject=hi!",
+         "[[http://a.example/]]; [mailto:bob@x.example?subject=hi]!"},
+        {"HTTP://A.example/?q=1&amp;r=2 <b>http://a.example/</b>",
+         "[http://a.example/?q=1&amp;r=2|HTTP://A.example/?q=1&amp;r=2] "
+         "<b>[http://a.example/]</b>"},
+        // The address ends where a decoded tag, a quote or a hidden character begins.
+        {"http://a.example/&lt;b&gt;\"x\" http://a.example/\u202Egpj.exe",
+         "[http://a.example/]&lt;b&gt;&quot;x&quot; [http://a.example/]&lt;U+202E&gt;gpj.exe"},
+        // A look-alike host says where the link really goes.
+        {"http://b\u0430nk.example/",
+         "[http://xn--bnk-6cd.example/|http://b\u0430nk.example/] [xn--bnk-6cd.example]"},
+        // An element shown as text links nothing; an address in angle brackets is linked.
+        {"<img src=\"http://a.example/x.png\"> <http://a.example/>",
+         "&lt;img src=&quot;http://a.example/x.png&quot;&gt; &lt;[http://a.example/]&gt;"},
+        // No link inside a link, and none that the link rules refuse.
+        {"<a href=\"http://a.example/\">go http://b.example/</a>",
+         "[http://a.example/|go http://b.example/]"},
+        {"xhttp://a.example/ http:// http://. mailto: http://bank.example@evil.example/ "
+         "mailto:bob@x.example?bcc=eve@y.example",
+         "xhttp://a.example/ http:// http://. mailto: http://bank.example@evil.example/ "
+         "mailto:bob@x.example?bcc=eve@y.example"},
+        {"javascript:alert(1) javascript:http://a.example/ ftp://a.example/ "
+         "data:text/html,http://x "
+         "file:///etc/passwd",
+         "javascript:alert(1) javascript:[http://a.example/] ftp://a.example/ "
+         "data:text/html,[http://x] file:///etc/passwd"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.in);
+        EXPECT_EQ(renderMarkup(QString::fromUtf8(row.in)).toStdString(), links(row.out));
+    }
+    // Sent text goes through the same rules: an address typed in bold is a bold link.
+    EXPECT_EQ(
+        renderMarkup(typedMarkup(QStringLiteral("<3 http://a.example/."), {true})).toStdString(),
+        links("<b>&lt;3 [http://a.example/].</b>"));
+}
+
+// Every range of characters that hide themselves or reorder text shows as signs from its first
+// to its last character, and the characters just outside each range show as themselves.
+TEST(SafeMarkup, HiddenCharactersShowAsSignsAtBothEndsOfEachRange) {
+    const struct {
+        char32_t first, last;
+    } ranges[] = {
+        {0x00AD, 0x00AD}, {0x034F, 0x034F}, {0x061C, 0x061C}, {0x115F, 0x1160},   {0x180E, 0x180E},
+        {0x200B, 0x200F}, {0x2028, 0x202E}, {0x2060, 0x2064}, {0x2066, 0x206F},   {0x3164, 0x3164},
+        {0xFEFF, 0xFEFF}, {0xFFA0, 0xFFA0}, {0xFFF9, 0xFFFB}, {0xE0000, 0xE007F},
+    };
+    // Not QString::fromUcs4, which takes U+FEFF for a byte-order mark and drops it.
+    const auto one = [](char32_t c) { return QStringView(QChar::fromUcs4(c)).toString(); };
+    const auto shown = [&](char32_t c) {
+        return renderMarkup(QStringLiteral("a") + one(c) + QStringLiteral("b"));
+    };
+    for (const auto& range : ranges) {
+        for (const char32_t c : {range.first, range.last}) {
+            SCOPED_TRACE(QString::number(c, 16).toStdString());
+            EXPECT_EQ(shown(c),
+                      QStringLiteral("a&lt;U+%1&gt;b")
+                          .arg(QStringLiteral("%1").arg(uint(c), 4, 16, QChar(u'0')).toUpper()));
+        }
+        for (const char32_t c : {range.first - 1, range.last + 1}) {
+            SCOPED_TRACE(QString::number(c, 16).toStdString());
+            EXPECT_EQ(shown(c), QStringLiteral("a") + one(c) + QStringLiteral("b"));
         }
     }
 }
@@ -487,6 +579,36 @@ TEST(Transcript, FollowsTheEndOrStaysWhereScrolled) {
     EXPECT_TRUE(view.atEnd());
 }
 
+// The other person's typing notice goes when their message comes, however their name is
+// written; another person's message leaves it.
+TEST(Conversation, TypingNoticeGoesWhenTheMessageArrives) {
+    using lantry::EventNumber;
+    const struct {
+        int typing;
+        const char* from;
+        const char* shown;
+    } rows[] = {
+        {2, "Bob S", ""},
+        {1, "Bob S", ""},
+        {2, "BOBS", ""},
+        {1, "bob s", ""},
+        {2, "carol", "Bob S is typing ..."},
+        {1, "carol", "Bob S stopped typing."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(row.typing) + row.from);
+        ConversationStore store;
+        store.im(QStringLiteral("Bob S"));
+        ImWindow window(&store, ConversationStore::imKey(QStringLiteral("Bob S")));
+        auto* typing = window.findChild<QLabel*>(QStringLiteral("typing"));
+        store.handleEvent(int(EventNumber::TypingStatus), {QStringLiteral("bobs"), row.typing});
+        ASSERT_FALSE(typing->text().isEmpty());
+        store.handleEvent(int(EventNumber::InstantMessage),
+                          {QString::fromLatin1(row.from), QStringLiteral("hi"), false});
+        EXPECT_EQ(typing->text(), QString::fromLatin1(row.shown));
+    }
+}
+
 // A messenger session with settings of its own, in a temporary folder.
 struct Session {
     explicit Session(const QString& folder, const QString& name)
@@ -710,9 +832,9 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
     QTest::keyClick(input, Qt::Key_Return);
     ASSERT_TRUE(QTest::qWaitFor([&] { return linesOf(toBot->transcript()).size() == 2; }, kWaitMs));
     const QStringList botLines = linesOf(toBot->transcript());
-    EXPECT_TRUE(botLines[0].endsWith(QStringLiteral("aliceux: héllo there")))
+    EXPECT_TRUE(botLines[0].endsWith(QStringLiteral("aliceux: héllo <b>there</b>")))
         << botLines[0].toStdString();
-    EXPECT_TRUE(botLines[1].contains(QStringLiteral("EchoBot: héllo there")))
+    EXPECT_TRUE(botLines[1].contains(QStringLiteral("EchoBot: héllo <b>there</b>")))
         << botLines[1].toStdString();
 
     // A second client's message opens a window by itself, marked unread until seen.
@@ -1327,6 +1449,265 @@ TEST_F(MessengerWindows, MessagesHeldForTheRateLimitWaitVisiblyUntilTheyGoOut) {
                   .size(),
               1);
     EXPECT_FALSE(waiting->isVisible());
+}
+
+// The messages `session` received in the conversation `key`.
+qsizetype receivedCount(Session& session, const QString& key) {
+    const Conversation* c = session.conversation(key);
+    return c ? std::count_if(c->transcript->lines().begin(), c->transcript->lines().end(),
+                             [](const ChatLine& l) { return l.kind == ChatLine::Kind::Incoming; })
+             : 0;
+}
+
+// Typed text reaches the other side exactly as typed, through tocd: what the wire carried is
+// markup with the typed characters escaped and only the formatting chosen (Ctrl+B/I/U or the
+// format bar) as tags, and the receiver's transcript shows the typed characters. A long
+// formatted message goes in parts that each carry the formatting whole.
+TEST_F(MessengerWindows, TypedTextArrivesAsTypedWithTheChosenFormatting) {
+    auto alice = session(QStringLiteral("alice"));
+    auto bob = session(QStringLiteral("bob"));
+    ASSERT_TRUE(alice->signOnAs(tocd_.port(), QStringLiteral("alice")));
+    ASSERT_TRUE(bob->signOnAs(tocd_.port(), QStringLiteral("bob")));
+    ImWindow* window = alice->app->openIm(QStringLiteral("bob"));
+    auto* input = window->findChild<QLineEdit*>(QStringLiteral("input"));
+    const QString fromAlice = ConversationStore::imKey(QStringLiteral("alice"));
+    const auto format = [&](const char* name) {
+        return window->findChild<QToolButton*>(QLatin1String(name));
+    };
+    for (const char* name : {"bold", "italic", "underline"}) {
+        ASSERT_NE(format(name), nullptr) << name;
+        EXPECT_TRUE(format(name)->isCheckable());
+        EXPECT_FALSE(format(name)->accessibleName().isEmpty());
+    }
+    const struct {
+        const char* typed;
+        const char* press;  // format keys pressed in the line before typing
+        const char* click;  // format buttons clicked before typing
+        const char* wire;
+    } rows[] = {
+        {"<3 x<y a & b <b>c</b> &amp; \"q\" \u00e9", "", "",
+         "&lt;3 x&lt;y a &amp; b &lt;b&gt;c&lt;/b&gt; &amp;amp; &quot;q&quot; \u00e9"},
+        {"bold <i>", "BU", "", "<b><u>bold &lt;i&gt;</u></b>"},
+        {"it", "", "biu", "<i>it</i>"},
+        {"see http://a.example/.", "", "i", "see http://a.example/."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.typed);
+        // Shortcuts reach the active window only; bob's window, opened by a message, may be.
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        for (const char* key = row.press; *key; ++key)
+            QTest::keyClick(input, Qt::Key(*key), Qt::ControlModifier);
+        for (const char* name = row.click; *name; ++name)
+            format(*name == 'b' ? "bold" : *name == 'i' ? "italic" : "underline")->click();
+        input->insert(QString::fromUtf8(row.typed));
+        const qsizetype before = receivedCount(*bob, fromAlice);
+        QTest::keyClick(input, Qt::Key_Return);
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return receivedCount(*bob, fromAlice) > before; }, kWaitMs));
+        EXPECT_EQ(bob->conversation(fromAlice)->transcript->lines().constLast().text.toStdString(),
+                  row.wire);
+    }
+    // The address is a link on both sides.
+    for (Session* s : {alice.get(), bob.get()}) {
+        const QString key =
+            ConversationStore::imKey(QLatin1String(s == bob.get() ? "alice" : "bob"));
+        EXPECT_TRUE(s->conversation(key)->transcript->lines().constLast().html.contains(
+            QLatin1String("<a href=\"http://a.example/\"")));
+    }
+    // The find bar finds typed text as it was typed, not as the markup sent.
+    window->find(QStringLiteral("x<y a & b"));
+    EXPECT_EQ(window->findStatus(), QString());
+    EXPECT_TRUE(linesOf(window->transcript())
+                    .value(window->transcript()->selectedRow())
+                    .endsWith(QStringLiteral("alice: <3 x<y a & b <b>c</b> &amp; \"q\" é")));
+    const auto shown = linesOf(bob->app->imWindow(fromAlice)->transcript());
+    EXPECT_TRUE(
+        shown.first().endsWith(QStringLiteral("alice: <3 x<y a & b <b>c</b> &amp; \"q\" é")))
+        << shown.first().toStdString();
+
+    // Bold alone, then a message three commands long with references and tags at every
+    // offset: each part arrives bold, no part with a tag or a reference cut in two.
+    press(window, Qt::Key_B, Qt::ControlModifier);
+    const QString typed = QStringLiteral("<\u00e9>&;").repeated(300);
+    input->setText(typed);
+    const qsizetype before = receivedCount(*bob, fromAlice);
+    QTest::keyClick(input, Qt::Key_Return);
+    const auto parts = [&] {
+        const QList<ChatLine>& lines = bob->conversation(fromAlice)->transcript->lines();
+        return lines.mid(lines.size() - (receivedCount(*bob, fromAlice) - before));
+    };
+    const auto joined = [&] {
+        QString text;
+        for (const ChatLine& part : parts())
+            text += QTextDocumentFragment::fromHtml(part.html).toPlainText();
+        return text;
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return joined() == typed; }, 3 * kWaitMs))
+        << joined().toStdString();
+    EXPECT_EQ(parts().size(), 3);
+    for (const ChatLine& part : parts()) {
+        EXPECT_TRUE(part.text.startsWith(QLatin1String("<b>")) &&
+                    part.text.endsWith(QLatin1String("</b>")))
+            << part.text.left(20).toStdString() << " ... " << part.text.right(20).toStdString();
+    }
+    EXPECT_TRUE(shows(window->transcript(), QStringLiteral("Sent in 3 parts")));
+
+    // In a room the same: bold off again, italic on.
+    for (Session* s : {alice.get(), bob.get()})
+        s->app->connection().call(lantry::DispId::JoinChat, {QStringLiteral("Compose"), 4});
+    const QString roomKey = ConversationStore::roomKey(QStringLiteral("Compose"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return alice->app->roomWindow(roomKey) && bob->app->roomWindow(roomKey); }, kWaitMs));
+    ChatRoomWindow* room = alice->app->roomWindow(roomKey);
+    auto* says = room->findChild<QLineEdit*>(QStringLiteral("input"));
+    press(room, Qt::Key_I, Qt::ControlModifier);
+    says->insert(QStringLiteral("a<b & <u>"));
+    QTest::keyClick(says, Qt::Key_Return);
+    EXPECT_TRUE(
+        shows(bob->app->roomWindow(roomKey)->transcript(), QStringLiteral("alice: a<b & <u>")));
+    EXPECT_EQ(bob->conversation(roomKey)->transcript->lines().constLast().text,
+              QStringLiteral("<i>a&lt;b &amp; &lt;u&gt;</i>"));
+}
+
+// While away, each person gets the away message once, however many messages they send; coming
+// back and going away again answers them once more. Counted where it is sent, and where it
+// arrives.
+TEST_F(MessengerWindows, TheAwayMessageAnswersEachPersonOncePerAbsence) {
+    auto alice = session(QStringLiteral("alice"));
+    auto bob = session(QStringLiteral("bob"));
+    auto carol = session(QStringLiteral("carol"));
+    ASSERT_TRUE(alice->signOnAs(tocd_.port(), QStringLiteral("alice")));
+    ASSERT_TRUE(bob->signOnAs(tocd_.port(), QStringLiteral("bob")));
+    ASSERT_TRUE(carol->signOnAs(tocd_.port(), QStringLiteral("carol")));
+    const auto sentTo = [&](const char* who) {
+        const Conversation* c =
+            alice->conversation(ConversationStore::imKey(QString::fromLatin1(who)));
+        return c ? std::count_if(
+                       c->transcript->lines().begin(), c->transcript->lines().end(),
+                       [](const ChatLine& l) { return l.kind == ChatLine::Kind::AutoReply; })
+                 : 0;
+    };
+    const struct {
+        const char* step;  // "away", "back" or who writes to alice
+        int toBob, toCarol;
+    } rows[] = {
+        {"away", 0, 0}, {"bob", 1, 0},  {"bob", 1, 0},   {"carol", 1, 1},
+        {"bob", 1, 1},  {"back", 1, 1}, {"bob", 1, 1},   {"away", 1, 1},
+        {"bob", 2, 1},  {"bob", 2, 1},  {"carol", 2, 2},
+    };
+    int said = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(&row - rows) + row.step);
+        const QString step = QString::fromLatin1(row.step);
+        if (step == u"away") {
+            alice->app->setAwayMessage(QStringLiteral("Out"));
+        } else if (step == u"back") {
+            alice->app->setAwayMessage({});
+        } else {
+            Session& from = step == u"bob" ? *bob : *carol;
+            const QString text = QStringLiteral("m%1").arg(++said);
+            from.app->connection().sendIm(QStringLiteral("alice"), text);
+            ASSERT_TRUE(QTest::qWaitFor(
+                [&] {
+                    const ImWindow* w = alice->app->imWindow(ConversationStore::imKey(step));
+                    return w && linesOf(w->transcript()).join(u'\n').contains(text);
+                },
+                kWaitMs));
+        }
+        EXPECT_EQ(sentTo("bob"), row.toBob);
+        EXPECT_EQ(sentTo("carol"), row.toCarol);
+    }
+    // Behind a message of alice's, every automatic answer sent before it has arrived.
+    const QString fromAlice = ConversationStore::imKey(QStringLiteral("alice"));
+    alice->app->connection().sendIm(QStringLiteral("bob"), QStringLiteral("mark"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            const ImWindow* w = bob->app->imWindow(fromAlice);
+            return w && linesOf(w->transcript()).join(u'\n').contains(QLatin1String("alice: mark"));
+        },
+        kWaitMs));
+    const QList<ChatLine>& got = bob->conversation(fromAlice)->transcript->lines();
+    EXPECT_EQ(std::count_if(got.begin(), got.end(),
+                            [](const ChatLine& l) { return l.kind == ChatLine::Kind::AutoReply; }),
+              2);
+}
+
+// Received text in the messenger's dialogs and labels shows as text: names exactly as they
+// came, messages as their text, never as markup that formats, loads or hides anything.
+TEST_F(MessengerWindows, ReceivedTextShowsAsTextInEveryDialogAndLabel) {
+    using lantry::EventNumber;
+    const QString hostile = QStringLiteral("<b>x</b>&amp;<img src=\"http://127.0.0.1:9/t.png\">");
+    auto alice = session(QStringLiteral("alice"));
+    Messenger& app = *alice->app;
+    const auto event = [&](EventNumber n, const QVariantList& args) {
+        emit app.connection().controlEvent(int(n), args);
+    };
+    // What a label shows a person: its text, or the text of its markup when taken as markup.
+    const auto displayed = [](const QLabel* label) {
+        if (!label)
+            return QString();
+        const bool rich =
+            label->textFormat() == Qt::RichText ||
+            (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(label->text()));
+        return rich ? QTextDocumentFragment::fromHtml(label->text()).toPlainText() : label->text();
+    };
+    // The question on screen, answered No.
+    const auto question = [&](QWidget* w) {
+        auto* box = qobject_cast<QMessageBox*>(w);
+        const QString shown =
+            box ? displayed(box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) : QString();
+        if (box)
+            box->reject();
+        return shown;
+    };
+    const struct {
+        const char* field;
+        std::function<QString()> show;
+        QString expected;
+    } rows[] = {
+        {"invitation: sender and room",
+         [&] {
+             event(EventNumber::ChatInvite, {hostile, 7, hostile, hostile});
+             return question(QApplication::activeModalWidget());
+         },
+         hostile + QStringLiteral(" invites you to the room ") + hostile},
+        // The invitation's text is a message: its text, kept tags gone, the others as text.
+        {"invitation: text",
+         [&] {
+             event(EventNumber::ChatInvite, {QStringLiteral("r"), 8, QStringLiteral("s"), hostile});
+             return question(QApplication::activeModalWidget());
+         },
+         QStringLiteral(":\n\nx&<img src=\"http://127.0.0.1:9/t.png\">")},
+        {"confirming a warning",
+         [&] {
+             QString shown;
+             QTimer::singleShot(0, [&] { shown = question(QApplication::activeModalWidget()); });
+             app.askToWarn(hostile);
+             return shown;
+         },
+         QStringLiteral("Warn ") + hostile + u'?'},
+        {"typing notice",
+         [&] {
+             event(EventNumber::InstantMessage, {hostile, QStringLiteral("hi"), false});
+             event(EventNumber::TypingStatus, {hostile, 2});
+             ImWindow* w = app.imWindow(ConversationStore::imKey(hostile));
+             return w ? displayed(w->findChild<QLabel*>(QStringLiteral("typing"))) : QString();
+         },
+         hostile + QStringLiteral(" is typing")},
+        {"profile failure",
+         [&] {
+             ProfileViewer viewer(shownText(hostile));
+             viewer.fail(shownText(hostile));
+             return displayed(viewer.findChild<QLabel*>());
+         },
+         hostile},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.field);
+        const QString shown = row.show();
+        EXPECT_TRUE(shown.contains(row.expected)) << shown.toStdString();
+    }
 }
 
 // History across a restart of the messenger: a reopened conversation shows its latest lines,

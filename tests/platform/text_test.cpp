@@ -125,3 +125,29 @@ TEST(Text, LongMessagesSplitIntoPartsTheServerAcceptsAtBlanksAndCharacters) {
     EXPECT_EQ(lantry::splitForIm("", "bob"), QList<QByteArray>{QByteArray()});
     EXPECT_TRUE(lantry::splitForIm("hi", QByteArray(2100, 'b')).isEmpty());
 }
+
+// Markup is never cut inside a tag or a character reference, wherever the limit falls; room
+// kept free for text around each part is kept free.
+TEST(Text, LongMarkupSplitsBetweenTagsAndReferences) {
+    const QByteArray units[] = {"<b>bold</b>", "&amp;", "&#x263A;", "<a href=\"x y\">", "&lt;&gt;"};
+    for (const QByteArray& unit : units) {
+        for (int pad = 0; pad < unit.size() + 2; ++pad) {
+            QByteArray message(pad, 'x');
+            while (message.size() < 5000)
+                message += unit;
+            SCOPED_TRACE((unit + " after " + QByteArray::number(pad)).toStdString());
+            const auto parts = lantry::splitForIm(message, "bob", true, 7);
+            ASSERT_GT(parts.size(), 1);
+            EXPECT_EQ(parts.join(), message);
+            for (const QByteArray& part : parts) {
+                EXPECT_LE(imSize("bob", part) + 7, Ondrel::kMaxCommandPayload);
+                EXPECT_LE(part.lastIndexOf('<'), part.lastIndexOf('>')) << part.right(20).data();
+                const qsizetype amp = part.lastIndexOf('&');
+                EXPECT_TRUE(amp < 0 || part.indexOf(';', amp) > amp) << part.right(20).data();
+            }
+        }
+    }
+    // A "<" or "&" that opens a part is left where it is: the part still takes something.
+    const QByteArray open = "<" + QByteArray(3000, 'y');
+    EXPECT_EQ(lantry::splitForChat(open, 1).join(), open);
+}

@@ -59,11 +59,15 @@ constexpr std::size_t kSplitBlankReach = 160;
 // Ondrel::kMaxCommandPayload bytes (escaping and the frame's trailing NUL counted, exactly as
 // the control builds the command). A part ends after the last blank within kSplitBlankReach
 // bytes of where the limit falls, when there is one; a cut never falls inside a UTF-8
-// character. A message that fits is one part, an empty message one empty part. Empty list
-// when not even one character fits beside the recipient's name.
+// character, nor inside a tag ("<" up to ">") or a character reference ("&amp;"): it moves back
+// to their start, unless that would leave the part empty. A message that fits is one part, an
+// empty message one empty part. Empty list when not even one character fits beside the
+// recipient's name. `reserved`: command bytes kept free in every part, for text the caller
+// sends around each part (as escaped).
 QList<QByteArray> splitForIm(QByteArrayView message, QByteArrayView recipient,
-                             bool autoResponse = false);
+                             bool autoResponse = false, std::size_t reserved = 0);
 // The same for SendChat into the room chatId.
-QList<QByteArray> splitForChat(QByteArrayView message, std::int32_t chatId);
+QList<QByteArray> splitForChat(QByteArrayView message, std::int32_t chatId,
+                               std::size_t reserved = 0);
 
 }  // namespace lantry
