@@ -435,7 +435,7 @@ void Messenger::onSignedOn(const QVariantList& loggedIn) {
         if (!profile.isEmpty())
             connection_->call(DispId::SetProfile, {toWire(profile)});
         if (!awayMessage_.isEmpty())
-            connection_->call(DispId::SetAwayMessage, {toWire(awayMessage_)});
+            connection_->call(DispId::SetAwayMessage, {toWire(awayMarkup())});
         const QStringList rooms = std::exchange(roomsToRejoin_, {});
         for (const QString& room : rooms)
             connection_->call(DispId::JoinChat, {room, kRoomExchange});
@@ -529,11 +529,11 @@ void Messenger::answerWhileAway(const QString& wireName, bool wasAutomatic) {
     if (last.isValid() && last.elapsed() < qint64(kAutoReplyMinutes) * 60 * 1000)
         return;
     last.start();
-    connection_->sendIm(wireName, awayMessage_, true);
-    conversations_.addLine(
-        ConversationStore::imKey(wireName),
-        ChatLine{ChatLine::Kind::AutoReply, QDateTime::currentDateTime(),
-                 connection_->formattedName(), renderMarkup(awayMessage_), awayMessage_, 0});
+    const QString markup = awayMarkup();
+    connection_->sendIm(wireName, markup, true);
+    conversations_.addLine(ConversationStore::imKey(wireName),
+                           ChatLine{ChatLine::Kind::AutoReply, QDateTime::currentDateTime(),
+                                    connection_->formattedName(), renderMarkup(markup), markup, 0});
 }
 
 void Messenger::requestProfile(const QString& wireName) {
@@ -752,7 +752,12 @@ void Messenger::setAwayMessage(const QString& message) {
     lastAutoReply_.clear();
     buddyListWindow_->setAway(!message.isEmpty());
     if (connection_->state() == ConnectionManager::State::SignedOn)
-        connection_->call(DispId::SetAwayMessage, {toWire(message)});
+        connection_->call(DispId::SetAwayMessage,
+                          {toWire(message.isEmpty() ? message : awayMarkup())});
+}
+
+QString Messenger::awayMarkup() const {
+    return typedMarkup(awayMessage_, {}).replace(u'\n', QLatin1String("<br>"));
 }
 
 void Messenger::setPrivacyMode(int mode) {

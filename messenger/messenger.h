@@ -103,6 +103,7 @@ public:
     void changePassword(const QString& oldPassword, const QString& newPassword);
     // Only capitals and blanks may differ from the signed-on name; anything else is refused here.
     void formatScreenName(const QString& typed);
+    // `message` as typed (plain text, lines kept); empty: back.
     void setAwayMessage(const QString& message);
     void setPrivacyMode(int mode);
     // The permit list (wire form), as the server last said.
@@ -167,7 +168,9 @@ private:
     int privacyMode_ = 1;
     QStringList blocked_;    // wire form
     QStringList permitted_;  // wire form
-    QString awayMessage_;
+    QString awayMessage_;    // as typed
+    // The away message as it goes out: escaped, its lines kept.
+    QString awayMarkup() const;
     // Requests the server answers only with an error when it refuses, oldest first.
     struct Pending {
         enum class What { Warning, Password, Format } what;

@@ -921,7 +921,7 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
     // Away and back, as the other client sees it, with the automatic answer marked; an
     // automatic answer is never answered, or two people away would answer each other forever.
     ASSERT_TRUE(alice->sees("bob", true));
-    bob->app->setAwayMessage(QStringLiteral("Out for <i>lunch</i>"));
+    bob->app->setAwayMessage(QStringLiteral("Out for <lunch> & tea"));
     alice->app->setAwayMessage(QStringLiteral("Gone too"));
     ASSERT_TRUE(alice->sees("bob", true, true));
     const QModelIndex bobRow =
@@ -930,7 +930,8 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
     auto* aliceToBob = fromBob->findChild<QLineEdit*>(QStringLiteral("input"));
     QTest::keyClicks(aliceToBob, QStringLiteral("are you there?"));
     QTest::keyClick(aliceToBob, Qt::Key_Return);
-    EXPECT_TRUE(shows(fromBob->transcript(), QStringLiteral("bob (auto reply): Out for lunch")));
+    EXPECT_TRUE(
+        shows(fromBob->transcript(), QStringLiteral("bob (auto reply): Out for <lunch> & tea")));
     alice->app->setAwayMessage({});
     QTest::keyClicks(aliceToBob, QStringLiteral("back now"));
     QTest::keyClick(aliceToBob, Qt::Key_Return);
