@@ -439,6 +439,19 @@ TEST(SignpadProgram, TakesPortsFrom1To65535AndRefusesBadArgumentsWithAReason) {
     EXPECT_EQ(run(QStringLiteral(SIGNPAD_PATH), {"--help"}, noDisplay).first, 0);
 }
 
+// The assets built in are what the drawing program makes of the layout today: a change to
+// either that was not redrawn shows here, not as a skin that no longer fits the fields.
+TEST(SignpadProgram, TheAssetsBuiltInAreWhatTheDrawingProgramDraws) {
+    QTemporaryDir dir;
+    const auto [exitCode, errors] = run(QStringLiteral(SIGNPAD_MAKE_ASSETS_PATH), {dir.path()});
+    ASSERT_EQ(exitCode, 0) << errors.toStdString();
+    for (const QString name : {"skin.bmp", "shape.bmp", "icon.png"}) {
+        const QImage drawn(dir.filePath(name));
+        EXPECT_FALSE(drawn.isNull()) << name.toStdString();
+        EXPECT_TRUE(drawn == QImage(":/signpad/" + name)) << name.toStdString();
+    }
+}
+
 // Under a real X server (Xvfb) the window is shown, captured from the screen and saved.
 TEST(SignpadProgram, ScreenshotUnderXvfbShowsTheShapedSkinnedWindow) {
     const QString xvfbRun = QStandardPaths::findExecutable(QStringLiteral("xvfb-run"));
