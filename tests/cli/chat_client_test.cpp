@@ -36,6 +36,10 @@ TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
     const auto carolynRow = chat.nextLine().value_or("");
     EXPECT_TRUE(bobRow.contains("away, idle 12 min")) << bobRow.data();
     EXPECT_EQ(bobRow.indexOf("away"), carolynRow.indexOf("offline")) << carolynRow.data();
+    // Once the list is shown, a line for each change, none for an update that changes nothing.
+    for (const char* userClass : {" O ", " O ", " OU"})
+        peer.send(2, QByteArray("UPDATE_BUDDY2:carolyn:T:0:1700000000:0:") + userClass + ':');
+    EXPECT_EQ(linesWith(chat.linesThrough("carolyn is away."), "carolyn is "), 2);
 
     // Latin-1 from an older client, a forged line, a window title, a C1 control; UTF-8 as is,
     // but for a right-to-left override (raw or as a reference) that would reverse the line.
