@@ -100,6 +100,7 @@ TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
     EXPECT_TRUE(chat.lineContaining("You are in My Room"));
     const std::pair<QByteArray, QByteArray> sent[] = {
         {"/add Friends \"Alice Ux\"", "toc2_new_buddies \"g:Friends\nb:Alice Ux\n\""},
+        {"/add \"Old Pals\" carol", "toc2_new_buddies \"g:Old Pals\nb:carol\n\""},
         {"/block eve", "toc2_add_deny \"eve\""},
         {"", "toc2_set_pdmode 4"},
         {"/privacy permit-list", "toc2_set_pdmode 3"},
