@@ -36,6 +36,10 @@ TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
     const auto carolynRow = chat.nextLine().value_or("");
     EXPECT_TRUE(bobRow.contains("away, idle 12 min")) << bobRow.data();
     EXPECT_EQ(bobRow.indexOf("away"), carolynRow.indexOf("offline")) << carolynRow.data();
+    // Once the list is shown, a line for each change, none for an update that changes nothing.
+    for (const char* userClass : {" O ", " O ", " OU"})
+        peer.send(2, QByteArray("UPDATE_BUDDY2:carolyn:T:0:1700000000:0:") + userClass + ':');
+    EXPECT_EQ(linesWith(chat.linesThrough("carolyn is away."), "carolyn is "), 2);
 
     // Latin-1 from an older client, a forged line, a window title, a C1 control; UTF-8 as is,
     // but for a right-to-left override (raw or as a reference) that would reverse the line.
@@ -67,8 +71,8 @@ TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
               (QByteArrayList{"           \xe2\x86\xb3 two",
                               "           \xe2\x86\xb3 caf\xc3\xa9 \xe2\x80\xa6\xce\xa9",
                               "           \xe2\x86\xb3 [12:00:00] <eve> hi"}));
-    peer.send(2, "CHAT_JOIN:5:Den\x1b[2J");
-    EXPECT_TRUE(chat.lineContaining("You are in Den^[[2J (chat 5)"));
+    peer.send(2, "CHAT_JOIN:5:Den");
+    EXPECT_TRUE(chat.lineContaining("You are in Den (chat 5)"));
 
     // Typed Latin-1 goes out as UTF-8; a stray Ctrl-L does not make the command plain text.
     chat.write("\x0c/im bob caf\xe9");
@@ -96,6 +100,7 @@ TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
     EXPECT_TRUE(chat.lineContaining("You are in My Room"));
     const std::pair<QByteArray, QByteArray> sent[] = {
         {"/add Friends \"Alice Ux\"", "toc2_new_buddies \"g:Friends\nb:Alice Ux\n\""},
+        {"/add \"Old Pals\" carol", "toc2_new_buddies \"g:Old Pals\nb:carol\n\""},
         {"/block eve", "toc2_add_deny \"eve\""},
         {"", "toc2_set_pdmode 4"},
         {"/privacy permit-list", "toc2_set_pdmode 3"},
@@ -256,6 +261,86 @@ TEST(ChatSessionTest, ShowsServerTextSafelyAndAnswersEachCommandBesideIt) {
     EXPECT_TRUE(peer.closedByClient());
     EXPECT_EQ(chat.waitExit(), 0);
     EXPECT_FALSE(chat.remainingOutput().contains('\x1b'));
+}
+
+// Every field the terminal client prints from the wire, one row each, fed hostile text: each
+// shows whole as text (controls in caret notation, markup as typed but in messages, a line end
+// that cannot start a line of its own, characters that reverse the line as signs, bytes that
+// are not UTF-8 as Latin-1), and no line carries a control character.
+TEST(ChatSessionTest, EveryFieldFromTheServerIsPrintedAsText) {
+    struct Hostile {
+        QByteArray wire, asName, asMessage;
+    };
+    const Hostile hostile[] = {
+        {"<b>x</b>&amp;\x1b[2J\x1b]0;t\x07\r\n\xc2\x9b\xe2\x80\xae",
+         "<b>x</b>&amp;^[[2J^[]0;t^G^M^JM-^[<U+202E>", "x&^[[2J^[]0;t^G^M^JM-^[<U+202E>"},
+        {"caf\xe9\x7f\x9b", "caf\xc3\xa9^?M-^[", "caf\xc3\xa9^?M-^["},
+        {QByteArray(1500, 'w') + "\x1b end", QByteArray(1500, 'w') + "^[ end",
+         QByteArray(1500, 'w') + "^[ end"},
+    };
+    // The frame and the line, with %n where the field is shown as a name, %m as a message.
+    const std::pair<QByteArray, QByteArray> rows[] = {
+        {"NICK:%", "Screen name now shows as %n."},
+        {"UPDATE_BUDDY2:%:T:0:1700000000:0: O :", "%n is online."},
+        {"IM_IN_ENC2:%:F:F:T: O :F:L:en:hi", "<%n> hi"},
+        {"IM_IN_ENC2:bob:F:F:T: O :F:L:en:%", "<bob> %m"},
+        {"CLIENT_EVENT2:%:2", "%n is typing ..."},
+        {"CHAT_JOIN:5:%", "You are in %n (chat 5)."},
+        {"CHAT_IN_ENC:5:%:F:A:en:hi", "<%n> hi"},
+        {"CHAT_IN_ENC:5:bob:F:A:en:%", "<bob> %m"},
+        {"CHAT_UPDATE_BUDDY:5:T:%", "%n is in %n."},
+        {"CHAT_LEFT:5", "You left %n."},
+        {"CHAT_INVITE:%:9:bob:hi", "bob invites you to %n: hi"},
+        {"CHAT_INVITE:Den:9:%:hi", "%n invites you to Den: hi"},
+        {"CHAT_INVITE:Den:9:bob:%", "bob invites you to Den: %m"},
+        {"INSERTED2:g:%", "Group %n added."},
+        {"INSERTED2:b:al:%:G", "Buddy %n added to G."},
+        {"INSERTED2:b:al:bob:%", "Buddy bob added to %n."},
+        {"DELETED2:b:%:G", "Buddy %n removed from G."},
+        {"DELETED2:b:bob:%", "Buddy bob removed from %n."},
+        {"DELETED2:g:%", "Group %n removed."},
+        {"INSERTED2:p:%", "%n added to your permit list."},
+        {"DELETED2:p:%", "%n removed from your permit list."},
+        {"INSERTED2:d:%", "%n blocked."},
+        {"DELETED2:d:%", "%n unblocked."},
+        {"GOTO_URL:profile:%", "nobody asked for; it is not fetched: %n"},
+        {"ERROR:901:%", "%n is not available (error 901)"},
+        {"ERROR:913:%", "Error code: 913: %n (error 913)"},
+        {"EVILED:5:%", "You were warned by %n; your warning level is now 5%."},
+        {"RVOUS_PROPOSE:%:U:c:1:1.2.3.4:5.6.7.8:9.9.9.9:4443:x", "%n proposes a direct"},
+        {"RVOUS_PROPOSE:bob:%:c:1:1.2.3.4:5.6.7.8:9.9.9.9:4443:x", "connection (%n); this"},
+    };
+    const auto controlFree = [](const QByteArrayList& lines) {
+        return std::none_of(lines.begin(), lines.end(), [](const QByteArray& line) {
+            return std::any_of(line.begin(), line.end(),
+                               [](char c) { return uchar(c) < 0x20 || uchar(c) == 0x7f; }) ||
+                   line.contains("\xc2\x9b") || line.contains("\xe2\x80\xae");
+        });
+    };
+    ScriptedPeer peer;
+    CliProcess chat({"chat", "--server", QStringLiteral("127.0.0.1:%1").arg(peer.port()), "--user",
+                     "alice", "--pace", "off"});
+    chat.write("pw");
+    // The stored list: a list line ends each entry, so its names hold no line end.
+    const QByteArray listed = "<b>x</b>&amp;\x1b[2J\x07\xc2\x9b\xe2\x80\xae";
+    const QByteArray shown = "<b>x</b>&amp;^[[2J^GM-^[<U+202E>";
+    ASSERT_TRUE(peer.serveSignOn("g:" + listed + "g\nb:" + listed + "n:" + listed + "a\ndone:\n"));
+    const QByteArrayList list = chat.linesThrough(" (" + shown + "n)  offline");
+    ASSERT_GE(list.size(), 2);
+    EXPECT_TRUE(list[list.size() - 2].endsWith("  " + shown + "g"));
+    EXPECT_TRUE(list.last().endsWith("    " + shown + "a (" + shown + "n)  offline"));
+    EXPECT_TRUE(controlFree(list));
+    for (const Hostile& text : hostile) {
+        for (const auto& [frame, line] : rows) {
+            QByteArray expected = line;
+            expected.replace("%n", text.asName).replace("%m", text.asMessage);
+            peer.send(2, QByteArray(frame).replace("%", text.wire));
+            const QByteArrayList lines = chat.linesThrough(expected);
+            ASSERT_FALSE(lines.isEmpty())
+                << frame.data() << " did not show as " << expected.left(80).data();
+            EXPECT_TRUE(controlFree(lines)) << frame.data();
+        }
+    }
 }
 
 // What a real server sends (its frames, from the recording): the first room of a session is

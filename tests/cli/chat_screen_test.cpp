@@ -228,7 +228,7 @@ TEST_F(ChatScreenTest, ReceivedTextStaysVisibleACrashRestoresAndLineModeReadsLon
     ASSERT_TRUE(linePeer.serveSignOn("done:\n"));
     ASSERT_TRUE(line.waitForText("Signed on as alice"));
     EXPECT_FALSE(line.altScreen());
-    line.type("/im bob helo\x7flo wrld\x17world\r");
+    line.type("/im bob helo\x7flo wrld \x17world\r");
     EXPECT_EQ(linePeer.readCommand(), "toc_send_im \"bob\" \"hello world\"");
     const QByteArray text = QByteArray("0123456789").repeated(600);
     line.type("/im bob " + text + "\r");

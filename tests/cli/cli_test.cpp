@@ -3,6 +3,8 @@
 // chat_client_test.cpp.
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocalSocket>
 #include <QRegularExpression>
 #include <QSettings>
@@ -13,6 +15,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -58,17 +61,21 @@ TEST_P(BridgeTest, RelaysEventsAndCallsAnswersBadLinesAndSendsWhatIsQueuedAtTheE
     bridge.write(request("1", "Login",
                          R"(["Alice","pw","127.0.0.1",)" + QByteArray::number(peer.port()) + "]"));
     ASSERT_EQ(bridge.nextLine(), result("1", R"({"AuthServer":"login.oscar.aol.com"})"));
-    ASSERT_TRUE(peer.serveSignOn(
-        "m:3\ng:Buddies\nb:bob\nb:carl:Carl C\nd:eve\np:pat\npref:x\nzz\ndone:\n"));
+    ASSERT_TRUE(
+        peer.serveSignOn("m:3\ng:Buddies\nb:bob\nb:carl:Carl C\nb:\x1b[2J\xc2\x9b\n"
+                         "d:eve\np:pat\npref:x\nzz\ndone:\n"));
     // Every byte outside printable ASCII travels as one \u00XX character.
     EXPECT_EQ(bridge.nextLine(),
               event("IncomingPacket", R"({"strPacket":"*\u0001\u0000\u0000\u0000\u0004)"
                                       R"(\u0000\u0000\u0000\u0001"})"));
-    EXPECT_EQ(nextEvent(),
-              event("LoggedIn",
-                    R"({"strUserName":"alice","BuddyList":["[group]Buddies","bob","carl:Carl C"],)"
-                    R"("BlockList":["eve"],"PrivateList":["pat"],"MiscData":["zz"],)"
-                    R"("strPreferences":"x","PrivacyMode":3})"));
+    EXPECT_EQ(
+        nextEvent(),
+        event("LoggedIn",
+              R"({"strUserName":"alice","BuddyList":["[group]Buddies","bob","carl:Carl C",")" +
+                  either(R"(\u001b[2J\u009b)", R"(\u001b[2J\u00c2\u009b)") +
+                  R"("],)"
+                  R"("BlockList":["eve"],"PrivateList":["pat"],"MiscData":["zz"],)"
+                  R"("strPreferences":"x","PrivacyMode":3})"));
     const std::pair<QByteArray, QByteArray> events[] = {
         {"CHAT_JOIN:77:Lobby:one",
          event("JoinedChat", R"({"strChatName":"Lobby:one","lngChatID":77})")},
@@ -78,10 +85,6 @@ TEST_P(BridgeTest, RelaysEventsAndCallsAnswersBadLinesAndSendsWhatIsQueuedAtTheE
          event("BuddyUpdate",
                R"({"strBuddy":"bob","blnOnline":true,"intWarningLevel":10,)"
                R"("lngOnlineTime":1700000000,"lngIdleTime":5,"strUserClass":" UU"})")},
-        // Not UTF-8, so Latin-1 in both modes.
-        {"IM_IN_ENC2:bob:F:F:T: O :F:L:en:caf\xe9\x01<b>!</b>",
-         event("InstantMessage", R"({"strUserName":"bob","strMessage":"caf\u00e9\u0001<b>!</b>",)"
-                                 R"("blnAutoResponse":false,"strUserClass":" O "})")},
         {"CHAT_IN_ENC:77:bob:F:A:en:\xe6\x97\xa5 \xf0\x9f\x98\x80",
          event("ChatMessage", R"({"lngChatID":77,"strUserName":"bob","strMessage":")" +
                                   either(R"(\u65e5 \ud83d\ude00)",
@@ -163,6 +166,84 @@ TEST_P(BridgeTest, RelaysEventsAndCallsAnswersBadLinesAndSendsWhatIsQueuedAtTheE
         const QByteArray answer = bridge.nextLine().value_or("");
         EXPECT_TRUE(answer.startsWith(response)) << line.toStdString() << " -> " << answer.data();
     }
+    // Every text field of an event that the server fills, one row each, fed hostile text: every
+    // line (IncomingPacket's too) is JSON in printable ASCII and gives the field back, decoded
+    // as UTF-8 only where the mode says and the text is UTF-8.
+    const std::pair<QByteArray, bool> hostile[] = {
+        {"<b>x</b>&amp;\x1b[2J\x1b]0;t\x07\r\n\xc2\x9b\xe2\x80\xae\"\\", true},
+        {"caf\xe9\x7f\x9b\"\\u0041", false},
+        {QByteArray(1500, 'w') + "\x1b end", false},
+    };
+    struct Field {
+        QByteArray frame;  // with % for the hostile text
+        const char* event;
+        const char* name;
+        const char* shown = "%";  // the field's value around the text
+    };
+    const Field fields[] = {
+        {"NICK:%", "ScreennameFormat", "strFormattedSN"},
+        {"UPDATE_BUDDY2:%:T:0:0:0: O :", "BuddyUpdate", "strBuddy"},
+        {"UPDATE_BUDDY2:bob:T:0:0:0:%", "BuddyUpdate", "strUserClass"},
+        {"BUDDY_CAPS2:%:x", "BuddyCapabilities", "strUserName"},
+        {"BUDDY_CAPS2:bob:%", "BuddyCapabilities", "strCaps"},
+        {"BART2:%:x", "BuddyBart", "strUserName"},
+        {"BART2:bob:%", "BuddyBart", "strBart"},
+        {"IM_IN_ENC2:%:F:F:T: O :F:L:en:hi", "InstantMessage", "strUserName"},
+        {"IM_IN_ENC2:bob:F:F:T:%:F:L:en:hi", "InstantMessage", "strUserClass"},
+        {"IM_IN_ENC2:bob:F:F:T: O :F:L:en:%", "InstantMessage", "strMessage"},
+        {"CLIENT_EVENT2:%:2", "TypingStatus", "strUserName"},
+        {"CHAT_JOIN:78:%", "JoinedChat", "strChatName"},
+        {"CHAT_IN_ENC:78:%:F:A:en:hi", "ChatMessage", "strUserName"},
+        {"CHAT_IN_ENC:78:bob:F:A:en:%", "ChatMessage", "strMessage"},
+        {"CHAT_UPDATE_BUDDY:78:T:%", "ChatUserUpdate", "strUserName"},
+        {"CHAT_INVITE:%:9:bob:hi", "ChatInvite", "strChatName"},
+        {"CHAT_INVITE:Den:9:%:hi", "ChatInvite", "strFromUser"},
+        {"CHAT_INVITE:Den:9:bob:%", "ChatInvite", "strInviteMessage"},
+        {"INSERTED2:b:al:bob:%", "BuddyAdded", "strGroup"},
+        {"INSERTED2:b:al:%:G", "BuddyAdded", "strBuddy"},
+        {"INSERTED2:b:%:bob:G", "BuddyAdded", "strAlias"},
+        {"INSERTED2:g:%", "GroupAdded", "strGroup"},
+        {"INSERTED2:p:%", "PrivateBuddyAdded", "strBuddy"},
+        {"INSERTED2:d:%", "BuddyBlocked", "strBuddy"},
+        {"DELETED2:b:bob:%", "BuddyRemoved", "strGroup"},
+        {"DELETED2:b:%:G", "BuddyRemoved", "strBuddy"},
+        {"DELETED2:g:%", "GroupRemoved", "strGroup"},
+        {"DELETED2:p:%", "PrivateBuddyRemoved", "strBuddy"},
+        {"DELETED2:d:%", "BuddyUnblocked", "strBuddy"},
+        {"GOTO_URL:profile:%", "UserProfile", "strURL"},
+        {"ERROR:913:%", "Error", "strError", "Error code: 913: %"},
+        {"EVILED:5:%", "Warned", "strFromUser"},
+        {"RVOUS_PROPOSE:%:U:c:1:a:b:c:4443:x", "RendevousRequest", "strUserName"},
+        {"RVOUS_PROPOSE:bob:%:c:1:a:b:c:4443:x", "RendevousRequest", "strUUID"},
+        {"RVOUS_PROPOSE:bob:U:%:1:a:b:c:4443:x", "RendevousRequest", "strCookie"},
+        {"RVOUS_PROPOSE:bob:U:c:1:%:b:c:4443:x", "RendevousRequest", "strRendevousIP"},
+        {"RVOUS_PROPOSE:bob:U:c:1:a:%:c:4443:x", "RendevousRequest", "strProposerIP"},
+        {"RVOUS_PROPOSE:bob:U:c:1:a:b:%:4443:x", "RendevousRequest", "strVerifiedIP"},
+    };
+    const auto safe = [](const QByteArray& line) {
+        return std::all_of(line.begin(), line.end(), [](char c) { return c >= 0x20 && c < 0x7f; });
+    };
+    for (const auto& [text, isUtf8] : hostile) {
+        const QString decoded =
+            utf8 && isUtf8 ? QString::fromUtf8(text) : QString::fromLatin1(text);
+        for (const Field& f : fields) {
+            SCOPED_TRACE(f.frame.data());
+            peer.send(2, QByteArray(f.frame).replace("%", text));
+            QJsonObject notice;
+            for (int lines = 0;
+                 lines < 2 && notice.value("method").toString() != QLatin1String(f.event);
+                 ++lines) {
+                const QByteArray line = bridge.nextLine().value_or("");
+                EXPECT_TRUE(safe(line)) << line.data();
+                QJsonParseError error;
+                notice = QJsonDocument::fromJson(line, &error).object();
+                EXPECT_EQ(error.error, QJsonParseError::NoError) << line.left(80).data();
+            }
+            EXPECT_EQ(notice.value("params")[QLatin1String(f.name)].toString(),
+                      QString::fromLatin1(f.shown).replace(u'%', decoded));
+        }
+    }
+
     // What is queued when LogOff and the end of input come still goes out.
     const QByteArray big(2000, 'y');  // about the most one command may carry
     bridge.write(request("2", "SendIM", R"(["bob",")" + big + R"(",false])"));

@@ -1,6 +1,7 @@
-// The shared wire helpers: numbers and escaping.
+// The shared wire helpers: numbers, roasted passwords and escaping.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 
 #include "ondrel/wire.h"
@@ -23,6 +24,29 @@ TEST(WireTest, WordsEncodeFromZeroTo65535AndNothingOutside) {
     EXPECT_EQ(encodeWord(-1), "");
     EXPECT_EQ(decodeWord("\xff\xff"), 65535);
     EXPECT_EQ(decodeWord("\x01"), 256);
+}
+
+// tocd reads every password through unroastPassword: hex pairs in either case, nothing else.
+TEST(WireTest, RoastedPasswordsComeBackFromHexPairsInEitherCaseAndNothingElse) {
+    std::string everyByte;
+    for (int c = 0; c < 256; ++c)
+        everyByte += static_cast<char>(c);
+    const std::string roasted = roastPassword(everyByte);
+    EXPECT_EQ(unroastPassword(roasted), everyByte);
+    std::string upper = roasted;  // "0X" too
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(unroastPassword(upper), everyByte);
+    const std::string digits = "0123456789abcdefABCDEF";
+    for (int c = 0; c < 256; ++c) {
+        if (digits.find(static_cast<char>(c)) != std::string::npos)
+            continue;
+        EXPECT_EQ(unroastPassword(std::string("0x0") + static_cast<char>(c)), std::nullopt) << c;
+        EXPECT_EQ(unroastPassword(std::string("0x") + static_cast<char>(c) + '0'), std::nullopt)
+            << c;
+    }
+    for (const char* bad : {"", "0", "x0", "0x0", "1x00", "0y00"})
+        EXPECT_EQ(unroastPassword(bad), std::nullopt) << bad;
 }
 
 // Screen names compare by this form everywhere (tocd's accounts, presence, privacy lists): a

@@ -44,6 +44,7 @@ protected:
         QString error;
         lantry::ControlObject* control = lantry::createOndrelControl(&error);
         ASSERT_NE(control, nullptr) << error.toStdString();
+        control_ = control;
         control->connectEvents([this](int n, QVariantList& args) {
             events_.push_back(n);
             if (n == int(EventNumber::Error))
@@ -97,6 +98,7 @@ protected:
     QString refusal_;          // the last Error's sentence
     QString socketFailure_;    // the last WinsockError's
     std::unique_ptr<SignpadWindow> window_;
+    lantry::ControlObject* control_ = nullptr;  // the window's
     lantry::testing::TocdProcess tocd_;
 };
 
@@ -119,10 +121,7 @@ TEST_F(PanelWindow, ElementsSitAtTheirPlacesWithTheirCaptionsFontsAndTheShape) {
         QWidget* w = part(e.name);
         ASSERT_NE(w, nullptr);
         EXPECT_EQ(w->geometry(), e.geometry);
-        if (auto* field = qobject_cast<QLineEdit*>(w)) {
-            EXPECT_EQ(field->echoMode(),
-                      e.name == std::string("Text1") ? QLineEdit::Normal : QLineEdit::Password);
-        } else if (auto* label = qobject_cast<QLabel*>(w)) {
+        if (auto* label = qobject_cast<QLabel*>(w)) {
             EXPECT_EQ(label->text(), QLatin1String(e.caption));
         }
         if (e.points > 0) {
@@ -130,6 +129,14 @@ TEST_F(PanelWindow, ElementsSitAtTheirPlacesWithTheirCaptionsFontsAndTheShape) {
             EXPECT_DOUBLE_EQ(w->font().pointSizeF(), e.points);
         }
     }
+    // Every field but the screen name hides what is typed, whatever field is added later.
+    const QList<QLineEdit*> fields = window_->findChildren<QLineEdit*>();
+    EXPECT_EQ(fields.size(), 4);
+    for (const QLineEdit* field : fields)
+        EXPECT_EQ(field->echoMode(), field->objectName() == QLatin1String("Text1")
+                                         ? QLineEdit::Normal
+                                         : QLineEdit::Password)
+            << field->objectName().toStdString();
     EXPECT_EQ(window_->maximumSize(), kClientSize);
     EXPECT_TRUE(window_->windowFlags() & Qt::FramelessWindowHint);
     EXPECT_TRUE(window_->shapeDecoded());
@@ -235,6 +242,21 @@ TEST_F(PanelWindow, CaptionsShowSignOnSignOffAndAnAcceptedPasswordChange) {
     EXPECT_NE(part<FrameShape>("Shape2")->color(), frame);
     EXPECT_TRUE(part("Reason")->isVisible());
     EXPECT_TRUE(shownReason().startsWith(refusal_.left(8))) << shownReason().toStdString();
+    // Nothing else changed and nothing is left waiting: the fields keep what was typed, every
+    // action still answers, and the next failure is the sign-on's again.
+    EXPECT_EQ(caption("Label6"), QLatin1String(" Logged In"));
+    const std::pair<const char*, const char*> typed[] = {
+        {"Text1", "Dave Jones"}, {"Text2", "first1"}, {"Text4", "notmine"}, {"Text3", "second2"}};
+    for (const auto& [field, text] : typed)
+        EXPECT_EQ(part<QLineEdit>(field)->text(), QLatin1String(text)) << field;
+    for (const char* action : {"Label4", "Label5", "Label7"})
+        EXPECT_TRUE(part(action)->isEnabled() && part(action)->isVisible()) << action;
+    const QString passwordRefusal = refusal_;
+    control_->call(lantry::DispId::GetStatus, {QStringLiteral("nobody")});
+    ASSERT_TRUE(waitForEvents(EventNumber::Error, 2));
+    EXPECT_EQ(tip("Label6"), refusal_);
+    EXPECT_EQ(tip("Label8"), passwordRefusal);
+    EXPECT_EQ(caption("Label8"), QLatin1String("  Idle..."));
     type("Text4", QStringLiteral("first1"));
     enter("Text3");
     EXPECT_FALSE(part("Reason")->isVisible()) << "the next click clears the failure";
@@ -247,7 +269,7 @@ TEST_F(PanelWindow, CaptionsShowSignOnSignOffAndAnAcceptedPasswordChange) {
     // The old password is refused now, and a missing server is not shown either: the caption
     // stays and the sign-on status's tooltip says why. Enter in the password field logs in.
     enter("Text2");
-    ASSERT_TRUE(waitForEvents(EventNumber::Error, 2));
+    ASSERT_TRUE(waitForEvents(EventNumber::Error, 3));
     QTest::qWait(100);
     EXPECT_EQ(caption("Label6"), QLatin1String(" Logged Out"));
     EXPECT_TRUE(refusal_.contains(QLatin1String("password"))) << refusal_.toStdString();
@@ -272,20 +294,48 @@ TEST_F(PanelWindow, CaptionsShowSignOnSignOffAndAnAcceptedPasswordChange) {
     EXPECT_NE(part<FrameShape>("Shape1")->color(), frame);
 }
 
-// A hostile server's error text reaches the status tooltip as the plain text it is: markup
-// does not render, and characters that reverse the line show as signs.
-TEST_F(PanelWindow, ServerTextInTooltipsIsPlainAndVisible) {
+// Every text of a hostile server the panel shows (the sentence of an Error, whose reason goes
+// to the status it concerns and to the failure line) is plain text: markup does not render,
+// controls and characters that reverse the line show as signs, invalid UTF-8 as Latin-1, and
+// an over-long text is whole in the tooltip and cut with an ellipsis on the line.
+TEST_F(PanelWindow, EveryServerTextShownIsPlainAndVisible) {
+    const std::pair<QByteArray, QString> hostile[] = {
+        {"<h1>big</h1>&amp;\x1b[2J\x1b]0;t\x07\r\n\t\xc2\x9b\xe2\x80\xae"
+         "exe.txt",
+         QStringLiteral(
+             "<h1>big</h1>&amp;\u241b[2J\u241b]0;t\u2407\u240d\u240a <U+009B><U+202E>exe.txt")},
+        {"caf\xe9\x7f\x9b", QStringLiteral("caf\u00e9\u2421<U+009B>")},
+        {QByteArray(3000, 'w') + "\x1b end", QString(3000, u'w') + QStringLiteral("\u241b end")},
+    };
+    struct Row {
+        QByteArray before;  // the frame up to the hostile text
+        QString shownBefore, shownAfter;
+        const char* status;  // whose tooltip shows it
+        const char* other;   // the status it must leave alone
+    };
+    const Row rows[] = {
+        {"ERROR:901:", "", " is not available", "Label6", "Label8"},
+        {"ERROR:913:", "Error code: 913: ", "", "Label6", "Label8"},
+        // Any answer while a password change waits concerns the change.
+        {"ERROR:913:", "Error code: 913: ", "", "Label8", "Label6"},
+    };
     std::promise<quint16> port;
     std::future<quint16> ready = port.get_future();
     std::atomic<bool> finished{false};
+    // Each row is sent once the panel asks something, so each reason is read before the next.
     std::thread server([&] {
         lantry::testing::ScriptedPeer peer;
         port.set_value(peer.port());
         if (!peer.serveSignOn("done:\n"))
             return;
-        peer.send(2,
-                  "ERROR:901:<h1>big</h1>\xe2\x80\xae"
-                  "exe.txt");
+        for (const auto& [text, shown] : hostile) {
+            for (const Row& row : rows) {
+                if (peer.readCommand().isEmpty())
+                    return;
+                peer.send(2, row.before + text);
+            }
+        }
+        peer.readCommand();
         peer.send(2, "ERROR:983");
         while (!finished)
             peer.readCommand();
@@ -294,19 +344,53 @@ TEST_F(PanelWindow, ServerTextInTooltipsIsPlainAndVisible) {
     open(ready.get());
     type("Text1", QStringLiteral("dave"));
     type("Text2", QStringLiteral("first1"));
+    type("Text4", QStringLiteral("first1"));
+    type("Text3", QStringLiteral("second2"));
     click("Label4");
     const bool signedOn = waitForCaption("Label6", QStringLiteral(" Logged In"));
-    const bool erred = signedOn && waitForEvents(EventNumber::Error, 1);
-    const QString shown = erred ? tip("Label6") : QString();
+    // Asks the server something outside its rate limit: a password change for the rows of
+    // Label8, else the idle time.
+    const auto ask = [&](const char* status) {
+        if (status == std::string("Label8"))
+            click("Label7");
+        else
+            control_->call(lantry::DispId::SetIdleTime, {0});
+    };
+    struct Seen {
+        QString expected, tip, reason;
+        bool otherKept;
+    };
+    std::vector<Seen> seen;
+    int errors = 0;
+    for (const auto& [text, shown] : hostile) {
+        for (const Row& row : rows) {
+            const QString otherBefore = tip(row.other);
+            ask(row.status);
+            if (!signedOn || !waitForEvents(EventNumber::Error, ++errors))
+                break;
+            seen.push_back({row.shownBefore + shown + row.shownAfter, tip(row.status),
+                            shownReason(), tip(row.other) == otherBefore});
+        }
+    }
     // 983 is explained as what tocd means by it, not only as signing on again too soon.
-    const bool again = erred && waitForEvents(EventNumber::Error, 2);
+    ask("Label6");
+    const bool again = waitForEvents(EventNumber::Error, ++errors);
     const QString explained = again ? shownReason() : QString();
+    const Qt::TextFormat reasonFormat = part<QLabel>("Reason")->textFormat();
     window_.reset();
     finished = true;
     server.join();
-    ASSERT_TRUE(erred);
-    EXPECT_TRUE(shown.startsWith(QLatin1String("<h1>big</h1><U+202E>exe.txt")))
-        << shown.toStdString();
+    ASSERT_EQ(seen.size(), std::size(hostile) * std::size(rows));
+    for (const Seen& s : seen) {
+        SCOPED_TRACE(s.expected.left(60).toStdString());
+        EXPECT_EQ(s.tip, s.expected);
+        EXPECT_TRUE(s.otherKept);
+        // One line of plain text: the start of the reason, an ellipsis where it is cut.
+        const QString reason = s.reason.endsWith(u'\u2026') ? s.reason.chopped(1) : s.reason;
+        EXPECT_FALSE(reason.isEmpty());
+        EXPECT_TRUE(s.expected.startsWith(reason)) << reason.toStdString();
+    }
+    EXPECT_EQ(reasonFormat, Qt::PlainText);
     EXPECT_TRUE(explained.startsWith(QLatin1String("Signing on too often, or too")))
         << explained.toStdString();
 }
@@ -325,11 +409,21 @@ std::pair<int, QString> run(
             QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
-TEST(SignpadProgram, RefusesBadArgumentsWithAReason) {
+TEST(SignpadProgram, TakesPortsFrom1To65535AndRefusesBadArgumentsWithAReason) {
+    // Taken: the window opens, and saving its picture ends the run.
+    QTemporaryDir dir;
+    const QString shot = dir.filePath(QStringLiteral("shot.png"));
+    for (QStringList args : {QStringList{"--port", "65535"}, {"--server", "localhost:1"}}) {
+        const auto [exitCode, errors] =
+            run(QStringLiteral(SIGNPAD_PATH), args << QStringLiteral("--screenshot") << shot);
+        EXPECT_EQ(exitCode, 0) << args.join(' ').toStdString() << ": " << errors.toStdString();
+    }
     const std::pair<QStringList, const char*> cases[] = {
         {{"--port", "65536"}, "--port"},
+        {{"--port", "0"}, "--port"},
         {{"--server", "  "}, "--server"},
         {{"--server", "localhost:0"}, "--server"},
+        {{"--server", "localhost:65536"}, "--server"},
         {{"somehost"}, "somehost"},
     };
     for (const auto& [args, mentions] : cases) {
@@ -343,6 +437,19 @@ TEST(SignpadProgram, RefusesBadArgumentsWithAReason) {
     noDisplay.remove(QStringLiteral("WAYLAND_DISPLAY"));
     noDisplay.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     EXPECT_EQ(run(QStringLiteral(SIGNPAD_PATH), {"--help"}, noDisplay).first, 0);
+}
+
+// The assets built in are what the drawing program makes of the layout today: a change to
+// either that was not redrawn shows here, not as a skin that no longer fits the fields.
+TEST(SignpadProgram, TheAssetsBuiltInAreWhatTheDrawingProgramDraws) {
+    QTemporaryDir dir;
+    const auto [exitCode, errors] = run(QStringLiteral(SIGNPAD_MAKE_ASSETS_PATH), {dir.path()});
+    ASSERT_EQ(exitCode, 0) << errors.toStdString();
+    for (const QString name : {"skin.bmp", "shape.bmp", "icon.png"}) {
+        const QImage drawn(dir.filePath(name));
+        EXPECT_FALSE(drawn.isNull()) << name.toStdString();
+        EXPECT_TRUE(drawn == QImage(":/signpad/" + name)) << name.toStdString();
+    }
 }
 
 // Under a real X server (Xvfb) the window is shown, captured from the screen and saved.

@@ -189,6 +189,14 @@ TEST(Presence, OnlyWatchersAllowedToSeeHearAndHalfSignedSessionsDoNotCount) {
     EXPECT_EQ(heard(bob), std::vector<std::string>{"UPDATE_BUDDY2:Al Ice:F:0:0:0:   :"});
     tocd.leave(half);
     EXPECT_TRUE(tocd.take(bob).empty());
+
+    // An account leaves memory with its last session and is read back at its next sign-on:
+    // bob, back, watches her again, and hears her come.
+    tocd.leave(bob);
+    const int bobAgain = tocd.signOn("bob");
+    tocd.take(bobAgain);
+    tocd.signOn("alice");
+    EXPECT_EQ(heard(bobAgain).size(), 1u);
 }
 
 }  // namespace
