@@ -1866,6 +1866,16 @@ TEST_F(MessengerWindows, ReconnectsByItselfWhenTheServerComesBack) {
     ASSERT_TRUE(s->signOnAs(port, QStringLiteral("dave")));
     ASSERT_TRUE(s->sees("echobot", true));
     BuddyListWindow* list = s->app->buddyListWindow();
+    // A room joined and a conversation open: the room, and only it, is entered again.
+    const QString roomKey = ConversationStore::roomKey(QStringLiteral("Den"));
+    answerQuestions({QStringLiteral("Den")});
+    press(list, Qt::Key_J, Qt::ControlModifier);
+    s->app->openIm(QStringLiteral("echobot"));
+    const auto inDen = [&] {
+        const Conversation* den = s->app->conversations().find(roomKey);
+        return den && den->joined;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(inDen, kWaitMs));
 
     // The waits are parts of the pauses, drawn from this cycle.
     const std::vector<double> draws{0.9, 0.5, 0.25, 0.75};
@@ -1900,6 +1910,14 @@ TEST_F(MessengerWindows, ReconnectsByItselfWhenTheServerComesBack) {
                                 2 * kWaitMs));
     EXPECT_TRUE(s->sees("echobot", true));
     EXPECT_TRUE(list->isVisible());
+    EXPECT_TRUE(QTest::qWaitFor(inDen, kWaitMs));
+    EXPECT_EQ(s->app->conversations().find(ConversationStore::roomKey(QStringLiteral("echobot"))),
+              nullptr);
+    // A message that fits goes out without a word of trouble.
+    int problems = 0;
+    QObject::connect(&s->app->connection(), &ConnectionManager::problem, [&] { ++problems; });
+    EXPECT_EQ(s->app->connection().sendIm(QStringLiteral("echobot"), QStringLiteral("hi")), 1);
+    EXPECT_EQ(problems, 0);
 
     // A sign-on that succeeded starts the pauses over: the next loss waits within a second.
     pauses.clear();
