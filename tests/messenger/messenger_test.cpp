@@ -890,24 +890,6 @@ TEST_F(MessengerWindows, SignOnChatInRoomsAndSeeEachOthersPresence) {
         EXPECT_FALSE(doc->toHtml().contains(QLatin1String("<img")));
     }
 
-    // A message far over the command limit goes in parts and arrives whole.
-    const QString longText = QStringLiteral("long (text) ").repeated(400);
-    fromBob->findChild<QLineEdit*>(QStringLiteral("input"))->setText(longText);
-    QTest::keyClick(fromBob->findChild<QLineEdit*>(QStringLiteral("input")), Qt::Key_Return);
-    const QString toAliceKey = ConversationStore::imKey(QStringLiteral("aliceux"));
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] {
-            QString joined;
-            for (const ChatLine& l : bob->conversation(toAliceKey)->transcript->lines()) {
-                if (l.kind == ChatLine::Kind::Incoming)
-                    joined += l.html;
-            }
-            return joined == longText.toHtmlEscaped();
-        },
-        kWaitMs));
-    EXPECT_TRUE(shows(fromBob->transcript(), QStringLiteral("Sent in 3 parts")));
-    EXPECT_EQ(alice->app->connection().state(), State::SignedOn);
-
     // A buddy added in another session of the same account appears in this one.
     auto alice2 = session(QStringLiteral("alice2"));
     ASSERT_TRUE(alice2->signOnAs(tocd_.port(), QStringLiteral("aliceux")));
