@@ -73,9 +73,13 @@ public:
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
 
-    void write(std::string_view bytes) override { loop_.queue(token_, socket_, bytes); }
+    // After close() the slot may hold another connection: the token tells.
+    void write(std::string_view bytes) override {
+        if (socket_.token == token_)
+            loop_.queue(token_, socket_, bytes);
+    }
     qint64 bytesToWrite() const override {
-        return static_cast<qint64>(socket_.out.size() - socket_.sent);
+        return socket_.token == token_ ? static_cast<qint64>(socket_.out.size() - socket_.sent) : 0;
     }
     void close() override {
         done_ = true;
@@ -93,7 +97,7 @@ public:
 private:
     TcpLoop& loop_;
     std::uint64_t token_;
-    Socket& socket_;  // the loop lets go of it only once this closed it
+    Socket& socket_;  // its slot; reused only after this closed it
     QHostAddress local_;
     quint16 localPort_;
     QHostAddress peer_;
@@ -118,8 +122,10 @@ TcpLoop::TcpLoop(Handlers handlers) : handlers_(std::move(handlers)), readBuffer
 
 TcpLoop::~TcpLoop() {
     notifier_.reset();
-    for (auto& [token, s] : sockets_)
-        ::close(s.fd);
+    for (const Socket& s : slots_) {
+        if (s.fd >= 0)
+            ::close(s.fd);
+    }
     if (listener_ >= 0)
         ::close(listener_);
     if (epoll_ >= 0)
@@ -203,8 +209,29 @@ void TcpLoop::setAccepting(bool on) {
 }
 
 TcpLoop::Socket* TcpLoop::find(std::uint64_t token) {
-    const auto it = sockets_.find(token);
-    return it == sockets_.end() ? nullptr : &it->second;
+    const std::uint64_t index = (token & 0xffffffffu) - 1;
+    if (token == kListenerToken || index >= slots_.size())
+        return nullptr;
+    Socket& s = slots_[index];
+    return s.token == token ? &s : nullptr;
+}
+
+std::uint64_t TcpLoop::addSocket(int fd) {
+    std::uint32_t index = 0;
+    std::uint64_t uses = 0;
+    if (freeSlots_.empty()) {
+        index = static_cast<std::uint32_t>(slots_.size());
+        slots_.emplace_back();
+    } else {
+        index = freeSlots_.back();
+        freeSlots_.pop_back();
+        uses = slots_[index].token >> 32;
+    }
+    Socket& s = slots_[index];
+    s = Socket{};
+    s.token = ((uses + 1) << 32) | (index + 1);
+    s.fd = fd;
+    return s.token;
 }
 
 void TcpLoop::handleReady() {
@@ -261,9 +288,8 @@ void TcpLoop::acceptAll() {
         sockaddr_storage local{};
         socklen_t localLength = sizeof local;
         getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength);
-        const std::uint64_t token = nextToken_++;
-        Socket& s = sockets_[token];
-        s.fd = fd;
+        const std::uint64_t token = addSocket(fd);
+        Socket& s = *find(token);
         s.events = EPOLLIN;
         epoll_event event{};
         event.events = s.events;
@@ -397,11 +423,15 @@ void TcpLoop::close(std::uint64_t token, bool flushFirst) {
 }
 
 void TcpLoop::release(std::uint64_t token) {
-    const auto it = sockets_.find(token);
-    if (it == sockets_.end())
+    Socket* s = find(token);
+    if (!s)
         return;
-    ::close(it->second.fd);
-    sockets_.erase(it);
+    ::close(s->fd);
+    // The slot keeps its use count in the token's upper half for its next socket.
+    const std::uint64_t uses = s->token >> 32;
+    *s = Socket{};
+    s->token = uses << 32;
+    freeSlots_.push_back(static_cast<std::uint32_t>((token & 0xffffffffu) - 1));
     if (--open_ < maxOpen_ && !accepting_ && !retryTimer_.isActive())
         setAccepting(true);
 }

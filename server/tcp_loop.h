@@ -35,7 +35,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "connection.h"
@@ -77,6 +76,7 @@ public:
 private:
     class Handle;
     struct Socket {
+        std::uint64_t token = 0;  // its low half is 0 while the slot is free
         int fd = -1;
         ConnectionId session = 0;
         std::string out;
@@ -103,6 +103,7 @@ private:
     void hold(std::uint64_t token, bool held);
     void expireClosing();
     Socket* find(std::uint64_t token);
+    std::uint64_t addSocket(int fd);
 
     Handlers handlers_;
     int epoll_ = -1;
@@ -112,9 +113,12 @@ private:
     quint16 port_ = 0;
     int maxOpen_ = 0;
     int open_ = 0;
-    qint64 limitLoggedAt_ = 0;     // when the limit was last logged
-    std::uint64_t nextToken_ = 1;  // 0 is the listening socket
-    std::unordered_map<std::uint64_t, Socket> sockets_;
+    qint64 limitLoggedAt_ = 0;  // when the limit was last logged
+    // Sockets by slot: a token is the slot's index + 1 in its low 32 bits and the slot's use
+    // count above, so a token of a released socket never finds the slot's next socket. A deque,
+    // so that a Handle's reference stays valid as slots are added.
+    std::deque<Socket> slots_;
+    std::vector<std::uint32_t> freeSlots_;
     std::vector<std::uint64_t> dirty_;  // sockets with output queued since the last flush
     bool flushPosted_ = false;
     std::deque<std::pair<qint64, std::uint64_t>> closing_;  // deadline and socket, oldest first
