@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every benchmark and writes the report under bench/results/: REPORT.md (tables, goals
 # met or not), scaling.png, and the raw results it was made from.
-#   scripts/bench.sh              full run (about 20 minutes on 2 cores)
+#   scripts/bench.sh              full run (about 30 minutes on 2 cores)
 #   SESSIONS=500 scripts/bench.sh a smaller tocd load (the larger ones are skipped)
 #   scripts/bench.sh --build-only build every target in Release (as measured), as CI does
 set -euo pipefail
@@ -43,17 +43,23 @@ build-perf/bin/tocd_load --sessions "${SESSIONS:-2000}" --pairs 50 --messages 20
     --timeout 180 | tee "$out/tocd_load.txt" || echo "tocd_load: incomplete (see above)"
 rm -f "$out"/tocd_load_*.txt "$out"/fanout_*.txt
 if [[ -z "${SESSIONS:-}" ]]; then
-    # The largest run is 20,000 sessions, or as many as a process's descriptor limit lets both
-    # tocd and the generator hold (less 500 for everything else), in steps of 500.
+    # Each size runs several times, the sizes taking turns; the report takes the median. The
+    # largest run is 20,000 sessions, or as many as a process's descriptor limit lets both tocd
+    # and the generator hold (less 500 for everything else), in steps of 500.
     fit=$(( ($(ulimit -Hn) - 500) / 500 * 500 ))
-    for sessions in 10000 15000 $(( fit < 20000 ? fit : 20000 )); do
-        build-perf/bin/tocd_load --sessions "$sessions" --pairs 50 --messages 2000 --window 16 \
-            --echo 0 --timeout 300 | tee "$out/tocd_load_$sessions.txt" ||
-            echo "tocd_load --sessions $sessions: incomplete (see above)"
+    for run in 1 2 3; do
+        for sessions in 2000 10000 15000 $(( fit < 20000 ? fit : 20000 )); do
+            build-perf/bin/tocd_load --sessions "$sessions" --pairs 50 --messages 2000 \
+                --window 16 --echo 0 --timeout 300 | tee "$out/tocd_load_${sessions}_$run.txt" ||
+                echo "tocd_load --sessions $sessions: incomplete (see above)"
+        done
     done
-    for watchers in 500 5000; do
-        build-perf/bin/tocd_load --fanout "$watchers" --timeout 120 |
-            tee "$out/fanout_$watchers.txt" || echo "tocd_load --fanout $watchers: incomplete"
+    for run in 1 2 3 4 5; do
+        for watchers in 500 1000 2000 5000 10000; do
+            build-perf/bin/tocd_load --fanout "$watchers" --timeout 120 |
+                tee "$out/fanout_${watchers}_$run.txt" ||
+                echo "tocd_load --fanout $watchers: incomplete"
+        done
     done
 fi
 build-perf/bin/tocd_load --reconnect-storm 1000 --timeout 300 | tee "$out/storm.txt" ||

@@ -14,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -109,20 +110,37 @@ public:
                 .size());
     }
 
-    // Processor time the child has used so far, user and system, in seconds; 0 when unknown.
-    double cpuSeconds() const {
+    // Processor time the child has used so far, in seconds; zeros when unknown.
+    struct CpuTimes {
+        double user = 0;
+        double system = 0;
+        double total() const { return user + system; }
+    };
+    CpuTimes cpuTimes() const {
         if (!running())
-            return 0;
+            return {};
         QFile stat(QStringLiteral("/proc/%1/stat").arg(process_->processId()));
         if (!stat.open(QIODevice::ReadOnly))
-            return 0;
+            return {};
         // utime and stime are fields 14 and 15; the name before them may hold blanks.
         const QByteArray text = stat.readAll();
         const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
         if (fields.size() < 13)
+            return {};
+        const auto ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
+        return {static_cast<double>(fields[11].toLongLong()) / ticks,
+                static_cast<double>(fields[12].toLongLong()) / ticks};
+    }
+    // User and system time together, to the nanosecond (the split above is only sampled at each
+    // clock tick); 0 when unknown.
+    double cpuSeconds() const {
+        clockid_t clock{};
+        timespec used{};
+        if (!running() ||
+            clock_getcpuclockid(static_cast<pid_t>(process_->processId()), &clock) != 0 ||
+            clock_gettime(clock, &used) != 0)
             return 0;
-        return static_cast<double>(fields[11].toLongLong() + fields[12].toLongLong()) /
-               static_cast<double>(sysconf(_SC_CLK_TCK));
+        return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
     }
 
 private:
