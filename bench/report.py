@@ -3,9 +3,10 @@
 
 Reads, from the results directory: engine.json (Google Benchmark), memory.txt
 (engine_memory), tocd_load.txt and tocd_load_SESSIONS_RUN.txt (tocd_load),
-fanout_WATCHERS_RUN.txt (tocd_load --fanout), storm.txt (tocd_load --reconnect-storm), im_under_attack.txt (tocd_load
---im-under-attack), hostile.txt (tocd_hostile_tests), passwords.txt (tocd_passwords),
-transcript.json (transcript_bench), machine.txt.
+fanout_WATCHERS_RUN.txt (tocd_load --fanout), storm.txt (tocd_load --reconnect-storm),
+im_under_attack.txt (tocd_load --im-under-attack), hostile.txt (tocd_hostile_tests),
+passwords.txt (tocd_passwords), transcript.json (transcript_bench), machine.txt, and
+incomplete.txt (the benchmarks that did not finish, when any).
 Every figure in the report is copied or computed from those files; nothing is typed in.
 """
 import json
@@ -144,6 +145,11 @@ def main():
     lines += ["Machine:", "", "```", (RESULTS / "machine.txt").read_text().strip(), "```", ""]
     lines += ["Every figure below was measured in one run of `scripts/bench.sh` (median of the",
               "repetitions for the engine benchmarks). Baselines ran in the same run.", ""]
+    stopped = RESULTS / "incomplete.txt"
+    if stopped.exists() and stopped.read_text().strip():
+        missed.add("incomplete")
+        lines += ["**Did not finish in this run** (their figures below are missing or partial):",
+                  ""] + [f"- {line}" for line in stopped.read_text().splitlines()] + [""]
 
     # Receive path.
     lines += ["## Receive path: 1 MiB of 60-byte IM_IN_ENC2 frames, host does nothing", "",
@@ -472,6 +478,7 @@ def main():
                  "the default cost, on one hashing thread per core); the hashing threads run "
                  "below the event thread's priority (nice 5), so on a machine busy with other "
                  "work (see the load averages above) they get only what that work leaves.",
+        "incomplete": "Some benchmarks did not finish: see the list at the top.",
         "echo": "IM throughput against the echo: the IM path crosses tocd's parser, presence and "
                 "routing and the receiving control's dispatch; the echo only copies bytes back.",
     }

@@ -28,6 +28,11 @@ ninja -C build-perf -j2 engine_bench engine_memory markup_bench tocd_load tocd_p
     echo "compiler: $(c++ --version | head -1)"
     echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
 } >"$out/machine.txt"
+# A benchmark that fails or crashes is named in the report, not only in this script's output.
+rm -f "$out/incomplete.txt"
+incomplete() {
+    echo "$1 (exit status $2)" | tee -a "$out/incomplete.txt"
+}
 
 build-perf/bin/engine_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true \
     --benchmark_min_time=0.2 --benchmark_out="$out/engine.json" --benchmark_out_format=json
@@ -36,11 +41,13 @@ build-perf/bin/markup_bench --benchmark_min_time=0.2 | tee "$out/markup.txt"
 QT_QPA_PLATFORM=offscreen build-perf/bin/transcript_bench --benchmark_repetitions=3 \
     --benchmark_report_aggregates_only=true --benchmark_out="$out/transcript.json" \
     --benchmark_out_format=json
-build-perf/bin/engine_memory | tee "$out/memory.txt" || echo "engine_memory: a bound was exceeded"
+build-perf/bin/engine_memory | tee "$out/memory.txt" ||
+    incomplete "engine_memory: a bound was exceeded" "${PIPESTATUS[0]}"
 # tocd and the load generator each hold one descriptor per session: as many as allowed.
 ulimit -Sn "$(ulimit -Hn)"
 build-perf/bin/tocd_load --sessions "${SESSIONS:-2000}" --pairs 50 --messages 2000 --window 16 \
-    --timeout 180 | tee "$out/tocd_load.txt" || echo "tocd_load: incomplete (see above)"
+    --timeout 180 | tee "$out/tocd_load.txt" ||
+    incomplete "tocd_load did not finish" "${PIPESTATUS[0]}"
 rm -f "$out"/tocd_load_*.txt "$out"/fanout_*.txt
 if [[ -z "${SESSIONS:-}" ]]; then
     # Each size runs several times, the sizes taking turns; the report takes the median. The
@@ -51,22 +58,24 @@ if [[ -z "${SESSIONS:-}" ]]; then
         for sessions in 2000 10000 15000 $(( fit < 20000 ? fit : 20000 )); do
             build-perf/bin/tocd_load --sessions "$sessions" --pairs 50 --messages 2000 \
                 --window 16 --echo 0 --timeout 300 | tee "$out/tocd_load_${sessions}_$run.txt" ||
-                echo "tocd_load --sessions $sessions: incomplete (see above)"
+                incomplete "tocd_load --sessions $sessions did not finish" "${PIPESTATUS[0]}"
         done
     done
     for run in 1 2 3 4 5; do
         for watchers in 500 1000 2000 5000 10000; do
             build-perf/bin/tocd_load --fanout "$watchers" --timeout 120 |
                 tee "$out/fanout_${watchers}_$run.txt" ||
-                echo "tocd_load --fanout $watchers: incomplete"
+                incomplete "tocd_load --fanout $watchers did not finish" "${PIPESTATUS[0]}"
         done
     done
 fi
 build-perf/bin/tocd_load --reconnect-storm 1000 --timeout 300 | tee "$out/storm.txt" ||
-    echo "tocd_load --reconnect-storm: incomplete (see above)"
+    incomplete "tocd_load --reconnect-storm did not finish" "${PIPESTATUS[0]}"
 build-perf/bin/tocd_load --im-under-attack 10 --timeout 60 | tee "$out/im_under_attack.txt" ||
-    echo "tocd_load --im-under-attack: incomplete (see above)"
-build-perf/bin/tocd_passwords | tee "$out/passwords.txt" || echo "tocd_passwords: incomplete (see above)"
-build-perf/bin/tocd_hostile_tests | tee "$out/hostile.txt" || echo "hostile-client tests failed"
+    incomplete "tocd_load --im-under-attack did not finish" "${PIPESTATUS[0]}"
+build-perf/bin/tocd_passwords | tee "$out/passwords.txt" ||
+    incomplete "tocd_passwords did not finish" "${PIPESTATUS[0]}"
+build-perf/bin/tocd_hostile_tests | tee "$out/hostile.txt" ||
+    incomplete "tocd_hostile_tests failed" "${PIPESTATUS[0]}"
 python3 bench/report.py "$out"
 echo "report: $out/REPORT.md"
