@@ -819,8 +819,10 @@ int main(int argc, char** argv) {
     double imSeconds = 0;
     const auto splitBefore = tocd.cpuTimes();
     const double cpuBefore = tocd.cpuSeconds();
+    const auto sleepsBefore = tocd.mainThreadSleeps();
     const bool imOk = exchangeIms(clients, o, imLatency, imSeconds);
     const double imCpu = tocd.cpuSeconds() - cpuBefore;
+    const auto sleeps = tocd.mainThreadSleeps() - sleepsBefore;
     const auto splitAfter = tocd.cpuTimes();
     const double imCount = static_cast<double>(imLatency.ns.size());
     figure("im_pairs", o.pairs);
@@ -833,6 +835,7 @@ int main(int argc, char** argv) {
     figure("tocd_cpu_us_per_im", imCpu * perIm);
     figure("tocd_user_us_per_im", (splitAfter.user - splitBefore.user) * perIm);
     figure("tocd_system_us_per_im", (splitAfter.system - splitBefore.system) * perIm);
+    figure("ims_per_tocd_wakeup", sleeps > 0 ? imCount / static_cast<double>(sleeps) : 0);
     figure("tocd_rss_peak_bytes", static_cast<double>(tocd.peakResidentBytes()));
     clients.clear();
     tocd.stop();

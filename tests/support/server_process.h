@@ -143,8 +143,12 @@ public:
         return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
     }
 
+    // Times the main thread has gone to sleep waiting (voluntary context switches): for an
+    // event loop, its wake-ups; 0 when unknown.
+    std::int64_t mainThreadSleeps() const { return statusField("voluntary_ctxt_switches:", 1); }
+
 private:
-    std::int64_t statusField(const QByteArray& name) const {
+    std::int64_t statusField(const QByteArray& name, std::int64_t unit = 1024) const {
         if (!running())
             return 0;
         QFile status(QStringLiteral("/proc/%1/status").arg(process_->processId()));
@@ -152,7 +156,7 @@ private:
             return 0;
         for (const QByteArray& line : status.readAll().split('\n')) {
             if (line.startsWith(name))
-                return line.mid(name.size()).trimmed().split(' ').value(0).toLongLong() * 1024;
+                return line.mid(name.size()).trimmed().split(' ').value(0).toLongLong() * unit;
         }
         return 0;
     }
