@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every benchmark and writes the report under bench/results/: REPORT.md (tables, goals
 # met or not), scaling.png, and the raw results it was made from.
-#   scripts/bench.sh              full run (about 30 minutes on 2 cores)
+#   scripts/bench.sh              full run (about 15 minutes on 2 cores)
 #   SESSIONS=500 scripts/bench.sh a smaller tocd load (the larger ones are skipped)
 #   scripts/bench.sh --build-only build every target in Release (as measured), as CI does
 set -euo pipefail
