@@ -54,6 +54,7 @@ TEST(TcpLoop, ASlotUsedAgainKeepsTheOldConnectionApartFromTheNewOne) {
     EXPECT_TRUE(received[1].empty());
     EXPECT_TRUE(ended.empty());
     EXPECT_EQ(second.state(), QAbstractSocket::ConnectedState);
+    connections.clear();  // before the loop, which must outlive them
 }
 
 }  // namespace
