@@ -216,7 +216,7 @@ TcpLoop::Socket* TcpLoop::find(std::uint64_t token) {
     return s.token == token ? &s : nullptr;
 }
 
-std::uint64_t TcpLoop::addSocket(int fd) {
+TcpLoop::Socket& TcpLoop::addSocket(int fd) {
     std::uint32_t index = 0;
     std::uint64_t uses = 0;
     if (freeSlots_.empty()) {
@@ -231,7 +231,7 @@ std::uint64_t TcpLoop::addSocket(int fd) {
     s = Socket{};
     s.token = ((uses + 1) << 32) | (index + 1);
     s.fd = fd;
-    return s.token;
+    return s;
 }
 
 void TcpLoop::handleReady() {
@@ -288,8 +288,8 @@ void TcpLoop::acceptAll() {
         sockaddr_storage local{};
         socklen_t localLength = sizeof local;
         getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength);
-        const std::uint64_t token = addSocket(fd);
-        Socket& s = *find(token);
+        Socket& s = addSocket(fd);
+        const std::uint64_t token = s.token;
         s.events = EPOLLIN;
         epoll_event event{};
         event.events = s.events;

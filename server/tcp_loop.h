@@ -103,7 +103,7 @@ private:
     void hold(std::uint64_t token, bool held);
     void expireClosing();
     Socket* find(std::uint64_t token);
-    std::uint64_t addSocket(int fd);
+    Socket& addSocket(int fd);
 
     Handlers handlers_;
     int epoll_ = -1;
